@@ -1,0 +1,159 @@
+#include "frame/ZrEncoderBase.h"
+
+#include <cstring>
+#include <string>
+
+#include "foundation/ZrNumber.h"
+
+namespace {
+
+ZrSysString ToSys(const ZrString& text) { return SysAllocStringLen(text.c_str(), text.Length()); }
+
+ZrSysString ToSys(std::u16string_view text) {
+    return SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
+}
+
+ZrSysString ToSys(bool value) { return SysAllocString(value ? u"1" : u"0"); }
+
+ZrSysString ToSys(int64_t value) { return ToSys(std::u16string_view(ZrFormatInt(value))); }
+
+void PutLE16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLE32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+} // namespace
+
+ZrEncoderBase::ZrEncoderBase(IZrEncoderCallback* hostCallback) : HostCallback(hostCallback) {}
+
+ZrEncoderBase::~ZrEncoderBase() = default;
+
+bool ZrEncoderBase::StartBufferBased(const WAVEFORMATEX* format, int64_t) {
+    LastError.Empty();
+    if (!format || !IsBufferInput())
+        return false;
+    Format.FromWaveFormat(format);
+    return true;
+}
+
+ZrSysString ZrEncoderBase::GetProperty(const char16_t* name) {
+    const std::u16string_view n = name ? std::u16string_view(name) : std::u16string_view();
+    auto is = [&](std::u16string_view candidate) { return ZrEqualsNoCase(n, candidate); };
+
+    if (is(u"Version"))
+        return ToSys(int64_t{ZrEncoderInterfaceVersion});
+    if (is(u"Display Name")) {
+        ZrString out;
+        return ToSys(GetDisplayName(out));
+    }
+    if (is(u"Extension")) {
+        ZrString out;
+        return ToSys(GetExtension(out));
+    }
+    if (is(u"Source Filename"))
+        return ToSys(SourceFilename);
+    if (is(u"Destination Filename"))
+        return ToSys(DestinationFilename);
+    if (is(u"Settings"))
+        return ToSys(Settings.ToSettingsText());
+    if (is(u"Estimated Bitrate"))
+        return ToSys(int64_t{GetEstimatedBitrate()});
+    if (is(u"Streaming"))
+        return ToSys(IsStreaming());
+    if (is(u"Any Format File Input"))
+        return ToSys(IsAnyFormatFileInput());
+    if (is(u"WAV File Input"))
+        return ToSys(IsWavFileInput());
+    if (is(u"Buffer Input"))
+        return ToSys(IsBufferInput());
+    if (is(u"Last Error"))
+        return ToSys(LastError);
+    if (is(u"Configurable"))
+        return ToSys(int64_t{GetConfigurable()});
+    if (is(u"Uncompressed WAV Output"))
+        return ToSys(IsUncompressedWavOutput());
+    if (is(u"Auto Config"))
+        return ToSys(AutoConfig);
+    if (is(u"Auto Config For"))
+        return ToSys(int64_t{AutoConfigFor});
+    if (is(u"Supported Bitdepths")) {
+        std::vector<int32_t> depths;
+        GetSupportedBitdepths(depths);
+        std::u16string text;
+        for (size_t i = 0; i < depths.size(); ++i) {
+            if (i)
+                text += u';';
+            text += ZrFormatInt(depths[i]);
+        }
+        return ToSys(std::u16string_view(text));
+    }
+    return ToSys(std::u16string_view());
+}
+
+bool ZrEncoderBase::SetProperty(const char16_t* name, const char16_t* value) {
+    const std::u16string_view n = name ? std::u16string_view(name) : std::u16string_view();
+    const std::u16string_view v = value ? std::u16string_view(value) : std::u16string_view();
+    auto is = [&](std::u16string_view candidate) { return ZrEqualsNoCase(n, candidate); };
+
+    if (is(u"Source Filename")) {
+        SourceFilename = v;
+        return true;
+    }
+    if (is(u"Destination Filename")) {
+        DestinationFilename = v;
+        if (AddOutputExtension) {
+            ZrString extension;
+            DestinationFilename += u".";
+            DestinationFilename += GetExtension(extension);
+        }
+        return true;
+    }
+    if (is(u"Add Output Extension")) {
+        AddOutputExtension = ZrParseInt32(v) != 0;
+        return true;
+    }
+    if (is(u"Auto Config")) {
+        AutoConfig = ZrParseInt32(v) != 0;
+        return true;
+    }
+    if (is(u"Auto Config For")) {
+        AutoConfigFor = ZrParseInt32(v);
+        return true;
+    }
+    if (is(u"Settings")) {
+        Settings.Clear();
+        SaveSettings();
+        Settings.StoreSettingsText(v);
+        LoadSettings();
+        return true;
+    }
+    return false;
+}
+
+void ZrBuildStreamingWavHeader(const ZrAudioFormat& format, uint8_t header[44]) {
+    const uint32_t bytesPerSample = format.BitsPerSample / 8u;
+    const uint32_t blockAlign = bytesPerSample * format.Channels;
+    std::memcpy(header, "RIFF", 4);
+    PutLE32(header + 4, 0x80000023u);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    PutLE32(header + 16, 16);
+    PutLE16(header + 20, WAVE_FORMAT_PCM);
+    PutLE16(header + 22, format.Channels);
+    PutLE32(header + 24, format.SamplesPerSec);
+    PutLE32(header + 28, blockAlign * format.SamplesPerSec);
+    PutLE16(header + 32, static_cast<uint16_t>(blockAlign));
+    PutLE16(header + 34, format.BitsPerSample);
+    std::memcpy(header + 36, "data", 4);
+    PutLE32(header + 40, 0x7FFFFFFFu);
+}
+
+bool ZrEncoderBase::WriteStreamingWavHeader() {
+    uint8_t header[44];
+    ZrBuildStreamingWavHeader(Format, header);
+    return EncodeBuffer(header, sizeof header);
+}
