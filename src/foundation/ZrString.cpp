@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <stdexcept>
 #include <vector>
 
@@ -345,3 +346,5 @@ ZrString ZrString::Trimmed() const {
         --end;
     return Mid(begin, end - begin);
 }
+
+std::ostream& operator<<(std::ostream& out, const ZrString& text) { return out << text.ToUtf8(); }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <compare>
+#include <iosfwd>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -126,6 +127,9 @@ private:
 
     char16_t* m_chars;
 };
+
+// Writes the text as UTF-8 (for diagnostics and test failure messages).
+std::ostream& operator<<(std::ostream& out, const ZrString& text);
 
 // Lower-casing of one character and case-insensitive equality of texts, through the tables.
 char16_t ZrLowerChar(char16_t c) noexcept;
