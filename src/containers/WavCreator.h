@@ -1,0 +1,70 @@
+// CWAVCreator: writes PCM into a canonical 44-byte-header WAV file, or as headerless raw PCM,
+// optionally with 16- and 24-bit samples turned big-endian. AIFFCreator reuses its file handling
+// and sample writing.
+//
+// Operations return 0 on success and -1 on failure. Write swaps the caller's buffer in place
+// when BigEndian is set.
+#pragma once
+
+#include "containers/GenericFile.h"
+#include "foundation/ZrString.h"
+#include "frame/ZrAudioFormat.h"
+
+#include <cstdint>
+#include <memory>
+
+// The 44-byte header: RIFF size and data size are the two fields patched at the end.
+struct ZrWavHeader {
+    static constexpr size_t Size = 44;
+    static constexpr uint64_t RiffSizeOffset = 4;  // file length - 8
+    static constexpr uint64_t DataSizeOffset = 40; // file length - 44
+
+    // The header for `format` (plain form) with the two size fields given, modulo 2^32.
+    static void Build(const ZrAudioFormat& format, uint32_t riffSize, uint32_t dataSize,
+                      uint8_t out[Size]);
+};
+
+class CWAVCreator {
+public:
+    CWAVCreator() = default;
+    CWAVCreator(const CWAVCreator&) = delete;
+    CWAVCreator& operator=(const CWAVCreator&) = delete;
+    // Finishes an open file first, so that its header is patched.
+    virtual ~CWAVCreator();
+
+    // Opens `fileName` (creating its folders) and writes the header when WriteHeader is set.
+    // `expectedBytes` below 0 counts as 0.
+    int Start(const ZrString& fileName, const ZrAudioFormat& format, int64_t expectedBytes);
+    int Write(uint8_t* data, uint64_t length);
+    // Patches the header from the real file length and closes. Always 0.
+    int Finish();
+
+    const ZrAudioFormat& GetFormat() const noexcept { return Format; }
+    uint64_t GetBytesWritten() const noexcept { return BytesWritten; }
+    bool IsFileOpen() const noexcept { return IsOpen; }
+    // Why the last Start or Write failed, for the log ("" after success).
+    const ZrString& FailureText() const noexcept { return m_failure; }
+
+    bool WriteHeader = true; // write the header and patch it at the end
+    bool BigEndian = false;  // swap 16- and 24-bit samples before writing
+
+protected:
+    // Start's shared steps: finish an open file, take the format in plain form, refuse what is
+    // neither integer PCM nor float, make the folders, create and open the file.
+    bool OpenOutput(const ZrString& fileName, const ZrAudioFormat& format);
+    // Writes a whole header block; false (and the reason kept) on a short write.
+    bool WriteBlock(const void* data, size_t length);
+    // Writes a 32-bit field at an absolute offset.
+    bool PatchField(uint64_t offset, const uint8_t bytes[4]);
+    // Closes and releases the file; the writer is closed afterwards.
+    void CloseOutput();
+    void Fail(const ZrString& reason) { m_failure = reason; }
+
+    ZrAudioFormat Format;
+    uint64_t BytesWritten = 0;
+    std::unique_ptr<ZrGenericFile> File;
+    bool IsOpen = false;
+
+private:
+    ZrString m_failure;
+};

@@ -1,0 +1,370 @@
+// The uncompressed-wave encoder: header bytes, raw and big-endian variants, format handling,
+// round trips through ffmpeg, and destinations that cannot be written.
+#include "containers/Drive.h"
+#include "containers/WavCreator.h"
+#include "containers/WavEncoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+
+using namespace zrtest;
+using ct::Property;
+
+namespace {
+
+std::unique_ptr<CWavEncoder> NewWav() {
+    return std::make_unique<CWavEncoder>(nullptr);
+}
+
+std::vector<uint8_t> Ramp(size_t bytes) {
+    std::vector<uint8_t> v(bytes);
+    for (size_t i = 0; i < bytes; ++i)
+        v[i] = static_cast<uint8_t>(i * 7 + 3);
+    return v;
+}
+
+TEST(WavEncoder, SixteenBitStereoExampleIsByteExact) {
+    TempDir dir;
+    const auto format = PcmFormat(2, 44100, 16);
+    const auto pcm = Ramp(4 * 4096);
+    auto wav = NewWav();
+    ASSERT_EQ(ct::Encode(*wav, dir / "a.wav", {&format, pcm, 4096, 0, ""}), "");
+
+    const auto file = ReadFile(dir / "a.wav");
+    ASSERT_EQ(file.size(), 16428u);
+    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+    EXPECT_EQ(Le32(&file[4]), 16420u);
+    EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(Le32(&file[16]), 16u);
+    EXPECT_EQ(Le16(&file[20]), 1);
+    EXPECT_EQ(Le16(&file[22]), 2);
+    EXPECT_EQ(Le32(&file[24]), 44100u);
+    EXPECT_EQ(Le32(&file[28]), 176400u);
+    EXPECT_EQ(Le16(&file[32]), 4);
+    EXPECT_EQ(Le16(&file[34]), 16);
+    EXPECT_EQ(std::string(file.begin() + 36, file.begin() + 40), "data");
+    EXPECT_EQ(Le32(&file[40]), 16384u);
+    EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), file.begin() + 44));
+}
+
+TEST(WavEncoder, HeaderSizesAtStartComeFromTheExpectedSize) {
+    struct Case {
+        int64_t Expected;
+        uint32_t Riff, Data;
+    };
+    // A negative size means unknown, as 0 does; sizes are 32-bit and wrap.
+    const Case cases[] = {{0, 36, 0}, {-5, 36, 0}, {1000, 1036, 1000}, {0x1'0000'0010, 0x34, 0x10}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Expected);
+        TempDir dir;
+        const auto format = PcmFormat(2, 44100, 16);
+        auto wav = NewWav();
+        ct::Set(*wav, u"Add Output Extension", "0");
+        ct::Set(*wav, u"Destination Filename", (dir / "a.wav").string());
+        ASSERT_TRUE(wav->StartBufferBased(&format, c.Expected));
+        const auto header = ReadFile(dir / "a.wav"); // visible before the finish patches it
+        ASSERT_EQ(header.size(), 44u);
+        EXPECT_EQ(Le32(&header[4]), c.Riff);
+        EXPECT_EQ(Le32(&header[40]), c.Data);
+    }
+}
+
+struct VariantCase {
+    const char* Settings;
+    uint16_t Bits;
+    bool Header;
+    bool Swapped; // sample bytes reversed within each sample
+    const char* Extension;
+};
+
+TEST(WavEncoder, RawAndBigEndianVariants) {
+    const VariantCase cases[] = {
+        {"NOHDR=1|L24=1", 24, false, true, "l24"},
+        {"NOHDR=1|L16=1", 16, false, true, "l16"},
+        {"NOHDR=1|L16=1|L24=1", 24, false, true, "l24"},
+        {"NOHDR=1|L24=1", 16, false, true, "l24"}, // the data keeps the input's width
+        {"NOHDR=1", 16, false, false, "wav"},      // little-endian raw PCM
+        {"NOHDR=2|L16=1", 16, true, true, "wav"},  // only exactly 1 drops the header
+        {"L16=1", 16, true, true, "wav"},          // header and big-endian data together
+        {"L16=1", 32, true, false, "wav"},         // only 16- and 24-bit samples are swapped
+        {"L16=1", 8, true, false, "wav"},
+        {"", 24, true, false, "wav"},
+    };
+    for (const VariantCase& c : cases) {
+        SCOPED_TRACE(std::string(c.Settings) + " at " + std::to_string(c.Bits) + " bits");
+        TempDir dir;
+        const auto format = PcmFormat(2, 48000, c.Bits);
+        const auto pcm = Ramp(c.Bits / 8u * 2 * 1001);
+        auto wav = NewWav();
+        ct::Set(*wav, u"Settings", c.Settings);
+        EXPECT_EQ(Property(*wav, u"Extension"), c.Extension);
+        ct::Set(*wav, u"Destination Filename", (dir / "out").string());
+        EXPECT_EQ(Property(*wav, u"Destination Filename"),
+                  (dir / "out").string() + "." + c.Extension);
+
+        // Blocks hold whole frames, as the host delivers them.
+        ASSERT_EQ(ct::Encode(*wav, dir / "a", {&format, pcm, 3000, 0, c.Settings}), "");
+        const auto file = ReadFile(dir / "a");
+        const size_t headerBytes = c.Header ? 44 : 0;
+        ASSERT_EQ(file.size(), pcm.size() + headerBytes);
+        if (c.Header) {
+            EXPECT_EQ(Le32(&file[40]), pcm.size());
+        }
+        auto expected = pcm;
+        const size_t width = c.Bits / 8u;
+        if (c.Swapped)
+            for (size_t i = 0; i + width <= expected.size(); i += width)
+                std::reverse(expected.begin() + i, expected.begin() + i + width);
+        EXPECT_EQ(FirstDifference(expected, {file.begin() + headerBytes, file.end()}, width), "");
+    }
+}
+
+TEST(WavCreator, PartialSampleAtTheEndOfABlockIsNotSwapped) {
+    struct Case {
+        uint16_t Bits;
+        std::vector<uint8_t> In, Out;
+    };
+    const Case cases[] = {
+        {16, {1, 2, 3, 4, 5}, {2, 1, 4, 3, 5}}, // one byte past the last pair
+        {24, {1, 2, 3, 4, 5}, {3, 2, 1, 4, 5}}, // two bytes past the last triplet
+        {24, {1, 2, 3, 4, 5, 6, 7}, {3, 2, 1, 6, 5, 4, 7}},
+        {16, {9}, {9}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Bits);
+        TempDir dir;
+        ZrAudioFormat format;
+        const auto record = PcmFormat(1, 44100, c.Bits);
+        format.FromWaveFormat(&record);
+        CWAVCreator creator;
+        creator.WriteHeader = false;
+        creator.BigEndian = true;
+        ASSERT_EQ(creator.Start(U(dir / "a.raw"), format, 0), 0);
+        auto block = c.In;
+        ASSERT_EQ(creator.Write(block.data(), block.size()), 0);
+        EXPECT_EQ(block, c.Out) << "the host's buffer is swapped in place";
+        creator.Finish();
+        EXPECT_EQ(ReadFile(dir / "a.raw"), c.Out);
+    }
+}
+
+TEST(WavEncoder, FormatTagsAndRecords) {
+    struct Case {
+        const char* Name;
+        std::vector<uint8_t> Record; // the host's record as bytes
+        bool Starts;
+        uint16_t Tag, Bits;
+    };
+    auto plain = [](uint16_t tag, uint16_t bits) {
+        const auto f = PcmFormat(2, 44100, bits, tag);
+        const auto* p = reinterpret_cast<const uint8_t*>(&f);
+        return std::vector<uint8_t>(p, p + sizeof f);
+    };
+    auto extensible = [](uint16_t bits, uint16_t valid, const ZrGuid& sub) {
+        const auto f = ExtensibleFormat(2, 44100, bits, valid, 3, sub);
+        const auto* p = reinterpret_cast<const uint8_t*>(&f);
+        return std::vector<uint8_t>(p, p + sizeof f);
+    };
+    const Case cases[] = {
+        {"float", plain(3, 32), true, 3, 32},
+        {"extensible float", extensible(32, 32, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT), true, 3, 32},
+        {"extensible 24 in 32", extensible(32, 24, KSDATAFORMAT_SUBTYPE_PCM), true, 1, 32},
+        {"extensible 20-bit", extensible(20, 20, KSDATAFORMAT_SUBTYPE_PCM), true, 1, 24},
+        {"32-bit integer", plain(1, 32), true, 1, 32},
+        {"unknown tag is integer PCM", plain(0x55, 16), true, 1, 16},
+        {"tag 7 refused", plain(7, 8), false, 0, 0},
+        {"tag 146 refused", plain(146, 16), false, 0, 0},
+        {"extensible with tag-7 sub-format", extensible(8, 8, ZrSubFormatFromTag(7)), false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        auto wav = NewWav();
+        const auto* record = reinterpret_cast<const WAVEFORMATEX*>(c.Record.data());
+        const auto pcm = Ramp(record->nBlockAlign * 10u);
+        const std::string step = ct::Encode(*wav, dir / "a.wav", {record, pcm, 4096, 0, ""});
+        if (!c.Starts) {
+            EXPECT_EQ(step, "start");
+            EXPECT_EQ(Property(*wav, u"Last Error"), "");
+            EXPECT_FALSE(fs::exists(dir / "a.wav")) << "a refused start touches no file";
+            continue;
+        }
+        ASSERT_EQ(step, "");
+        const auto file = ReadFile(dir / "a.wav");
+        ASSERT_EQ(file.size(), 44 + pcm.size()) << "always the plain 16-byte format chunk";
+        EXPECT_EQ(Le32(&file[16]), 16u);
+        EXPECT_EQ(Le16(&file[20]), c.Tag);
+        EXPECT_EQ(Le16(&file[34]), c.Bits);
+        EXPECT_EQ(Le16(&file[32]), c.Bits / 8 * 2);
+    }
+}
+
+TEST(WavEncoder, AbsurdFormatsFailWithAReason) {
+    // No channel, or samples narrower than a byte: nothing that a WAV file can frame.
+    const WAVEFORMATEX records[] = {PcmFormat(0, 44100, 16), PcmFormat(2, 44100, 1),
+                                    PcmFormat(2, 44100, 0)};
+    for (const auto& record : records) {
+        TempDir dir;
+        auto wav = NewWav();
+        EXPECT_EQ(ct::Encode(*wav, dir / "a.wav", {&record, {}, 4096, 0, ""}), "start");
+        EXPECT_NE(Property(*wav, u"Last Error"), "");
+        EXPECT_FALSE(fs::exists(dir / "a.wav"));
+    }
+    auto wav = NewWav();
+    EXPECT_FALSE(wav->StartBufferBased(nullptr, 0));
+    EXPECT_EQ(Property(*wav, u"Last Error"), "");
+}
+
+TEST(WavEncoder, EstimatedBitrateFollowsTheStartedFormat) {
+    TempDir dir;
+    auto wav = NewWav();
+    EXPECT_EQ(Property(*wav, u"Estimated Bitrate"), "1411200");
+    const auto format = PcmFormat(6, 96000, 24);
+    ASSERT_EQ(ct::Encode(*wav, dir / "a.wav", {&format, {}, 4096, 0, ""}), "");
+    EXPECT_EQ(Property(*wav, u"Estimated Bitrate"), std::to_string(8 * 18 * 96000));
+}
+
+TEST(WavCreator, UnfinishedFilesArePatchedOnRestartAndDestruction) {
+    TempDir dir;
+    ZrAudioFormat format;
+    const auto pcm = Ramp(400);
+    {
+        CWAVCreator creator;
+        ASSERT_EQ(creator.Start(U(dir / "first.wav"), format, 0), 0);
+        auto block = pcm;
+        ASSERT_EQ(creator.Write(block.data(), block.size()), 0);
+        // A second start finishes the first file.
+        ASSERT_EQ(creator.Start(U(dir / "second.wav"), format, 0), 0);
+        block = pcm;
+        ASSERT_EQ(creator.Write(block.data(), 100), 0);
+        // Destruction finishes the second.
+    }
+    EXPECT_EQ(Le32(&ReadFile(dir / "first.wav")[40]), 400u);
+    EXPECT_EQ(Le32(&ReadFile(dir / "second.wav")[40]), 100u);
+    EXPECT_EQ(Le32(&ReadFile(dir / "second.wav")[4]), 136u);
+
+    CWAVCreator closed;
+    uint8_t byte = 0;
+    EXPECT_EQ(closed.Write(&byte, 1), -1) << "writing before a start";
+    EXPECT_EQ(closed.Finish(), 0);
+}
+
+TEST(WavEncoder, DestinationNamesWithShellCharactersAndMissingFolders) {
+    TempDir dir;
+    const auto target = dir / "new folder" / "it's \"$HOME\" & `x`" / "Ünïcødé ♫ 1.wav";
+    const auto format = PcmFormat(1, 8000, 16);
+    const auto pcm = Ramp(200);
+    auto wav = NewWav();
+    ASSERT_EQ(ct::Encode(*wav, target, {&format, pcm, 64, 0, ""}), "");
+    EXPECT_EQ(ReadFile(target).size(), 244u);
+}
+
+struct Unwritable {
+    const char* Name;
+    std::string Path;
+    const char* Settings;
+    const char* FailingStep;
+};
+
+TEST(WavEncoder, UnwritableDestinationsFailCleanly) {
+    TempDir dir;
+    const Unwritable cases[] = {
+        // /proc takes no new folders, not even from root.
+        {"missing parent on a read-only path", "/proc/zr-no-such-folder/a/b.wav", "", "start"},
+        {"destination is a folder", dir.Path().string(), "", "start"},
+        // The header does not fit: the start fails.
+        {"full device", "/dev/full", "", "start"},
+        // Without a header nothing is written at start: the first block fails.
+        {"full device, raw", "/dev/full", "NOHDR=1", "encode"},
+    };
+    const auto format = PcmFormat(2, 44100, 16);
+    const auto pcm = Ramp(8192);
+    for (const Unwritable& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto wav = NewWav();
+        EXPECT_EQ(ct::Encode(*wav, c.Path, {&format, pcm, 4096, 0, c.Settings}), c.FailingStep);
+        if (std::string(c.FailingStep) == "encode") {
+            EXPECT_NE(Property(*wav, u"Last Error").find("No space left"), std::string::npos)
+                << Property(*wav, u"Last Error");
+            EXPECT_TRUE(wav->FinishBufferBased());
+        }
+        wav.reset(); // the host can still destroy it
+    }
+}
+
+// --- Round trips through ffmpeg -----------------------------------------------------------
+
+struct Depth {
+    uint16_t Bits;
+    bool Float;
+};
+
+std::vector<Depth> Depths() {
+    return {{8, false}, {16, false}, {24, false}, {32, false}, {32, true}};
+}
+
+std::vector<uint16_t> ChannelCounts() {
+    if (ct::Exhaustive())
+        return {1, 2, 3, 4, 5, 6, 7, 8};
+    return {1, 2, 8};
+}
+
+TEST(WavEncoder, FfmpegDecodesTheExactSamples) {
+    if (!HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    TempDir dir;
+    size_t combination = 0;
+    for (const Depth d : Depths()) {
+        for (const uint16_t channels : ChannelCounts()) {
+            for (const size_t frames : ct::FrameCounts(combination++)) {
+                const std::string name = std::to_string(d.Bits) + (d.Float ? "f" : "") + "-" +
+                                         std::to_string(channels) + "ch-" + std::to_string(frames);
+                SCOPED_TRACE(name);
+                const auto format = PcmFormat(channels, 44100, d.Bits,
+                                              d.Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
+                const auto pcm = MakePcm(Signal::Noise, channels, 44100, d.Bits, frames,
+                                         channels * 100 + d.Bits, d.Float);
+                auto wav = NewWav();
+                const auto file = dir / (name + ".wav");
+                ASSERT_EQ(ct::Encode(*wav, file, {&format, pcm, 4096, 0, ""}), "");
+                const auto decoded = DecodeWithFfmpeg(file, RawFormatFor(d.Bits, d.Float));
+                EXPECT_EQ(FirstDifference(pcm, decoded, d.Bits / 8u), "");
+            }
+        }
+    }
+}
+
+TEST(WavEncoder, FfmpegReadsTheBigEndianRawVariants) {
+    if (!HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    struct Case {
+        const char* Settings;
+        uint16_t Bits;
+        const char* RawIn;
+        const char* RawOut;
+    };
+    const Case cases[] = {{"NOHDR=1|L16=1", 16, "s16be", "s16le"},
+                          {"NOHDR=1|L24=1", 24, "s24be", "s24le"},
+                          {"NOHDR=1", 24, "s24le", "s24le"}};
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Settings);
+        const auto format = PcmFormat(2, 48000, c.Bits);
+        const auto pcm = MakePcm(Signal::Music, 2, 48000, c.Bits, 5001, 7);
+        auto wav = NewWav();
+        const auto file = dir / (std::string(c.RawIn) + ".raw");
+        ASSERT_EQ(ct::Encode(*wav, file, {&format, pcm, 3000, 0, c.Settings}), "");
+        const auto out = dir / (std::string(c.RawIn) + ".decoded");
+        const auto r = zrtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-f", c.RawIn, "-ar",
+                                    "48000", "-ac", "2", "-i", file.string(), "-c:a",
+                                    std::string("pcm_") + c.RawOut, "-f", c.RawOut, out.string()});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        EXPECT_EQ(FirstDifference(pcm, ReadFile(out), c.Bits / 8u), "");
+    }
+}
+
+} // namespace
