@@ -1,0 +1,115 @@
+#include "codecs/dsd/DSDEncoderPlugin.h"
+
+#include "codecs/dsd/DsdSettings.h"
+#include "frame/ZrEncoderFactory.h"
+
+#include <cmath>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Only a regular file is ours to remove: a destination such as /dev/null stays.
+void DeleteDestination(const ZrString& path) {
+    const std::string name = path.ToUtf8();
+    struct stat info;
+    if (::stat(name.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        ::unlink(name.c_str());
+}
+
+} // namespace
+
+CDSDEncoderPlugin::CDSDEncoderPlugin(IZrEncoderCallback* callback) : ZrEncoderBase(callback) {}
+
+CDSDEncoderPlugin::~CDSDEncoderPlugin() = default;
+
+void CDSDEncoderPlugin::SaveSettings() {
+    DsdSampleRateSetting.Save(Settings);
+}
+
+void CDSDEncoderPlugin::LoadSettings() {
+    if (!IsDsdSampleRate(DsdSampleRateSetting.Get(Settings)))
+        DsdSampleRateSetting.Save(Settings);
+}
+
+bool CDSDEncoderPlugin::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
+    m_engine.reset();
+    m_file.reset();
+    if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
+        return false;
+    m_inputFormat = Format;
+
+    m_file = std::make_unique<CDSFWriter>(DestinationFilename);
+    if (!m_file->Open()) {
+        m_file.reset();
+        return false;
+    }
+    const int32_t dsdRate = DsdSampleRateSetting.Get(Settings);
+    FillHeader(static_cast<uint32_t>(dsdRate), expectedBytes);
+    if (!m_file->WriteHeader()) {
+        Abandon();
+        return false;
+    }
+    m_engine = std::make_unique<CDSDEncoder>();
+    if (!m_engine->Init(m_inputFormat, static_cast<uint32_t>(dsdRate))) {
+        Abandon();
+        return false;
+    }
+    m_outputFormat = m_engine->OutputFormat();
+    return true;
+}
+
+// The provisional header: sizes estimated from the expected input length, or zeros when the
+// length is unknown. Finish puts in the real ones.
+void CDSDEncoderPlugin::FillHeader(uint32_t dsdRate, int64_t expectedBytes) {
+    uint64_t samples = 0;
+    if (expectedBytes > 0) {
+        const double perSecond = m_inputFormat.AvgBytesPerSec;
+        const double seconds =
+            perSecond != 0 ? (static_cast<double>(expectedBytes) * 1000.0 / perSecond) / 1000.0
+                           : 0.0;
+        const double count = std::round(seconds * dsdRate);
+        if (count > 0 && count < 0x1p62)
+            samples = static_cast<uint64_t>(count);
+    }
+    const uint64_t dataBytes = m_inputFormat.Channels * samples / 8;
+    CDSFHeader& header = m_file->Header();
+    header.SetFormat(m_inputFormat.Channels, dsdRate);
+    header.SetFileSize(expectedBytes > 0 ? dataBytes + CDSFHeader::Size : 0);
+    header.SetSampleCount(samples);
+    header.SetDataSize(expectedBytes > 0 ? dataBytes + CDSFHeader::DataHeaderSize : 0);
+}
+
+void CDSDEncoderPlugin::Abandon() {
+    m_engine.reset();
+    m_file.reset();
+    DeleteDestination(DestinationFilename);
+}
+
+bool CDSDEncoderPlugin::EncodeBuffer(uint8_t* data, uint64_t bytes) {
+    if (!m_engine)
+        return false;
+    const uint64_t bitsPerFrame =
+        m_inputFormat.BlockAlign ? m_inputFormat.BlockAlign * 8u
+                                 : uint64_t{m_inputFormat.BitsPerSample} * m_inputFormat.Channels;
+    const uint64_t frames = bitsPerFrame ? bytes * 8 / bitsPerFrame : 0;
+    m_engine->Process(data, frames, false);
+    return m_file->WriteBlocks(m_engine->Output(), m_inputFormat.Channels, false);
+}
+
+bool CDSDEncoderPlugin::FinishBufferBased() {
+    if (!m_engine)
+        return false;
+    m_engine->Process(nullptr, 0, true);
+    bool ok = m_file->WriteBlocks(m_engine->Output(), m_inputFormat.Channels, true) &&
+              m_file->FinishHeader();
+    // A late write error reported by close means the data may not be on the disk.
+    ok = m_file->Close() && ok;
+    m_file.reset();
+    m_engine.reset();
+    return ok;
+}
+
+IZrEncoder* CreateDsdEncoder(IZrEncoderCallback* callback) {
+    return new CDSDEncoderPlugin(callback);
+}
