@@ -1,0 +1,33 @@
+// The host's own hold on the tools library (libZrTools.so): the settings store, the logger and
+// the other services behind ZrTools. A host loads it once at start-up and keeps it for the life
+// of the process; the plug-in libraries it loads find the same copy beside themselves.
+#pragma once
+
+#include "foundation/ZrString.h"
+#include "frame/ZrHostLibraries.h"
+#include "tessary/ZrTools.h"
+
+#include <string>
+#include <vector>
+
+namespace ZrHostTools {
+
+inline constexpr const char* LibraryName = "libZrTools.so";
+
+// Loads the tools library and returns its interface (the same one on every later call). The
+// folder named by $TESSARY_PROGRAM_DIR is tried first, then each of `folders` in order, then the
+// system's search. Returns null and describes the failure in `error` when nothing loads.
+ZrTools* Load(const std::vector<std::string>& folders, std::string* error);
+// The loaded (or provided) interface; null before Load.
+ZrTools* Get();
+// Makes `tools` the interface that Get returns, for hosts and tests that bring their own
+// store. Null goes back to the loaded library.
+void Provide(ZrTools* tools);
+// Uninitialises and unloads the tools library. Every plug-in object must be gone by then.
+void Unload();
+
+// Store access through Get(); null keys when there is no tools interface.
+ZrRegKeyPtr OpenHostKey(const ZrString& path, int32_t flag);
+ZrRegKeyPtr OpenMachineKey(const ZrString& path);
+
+} // namespace ZrHostTools

@@ -1,0 +1,169 @@
+// CEncoderPlugin against an in-memory settings store and the fake encoder library: where the
+// registration is found, what a failed load leaves, and which settings value is read and written.
+#include "loader/CEncoderPlugin.h"
+#include "loader/FakeTools.h"
+#include "loader/ZrHostTools.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using zrtest::FakeTools;
+
+const std::u16string HostKey = u"Plugins\\Encoders\\Fake File Encoder";
+const std::u16string MachineKey =
+    FakeTools::MachinePath(u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders\\Fake File Encoder");
+
+std::u16string FakeLibrary() {
+    return ZrString::FromUtf8(ZR_FAKE_ENCODERS).c_str();
+}
+
+class EncoderPluginTest : public ::testing::Test {
+protected:
+    void SetUp() override { ZrHostTools::Provide(&tools); }
+    void TearDown() override { ZrHostTools::Provide(nullptr); }
+
+    // A registration as the plug-in library writes it.
+    void Register(const std::u16string& key, int32_t version, int32_t index,
+                  std::u16string path = FakeLibrary()) {
+        tools.keys[key] = {{u"IVersion", version}, {u"Path", path}, {u"Index", index}};
+    }
+    std::u16string Stored(const std::u16string& key, const std::u16string& name) {
+        const auto value = tools.Read(key, name);
+        return value ? std::get<std::u16string>(*value) : u"<absent>";
+    }
+
+    FakeTools tools;
+};
+
+// Which key wins: only "IVersion" 5 counts, the host's tree before the machine's. The index
+// read from the winning key shows through the fake's estimated bitrate (1000 + index).
+TEST_F(EncoderPluginTest, FindsTheRegistrationWithTheCurrentInterfaceVersion) {
+    struct Case {
+        const char* what;
+        int32_t hostVersion;    // 0: no host key
+        int32_t machineVersion; // 0: no machine key
+        const char* bitrate;    // "" when Load must fail
+    };
+    const Case cases[] = {
+        {"host key only", 5, 0, "1000"},
+        {"host key wins over machine key", 5, 5, "1000"},
+        {"host key of version 4 falls back to the machine key", 4, 5, "1003"},
+        {"host key of version 4 and no machine key", 4, 0, ""},
+        {"machine key only", 0, 5, "1003"},
+        {"machine key of version 4", 0, 4, ""},
+        {"version 6 is not 5 either", 6, 6, ""},
+        {"no registration at all", 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        tools.keys.clear();
+        if (c.hostVersion)
+            Register(HostKey, c.hostVersion, 0);
+        if (c.machineVersion)
+            Register(MachineKey, c.machineVersion, 3);
+        CEncoderPlugin plugin(u"Fake File Encoder", u"");
+        const bool expected = *c.bitrate != 0;
+        EXPECT_EQ(plugin.Load(false), expected);
+        EXPECT_EQ(plugin.GetEncoder() != nullptr, expected);
+        EXPECT_EQ(plugin.GetProperty(u"Estimated Bitrate").ToUtf8(), c.bitrate);
+    }
+}
+
+TEST_F(EncoderPluginTest, LoadFailsQuietlyForUnusableRegistrations) {
+    struct Case {
+        const char* what;
+        std::u16string path;
+        int32_t index;
+    };
+    const Case cases[] = {
+        {"missing library", u"/nonexistent/libnothing.so", 0},
+        {"library without CreateEncoder", u"libc.so.6", 0},
+        {"index the factory does not know", FakeLibrary(), 7},
+        {"negative index", FakeLibrary(), -1},
+        {"empty path", u"", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Register(HostKey, 5, c.index, c.path);
+        CEncoderPlugin plugin(u"Fake File Encoder", u"");
+        EXPECT_FALSE(plugin.Load(false));
+        EXPECT_EQ(plugin.GetEncoder(), nullptr);
+        EXPECT_TRUE(plugin.GetProperty(u"Display Name").IsEmpty());
+    }
+}
+
+TEST_F(EncoderPluginTest, LoadOnlyReloadsWhenForced) {
+    Register(HostKey, 5, 0);
+    CEncoderPlugin plugin(u"Fake File Encoder", u"");
+    ASSERT_TRUE(plugin.Load(false));
+    IZrEncoder* first = plugin.GetEncoder();
+    first->SetProperty(u"Source Filename", u"kept");
+    EXPECT_FALSE(plugin.Load(false));
+    EXPECT_EQ(plugin.GetProperty(u"Source Filename").ToUtf8(), "kept");
+    EXPECT_TRUE(plugin.Load(true));
+    EXPECT_EQ(plugin.GetProperty(u"Source Filename").ToUtf8(), ""); // a new encoder
+}
+
+// The settings value a load reads: by client name, and never for the host's own WAV encoder.
+TEST_F(EncoderPluginTest, ReadsTheSettingsValueOfItsClient) {
+    struct Case {
+        const char16_t* name;
+        const char16_t* client;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {u"Fake File Encoder", u"", "Level=1"},
+        {u"Fake File Encoder", u"Vida Zuzuvi", "Level=2"},
+        {u"Fake File Encoder", u"Nobody", "Level=5"},      // no value: defaults
+        {u"Uncompressed Wave", u"", "Level=5"},            // always its defaults
+        {u"uncompressed WAVE", u"", "Level=5"},            // the name in any case
+        {u"Uncompressed Wave", u"Vida Zuzuvi", "Level=2"}, // a client's value is read
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ZrString(c.name).ToUtf8() + " / " + ZrString(c.client).ToUtf8());
+        tools.keys.clear();
+        const std::u16string key = std::u16string(u"Plugins\\Encoders\\") + c.name;
+        Register(key, 5, 0);
+        tools.keys[key][u"Settings"] = std::u16string(u"Level=1");
+        tools.keys[key][u"Settings (Vida Zuzuvi)"] = std::u16string(u"Level=2");
+        CEncoderPlugin plugin(c.name, c.client);
+        ASSERT_TRUE(plugin.Load(false));
+        EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), c.expected);
+    }
+}
+
+TEST_F(EncoderPluginTest, SavesToTheClientsValueAndKeepsTheTextForReloads) {
+    Register(HostKey, 5, 0);
+    tools.keys[HostKey][u"Settings"] = std::u16string(u"Level=1");
+    CEncoderPlugin plugin(u"Fake File Encoder", u"Vida Zuzuvi");
+    EXPECT_EQ(plugin.SettingsValueName(), u"Settings (Vida Zuzuvi)");
+
+    plugin.SaveSettings(u"Level=8"); // before any load: stored, nothing else
+    EXPECT_EQ(Stored(HostKey, u"Settings (Vida Zuzuvi)"), u"Level=8");
+    EXPECT_EQ(Stored(HostKey, u"Settings"), u"Level=1");
+
+    ASSERT_TRUE(plugin.Load(false));
+    plugin.SaveSettings(u"Level=3");
+    EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), "Level=3"); // the encoder took it
+    // A later change of the stored value does not reach a reload: the saved text wins.
+    tools.keys[HostKey][u"Settings (Vida Zuzuvi)"] = std::u16string(u"Level=9");
+    ASSERT_TRUE(plugin.Load(true));
+    EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), "Level=3");
+    EXPECT_EQ(Stored(HostKey, u"Settings"), u"Level=1");
+}
+
+TEST_F(EncoderPluginTest, TheHostsWavEncoderUsesTextsSavedThroughTheSameObject) {
+    const std::u16string key = u"Plugins\\Encoders\\Uncompressed Wave";
+    Register(key, 5, 0);
+    CEncoderPlugin plugin(u"Uncompressed Wave", u"");
+    plugin.SaveSettings(u"Level=7");
+    EXPECT_EQ(Stored(key, u"Settings"), u"Level=7");
+    ASSERT_TRUE(plugin.Load(false));
+    EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), "Level=7");
+    CEncoderPlugin fresh(u"Uncompressed Wave", u"");
+    ASSERT_TRUE(fresh.Load(false));
+    EXPECT_EQ(fresh.GetProperty(u"Settings").ToUtf8(), "Level=5");
+}
+
+} // namespace
