@@ -1,0 +1,40 @@
+// A key object of the settings store (IZrRegKey): a path in one tree of the store.
+//
+// The key need not exist: reading a missing key gives absent values and no subkeys, and the
+// first write creates it with its parents. A null name is the key's unnamed value (""), a
+// null text an empty one. GetString of an integer value gives its decimal text; GetInt of a
+// text value fails. DeleteSubKey accepts a relative path ("A\B") and fails when it is absent.
+// Subkeys enumerate in case-insensitive alphabetical order, values in the order they were
+// first written.
+#pragma once
+
+#include "tessary/ZrTools.h"
+
+#include <string>
+#include <vector>
+
+class ZrSettingsStore;
+
+class ZrRegKey final : public IZrRegKey {
+public:
+    ZrRegKey(ZrSettingsStore& store, std::vector<std::u16string> path);
+    ~ZrRegKey() = default;
+
+    void Release() override;
+    void Prepare() override;
+    bool SetInt(const char16_t* name, int32_t value) override;
+    bool SetString(const char16_t* name, const char16_t* value) override;
+    bool DeleteSubKey(const char16_t* name) override;
+    bool GetInt(const char16_t* name, int32_t* value) override;
+    ZrSysString GetString(const char16_t* name) override;
+    bool DeleteValue(const char16_t* name) override;
+    ZrSysString EnumSubKey(uint32_t index) override;
+    ZrSysString EnumValue(uint32_t index) override;
+
+    // Creates the key when it is missing; false when it is missing and cannot be created.
+    bool Create();
+
+private:
+    ZrSettingsStore& m_store;
+    const std::vector<std::u16string> m_path;
+};

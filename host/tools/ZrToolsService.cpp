@@ -1,0 +1,109 @@
+#include "tools/ZrToolsService.h"
+
+#include "tools/ZrNoDestroy.h"
+#include "tools/ZrRegKey.h"
+#include "tools/ZrToolsLogger.h"
+#include "tools/ZrToolsPaths.h"
+
+#include <memory>
+
+namespace {
+
+std::u16string_view PathOf(const char16_t* path) {
+    return path ? std::u16string_view(path) : std::u16string_view();
+}
+
+} // namespace
+
+ZrToolsService& ZrToolsService::Instance() {
+    static ZrNoDestroy<ZrToolsService> service;
+    return service.Value;
+}
+
+// The host's tree is private to the user; the machine tree is readable by everyone.
+ZrToolsService::ZrToolsService()
+    : m_hostStore(ZrToolsPaths::Get().UserStoreFile, "host", 0600),
+      m_machineStore(ZrToolsPaths::Get().MachineStoreFile, "machine", 0644),
+      m_translator(ZrToolsPaths::Get().TranslationsFolder()),
+      m_productInfo(ZrToolsPaths::Get().DataFolder, m_hostStore) {}
+
+bool ZrToolsService::Initialize(void*, void* module) {
+    std::lock_guard<std::mutex> guard(m_modulesLock);
+    ++m_modules[module];
+    return true;
+}
+
+void ZrToolsService::Uninitialize(void* module) {
+    std::lock_guard<std::mutex> guard(m_modulesLock);
+    const auto found = m_modules.find(module);
+    if (found != m_modules.end() && --found->second <= 0)
+        m_modules.erase(found);
+}
+
+int ZrToolsService::InitializeCount(void* module) {
+    std::lock_guard<std::mutex> guard(m_modulesLock);
+    const auto found = m_modules.find(module);
+    return found == m_modules.end() ? 0 : found->second;
+}
+
+void ZrToolsService::OnProductInfoLoaded(intptr_t) {
+    if (!m_productInfoLoaded.exchange(true))
+        ZrToolsLog("ZrTools::OnProductInfoLoaded", "Product information loaded");
+}
+
+IZrTranslator* ZrToolsService::GetTranslator(int32_t) {
+    return &m_translator;
+}
+
+IZrProductInfo* ZrToolsService::GetProductInfo(bool create) {
+    if (create)
+        m_productInfoCreated.store(true);
+    return m_productInfoCreated.load() ? &m_productInfo : nullptr;
+}
+
+IZrLogger* ZrToolsService::GetLogger(uint32_t) {
+    return &ZrToolsLogger::Instance();
+}
+
+// The terminal user interface arrives with the options windows.
+IZrUIService* ZrToolsService::GetUIService(int32_t) {
+    return nullptr;
+}
+
+IZrRegKey* ZrToolsService::OpenHostKey(const char16_t* path, int32_t flag) {
+    auto key = std::make_unique<ZrRegKey>(m_hostStore, ZrSplitKeyPath(PathOf(path)));
+    if ((flag & 1) && !key->Create())
+        return nullptr;
+    return key.release();
+}
+
+IZrRegKey* ZrToolsService::OpenKey(intptr_t root, const char16_t* path) {
+    if (root != ZR_HKEY_LOCAL_MACHINE)
+        return nullptr;
+    return std::make_unique<ZrRegKey>(m_machineStore, ZrSplitKeyPath(PathOf(path))).release();
+}
+
+// Arrives with the work that first searches strings through the host.
+IZrStringService* ZrToolsService::GetStringService() {
+    return nullptr;
+}
+// Arrives with the user-defined encoder, which posts progress to the main thread.
+IZrMainThreadMessages* ZrToolsService::GetMainThreadMessages() {
+    return nullptr;
+}
+// Arrives with the dependency installer.
+IZrNamedLocks* ZrToolsService::GetNamedLocks() {
+    return nullptr;
+}
+// Arrives with the dependency installer.
+IZrWaitWindow* ZrToolsService::GetWaitWindow() {
+    return nullptr;
+}
+// Arrives with the dependency installer.
+IZrArchiveUnpacker* ZrToolsService::GetArchiveUnpacker() {
+    return nullptr;
+}
+// Arrives with the dependency installer.
+IZrFileLoader* ZrToolsService::GetFileLoader() {
+    return nullptr;
+}

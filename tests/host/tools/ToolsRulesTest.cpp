@@ -1,0 +1,125 @@
+// Rules of the tools library that depend on the environment or on small texts: where files
+// go, which translation table is read, how download addresses are made.
+#include "tools/ZrProductInfo.h"
+#include "tools/ZrToolsPaths.h"
+#include "tools/ZrToolsTranslator.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+std::map<std::string, std::string> g_environment;
+
+const char* FakeGetEnv(const char* name) {
+    const auto found = g_environment.find(name);
+    return found == g_environment.end() ? nullptr : found->second.c_str();
+}
+
+struct PathCase {
+    const char* What;
+    std::map<std::string, std::string> Environment;
+    ZrToolsPaths Expected;
+};
+
+TEST(ToolsPaths, EnvironmentDecidesTheFolders) {
+    const std::string uid = std::to_string(::getuid());
+    const PathCase cases[] = {
+        {"desktop defaults",
+         {{"HOME", "/home/ann"}},
+         {"/home/ann/.config/tessary/settings.ini", "/etc/tessary/settings.ini",
+          "/home/ann/.local/share/tessary", "/tmp/tessary-" + uid}},
+        {"XDG folders and machine override",
+         {{"HOME", "/home/ann"},
+          {"XDG_CONFIG_HOME", "/cfg/"},
+          {"XDG_DATA_HOME", "/data"},
+          {"XDG_RUNTIME_DIR", "/run/user/1000"},
+          {"TESSARY_MACHINE_CONFIG", "/opt/etc"}},
+         {"/cfg/tessary/settings.ini", "/opt/etc/settings.ini", "/data/tessary",
+          "/run/user/1000/tessary"}},
+        {"relative XDG folders are ignored",
+         {{"HOME", "/home/ann"}, {"XDG_CONFIG_HOME", "cfg"}, {"XDG_DATA_HOME", "data"}},
+         {"/home/ann/.config/tessary/settings.ini", "/etc/tessary/settings.ini",
+          "/home/ann/.local/share/tessary", "/tmp/tessary-" + uid}},
+        {"TESSARY_HOME holds everything",
+         {{"HOME", "/home/ann"},
+          {"TESSARY_HOME", "/srv/host/"},
+          {"XDG_CONFIG_HOME", "/cfg"},
+          {"TESSARY_MACHINE_CONFIG", "/opt/etc"}},
+         {"/srv/host/config/settings.ini", "/srv/host/machine/settings.ini", "/srv/host/data",
+          "/srv/host/run"}},
+    };
+    for (const PathCase& c : cases) {
+        g_environment = c.Environment;
+        const ZrToolsPaths paths = ZrToolsPaths::Compute(&FakeGetEnv);
+        EXPECT_EQ(paths.UserStoreFile, c.Expected.UserStoreFile) << c.What;
+        EXPECT_EQ(paths.MachineStoreFile, c.Expected.MachineStoreFile) << c.What;
+        EXPECT_EQ(paths.DataFolder, c.Expected.DataFolder) << c.What;
+        EXPECT_EQ(paths.RunFolder, c.Expected.RunFolder) << c.What;
+    }
+    g_environment = {{"TESSARY_HOME", "relative/home"}};
+    const ZrToolsPaths relative = ZrToolsPaths::Compute(&FakeGetEnv);
+    EXPECT_EQ(relative.DataFolder.front(), '/') << "made absolute from the working folder";
+    EXPECT_TRUE(relative.LogFile().ends_with("/relative/home/data/logs/zr.log"))
+        << relative.LogFile();
+}
+
+TEST(ToolsTranslator, LanguageFilesFollowTheLocaleName) {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"de_DE.UTF-8", {"de_DE.txt", "de.txt"}},
+        {"pt_BR", {"pt_BR.txt", "pt.txt"}},
+        {"fr", {"fr.txt"}},
+        {"sr_RS@latin", {"sr_RS.txt", "sr.txt"}},
+        {"C", {}},
+        {"C.UTF-8", {}},
+        {"POSIX", {}},
+        {"", {}},
+        {"../../etc/passwd", {}},
+    };
+    for (const auto& [locale, expected] : cases)
+        EXPECT_EQ(ZrToolsTranslator::LanguageFiles(locale), expected) << locale;
+}
+
+TEST(ToolsTranslator, TableLines) {
+    const ZrToolsTranslator::Table table =
+        ZrToolsTranslator::ParseTable("# comment\tnot a row\n"
+                                      "Plain\tSchlicht\r\n"
+                                      "Tab\\there\tTab\\tda\n"
+                                      "Back\\\\slash\tRück\\\\strich\n"
+                                      "\tno source\n"
+                                      "no translation\n"
+                                      "Twice\tfirst\n"
+                                      "Twice\tsecond");
+    const ZrToolsTranslator::Table expected{
+        {u"Plain", u"Schlicht"},
+        {u"Tab\there", u"Tab\tda"},
+        {u"Back\\slash", u"Rück\\strich"},
+        {u"Twice", u"second"},
+    };
+    EXPECT_EQ(table, expected);
+}
+
+TEST(ToolsProductInfo, DownloadAddresses) {
+    struct Case {
+        const char* Base;
+        const char* Package;
+        const char* Version;
+        const char* Archive;
+        const char* Expected;
+    };
+    const Case cases[] = {
+        {"https://h/d", "mp3_encoder", "2", ".zip", "https://h/d/mp3_encoder_v2.zip"},
+        {"https://h/d///", "ogg_encoder", "2", "zip", "https://h/d/ogg_encoder_v2.zip"},
+        {"file:///srv/deps", "a b&c", "1.0", ".tar.xz", "file:///srv/deps/a%20b%26c_v1.0.tar.xz"},
+        {"https://h", "pkg", "", "", "https://h/pkg"},
+        {"", "pkg", "1", ".zip", ""},
+        {"https://h", "", "1", ".zip", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ZrProductInfo::ComposeAddress(c.Base, c.Package, c.Version, c.Archive),
+                  c.Expected)
+            << c.Base << " " << c.Package;
+}
+
+} // namespace

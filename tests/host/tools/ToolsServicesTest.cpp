@@ -1,0 +1,258 @@
+// The other services of the real library: entry point, product information, translator and
+// log, including environments that make them fail.
+#include "ToolsTestSupport.h"
+#include "foundation/ZrString.h"
+
+#include <climits>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace zrtools_test;
+
+namespace {
+
+// "2026-12-05 23:10:01.123 [tid 1234] [512] Scope: text"
+const std::regex LogLine(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[tid (\d+)\] \[(\d+)\] (.*))");
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::error_code error;
+    if (!fs::exists(path, error))
+        return {};
+    const std::vector<uint8_t> bytes = zrtest::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(ToolsEntry, ServesOnlyItsVersionAndOneObject) {
+    auto* library = ::dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr);
+    auto entry = reinterpret_cast<ZrGetToolsFn>(::dlsym(library, "GetZrToolsDLL"));
+    ASSERT_NE(entry, nullptr);
+    for (int32_t other : {0, -1, 200047, 200049, INT32_MIN})
+        EXPECT_EQ(entry(other), nullptr) << other;
+    EXPECT_EQ(entry(ZrToolsVersion), Tools());
+    // Only the entry point is exported.
+    EXPECT_EQ(::dlsym(library, "_ZN14ZrToolsService8InstanceEv"), nullptr);
+    ::dlclose(library);
+}
+
+TEST(ToolsEntry, InitializeAndUninitializeAreHarmlessWhenRepeatedOrUnbalanced) {
+    int module = 0;
+    EXPECT_TRUE(Tools()->Initialize(nullptr, &module));
+    EXPECT_TRUE(Tools()->Initialize(nullptr, &module));
+    Tools()->Uninitialize(&module);
+    Tools()->Uninitialize(&module);
+    Tools()->Uninitialize(&module);
+    Tools()->Uninitialize(reinterpret_cast<void*>(0x1234));
+    Tools()->OnProductInfoLoaded(0);
+    Tools()->OnProductInfoLoaded(0);
+    EXPECT_NE(Tools()->GetLogger(0), nullptr) << "still serving";
+}
+
+TEST(ToolsEntry, ServicesOfLaterWorkAreAbsent) {
+    EXPECT_EQ(Tools()->GetUIService(1), nullptr);
+    EXPECT_EQ(Tools()->GetStringService(), nullptr);
+    EXPECT_EQ(Tools()->GetMainThreadMessages(), nullptr);
+    EXPECT_EQ(Tools()->GetNamedLocks(), nullptr);
+    EXPECT_EQ(Tools()->GetWaitWindow(), nullptr);
+    EXPECT_EQ(Tools()->GetArchiveUnpacker(), nullptr);
+    EXPECT_EQ(Tools()->GetFileLoader(), nullptr);
+}
+
+TEST(ToolsProductInfo, LoadCreatesTheDataFolder) {
+    const zrtest::TempDir home;
+    const zrtest::RunResult run = Probe({"load"}, home.Path());
+    const std::vector<std::string> lines = Lines(run.Output);
+    ASSERT_EQ(lines.size(), 2u) << run.Output;
+    EXPECT_EQ(lines[0], "before: null") << "made only when asked with create";
+    EXPECT_EQ(lines[1], "ok " + Hex(Utf16((home.Path() / "data").string())));
+    EXPECT_TRUE(fs::is_directory(home.Path() / "data"));
+}
+
+TEST(ToolsProductInfo, DownloadAddressComesFromTheStore) {
+    IZrProductInfo* info = Tools()->GetProductInfo(true);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(Tools()->GetProductInfo(false), info);
+    EXPECT_EQ(Take(info->GetDataFolder()).Value, Utf16((Home() / "data").string()));
+    EXPECT_FALSE(Take(info->GetDownloadAddress(u"mp3_encoder", u"2", u".zip")).Present)
+        << "no base address by default";
+    ASSERT_TRUE(HostKey(u"Dependencies")->SetString(u"DownloadBase", u"https://example.org/d/"));
+    EXPECT_EQ(Take(info->GetDownloadAddress(u"mp3_encoder", u"2", u".zip")).Value,
+              u"https://example.org/d/mp3_encoder_v2.zip");
+    EXPECT_EQ(Take(info->GetDownloadAddress(u"odd name/ü", u"1.0", u"tar.xz")).Value,
+              u"https://example.org/d/odd%20name%2F%C3%BC_v1.0.tar.xz");
+    EXPECT_FALSE(Take(info->GetDownloadAddress(nullptr, u"2", u".zip")).Present);
+    ASSERT_TRUE(HostKey(u"Dependencies")->DeleteValue(u"DownloadBase"));
+}
+
+TEST(ToolsTranslator, TranslatesListedTextsAndLeavesOthers) {
+    IZrTranslator* translator = Tools()->GetTranslator(1);
+    ASSERT_NE(translator, nullptr);
+    struct Case {
+        const char16_t* Source;
+        const char16_t* Expected;
+    };
+    const Case cases[] = {
+        {u"Adding required components...", u"Fehlende Komponenten werden installiert..."},
+        {u"Critical Error", u"Kritischer Fehler"},
+        {u"Line one\nLine two", u"Zeile eins\nZeile zwei"},
+        {u"critical error", u"critical error"}, // exact texts only
+        {u"no tab on this line", u"no tab on this line"},
+        {u"", u""},
+    };
+    for (const Case& c : cases) {
+        ZrString text(c.Source);
+        const ZrString shared = text; // the translation must not change other copies
+        translator->Translate(text);
+        EXPECT_EQ(text, c.Expected) << Utf8(c.Source);
+        EXPECT_EQ(shared, c.Source);
+    }
+}
+
+TEST(ToolsLogger, WritesTimedLinesToTheLogFile) {
+    IZrLogger* logger = Tools()->GetLogger(0);
+    ASSERT_NE(logger, nullptr);
+    ASSERT_TRUE(logger->IsEnabled(ZrLogCategoryEncoder));
+    logger->Write(512, u"CFlacEncoder::StartBufferBased", u"Start");
+    logger->Write(512, u"CFlacEncoder::StartBufferBased", u"first\r\nsecond\nthird\n");
+    logger->Write(7, u"Üñï", u"日本語");
+    const std::vector<std::string> lines = Lines(ReadText(Home() / "data/logs/zr.log"));
+    ASSERT_GE(lines.size(), 5u);
+    const std::vector<std::string> last(lines.end() - 5, lines.end());
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(last[0], match, LogLine)) << last[0];
+    EXPECT_EQ(match[1].str(), std::to_string(::gettid()));
+    EXPECT_EQ(match[2].str(), "512");
+    EXPECT_EQ(match[3].str(), "CFlacEncoder::StartBufferBased: Start");
+    ASSERT_TRUE(std::regex_match(last[1], match, LogLine)) << last[1];
+    EXPECT_EQ(match[3].str(), "CFlacEncoder::StartBufferBased: first");
+    EXPECT_EQ(last[2], "\tsecond");
+    EXPECT_EQ(last[3], "\tthird");
+    ASSERT_TRUE(std::regex_match(last[4], match, LogLine)) << last[4];
+    EXPECT_EQ(match[2].str(), "7");
+    EXPECT_EQ(match[3].str(), "Üñï: 日本語");
+}
+
+TEST(ToolsLogger, EnvironmentChoosesWhereLinesGo) {
+    struct Case {
+        const char* Setting;
+        bool ToStderr;
+        bool ToFile;
+    };
+    const Case cases[] = {
+        {"TESSARY_LOG=stderr", true, false},
+        {"TESSARY_LOG=file", false, true},
+        {"TESSARY_LOG=off", false, false},
+        {"TESSARY_LOG=none", false, false},
+    };
+    for (const Case& c : cases) {
+        const zrtest::TempDir home;
+        const zrtest::RunResult run = Probe(
+            {"log", "512", "CFlacEncoder::StartBufferBased", "Start"}, home.Path(), {c.Setting});
+        ASSERT_EQ(run.ExitCode, 0) << c.Setting << run.Output;
+        const std::vector<std::string> lines = Lines(run.Output);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0], c.ToStderr || c.ToFile ? "enabled" : "disabled") << c.Setting;
+        EXPECT_EQ(lines.size(), c.ToStderr ? 2u : 1u) << c.Setting << run.Output;
+        if (c.ToStderr) {
+            std::smatch match;
+            ASSERT_TRUE(std::regex_match(lines[1], match, LogLine)) << lines[1];
+            EXPECT_EQ(match[3].str(), "CFlacEncoder::StartBufferBased: Start");
+        }
+        const std::string file = ReadText(home.Path() / "data/logs/zr.log");
+        EXPECT_EQ(file.find("CFlacEncoder::StartBufferBased: Start") != std::string::npos, c.ToFile)
+            << c.Setting;
+    }
+}
+
+TEST(ToolsLogger, RotatesAtEightMebibytes) {
+    const zrtest::TempDir home;
+    // 1000 characters of text plus about 60 of prefix: 9000 lines pass 8 MiB once.
+    const zrtest::RunResult run = Probe({"logmany", "9000", "1000"}, home.Path());
+    ASSERT_EQ(run.ExitCode, 0) << run.Output;
+    const fs::path logs = home.Path() / "data" / "logs";
+    ASSERT_TRUE(fs::exists(logs / "zr.log.1"));
+    EXPECT_GE(fs::file_size(logs / "zr.log.1"), 8u << 20);
+    EXPECT_LT(fs::file_size(logs / "zr.log.1"), (8u << 20) + 4096);
+    EXPECT_GT(fs::file_size(logs / "zr.log"), 0u);
+    EXPECT_LT(fs::file_size(logs / "zr.log"), 2u << 20);
+    // Every line of both files is whole.
+    for (const char* name : {"zr.log.1", "zr.log"}) {
+        const std::vector<std::string> lines = Lines(ReadText(logs / name));
+        size_t bad = 0;
+        for (const std::string& line : lines)
+            if (!std::regex_match(line, LogLine))
+                ++bad;
+        EXPECT_EQ(bad, 0u) << name;
+    }
+}
+
+// Homes where nothing can be written; root can write anywhere else, so a file stands in for
+// a folder.
+TEST(ToolsFailures, UnwritableHomeGivesReasonsAndNoCrash) {
+    const zrtest::TempDir scratch;
+    const fs::path fileHome = scratch / "a file";
+    zrtest::WriteFile(fileHome, "x", 1);
+    std::vector<std::pair<std::string, fs::path>> homes{
+        {"a regular file", fileHome},
+        {"below a regular file", fileHome / "below"},
+    };
+    if (::geteuid() != 0) {
+        const fs::path readOnly = scratch / "read-only";
+        fs::create_directory(readOnly);
+        ::chmod(readOnly.c_str(), 0500);
+        homes.emplace_back("a read-only folder", readOnly);
+    }
+    for (const auto& [what, home] : homes) {
+        SCOPED_TRACE(what);
+        const zrtest::RunResult load = Probe({"load"}, home);
+        const std::vector<std::string> lines = Lines(load.Output);
+        ASSERT_EQ(lines.size(), 2u) << load.Output;
+        ASSERT_EQ(lines[1].rfind("fail ", 0), 0u) << lines[1];
+        const std::string reason = Utf8(FromHex(lines[1].substr(5)));
+        EXPECT_EQ(
+            reason.rfind("Cannot create the data folder \"" + (home / "data").string() + "\": ", 0),
+            0u)
+            << reason;
+
+        const zrtest::RunResult set = Probe({"set", "Plugins\\X", "Value", "int:1"}, home);
+        EXPECT_EQ(set.ExitCode, 0) << set.Output;
+        EXPECT_EQ(set.Output, "false\n");
+        EXPECT_EQ(Probe({"get", "Plugins\\X", "Value"}, home).Output, "absent\n");
+        EXPECT_EQ(Probe({"create", "Plugins\\X"}, home).Output, "null\n");
+        const zrtest::RunResult log = Probe({"log", "512", "Scope", "text"}, home);
+        EXPECT_EQ(log.ExitCode, 0);
+        EXPECT_EQ(log.Output, "disabled\n") << "no log file, no logging";
+    }
+}
+
+TEST(ToolsFailures, UnreadableStoreIsNeverReplaced) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    const zrtest::TempDir home;
+    fs::create_directories(home / "config");
+    const std::string text = "[Plugins\\X]\nValue = 1\n";
+    zrtest::WriteFile(home / "config/settings.ini", text.data(), text.size());
+    ::chmod((home / "config/settings.ini").c_str(), 0);
+    EXPECT_EQ(Probe({"get", "Plugins\\X", "Value"}, home.Path()).Output, "absent\n");
+    EXPECT_EQ(Probe({"set", "Plugins\\X", "Other", "int:2"}, home.Path()).Output, "false\n");
+    ::chmod((home / "config/settings.ini").c_str(), 0600);
+    EXPECT_EQ(ReadText(home / "config/settings.ini"), text);
+}
+
+} // namespace

@@ -1,0 +1,329 @@
+// The settings store through the real library: key objects, values, names, enumeration,
+// deletion, odd texts, corrupt files and several writing processes.
+#include "ToolsTestSupport.h"
+#include "tools/ZrStoreFormat.h"
+
+#include <atomic>
+#include <climits>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace zrtools_test;
+using namespace std::string_literals;
+
+namespace {
+
+fs::path HostStoreFile() {
+    return Home() / "config" / "settings.ini";
+}
+fs::path MachineStoreFile() {
+    return Home() / "machine" / "settings.ini";
+}
+
+std::string ReadText(const fs::path& path) {
+    const std::vector<uint8_t> bytes = zrtest::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+struct OddText {
+    const char* What;
+    std::u16string Text;
+};
+
+// Texts that a line-based file could get wrong.
+const OddText OddTexts[] = {
+    {"empty", u""},
+    {"newlines", u"line 1\nline 2\r\nline 3\n"},
+    {"equals", u"a=b = c=="},
+    {"quotes", u"\"quoted\" and 'single' \\\" and \\"},
+    {"brackets and comment marks", u"[Section] ; not a comment # nor this"},
+    {"blanks at the ends", u"  padded\t "},
+    {"control characters", u"\x01\x1f\x7f\t"},
+    {"non-ASCII", u"Grüße, ünïcödé, 日本語, Ελληνικά"},
+    {"above U+FFFF", u"\U0001F600 \U00010348 \U0010FFFF"},
+    {"unpaired surrogates", u"\xD800 lone high, lone low \xDC00"},
+    {"escape lookalikes", u"\\n \\x41 \\u0041 %s %d"},
+    {"long", std::u16string(100000, u'L')},
+};
+
+TEST(ToolsStore, EveryKindOfValueSurvivesReopenAndNewProcess) {
+    const std::u16string path = u"Tests\\Survival";
+    struct IntCase {
+        const char* Name;
+        int32_t Value;
+    };
+    const IntCase ints[] = {
+        {"Zero", 0}, {"One", 1}, {"MinusOne", -1}, {"Min", INT32_MIN}, {"Max", INT32_MAX}};
+    {
+        Key key = HostKey(path);
+        ASSERT_TRUE(key);
+        for (const IntCase& c : ints)
+            ASSERT_TRUE(
+                key->SetInt(std::u16string(c.Name, c.Name + strlen(c.Name)).c_str(), c.Value));
+        for (const OddText& c : OddTexts)
+            ASSERT_TRUE(key->SetString(std::u16string(c.What, c.What + strlen(c.What)).c_str(),
+                                       c.Text.c_str()))
+                << c.What;
+    }
+    Key key = HostKey(path);
+    for (const IntCase& c : ints) {
+        const std::u16string name(c.Name, c.Name + strlen(c.Name));
+        int32_t value = 12345;
+        EXPECT_TRUE(key->GetInt(name.c_str(), &value)) << c.Name;
+        EXPECT_EQ(value, c.Value) << c.Name;
+        const zrtest::RunResult other = Probe({"get", "Tests\\Survival", c.Name}, Home());
+        EXPECT_EQ(other.Output, "int " + std::to_string(c.Value) + "\n") << c.Name;
+    }
+    for (const OddText& c : OddTexts) {
+        const std::u16string name(c.What, c.What + strlen(c.What));
+        const Text read = Take(key->GetString(name.c_str()));
+        EXPECT_TRUE(read.Present) << c.What;
+        EXPECT_EQ(Hex(read.Value), Hex(c.Text)) << c.What;
+        const zrtest::RunResult other = Probe({"get", "Tests\\Survival", c.What}, Home());
+        EXPECT_EQ(other.Output, "text " + Hex(c.Text) + "\n") << c.What;
+    }
+    // The file stays readable by a person: non-ASCII text is written as it is.
+    EXPECT_NE(ReadText(HostStoreFile()).find("Grüße, ünïcödé"), std::string::npos);
+}
+
+TEST(ToolsStore, OddTextsWorkAsValueAndKeyNames) {
+    for (const OddText& c : OddTexts) {
+        if (c.Text.empty() || c.Text.size() > 1000)
+            continue;
+        // A key name cannot hold the path separator; everything else goes.
+        const std::u16string keyName = u"Tests\\Names\\" + c.Text;
+        {
+            Key key = HostKey(keyName);
+            ASSERT_TRUE(key->SetString(c.Text.c_str(), u"value")) << c.What;
+        }
+        Key parent = HostKey(u"Tests\\Names");
+        const std::vector<std::u16string> names = SubKeys(parent.get());
+        EXPECT_NE(std::find(names.begin(), names.end(), ZrSplitKeyPath(c.Text).front()),
+                  names.end())
+            << c.What;
+        Key again = HostKey(keyName);
+        EXPECT_EQ(Take(again->GetString(c.Text.c_str())).Value, u"value") << c.What;
+        EXPECT_EQ(ValueNames(again.get()), std::vector<std::u16string>{c.Text}) << c.What;
+    }
+}
+
+TEST(ToolsStore, NamesAreComparedWithoutRegardToCase) {
+    {
+        Key key = HostKey(u"Plugins\\Encoders\\FLAC Encoder", 1);
+        ASSERT_TRUE(key);
+        ASSERT_TRUE(key->SetInt(u"IVersion", 5));
+        ASSERT_TRUE(key->SetString(u"Ext", u"flac"));
+    }
+    Key other = HostKey(u"PLUGINS\\encoders\\flac ENCODER");
+    int32_t version = 0;
+    EXPECT_TRUE(other->GetInt(u"iversion", &version));
+    EXPECT_EQ(version, 5);
+    // Writing under another spelling replaces the value and keeps the first spelling.
+    ASSERT_TRUE(other->SetString(u"EXT", u"ogg"));
+    EXPECT_EQ(Take(other->GetString(u"ext")).Value, u"ogg");
+    EXPECT_EQ(ValueNames(other.get()), (std::vector<std::u16string>{u"IVersion", u"Ext"}));
+    Key parent = HostKey(u"plugins\\ENCODERS");
+    EXPECT_EQ(SubKeys(parent.get()), std::vector<std::u16string>{u"FLAC Encoder"});
+    // Beyond ASCII too, the same in every locale.
+    ASSERT_TRUE(HostKey(u"Tests\\Ümlaut Ελλάδα")->SetInt(u"Größe", 1));
+    EXPECT_TRUE(HostKey(u"tests\\üMLAUT ΕΛΛΆΔΑ")->GetInt(u"gRÖßE", nullptr));
+}
+
+TEST(ToolsStore, KindsAreKeptApart) {
+    Key key = HostKey(u"Tests\\Kinds");
+    ASSERT_TRUE(key->SetString(u"Number as text", u"42"));
+    ASSERT_TRUE(key->SetInt(u"Number", 42));
+    int32_t value = -7;
+    EXPECT_FALSE(key->GetInt(u"Number as text", &value));
+    EXPECT_EQ(value, -7) << "untouched when the value is not an integer";
+    EXPECT_EQ(Take(key->GetString(u"Number")).Value, u"42");
+    EXPECT_FALSE(key->GetInt(u"Missing", &value));
+    EXPECT_FALSE(Take(key->GetString(u"Missing")).Present);
+    // A value changes kind when it is written as the other kind.
+    ASSERT_TRUE(key->SetInt(u"Number as text", 1));
+    EXPECT_TRUE(key->GetInt(u"Number as text", &value));
+    EXPECT_EQ(value, 1);
+}
+
+TEST(ToolsStore, DeletingASubtreeTakesEverythingBelowIt) {
+    {
+        Key root = HostKey(u"Tests\\Delete");
+        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed")->SetInt(u"A", 1));
+        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed\\Child\\Grandchild")->SetString(u"B", u"b"));
+        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Kept")->SetInt(u"C", 3));
+        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed Too")->SetInt(u"D", 4));
+        ASSERT_TRUE(root->SetInt(u"Own value", 5));
+
+        EXPECT_TRUE(root->DeleteSubKey(u"doomed"));
+        EXPECT_FALSE(root->DeleteSubKey(u"Doomed")) << "already gone";
+        EXPECT_FALSE(root->DeleteSubKey(u"")) << "never the key itself";
+        EXPECT_FALSE(root->DeleteSubKey(nullptr));
+        EXPECT_EQ(SubKeys(root.get()), (std::vector<std::u16string>{u"Doomed Too", u"Kept"}));
+        EXPECT_TRUE(root->GetInt(u"Own value", nullptr));
+    }
+    EXPECT_FALSE(HostKey(u"Tests\\Delete\\Doomed\\Child\\Grandchild")->GetInt(u"B", nullptr));
+    EXPECT_FALSE(
+        Take(HostKey(u"Tests\\Delete\\Doomed\\Child\\Grandchild")->GetString(u"B")).Present);
+    EXPECT_TRUE(HostKey(u"Tests\\Delete\\Kept")->GetInt(u"C", nullptr));
+    // A path below the key works as well.
+    ASSERT_TRUE(HostKey(u"Tests\\Delete\\Kept\\Inner")->SetInt(u"E", 5));
+    EXPECT_TRUE(HostKey(u"Tests\\Delete")->DeleteSubKey(u"Kept\\Inner"));
+    EXPECT_TRUE(SubKeys(HostKey(u"Tests\\Delete\\Kept").get()).empty());
+}
+
+TEST(ToolsStore, EnumerationOrderAndEnd) {
+    Key key = HostKey(u"Tests\\Enumerate");
+    for (const char16_t* name : {u"zeta", u"Alpha", u"beta", u"Gamma"})
+        ASSERT_TRUE(HostKey(u"Tests\\Enumerate\\" + std::u16string(name))->SetInt(u"x", 1));
+    for (const char16_t* name : {u"second", u"First", u""})
+        ASSERT_TRUE(key->SetInt(name, 1));
+    // Subkeys alphabetically without regard to case; values in the order first written.
+    EXPECT_EQ(SubKeys(key.get()),
+              (std::vector<std::u16string>{u"Alpha", u"beta", u"Gamma", u"zeta"}));
+    EXPECT_EQ(ValueNames(key.get()), (std::vector<std::u16string>{u"second", u"First", u""}));
+    EXPECT_FALSE(Take(key->EnumSubKey(UINT32_MAX)).Present);
+    Key missing = HostKey(u"Tests\\Enumerate\\Nothing here");
+    EXPECT_FALSE(Take(missing->EnumSubKey(0)).Present);
+    EXPECT_FALSE(Take(missing->EnumValue(0)).Present);
+}
+
+TEST(ToolsStore, OpeningFlagsAndPreparation) {
+    // Flag 0 on a missing key: an object that finds nothing and does not create the key.
+    Key missing = HostKey(u"Tests\\Flags\\Open only");
+    ASSERT_TRUE(missing);
+    EXPECT_FALSE(missing->GetInt(u"x", nullptr));
+    EXPECT_TRUE(SubKeys(HostKey(u"Tests\\Flags").get()).empty());
+    // Flag 1 creates it, empty; so does the preparation call.
+    EXPECT_TRUE(HostKey(u"Tests\\Flags\\Created", 1));
+    HostKey(u"Tests\\Flags\\Prepared")->Prepare();
+    EXPECT_EQ(SubKeys(HostKey(u"Tests\\Flags").get()),
+              (std::vector<std::u16string>{u"Created", u"Prepared"}));
+    // A write through the flag-0 object creates the key.
+    ASSERT_TRUE(missing->SetString(u"now", u"here"));
+    EXPECT_EQ(SubKeys(HostKey(u"Tests\\Flags").get()).size(), 3u);
+    // Separators at the ends or doubled name the same key.
+    EXPECT_EQ(Take(HostKey(u"\\Tests\\\\Flags\\Open only\\")->GetString(u"now")).Value, u"here");
+    // Values can be deleted one by one.
+    EXPECT_TRUE(missing->DeleteValue(u"NOW"));
+    EXPECT_FALSE(missing->DeleteValue(u"now"));
+}
+
+TEST(ToolsStore, MachineTreeIsSeparateAndKeepsAbsolutePaths) {
+    const std::u16string path = u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders\\FLAC Encoder";
+    EXPECT_EQ(Tools()->OpenKey(0x80000001, path.c_str()), nullptr) << "only HKEY_LOCAL_MACHINE";
+    EXPECT_FALSE(MachineKey(path)->GetInt(u"IVersion", nullptr));
+    fs::create_directories(MachineStoreFile().parent_path());
+    const std::string text = "[SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders\\FLAC Encoder]\n"
+                             "IVersion = 5\nPath = \"/opt/old/libzrencoders.so\"\n";
+    zrtest::WriteFile(MachineStoreFile(), text.data(), text.size());
+    Key key = MachineKey(path);
+    int32_t version = 0;
+    EXPECT_TRUE(key->GetInt(u"IVersion", &version));
+    EXPECT_EQ(version, 5);
+    EXPECT_EQ(Take(key->GetString(u"Path")).Value, u"/opt/old/libzrencoders.so");
+    EXPECT_FALSE(HostKey(path)->GetInt(u"IVersion", nullptr)) << "not in the host's tree";
+}
+
+TEST(ToolsStore, CorruptFileGivesAbsentValuesAndIsKeptBeforeRewrite) {
+    // The machine tree: this test may break its file without disturbing the others.
+    fs::create_directories(MachineStoreFile().parent_path());
+    fs::remove(MachineStoreFile().string() + ".bak");
+    const std::string corrupt = "; header comment\n"
+                                "Orphan = 1\n"
+                                "[Corrupt]\n"
+                                "Good = 7\n"
+                                "Unterminated = \"no end\n"
+                                "Bad escape = \"\\q\"\n"
+                                "Too big = 2147483648\n"
+                                "Latin-1 = \"caf\xE9\"\n"
+                                "\x00\xff\xfe garbage\n"
+                                "[Broken header\n"
+                                "Lost = 2\n"
+                                "[Corrupt\\Sub]\n"
+                                "Fine = \"yes\"\n"s;
+    zrtest::WriteFile(MachineStoreFile(), corrupt.data(), corrupt.size());
+
+    Key key = MachineKey(u"Corrupt");
+    int32_t value = 0;
+    EXPECT_TRUE(key->GetInt(u"Good", &value));
+    EXPECT_EQ(value, 7);
+    for (const char16_t* absent :
+         {u"Unterminated", u"Bad escape", u"Too big", u"Latin-1", u"Lost", u"Orphan"})
+        EXPECT_FALSE(Take(key->GetString(absent)).Present) << Utf8(absent);
+    EXPECT_EQ(Take(MachineKey(u"Corrupt\\Sub")->GetString(u"Fine")).Value, u"yes");
+
+    // The first rewrite keeps the old bytes aside; the new file reads without problems.
+    ASSERT_TRUE(key->SetInt(u"Added", 1));
+    EXPECT_EQ(ReadText(MachineStoreFile().string() + ".bak"), corrupt);
+    const ZrStoreParseResult reparsed = ZrParseStore(ReadText(MachineStoreFile()));
+    EXPECT_TRUE(reparsed.Problems.empty());
+    EXPECT_TRUE(key->GetInt(u"Good", nullptr));
+    EXPECT_EQ(Take(MachineKey(u"Corrupt\\Sub")->GetString(u"Fine")).Value, u"yes");
+
+    // Binary garbage: everything absent, nothing crashes.
+    std::string garbage(4096, '\0');
+    for (size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>((i * 7919) % 251);
+    zrtest::WriteFile(MachineStoreFile(), garbage.data(), garbage.size());
+    EXPECT_FALSE(MachineKey(u"Corrupt")->GetInt(u"Good", nullptr));
+    EXPECT_TRUE(SubKeys(MachineKey(u"Corrupt").get()).empty());
+}
+
+TEST(ToolsStore, LongLivedKeySeesWritesOfOtherProcesses) {
+    Key key = HostKey(u"Tests\\Other process");
+    EXPECT_FALSE(key->GetInt(u"Written elsewhere", nullptr));
+    for (int round = 1; round <= 3; ++round) {
+        const zrtest::RunResult set = Probe(
+            {"set", "Tests\\Other process", "Written elsewhere", "int:" + std::to_string(round)},
+            Home());
+        ASSERT_EQ(set.Output, "true\n");
+        int32_t value = 0;
+        EXPECT_TRUE(key->GetInt(u"Written elsewhere", &value));
+        EXPECT_EQ(value, round);
+    }
+}
+
+TEST(ToolsStore, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int Writes = 100;
+    const std::string keyPath = "Tests\\Concurrent";
+    std::atomic<int> running{2};
+    zrtest::RunResult results[2];
+    std::thread writers[2];
+    const char* prefixes[2] = {"First ", "Second "};
+    for (int w = 0; w < 2; ++w)
+        writers[w] = std::thread([&, w] {
+            results[w] = Probe({"hammer", keyPath, prefixes[w], std::to_string(Writes)}, Home());
+            --running;
+        });
+    // Meanwhile the file must parse whole every time it is looked at.
+    int looks = 0, problems = 0;
+    while (running.load() > 0) {
+        std::error_code ignored;
+        if (fs::exists(HostStoreFile(), ignored)) {
+            ++looks;
+            if (!ZrParseStore(ReadText(HostStoreFile())).Problems.empty())
+                ++problems;
+        }
+        std::this_thread::yield();
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    EXPECT_EQ(results[0].ExitCode, 0) << results[0].Output;
+    EXPECT_EQ(results[1].ExitCode, 0) << results[1].Output;
+    EXPECT_EQ(problems, 0) << "of " << looks << " looks at the file";
+
+    Key key = HostKey(u"Tests\\Concurrent");
+    int missing = 0;
+    for (int w = 0; w < 2; ++w)
+        for (int i = 0; i < Writes; ++i) {
+            const std::string name = prefixes[w] + std::to_string(i);
+            int32_t value = -1;
+            if (!key->GetInt(std::u16string(name.begin(), name.end()).c_str(), &value) ||
+                value != i)
+                ++missing;
+        }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(ValueNames(key.get()).size(), 2u * Writes);
+}
+
+} // namespace

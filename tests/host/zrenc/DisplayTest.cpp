@@ -1,0 +1,69 @@
+// The texts of the terminal display: sizes, times, names that must fit, lines that must not wrap.
+#include <gtest/gtest.h>
+
+#include "zrenc/Display.h"
+
+namespace {
+
+TEST(DisplayTest, FormatsBytesAtUnitBoundaries) {
+    struct Case {
+        uint64_t bytes;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0, "0 B"},           {1023, "1023 B"},          {1024, "1.00 KiB"},
+        {10 * 1024, "10.0 KiB"}, {1048575, "1024 KiB"},   {1048576, "1.00 MiB"},
+        {5ull << 30, "5.00 GiB"}, {3ull << 40, "3.00 TiB"}, {5000ull << 40, "5000 TiB"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(zrenc::FormatBytes(c.bytes), c.expected) << c.bytes;
+}
+
+TEST(DisplayTest, FormatsDurations) {
+    struct Case {
+        double seconds;
+        const char* expected;
+    };
+    const Case cases[] = {{0, "0:00"},       {7.4, "0:07"},        {59.6, "1:00"},
+                          {754, "12:34"},   {3599.4, "59:59"},    {3600, "1:00:00"},
+                          {3723, "1:02:03"}, {-3, "0:00"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(zrenc::FormatDuration(c.seconds), c.expected) << c.seconds;
+}
+
+TEST(DisplayTest, FitsNamesIntoTheirColumns) {
+    EXPECT_EQ(zrenc::FitName("short.wav", 20, true), "short.wav");
+    EXPECT_EQ(zrenc::FitName("abcdefghij", 5, false), "ab~ij");
+    // Characters, not bytes: a truncated name stays valid UTF-8.
+    const std::string fitted = zrenc::FitName("ééééééééééé", 6, true);
+    EXPECT_EQ(zrenc::TextWidth(fitted), 6u);
+    EXPECT_EQ(fitted, "éé…ééé");
+    // A name must not steer the terminal.
+    EXPECT_EQ(zrenc::FitName("a\x1b[2Jb\n", 20, false), "a?[2Jb?");
+}
+
+TEST(DisplayTest, RowsNeverWrap) {
+    zrenc::ProgressRow row{"a rather long file name with spaces and ünïcödé.flac", 0.537, 38.2,
+                           125};
+    for (size_t width = 10; width <= 160; width += 3) {
+        for (bool unicode : {false, true}) {
+            const std::string line = zrenc::FormatRow(row, width, unicode);
+            EXPECT_LE(zrenc::TextWidth(line), width) << line;
+            if (width >= 40)
+                EXPECT_NE(line.find("53%"), std::string::npos) << line;
+        }
+    }
+    const std::string line = zrenc::FormatRow(row, 100, false);
+    EXPECT_NE(line.find("38.2x"), std::string::npos) << line;
+    EXPECT_NE(line.find("2:05 left"), std::string::npos) << line;
+}
+
+TEST(DisplayTest, SummarisesTheRun) {
+    zrenc::RunTotals totals{3, 1, 40ull << 20, 20ull << 20, 300.0, 10.0};
+    EXPECT_EQ(zrenc::FormatSummary(totals),
+              "3 files encoded, 1 failed in 0:10: 40.0 MiB in, 20.0 MiB out (50.0%), 30.0x real "
+              "time");
+    EXPECT_EQ(zrenc::FormatSummary({0, 2, 0, 0, 0.0, 1.0}), "0 files encoded, 2 failed in 0:01");
+}
+
+} // namespace
