@@ -1,0 +1,525 @@
+// The FLAC encoder through IZrEncoder, checked with independent tools: the flac program and
+// ffmpeg decode every file bit-exactly, `flac -t` tests it, metaflac shows its metadata.
+// ZR_EXHAUSTIVE=1 runs the whole depth x channel x rate x length matrix.
+#include "codecs/flac/FlacEncoder.h"
+
+#include "foundation/ZrLog.h"
+#include "frame/ZrEncoderFactory.h"
+#include "frame/ZrHostLibraries.h"
+#include "support/TestSupport.h"
+#include "tessary/ZrTools.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <sys/resource.h>
+
+namespace {
+
+using namespace zrtest;
+
+std::unique_ptr<IZrEncoder> NewEncoder(const char16_t* settings) {
+    std::unique_ptr<IZrEncoder> encoder(CreateFlacEncoder(nullptr));
+    if (settings)
+        encoder->SetProperty(u"Settings", settings);
+    return encoder;
+}
+
+std::string Property(IZrEncoder& encoder, const char16_t* name) {
+    return ZrTakeSysString(encoder.GetProperty(name)).ToUtf8();
+}
+
+// Starts, feeds `pcm` in buffers of `bufferFrames` frames and finishes; the encoded file's path.
+fs::path Encode(IZrEncoder& encoder, const fs::path& base, const WAVEFORMATEX& format,
+                const std::vector<uint8_t>& pcm, int64_t expectedBytes,
+                size_t bufferFrames = 4099) {
+    encoder.SetProperty(u"Destination Filename", U(base).c_str());
+    const fs::path path = Property(encoder, u"Destination Filename");
+    EXPECT_TRUE(encoder.StartBufferBased(&format, expectedBytes))
+        << Property(encoder, u"Last Error");
+    std::vector<uint8_t> buffer;
+    const size_t step = bufferFrames * format.nBlockAlign;
+    for (size_t offset = 0; offset < pcm.size(); offset += step) {
+        // A copy, since the encoder may change the buffer in place.
+        buffer.assign(pcm.begin() + offset, pcm.begin() + std::min(pcm.size(), offset + step));
+        EXPECT_TRUE(encoder.EncodeBuffer(buffer.data(), buffer.size()))
+            << Property(encoder, u"Last Error");
+    }
+    EXPECT_TRUE(encoder.FinishBufferBased());
+    return path;
+}
+
+struct StreamInfo {
+    int SeekPoints = -1; // -1: no SEEKTABLE block
+    std::vector<uint64_t> PointSamples;
+    int Padding = -1; // -1: no PADDING block, else its length
+    uint32_t MinBlocksize = 0;
+    uint64_t TotalSamples = 0;
+    std::string Md5;
+    std::string Vendor;
+};
+
+// The text after `key` in `line`, or "" when `key` is not in it.
+std::string After(const std::string& line, const std::string& key) {
+    const size_t at = line.find(key);
+    return at == std::string::npos ? "" : line.substr(at + key.size());
+}
+
+StreamInfo ListMetadata(const fs::path& path) {
+    const RunResult r = Run({"metaflac", "--list", path.string()});
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    StreamInfo info;
+    std::istringstream lines(r.Output);
+    std::string line, type, value;
+    while (std::getline(lines, line)) {
+        if (!(value = After(line, "type: ")).empty())
+            type = After(value, "(").substr(0, After(value, "(").find(')'));
+        else if (!(value = After(line, "seek points: ")).empty())
+            info.SeekPoints = std::stoi(value);
+        else if (!(value = After(line, ": sample_number=")).empty())
+            info.PointSamples.push_back(std::stoull(value));
+        else if (type == "PADDING" && !(value = After(line, "length: ")).empty())
+            info.Padding = std::stoi(value);
+        else if (!(value = After(line, "minimum blocksize: ")).empty())
+            info.MinBlocksize = static_cast<uint32_t>(std::stoul(value));
+        else if (!(value = After(line, "total samples: ")).empty())
+            info.TotalSamples = std::stoull(value);
+        else if (!(value = After(line, "MD5 signature: ")).empty())
+            info.Md5 = value;
+        else if (!(value = After(line, "vendor string: ")).empty())
+            info.Vendor = value;
+    }
+    return info;
+}
+
+// The MD5 that STREAMINFO must carry: of the samples as signed little-endian integers.
+std::string ExpectedMd5(const std::vector<uint8_t>& pcm, uint16_t bits) {
+    TempDir dir;
+    std::vector<uint8_t> signedPcm = pcm;
+    if (bits == 8)
+        for (uint8_t& b : signedPcm)
+            b ^= 0x80;
+    WriteFile(dir / "samples", signedPcm);
+    const RunResult r = Run({"md5sum", (dir / "samples").string()});
+    return r.Output.substr(0, 32);
+}
+
+// --- Round trips -----------------------------------------------------------------------------
+
+struct RoundTripCase {
+    uint16_t Bits;
+    uint16_t Channels;
+    uint32_t Rate;
+    size_t Frames;
+    bool Ogg;
+    Signal Kind = Signal::Noise;
+    bool Extensible = false;
+};
+
+std::string CaseName(const testing::TestParamInfo<RoundTripCase>& info) {
+    const RoundTripCase& c = info.param;
+    return "b" + std::to_string(c.Bits) + "_c" + std::to_string(c.Channels) + "_r" +
+           std::to_string(c.Rate) + "_f" + std::to_string(c.Frames) + (c.Ogg ? "_ogg" : "") +
+           (c.Extensible ? "_ext" : "") + "_" + std::to_string(info.index);
+}
+
+// 20 frames per libFLAC call, 4096-frame blocks at level 6: every length sits on one side of
+// one of those edges.
+constexpr size_t kLengths[] = {0, 1, 19, 20, 21, 4096 * 3 + 7};
+constexpr size_t kLong = 4096 * 3 + 7;
+
+std::vector<RoundTripCase> RoundTripCases() {
+    std::vector<RoundTripCase> cases;
+    const char* exhaustive = std::getenv("ZR_EXHAUSTIVE");
+    if (exhaustive && std::string(exhaustive) == "1") {
+        const uint32_t rates[] = {8000, 11025, 22050, 44100, 48000, 96000, 192000};
+        int n = 0;
+        for (uint16_t bits : {8, 16, 24})
+            for (uint16_t channels = 1; channels <= 8; ++channels)
+                for (uint32_t rate : rates)
+                    for (size_t frames : kLengths)
+                        for (bool ogg : {false, true})
+                            cases.push_back({bits, channels, rate, frames, ogg,
+                                             ++n % 2 ? Signal::Noise : Signal::Music});
+        return cases;
+    }
+    for (size_t frames : kLengths)
+        for (bool ogg : {false, true})
+            cases.push_back({16, 2, 44100, frames, ogg, Signal::Music});
+    // Depths with the extreme channel counts and rates; full scale reaches the sign edges.
+    cases.push_back({8, 1, 8000, kLong, false, Signal::FullScale});
+    cases.push_back({8, 8, 192000, kLong, true, Signal::Noise});
+    cases.push_back({8, 2, 44100, 19, false, Signal::FullScale});
+    cases.push_back({16, 1, 192000, kLong, true, Signal::FullScale});
+    cases.push_back({16, 8, 8000, kLong, false, Signal::Tone});
+    cases.push_back({16, 5, 11025, 21, true, Signal::Noise});
+    cases.push_back({24, 1, 96000, kLong, false, Signal::FullScale});
+    cases.push_back({24, 8, 44100, kLong, true, Signal::Noise});
+    cases.push_back({24, 3, 48000, 1, true, Signal::Noise});
+    cases.push_back({24, 6, 192000, kLong, false, Signal::Music, true});
+    return cases;
+}
+
+class FlacRoundTrip : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(FlacRoundTrip, DecodesBitExact) {
+    const RoundTripCase& c = GetParam();
+    TempDir dir;
+    const std::vector<uint8_t> pcm = MakePcm(c.Kind, c.Channels, c.Rate, c.Bits, c.Frames, 7);
+    WAVEFORMATEXTENSIBLE record =
+        ExtensibleFormat(c.Channels, c.Rate, c.Bits, c.Bits, 0, KSDATAFORMAT_SUBTYPE_PCM);
+    if (!c.Extensible)
+        record.Format = PcmFormat(c.Channels, c.Rate, c.Bits);
+
+    auto encoder = NewEncoder(c.Ogg ? u"Ogg=1" : u"");
+    const fs::path file = Encode(*encoder, dir / "out", record.Format, pcm, pcm.size());
+    ASSERT_EQ(file.extension(), c.Ogg ? ".ogg" : ".flac");
+
+    std::vector<std::string> oggFlag;
+    if (c.Ogg)
+        oggFlag.push_back("--ogg");
+    auto flac = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "flac");
+        args.insert(args.end(), oggFlag.begin(), oggFlag.end());
+        args.push_back(file.string());
+        return zrtest::Run(args);
+    };
+    // -w: a missing MD5 or any other warning fails the test as well, except the unset total
+    // that is the only way STREAMINFO can say "no samples".
+    const RunResult tested = flac({"-t", "-s", c.Frames ? "-w" : "-s"});
+    EXPECT_EQ(tested.ExitCode, 0) << tested.Output;
+
+    const fs::path raw = dir / "flac.raw";
+    const RunResult decoded =
+        flac({"-d", "-s", "-f", "--force-raw-format", "--endian=little",
+              c.Bits == 8 ? "--sign=unsigned" : "--sign=signed", "-o", raw.string()});
+    ASSERT_EQ(decoded.ExitCode, 0) << decoded.Output;
+    const size_t bytesPerSample = c.Bits / 8;
+    EXPECT_EQ(FirstDifference(pcm, ReadFile(raw), bytesPerSample), "") << "flac -d";
+
+    if (c.Frames > 0) { // ffmpeg writes no file for a stream without samples
+        EXPECT_EQ(
+            FirstDifference(pcm, DecodeWithFfmpeg(file, RawFormatFor(c.Bits)), bytesPerSample), "")
+            << "ffmpeg";
+    }
+
+    if (!c.Ogg) {
+        const StreamInfo info = ListMetadata(file);
+        EXPECT_EQ(info.TotalSamples, c.Frames);
+        EXPECT_EQ(info.Md5, ExpectedMd5(pcm, c.Bits));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, FlacRoundTrip, testing::ValuesIn(RoundTripCases()), CaseName);
+
+// --- Metadata: settings, seek table, padding ---------------------------------------------------
+
+struct MetadataCase {
+    const char* Name;
+    const char16_t* Settings; // null: the "Settings" property is never set
+    uint32_t Seconds;
+    int64_t Expected; // expected input bytes; -2: the true size
+    int SeekPoints;   // -1: no seek table
+    int Padding;      // -1: no padding block
+    uint32_t Blocksize;
+};
+
+constexpr int64_t kTrueSize = -2;
+
+const MetadataCase kMetadataCases[] = {
+    // A map that was never filled reads every key as absent: level 0, nothing extra.
+    {"NeverConfigured", nullptr, 5, kTrueSize, -1, -1, 1152},
+    {"Defaults", u"", 5, kTrueSize, 5, 4096, 4096},
+    {"OnlyQualityKeepsOtherDefaults", u"Quality=1", 5, kTrueSize, 5, 4096, 1152},
+    // Under 3 seconds one point, 3 to 10 one per second, 11 and more a hundred.
+    {"TwoSeconds", u"", 2, kTrueSize, 1, 4096, 4096},
+    {"ThreeSeconds", u"", 3, kTrueSize, 3, 4096, 4096},
+    {"TenSeconds", u"", 10, kTrueSize, 10, 4096, 4096},
+    {"ElevenSeconds", u"", 11, kTrueSize, 100, 4096, 4096},
+    {"SixtySeconds", u"", 60, kTrueSize, 100, 4096, 4096},
+    {"UnknownLengthZero", u"", 5, 0, -1, 4096, 4096},
+    {"UnknownLengthNegative", u"", 5, -1, -1, 4096, 4096},
+    {"SeekTableOff", u"AddST=0", 5, kTrueSize, -1, 4096, 4096},
+    {"PaddingOff", u"AddPB=0", 5, kTrueSize, 5, -1, 4096},
+    {"BothOff", u"AddST=0|AddPB=0", 5, kTrueSize, -1, -1, 4096},
+};
+
+class FlacMetadata : public testing::TestWithParam<MetadataCase> {};
+
+TEST_P(FlacMetadata, SeekTableAndPadding) {
+    const MetadataCase& c = GetParam();
+    constexpr uint32_t rate = 8000;
+    TempDir dir;
+    const std::vector<uint8_t> pcm = MakePcm(Signal::Music, 1, rate, 8, size_t{rate} * c.Seconds);
+    auto encoder = NewEncoder(c.Settings);
+    const fs::path file = Encode(*encoder, dir / "meta", PcmFormat(1, rate, 8), pcm,
+                                 c.Expected == kTrueSize ? int64_t(pcm.size()) : c.Expected, 65536);
+    const StreamInfo info = ListMetadata(file);
+    EXPECT_EQ(info.SeekPoints, c.SeekPoints);
+    EXPECT_EQ(info.Padding, c.Padding);
+    EXPECT_EQ(info.MinBlocksize, c.Blocksize);
+    EXPECT_FALSE(info.Vendor.empty());
+    if (c.SeekPoints == 1) {
+        // The point at half the length moves to the start of the frame that holds it.
+        ASSERT_EQ(info.PointSamples.size(), 1u);
+        EXPECT_LE(info.PointSamples[0], pcm.size() / 2);
+        EXPECT_GT(info.PointSamples[0] + c.Blocksize, pcm.size() / 2);
+    }
+    EXPECT_EQ(zrtest::Run({"flac", "-t", "-s", "-w", file.string()}).ExitCode, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FlacMetadata, testing::ValuesIn(kMetadataCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(FlacSettings, DefaultsAndTheirOrder) {
+    EXPECT_EQ(Property(*NewEncoder(nullptr), u"Settings"), "");
+    EXPECT_EQ(Property(*NewEncoder(u""), u"Settings"), "Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1");
+    auto ogg = NewEncoder(u"Ogg=1");
+    EXPECT_EQ(Property(*ogg, u"Extension"), "ogg");
+    EXPECT_EQ(Property(*NewEncoder(u""), u"Extension"), "flac");
+    EXPECT_EQ(Property(*ogg, u"Display Name"), "FLAC Encoder");
+    EXPECT_EQ(Property(*ogg, u"Estimated Bitrate"), "900");
+}
+
+// --- Failures --------------------------------------------------------------------------------
+
+struct FailureCase {
+    const char* Name;
+    WAVEFORMATEXTENSIBLE Record;
+    const char* Error;
+    bool FileCreated;
+};
+
+WAVEFORMATEXTENSIBLE Plain(uint16_t channels, uint32_t rate, uint16_t bits,
+                           uint16_t tag = WAVE_FORMAT_PCM) {
+    WAVEFORMATEXTENSIBLE record{};
+    record.Format = PcmFormat(channels, rate, bits, tag);
+    return record;
+}
+
+const FailureCase kFailureCases[] = {
+    {"Int32", Plain(2, 44100, 32), "unsupported wave header", false},
+    {"Float32", Plain(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT), "unsupported wave header", false},
+    {"Float64", Plain(2, 44100, 64, WAVE_FORMAT_IEEE_FLOAT), "unsupported wave header", false},
+    {"ExtensibleFloat", ExtensibleFormat(2, 44100, 32, 32, 3, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT),
+     "unsupported wave header", false},
+    {"ExtensibleInt32", ExtensibleFormat(2, 44100, 32, 32, 3, KSDATAFORMAT_SUBTYPE_PCM),
+     "unsupported wave header", false},
+    {"OneBit", Plain(2, 2822400, 1), "unsupported wave header", false},
+    {"ZeroRate", Plain(2, 0, 16), "unsupported sample rate: 0 Hz", false},
+    // Past what the library takes: the file exists, as the library refuses only at init.
+    {"NineChannels", Plain(9, 44100, 16), "Failed to init", true},
+    {"ZeroChannels", Plain(0, 44100, 16), "Failed to init", true},
+    {"RateBeyondFormat", Plain(2, 1100000, 16), "Failed to init", true},
+};
+
+class FlacFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(FlacFailure, StartFailsWithReason) {
+    const FailureCase& c = GetParam();
+    TempDir dir;
+    auto encoder = NewEncoder(u"");
+    encoder->SetProperty(u"Destination Filename", U(dir / "bad").c_str());
+    EXPECT_FALSE(encoder->StartBufferBased(&c.Record.Format, 1 << 20));
+    EXPECT_EQ(Property(*encoder, u"Last Error"), c.Error);
+    EXPECT_EQ(fs::exists(dir / "bad.flac"), c.FileCreated);
+    // A host that carries on anyway gets a refusal, not a crash.
+    uint8_t pcm[64] = {};
+    EXPECT_FALSE(encoder->EncodeBuffer(pcm, sizeof pcm));
+    EXPECT_TRUE(encoder->FinishBufferBased());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FlacFailure, testing::ValuesIn(kFailureCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(FlacFailures, UnwritableDestination) {
+    TempDir dir;
+    fs::create_directory(dir / "folder.flac");
+    for (const fs::path& base : {dir / "missing" / "out", dir / "folder"}) {
+        auto encoder = NewEncoder(u"");
+        encoder->SetProperty(u"Destination Filename", U(base).c_str());
+        const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+        EXPECT_FALSE(encoder->StartBufferBased(&format, 0));
+        EXPECT_EQ(Property(*encoder, u"Last Error"),
+                  "Failed to create / open output file:\r\n" + base.string() + ".flac");
+    }
+}
+
+TEST(FlacFailures, NullFormatLeavesNoReason) {
+    auto encoder = NewEncoder(u"");
+    EXPECT_FALSE(encoder->StartBufferBased(nullptr, 100));
+    EXPECT_EQ(Property(*encoder, u"Last Error"), "");
+}
+
+// libFLAC writes the stream header inside init, so a full device fails the start.
+TEST(FlacFailures, FullDeviceFailsAtInit) {
+    for (const char16_t* settings : {u"", u"Ogg=1"}) {
+        auto encoder = NewEncoder(settings);
+        encoder->SetProperty(u"Add Output Extension", u"0");
+        encoder->SetProperty(u"Destination Filename", u"/dev/full");
+        const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+        EXPECT_FALSE(encoder->StartBufferBased(&format, 0));
+        EXPECT_EQ(Property(*encoder, u"Last Error"), "Failed to init");
+    }
+}
+
+// A file-size limit makes the disk "full" in the middle of the stream. Run in a child process,
+// since the limit applies to the whole process.
+TEST(FlacFailures, WriteFailureMidStream) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const char16_t* settings : {u"", u"Ogg=1"}) {
+        TempDir dir;
+        auto run = [&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{64 * 1024, 64 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            auto encoder = NewEncoder(settings);
+            encoder->SetProperty(u"Destination Filename", U(dir / "limited").c_str());
+            const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+            std::vector<uint8_t> pcm = MakePcm(Signal::Noise, 2, 44100, 16, 441000);
+            const bool started = encoder->StartBufferBased(&format, pcm.size());
+            const bool encoded = encoder->EncodeBuffer(pcm.data(), pcm.size());
+            std::fprintf(stderr, "%d %d %s\n", started, encoded,
+                         Property(*encoder, u"Last Error").c_str());
+            // Every later call fails fast; finishing still reports success.
+            const bool again = encoder->EncodeBuffer(pcm.data(), 4000);
+            const bool finished = encoder->FinishBufferBased();
+            encoder.reset();
+            std::_Exit(!again && finished ? 0 : 1);
+        };
+        EXPECT_EXIT(run(), testing::ExitedWithCode(0),
+                    "1 0 Failed to process data correctly \\(state: "
+                    "FLAC__STREAM_ENCODER_CLIENT_ERROR\\)");
+    }
+}
+
+// --- Logging ---------------------------------------------------------------------------------
+
+class CaptureLogger : public IZrLogger {
+public:
+    bool IsEnabled(uint32_t) override { return true; }
+    void Write(uint32_t, const char16_t* scope, const char16_t* text) override {
+        std::string line = ZrString(text).ToUtf8();
+        // The duration varies from run to run.
+        if (line.starts_with("Finish (") && line.ends_with(" ms)"))
+            line = "Finish";
+        Lines.push_back(ZrString(scope).ToUtf8() + ": " + line);
+    }
+    std::vector<std::string> Lines;
+};
+
+CaptureLogger* g_logger = nullptr;
+
+struct LogCase {
+    const char* Name;
+    const char16_t* Settings;
+    WAVEFORMATEX Format;
+    int64_t Expected;
+    std::vector<std::string> StartLines; // between "Start" and "Finish" of the start scope
+};
+
+const char* const kStart = "CFlacEncoder::StartBufferBased: ";
+
+std::vector<LogCase> LogCases() {
+    return {
+        {"KnownLength",
+         u"",
+         PcmFormat(2, 44100, 16),
+         88200 * 4,
+         {"Blocks: 88200", "Successfully completed Encoder setup", "Setting up MetaData blocks",
+          "Adding SeekTable", "=EncoderImpl::SetSeekTable(&st, 88200, 44100): Start",
+          "=EncoderImpl::SetSeekTable(&st, 88200, 44100): Finish", "    Adding Padding Block",
+          "Initializing the encoder with the following settings:", "bits per sample = 16",
+          "channel         = 2", "sample rate     = 44100", "verify          = False",
+          "ogg             = False"}},
+        {"UnknownLengthOgg",
+         u"AddPB=0|Verify=1|Ogg=1",
+         PcmFormat(1, 8000, 8),
+         -1,
+         {"Blocks: 0", "Successfully completed Encoder setup", "Setting up MetaData blocks",
+          "Not Adding SeekTable", "Not Adding Padding Block",
+          "Initializing the encoder with the following settings:", "bits per sample = 8",
+          "channel         = 1", "sample rate     = 8000", "verify          = True",
+          "ogg             = True"}},
+        {"Refused",
+         u"",
+         PcmFormat(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT),
+         0,
+         {"ERROR - unsupported wave header"}},
+    };
+}
+
+TEST(FlacLogging, StartSequence) {
+    for (const LogCase& c : LogCases()) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        CaptureLogger logger;
+        g_logger = &logger;
+        ZrSetLoggerProvider([]() -> IZrLogger* { return g_logger; });
+        {
+            auto encoder = NewEncoder(c.Settings);
+            encoder->SetProperty(u"Destination Filename", U(dir / "log").c_str());
+            encoder->StartBufferBased(&c.Format, c.Expected);
+            std::vector<uint8_t> pcm(c.Format.nBlockAlign * 100u);
+            encoder->EncodeBuffer(pcm.data(), pcm.size());
+            encoder->FinishBufferBased();
+        }
+        ZrSetLoggerProvider(nullptr);
+
+        std::vector<std::string> expected = {"CFlacEncoder::CFlacEncoder: Start",
+                                             "CFlacEncoder::CFlacEncoder: Finish",
+                                             std::string(kStart) + "Start"};
+        for (const std::string& line : c.StartLines)
+            expected.push_back(line[0] == '=' ? line.substr(1) : kStart + line);
+        expected.push_back(std::string(kStart) + "Finish");
+        // EncodeBuffer's scope is silent; a refused start makes it fail, which is logged.
+        if (std::string(c.Name) == "Refused")
+            expected.push_back("CFlacEncoder::EncodeBuffer: ERROR - Failed to process data "
+                               "correctly (state: FLAC__STREAM_ENCODER_UNINITIALIZED)");
+        for (const char* scope :
+             {"CFlacEncoder::FinishBufferBased: ", "CFlacEncoder::~CFlacEncoder: "}) {
+            expected.push_back(std::string(scope) + "Start");
+            expected.push_back(std::string(scope) + "Finish");
+        }
+        EXPECT_EQ(logger.Lines, expected);
+    }
+}
+
+// --- Odd inputs and names --------------------------------------------------------------------
+
+TEST(FlacInput, PartialFrameIsDroppedAndNamesAreKept) {
+    TempDir dir;
+    const fs::path base = dir / "it's a \"test\" $HOME é 日本";
+    std::vector<uint8_t> pcm = MakePcm(Signal::Tone, 2, 44100, 16, 100);
+    std::vector<uint8_t> withTail = pcm;
+    withTail.insert(withTail.end(), {1, 2, 3});
+    auto encoder = NewEncoder(u"");
+    encoder->SetProperty(u"Destination Filename", U(base).c_str());
+    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+    ASSERT_TRUE(encoder->StartBufferBased(&format, pcm.size()));
+    EXPECT_TRUE(encoder->EncodeBuffer(withTail.data(), 0));
+    EXPECT_TRUE(encoder->EncodeBuffer(withTail.data(), withTail.size()));
+    EXPECT_TRUE(encoder->FinishBufferBased());
+    const fs::path file = base.string() + ".flac";
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_EQ(FirstDifference(pcm, DecodeWithFfmpeg(file, "s16le"), 2), "");
+}
+
+TEST(FlacInput, DestroyedWithoutFinishLeavesWhatWasWritten) {
+    TempDir dir;
+    const std::vector<uint8_t> pcm = MakePcm(Signal::Noise, 2, 44100, 16, 44100);
+    {
+        auto encoder = NewEncoder(u"Ogg=1");
+        encoder->SetProperty(u"Destination Filename", U(dir / "abandoned").c_str());
+        const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+        ASSERT_TRUE(encoder->StartBufferBased(&format, pcm.size()));
+        std::vector<uint8_t> copy = pcm;
+        ASSERT_TRUE(encoder->EncodeBuffer(copy.data(), copy.size()));
+    }
+    EXPECT_GT(fs::file_size(dir / "abandoned.ogg"), 4096u);
+}
+
+} // namespace
