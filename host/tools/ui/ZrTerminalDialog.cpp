@@ -1,8 +1,8 @@
 #include "ui/ZrTerminalDialog.h"
 
-#include <algorithm>
-
 #include "foundation/ZrUtf.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -57,37 +57,45 @@ std::string Pad(const std::string& s, size_t columns) {
     return cut + std::string(columns - Width(cut), ' ');
 }
 
+// Breaks a text at spaces into lines of at most `columns`; runs of spaces inside a line are
+// kept (texts use two spaces after a full stop), those at a break are dropped.
 std::vector<std::string> Wrap(const std::string& text, size_t columns) {
     std::vector<std::string> lines;
-    std::string line, word;
-    auto flushWord = [&] {
-        if (word.empty())
-            return;
-        if (!line.empty() && Width(line) + 1 + Width(word) > columns) {
+    std::string line;
+    size_t i = 0;
+    while (i <= text.size()) {
+        if (i == text.size() || text[i] == '\n') {
+            lines.push_back(line);
+            line.clear();
+            ++i;
+            if (i > text.size())
+                break;
+            continue;
+        }
+        size_t gapEnd = i;
+        while (gapEnd < text.size() && text[gapEnd] == ' ')
+            ++gapEnd;
+        size_t wordEnd = gapEnd;
+        while (wordEnd < text.size() && text[wordEnd] != ' ' && text[wordEnd] != '\n')
+            ++wordEnd;
+        const std::string gap = text.substr(i, gapEnd - i);
+        std::string word = text.substr(gapEnd, wordEnd - gapEnd);
+        i = wordEnd;
+        if (!line.empty() && Width(line) + Width(gap) + Width(word) > columns) {
             lines.push_back(line);
             line.clear();
         }
+        if (!line.empty())
+            line += gap;
         while (Width(word) > columns) {
-            lines.push_back(Take(word, columns));
-            word = word.substr(Take(word, columns).size());
+            const std::string head = Take(word, columns);
+            lines.push_back(head);
+            word.erase(0, head.size());
         }
-        line += (line.empty() ? "" : " ") + word;
-        word.clear();
-    };
-    for (char c : text) {
-        if (c == ' ' || c == '\n') {
-            flushWord();
-            if (c == '\n') {
-                lines.push_back(line);
-                line.clear();
-            }
-        } else {
-            word += c;
-        }
+        line += word;
     }
-    flushWord();
-    if (!line.empty() || lines.empty())
-        lines.push_back(line);
+    if (!lines.empty() && lines.back().empty() && lines.size() > 1)
+        lines.pop_back();
     return lines;
 }
 
@@ -100,7 +108,7 @@ std::string Repeat(const char* s, size_t n) {
 
 // Frame pieces shared by the dialog and the message box.
 struct Frame {
-    size_t Columns;      // total width including borders
+    size_t Columns; // total width including borders
     size_t Text() const { return Columns - 4; }
     bool Attributes;
 
@@ -142,7 +150,9 @@ struct Frame {
 // ---------------------------------------------------------------------------------------------
 // Keys
 
-void ZrKeyDecoder::Feed(const char* data, size_t size) { m_pending.append(data, size); }
+void ZrKeyDecoder::Feed(const char* data, size_t size) {
+    m_pending.append(data, size);
+}
 
 bool ZrKeyDecoder::Next(ZrKeyEvent& event, bool flush) {
     event = ZrKeyEvent{};
@@ -163,8 +173,7 @@ bool ZrKeyDecoder::Next(ZrKeyEvent& event, bool flush) {
             }
             // CSI or SS3: parameters, then a final byte in 0x40..0x7E.
             size_t end = 2;
-            while (end < m_pending.size() &&
-                   !(m_pending[end] >= 0x40 && m_pending[end] <= 0x7E))
+            while (end < m_pending.size() && !(m_pending[end] >= 0x40 && m_pending[end] <= 0x7E))
                 ++end;
             if (end >= m_pending.size()) {
                 if (!flush)
@@ -199,13 +208,23 @@ bool ZrKeyDecoder::Next(ZrKeyEvent& event, bool flush) {
         if (c < 0x80) {
             m_pending.erase(0, 1);
             switch (c) {
-            case '\t': event.Key = ZrKey::Tab; return true;
+            case '\t':
+                event.Key = ZrKey::Tab;
+                return true;
             case '\r':
-            case '\n': event.Key = ZrKey::Enter; return true;
-            case ' ': event.Key = ZrKey::Space; return true;
+            case '\n':
+                event.Key = ZrKey::Enter;
+                return true;
+            case ' ':
+                event.Key = ZrKey::Space;
+                return true;
             case 0x7f:
-            case 0x08: event.Key = ZrKey::Backspace; return true;
-            case 0x03: event.Key = ZrKey::Interrupt; return true;
+            case 0x08:
+                event.Key = ZrKey::Backspace;
+                return true;
+            case 0x03:
+                event.Key = ZrKey::Interrupt;
+                return true;
             default:
                 if (c >= 0x20) {
                     event.Key = ZrKey::Text;
@@ -471,7 +490,8 @@ std::vector<std::string> ZrTerminalDialog::Render(bool attributes) const {
             const int32_t selected = m_form.Selected(i);
             const std::string value = selected >= 0 ? Utf8(m_form.ItemText(i, selected)) : "";
             const size_t box = text > Width(prefix) + 5 ? text - Width(prefix) - 5 : 4;
-            lines.push_back(frame.Line(prefix + "[ " + Pad(value, box) + " v]", focused, attribute));
+            lines.push_back(
+                frame.Line(prefix + "[ " + Pad(value, box) + " v]", focused, attribute));
             if (focused && m_menuOpen) {
                 for (int32_t item = 0; item < m_form.ItemCount(i); ++item) {
                     const bool current = item == m_menuItem;
@@ -490,8 +510,8 @@ std::vector<std::string> ZrTerminalDialog::Render(bool attributes) const {
             std::string value = Utf8(m_form.EditText(i));
             if (focused)
                 value += "_";
-            lines.push_back(frame.Line(prefix + "[" + Pad(Tail(value, box), box) + "]", focused,
-                                       attribute));
+            lines.push_back(
+                frame.Line(prefix + "[" + Pad(Tail(value, box), box) + "]", focused, attribute));
             break;
         }
         }
@@ -500,7 +520,7 @@ std::vector<std::string> ZrTerminalDialog::Render(bool attributes) const {
     const int buttonFocus = m_focus == OkStop ? 0 : m_focus == CancelStop ? 1 : -1;
     lines.push_back(frame.Buttons({Utf8(m_form.OkText()), Utf8(m_form.CancelText())}, buttonFocus));
     lines.push_back(frame.Bottom());
-    const std::string hint = "Up/Down/Tab move, Space/Enter change, Esc cancels";
+    const std::string hint = "Tab/arrows move, Space changes, Esc cancels";
     lines.push_back(attributes ? std::string(Dim) + Take(hint, m_columns) + Reset
                                : Take(hint, m_columns));
     return lines;

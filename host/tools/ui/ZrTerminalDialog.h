@@ -5,11 +5,11 @@
 // terminal; tests feed it keys directly.
 #pragma once
 
+#include "tessary/ZrUIService.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "tessary/ZrUIService.h"
 
 enum class ZrKey {
     None,

@@ -1,4 +1,7 @@
 // The terminal side: raw mode, the alternate screen, reading keys, drawing the dialog.
+#include "ui/ZrTerminalDialog.h"
+#include "ui/ZrUIServiceImpl.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -7,9 +10,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include "ui/ZrTerminalDialog.h"
-#include "ui/ZrUIServiceImpl.h"
 
 namespace {
 
@@ -65,7 +65,9 @@ public:
         for (;;) {
             if (m_decoder.Next(event, false))
                 return true;
-            struct pollfd p {m_in, POLLIN, 0};
+            struct pollfd p {
+                m_in, POLLIN, 0
+            };
             // A lone Escape byte is the Escape key when nothing follows it quickly.
             const int ready = ::poll(&p, 1, m_awaitingEscape ? 40 : -1);
             if (ready < 0 && errno == EINTR)
@@ -112,9 +114,12 @@ public:
                 return ZrModalCancel;
             }
             switch (dialog.Handle(key)) {
-            case ZrTerminalDialog::Outcome::Ok: return ZrModalOk;
-            case ZrTerminalDialog::Outcome::Cancel: return ZrModalCancel;
-            case ZrTerminalDialog::Outcome::Open: break;
+            case ZrTerminalDialog::Outcome::Ok:
+                return ZrModalOk;
+            case ZrTerminalDialog::Outcome::Cancel:
+                return ZrModalCancel;
+            case ZrTerminalDialog::Outcome::Open:
+                break;
             }
         }
     }
@@ -131,9 +136,12 @@ public:
             if (!session.ReadKey(key))
                 return ZrModalCancel;
             switch (message.Handle(key)) {
-            case ZrTerminalDialog::Outcome::Ok: return ZrModalOk;
-            case ZrTerminalDialog::Outcome::Cancel: return ZrModalCancel;
-            case ZrTerminalDialog::Outcome::Open: break;
+            case ZrTerminalDialog::Outcome::Ok:
+                return ZrModalOk;
+            case ZrTerminalDialog::Outcome::Cancel:
+                return ZrModalCancel;
+            case ZrTerminalDialog::Outcome::Open:
+                break;
             }
         }
     }

@@ -22,8 +22,7 @@ int32_t ZrUIServiceImpl::RunModal(IZrForm* form, void*) {
     return renderer->RunForm(*form);
 }
 
-int32_t ZrUIServiceImpl::MessageBox(const char16_t* title, const char16_t* text,
-                                    int32_t buttons) {
+int32_t ZrUIServiceImpl::MessageBox(const char16_t* title, const char16_t* text, int32_t buttons) {
     const std::unique_ptr<IZrFormRenderer> renderer = CreateTerminalRenderer();
     return renderer ? renderer->ShowMessage(Utf8(title), Utf8(text), buttons) : ZrModalCancel;
 }

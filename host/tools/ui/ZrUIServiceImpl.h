@@ -3,10 +3,10 @@
 // same IZrFormRenderer without touching any window.
 #pragma once
 
+#include "tessary/ZrUIService.h"
+
 #include <memory>
 #include <string>
-
-#include "tessary/ZrUIService.h"
 
 class IZrFormRenderer {
 public:
