@@ -35,6 +35,7 @@ void CDSDEncoderPlugin::LoadSettings() {
 bool CDSDEncoderPlugin::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     m_engine.reset();
     m_file.reset();
+    m_pending.clear();
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
     m_inputFormat = Format;
@@ -92,8 +93,16 @@ bool CDSDEncoderPlugin::EncodeBuffer(uint8_t* data, uint64_t bytes) {
     const uint64_t bitsPerFrame =
         m_inputFormat.BlockAlign ? m_inputFormat.BlockAlign * 8u
                                  : uint64_t{m_inputFormat.BitsPerSample} * m_inputFormat.Channels;
-    const uint64_t frames = bitsPerFrame ? bytes * 8 / bitsPerFrame : 0;
-    m_engine->Process(data, frames, false);
+    if (m_pending.empty() && bytes * 8 % bitsPerFrame == 0) {
+        m_engine->Process(data, bytes * 8 / bitsPerFrame, false);
+    } else {
+        // A buffer that ends inside a frame: the rest of the frame comes with the next one.
+        m_pending.insert(m_pending.end(), data, data + bytes);
+        const uint64_t frames = m_pending.size() * 8 / bitsPerFrame;
+        m_engine->Process(m_pending.data(), frames, false);
+        m_pending.erase(m_pending.begin(),
+                        m_pending.begin() + static_cast<ptrdiff_t>(frames * bitsPerFrame / 8));
+    }
     return m_file->WriteBlocks(m_engine->Output(), m_inputFormat.Channels, false);
 }
 

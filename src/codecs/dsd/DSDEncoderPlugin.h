@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class CDSDEncoderPlugin final : public ZrEncoderBase {
 public:
@@ -37,4 +38,5 @@ private:
     ZrAudioFormat m_outputFormat;
     std::unique_ptr<CDSFWriter> m_file;
     std::unique_ptr<CDSDEncoder> m_engine;
+    std::vector<uint8_t> m_pending; // the start of a frame that a buffer cut off
 };

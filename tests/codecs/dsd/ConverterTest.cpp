@@ -1,0 +1,151 @@
+// The player layer's converter: every input sample type to doubles at full scale 1.0, exact
+// lengths through soxr, streaming that does not depend on how the input is cut, and refusals.
+#include "DsdTestSupport.h"
+#include "codecs/dsd/player/ZrAudioPlayer.h"
+#include "support/TestSupport.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+struct Collect final : IZrAudioPlayerFormatConverterOutput {
+    std::vector<double> Samples;
+    uint32_t Channels = 1;
+    uint32_t MaxFrames = 0x7FFFFFFF;
+    void OnConvertedData(void* data, uint32_t frames) override {
+        EXPECT_LE(frames, MaxFrames);
+        const auto* d = static_cast<const double*>(data);
+        Samples.insert(Samples.end(), d, d + size_t{frames} * Channels);
+    }
+    uint32_t GetMaxFrames() override { return MaxFrames; }
+};
+
+ZrAudioFormat Format(const WAVEFORMATEX& record) {
+    ZrAudioFormat f;
+    f.FromWaveFormat(&record);
+    return f;
+}
+
+ZrAudioFormat Doubles(uint16_t channels, uint32_t rate) {
+    return Format(zrtest::PcmFormat(channels, rate, 64, WAVE_FORMAT_IEEE_FLOAT));
+}
+
+std::unique_ptr<IZrAudioFormatConverter> Make(const ZrAudioFormat& in, const ZrAudioFormat& out,
+                                              Collect& sink) {
+    auto converter = ZrGetAudioPlayer()->CreateFormatConverter();
+    sink.Channels = out.Channels;
+    if (!converter->Init(in, out, &sink, 2, false, false, 0, 0, false, true, false, false, nullptr,
+                         false, nullptr, false, 2, 0))
+        return nullptr;
+    return converter;
+}
+
+template <typename T>
+std::vector<uint8_t> Bytes(std::initializer_list<T> values, int width = sizeof(T)) {
+    std::vector<uint8_t> out;
+    for (T v : values) {
+        uint8_t b[sizeof(T)];
+        std::memcpy(b, &v, sizeof(T));
+        out.insert(out.end(), b, b + width);
+    }
+    return out;
+}
+
+// At equal rates the converter only converts: the extremes and a middle value of each type.
+TEST(DsdConverter, SampleTypesToFullScaleOne) {
+    const double inf = INFINITY;
+    struct Case {
+        const char* Name;
+        WAVEFORMATEX Format;
+        std::vector<uint8_t> Input;
+        std::vector<double> Expected;
+    };
+    const Case cases[] = {
+        {"8-bit", zrtest::PcmFormat(1, 352800, 8), {0, 128, 255, 192}, {-1, 0, 127 / 128.0, 0.5}},
+        {"16-bit",
+         zrtest::PcmFormat(1, 352800, 16),
+         Bytes<int16_t>({-32768, 0, 32767, 16384}),
+         {-1, 0, 32767 / 32768.0, 0.5}},
+        {"24-bit",
+         zrtest::PcmFormat(1, 352800, 24),
+         Bytes<int32_t>({-8388608, 0, 8388607, -4194304}, 3),
+         {-1, 0, 8388607 / 8388608.0, -0.5}},
+        {"32-bit",
+         zrtest::PcmFormat(1, 352800, 32),
+         Bytes<int32_t>({INT32_MIN, 0, INT32_MAX, 1 << 30}),
+         {-1, 0, INT32_MAX / 2147483648.0, 0.5}},
+        // Float passes as it is, beyond full scale too; what is not a number becomes silence.
+        {"float",
+         zrtest::PcmFormat(1, 352800, 32, WAVE_FORMAT_IEEE_FLOAT),
+         Bytes<float>({-1.5f, 0.25f, NAN, (float)inf}),
+         {-1.5, 0.25, 0, 0}},
+        {"double",
+         zrtest::PcmFormat(1, 352800, 64, WAVE_FORMAT_IEEE_FLOAT),
+         Bytes<double>({0.1, -inf, NAN, 1.0}),
+         {0.1, 0, 0, 1.0}},
+    };
+    for (const Case& c : cases) {
+        Collect sink;
+        auto converter = Make(Format(c.Format), Doubles(1, 352800), sink);
+        ASSERT_TRUE(converter) << c.Name;
+        ASSERT_TRUE(converter->Feed(c.Input.data(), c.Expected.size(), 0, false));
+        ASSERT_TRUE(converter->Drain(true));
+        EXPECT_EQ(c.Expected, sink.Samples) << c.Name;
+    }
+}
+
+// 44.1 kHz to 352.8 kHz: exactly 8 frames out per frame in, a tone at its level and in time
+// (the filter delay compensated), and the same doubles however the input is cut.
+TEST(DsdConverter, ResamplesExactlyAndStreams) {
+    const size_t frames = 4410;
+    const auto pcm = dsdtest::Sine(2, 44100, 16, false, frames, 1000, 0.5);
+    const auto in = Format(zrtest::PcmFormat(2, 44100, 16));
+    Collect whole;
+    auto converter = Make(in, Doubles(2, 352800), whole);
+    ASSERT_TRUE(converter);
+    ASSERT_TRUE(converter->Feed(pcm.data(), frames, 0, false));
+    ASSERT_TRUE(converter->Drain(true));
+    ASSERT_EQ(frames * 8 * 2, whole.Samples.size());
+    const dsdtest::ToneFit fit = dsdtest::FitTone(whole.Samples, 2, 1, 352800, 1000, 4000);
+    EXPECT_NEAR(0.5, fit.Amplitude, 1e-4);
+    EXPECT_NEAR(whole.Samples[2 * 8 * 1000], std::sin(2 * M_PI * 1000 * 1000 / 44100) * 0.5, 1e-3);
+    EXPECT_FALSE(converter->Feed(pcm.data(), 1, 0, false)) << "fed after the end";
+
+    Collect pieces;
+    pieces.MaxFrames = 1000; // the sink's limit on a chunk holds
+    converter = Make(in, Doubles(2, 352800), pieces);
+    size_t at = 0;
+    for (size_t n : {1, 7, 2000, 0, 2402}) {
+        ASSERT_TRUE(converter->Feed(pcm.data() + at * 4, n, 0, false));
+        at += n;
+    }
+    ASSERT_TRUE(converter->Drain(true));
+    EXPECT_EQ(whole.Samples, pieces.Samples);
+}
+
+TEST(DsdConverter, RefusesWhatItCannotDo) {
+    Collect sink;
+    auto converter = ZrGetAudioPlayer()->CreateFormatConverter();
+    const auto stereo = Format(zrtest::PcmFormat(2, 44100, 16));
+    const auto out = Doubles(2, 352800);
+    auto init = [&](const ZrAudioFormat& in, const ZrAudioFormat& o, bool downmix = false,
+                    bool interleaved = true, IZrAudioPlayerFormatConverterOutput* s = nullptr) {
+        return converter->Init(in, o, s ? s : &sink, 2, false, false, 0, 0, downmix, interleaved,
+                               false, false, nullptr, false, nullptr, false, 2, 0);
+    };
+    EXPECT_TRUE(init(stereo, out));
+    EXPECT_FALSE(init(Format(zrtest::PcmFormat(9, 44100, 16)), Doubles(9, 352800)));
+    EXPECT_FALSE(init(Format(zrtest::PcmFormat(2, 44100, 16, 146)), out));
+    EXPECT_FALSE(init(Format(zrtest::PcmFormat(2, 44100, 64)), out)) << "64-bit integer";
+    EXPECT_FALSE(init(stereo, Doubles(1, 352800))) << "channel count changes";
+    EXPECT_FALSE(init(stereo, Format(zrtest::PcmFormat(2, 352800, 32, WAVE_FORMAT_IEEE_FLOAT))));
+    EXPECT_FALSE(init(stereo, out, true));
+    EXPECT_FALSE(init(stereo, out, false, false));
+    EXPECT_FALSE(converter->Feed("abcd", 1, 0, false)) << "fed after a refused Init";
+    EXPECT_EQ(nullptr, ZrGetAudioPlayer()->CreateProcessor(-1, 0));
+}
+
+} // namespace
