@@ -1,0 +1,315 @@
+#include "codecs/wavpack/WvEncoder.h"
+
+#include "codecs/wavpack/WvSettings.h"
+#include "foundation/ZrFileSystem.h"
+#include "foundation/ZrLog.h"
+#include "frame/ZrEncoderFactory.h"
+
+#include <cinttypes>
+#include <cstring>
+#include <vector>
+#include <wavpack/wavpack.h>
+
+namespace {
+
+// The library keeps its samples in 32-bit words and refuses counts beyond 40 bits.
+constexpr int64_t MaxLibrarySamples = (int64_t{1} << 40) - 257;
+constexpr int64_t UnknownSampleCount = -1;
+constexpr size_t BlockHeaderSize = 32;
+
+int32_t ChannelMaskFor(uint32_t channels) {
+    if (channels == 1)
+        return 4; // front centre
+    if (channels == 2)
+        return 3; // front left and right
+    return static_cast<int32_t>((1u << channels) - 1);
+}
+
+} // namespace
+
+IZrEncoder* CreateWvEncoder(IZrEncoderCallback* callback) {
+    return new CWvEncoder(callback);
+}
+
+void CWvEncoder::ContextCloser::operator()(WavpackContext* context) const {
+    WavpackCloseFile(context);
+}
+
+CWvEncoder::CWvEncoder(IZrEncoderCallback* callback) : ZrEncoderBase(callback) {
+    ZrTraceScope scope(u"CWvEncoder::CWvEncoder");
+}
+
+CWvEncoder::~CWvEncoder() {
+    ZrTraceScope scope(u"CWvEncoder::~CWvEncoder");
+    m_context.reset();
+    CloseOutputs();
+}
+
+void CWvEncoder::SaveSettings() {
+    using namespace WvSettings;
+    Compression.Save(Settings);
+    CompressionType.Save(Settings);
+    ExtraProcessing.Save(Settings);
+    TargetBitrate.Save(Settings);
+    CorrectionFile.Save(Settings);
+}
+
+void CWvEncoder::LoadSettings() {
+    using namespace WvSettings;
+    if (!IsOneOf(Compression.Get(Settings), QualityValues))
+        Compression.Set(Settings, QualityNormal);
+    const ZrString type = CompressionType.Get(Settings);
+    if (type != TypeLossless && type != TypeHybrid)
+        CompressionType.Set(Settings, TypeLossless);
+    const int32_t extra = ExtraProcessing.Get(Settings);
+    if (extra < 0 || extra > MaxExtraProcessing)
+        ExtraProcessing.Set(Settings, 0);
+    if (!IsOneOf(TargetBitrate.Get(Settings), BitrateValues))
+        TargetBitrate.Set(Settings, TargetBitrate.Default);
+    const int32_t correction = CorrectionFile.Get(Settings);
+    if (correction != 0 && correction != 1)
+        CorrectionFile.Set(Settings, CorrectionFile.Default);
+}
+
+int CWvEncoder::WriteBlock(void* id, void* data, int32_t bytes) {
+    auto* sink = static_cast<WvOutputSink*>(id);
+    if (sink->WriteFailed)
+        return false;
+    if (!data || bytes <= 0)
+        return true;
+    if (!sink->File.WriteAll(data, static_cast<size_t>(bytes))) {
+        sink->File.Close();
+        sink->WriteFailed = true;
+        return false;
+    }
+    if (sink->FirstBlockSize == 0)
+        sink->FirstBlockSize = static_cast<uint32_t>(bytes);
+    return true;
+}
+
+bool CWvEncoder::CheckFormat(const WAVEFORMATEX* format, ZrString& reason) const {
+    // The host's own record decides: the descriptor maps unknown tags to PCM and recomputes
+    // the block alignment, which would hide exactly what is checked here.
+    const uint32_t bits = format->wBitsPerSample;
+    const bool plainPcm = format->wFormatTag == WAVE_FORMAT_PCM &&
+                          (bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
+                          format->nBlockAlign == bits / 8 * format->nChannels;
+    if (!plainPcm) {
+        reason = u"unsupported wave header";
+        return false;
+    }
+    if (format->nChannels == 0 || format->nChannels > MaxChannels) {
+        reason = ZrString::Format("unsupported channel count %u: WavPack encoding takes 1 to %u "
+                                  "channels",
+                                  unsigned{format->nChannels}, unsigned{MaxChannels});
+        return false;
+    }
+    return true;
+}
+
+bool CWvEncoder::CreateOutput(WvOutputSink& sink, const ZrString& path) {
+    sink = WvOutputSink{};
+    if (sink.File.Open(path, ZrFile::Mode::ReadWrite))
+        return true;
+    SetLastError(
+        ZrString::Format("Failed to create / open output file:\r\n%s", path.ToUtf8().c_str()));
+    return false;
+}
+
+void CWvEncoder::CloseOutputs() {
+    m_correction.File.Close();
+    m_main.File.Close();
+}
+
+void CWvEncoder::DeleteOutputs() {
+    CloseOutputs();
+    ZrFileSystem::DeleteFile(m_main.File.Path());
+    if (m_useCorrectionFile)
+        ZrFileSystem::DeleteFile(m_correction.File.Path());
+}
+
+bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
+    ZrTraceScope scope(u"CWvEncoder::StartBufferBased");
+    // A new job on the same object: let go of whatever an earlier one left open.
+    m_context.reset();
+    CloseOutputs();
+    m_framesPacked = 0;
+    if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
+        return false;
+    auto fail = [&](const ZrString& reason) {
+        SetLastError(reason);
+        scope.Log("ERROR - %s", reason.ToUtf8().c_str());
+        return false;
+    };
+
+    // Step 1: the input format and what the host expects to deliver.
+    const int64_t fileSize = expectedBytes < 1 ? 0 : expectedBytes;
+    scope.Log("  m_nFileSize is now %" PRId64, fileSize);
+    scope.Log("Passed WaveFormatEx valid");
+    ZrString reason;
+    if (!CheckFormat(format, reason))
+        return fail(reason);
+    m_channels = format->nChannels;
+    m_bytesPerSample = (format->wBitsPerSample + 7u) / 8u;
+    const int64_t samples = fileSize / (int64_t{m_channels} * m_bytesPerSample);
+    scope.Log("nSamples is now %" PRId64, samples);
+
+    // Step 2: the mode and the output files.
+    m_hybrid = WvSettings::CompressionType.Get(Settings) == WvSettings::TypeHybrid;
+    m_useCorrectionFile = m_hybrid && WvSettings::CorrectionFile.Get(Settings) == 1;
+    scope.Log("  Hybrid Format is %s\n", m_hybrid ? "true" : "false (Lossless)");
+    if (m_useCorrectionFile)
+        scope.Log("    Using Correction File\n");
+    if (!CreateOutput(m_main, DestinationFilename))
+        return fail(LastError);
+    if (m_useCorrectionFile && !CreateOutput(m_correction, DestinationFilename + u"c"))
+        return fail(LastError);
+
+    // Step 3: the library.
+    m_context.reset(WavpackOpenFileOutput(&CWvEncoder::WriteBlock, &m_main,
+                                          m_useCorrectionFile ? &m_correction : nullptr));
+    if (!m_context) {
+        scope.Log("  ERROR - Invalid Wavpack Context\n");
+        return false;
+    }
+    scope.Log("Valid Context obtained.\n");
+    if (!Configure(samples)) {
+        scope.Log("  ERROR - Failed to set Configuration\n");
+        m_context.reset();
+        return false;
+    }
+    scope.Log("Configuration Set succeeded.\n");
+    if (!WavpackPackInit(m_context.get())) {
+        scope.Log("  ERROR - Failed to Init\n");
+        m_context.reset();
+        return false;
+    }
+    scope.Log("Init Succeeded.\n");
+    return true;
+}
+
+bool CWvEncoder::Configure(int64_t sampleEstimate) {
+    using namespace WvSettings;
+    WavpackConfig config;
+    std::memset(&config, 0, sizeof config);
+    config.bits_per_sample = Format.BitsPerSample;
+    config.bytes_per_sample = static_cast<int>(m_bytesPerSample);
+    config.num_channels = static_cast<int>(m_channels);
+    config.sample_rate = static_cast<int32_t>(Format.SamplesPerSec);
+    config.channel_mask = ChannelMaskFor(m_channels);
+
+    const int32_t extra = ExtraProcessing.Get(Settings);
+    if (extra > 0 && extra <= MaxExtraProcessing) {
+        config.flags |= CONFIG_EXTRA_MODE;
+        config.xmode = extra;
+    }
+    // Only the four quality values may reach the flags: any other bit would switch on an
+    // unrelated library feature.
+    const int32_t quality = Compression.Get(Settings);
+    if (IsOneOf(quality, QualityValues))
+        config.flags |= static_cast<uint32_t>(quality);
+    if (m_hybrid) {
+        config.flags |= CONFIG_HYBRID_FLAG | CONFIG_BITRATE_KBPS;
+        config.bitrate = static_cast<float>(TargetBitrate.Get(Settings));
+    }
+    if (m_useCorrectionFile)
+        config.flags |= CONFIG_CREATE_WVC;
+    // Stream version 0x407, which every decoder reads.
+    config.flags |= CONFIG_COMPATIBLE_WRITE;
+
+    // The library takes -1, not 0, for an unknown length (it refuses 0). Either way the real
+    // count reaches the file through the first-block rewrite at finish.
+    const int64_t total = sampleEstimate > 0 && sampleEstimate <= MaxLibrarySamples
+                              ? sampleEstimate
+                              : UnknownSampleCount;
+    return WavpackSetConfiguration64(m_context.get(), &config, total, nullptr) != 0;
+}
+
+void CWvEncoder::ConvertSlice(const uint8_t* in, uint32_t frames) {
+    const size_t count = size_t{frames} * m_channels;
+    int32_t* out = m_samples.data();
+    switch (m_bytesPerSample) {
+    case 1: // unsigned, centred on 128
+        for (size_t i = 0; i < count; ++i)
+            out[i] = int32_t{in[i]} - 128;
+        break;
+    case 2:
+        for (size_t i = 0; i < count; ++i, in += 2)
+            out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[0] | in[1] << 8));
+        break;
+    case 3:
+        for (size_t i = 0; i < count; ++i, in += 3) {
+            const uint32_t v = uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16;
+            out[i] = static_cast<int32_t>(v << 8) >> 8;
+        }
+        break;
+    default:
+        for (size_t i = 0; i < count; ++i, in += 4)
+            out[i] = static_cast<int32_t>(uint32_t{in[0]} | uint32_t{in[1]} << 8 |
+                                          uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24);
+        break;
+    }
+}
+
+bool CWvEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
+    ZrTraceScope scope(u"CWvEncoder::EncodeBuffer");
+    if (!m_context)
+        return false;
+    if (!data)
+        return bytes == 0;
+    const uint64_t frameBytes = uint64_t{m_bytesPerSample} * m_channels;
+    const uint64_t sliceBytes = frameBytes * SliceFrames;
+    while (bytes > 0) {
+        const uint64_t take = bytes < sliceBytes ? bytes : sliceBytes;
+        // A trailing partial frame is dropped.
+        const auto frames = static_cast<uint32_t>(take / frameBytes);
+        if (frames > 0) {
+            ConvertSlice(data, frames);
+            if (!WavpackPackSamples(m_context.get(), m_samples.data(), frames)) {
+                SetLastError(u"Failed to format input samples");
+                scope.Log("ERROR - %s", "Failed to format input samples");
+                return false;
+            }
+            m_framesPacked += frames;
+        }
+        data += take;
+        bytes -= take;
+    }
+    return true;
+}
+
+void CWvEncoder::UpdateFirstBlock(WvOutputSink& sink) {
+    if (!sink.File.IsOpen() || sink.FirstBlockSize < BlockHeaderSize)
+        return;
+    std::vector<uint8_t> block(sink.FirstBlockSize);
+    if (sink.File.ReadAt(block.data(), block.size(), 0) != static_cast<int64_t>(block.size()) ||
+        std::memcmp(block.data(), "wvpk", 4) != 0)
+        return;
+    WavpackUpdateNumSamples(m_context.get(), block.data());
+    sink.File.WriteAt(block.data(), block.size(), 0);
+}
+
+bool CWvEncoder::FinishBufferBased() {
+    ZrTraceScope scope(u"CWvEncoder::FinishBufferBased");
+    if (!m_context)
+        return false;
+    // WavPack decoders open no file without a sample, and nothing was written: leave no empty
+    // file behind that would look like a finished one.
+    if (m_framesPacked == 0) {
+        m_context.reset();
+        DeleteOutputs();
+        SetLastError(u"No audio to encode: a WavPack file needs at least one sample");
+        scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
+        return false;
+    }
+    if (!WavpackFlushSamples(m_context.get())) {
+        scope.Log("  ERROR - Failed to Flush Samples\n");
+        return false;
+    }
+    UpdateFirstBlock(m_main);
+    if (m_useCorrectionFile)
+        UpdateFirstBlock(m_correction);
+    m_context.reset();
+    CloseOutputs();
+    return true;
+}

@@ -1,0 +1,268 @@
+// Round trips through independent decoders (wvunpack and ffmpeg), compared sample by sample.
+#include "WvTestHelpers.h"
+
+#include <cmath>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace zrtest;
+using namespace wvtest;
+
+enum class Expected { Known, Unknown, Negative, TooLarge, TooSmall };
+
+struct LosslessCase {
+    uint16_t Bits;
+    uint16_t Channels;
+    size_t Frames;
+    Signal Kind;
+    Expected Length = Expected::Known;
+    size_t BufferFrames = 0; // 0: 64 KiB buffers like a host
+    uint32_t Rate = 44100;
+};
+
+std::string Describe(const LosslessCase& c) {
+    return std::to_string(c.Bits) + " bits, " + std::to_string(c.Channels) + " ch, " +
+           std::to_string(c.Frames) + " frames, " + std::to_string(c.Rate) + " Hz, length " +
+           std::to_string(static_cast<int>(c.Length)) + ", buffer " +
+           std::to_string(c.BufferFrames);
+}
+
+int64_t ExpectedBytesFor(const LosslessCase& c, size_t bytes) {
+    switch (c.Length) {
+    case Expected::Known:
+        return static_cast<int64_t>(bytes);
+    case Expected::Unknown:
+        return 0;
+    case Expected::Negative:
+        return -1;
+    case Expected::TooLarge:
+        return static_cast<int64_t>(bytes) * 3 + 12345;
+    case Expected::TooSmall:
+        return static_cast<int64_t>(bytes) / 3;
+    }
+    return 0;
+}
+
+void CheckLossless(const LosslessCase& c) {
+    SCOPED_TRACE(Describe(c));
+    TempDir dir;
+    const path wv = dir / "out.wv";
+    const std::vector<uint8_t> pcm = MakePcm(c.Kind, c.Channels, c.Rate, c.Bits, c.Frames, 7);
+    const EncodeOutcome outcome = Encode(wv, u"", PcmFormat(c.Channels, c.Rate, c.Bits), pcm,
+                                         ExpectedBytesFor(c, pcm.size()), c.BufferFrames);
+    ASSERT_TRUE(outcome.Finished) << outcome.LastError;
+    EXPECT_EQ(outcome.LastError, "");
+    EXPECT_FALSE(fs::exists(dir / "out.wvc")) << "lossless never writes a correction file";
+    EXPECT_EQ(HeaderTotalSamples(wv), static_cast<int64_t>(c.Frames));
+    std::string log;
+    EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
+    const size_t width = c.Bits / 8u;
+    EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), width), "") << "wvunpack";
+    EXPECT_EQ(FirstDifference(pcm, DecodeWithFfmpeg(wv, RawFormatFor(c.Bits)), width), "")
+        << "ffmpeg";
+}
+
+// 2048 frames is one slice of the encoder's sample buffer: 2047, 2048 and 2049 sit on either
+// side of a slice boundary; 1 is the shortest file a WavPack decoder accepts.
+constexpr size_t Slice = 2048;
+
+TEST(WvLossless, RoundTripsBitExactThroughBothDecoders) {
+    std::vector<LosslessCase> cases = {
+        // Every width with its extremes (full scale catches sign-extension faults).
+        {8, 1, 1, Signal::FullScale},
+        {8, 2, Slice + 1, Signal::Noise, Expected::Unknown},
+        {8, 1, 3000, Signal::Silence}, // 8-bit silence is byte 0x80, sample 0
+        {16, 1, Slice - 1, Signal::FullScale},
+        {16, 2, Slice, Signal::Noise},
+        {16, 2, Slice + 1, Signal::Tone, Expected::Negative},
+        {16, 8, Slice + 1, Signal::Music},
+        {24, 2, Slice - 1, Signal::FullScale, Expected::TooLarge},
+        {24, 6, Slice, Signal::Music},
+        {24, 8, 1, Signal::Noise},
+        {32, 1, Slice + 1, Signal::FullScale},
+        {32, 3, Slice - 1, Signal::Noise, Expected::TooSmall},
+        {32, 8, Slice, Signal::Music},
+        // Buffers of one frame, and buffers longer than a slice but not a multiple of one.
+        {16, 2, 700, Signal::Tone, Expected::Known, 1},
+        {24, 5, 3 * Slice + 17, Signal::Music, Expected::Unknown, Slice + 300},
+        // Rates outside the library's table of standard rates are stored separately.
+        {16, 2, 9000, Signal::Music, Expected::Known, 0, 7999},
+        {24, 2, 9000, Signal::Music, Expected::Known, 0, 192000},
+        // Long enough for many library blocks, length unknown to the encoder.
+        {16, 2, 44100 * 5, Signal::Music, Expected::Unknown},
+    };
+    if (Exhaustive()) {
+        for (uint16_t bits : {8, 16, 24, 32})
+            for (uint16_t channels = 1; channels <= 8; ++channels)
+                for (size_t frames : {size_t{1}, Slice - 1, Slice, Slice + 1})
+                    cases.push_back({bits, channels, frames, Signal::Music});
+        for (uint16_t bits : {8, 16, 24, 32}) // several minutes
+            cases.push_back({bits, 2, 44100 * 200, Signal::Music, Expected::Unknown});
+    }
+    for (const LosslessCase& c : cases)
+        CheckLossless(c);
+}
+
+// The file's block header carries the hybrid flag (bit 3) in the flags word at offset 24.
+bool IsHybridFile(const path& wv) {
+    const std::vector<uint8_t> data = ReadFile(wv);
+    return data.size() >= 32 && (Le32(data.data() + 24) & 8u) != 0;
+}
+
+struct Difference {
+    int64_t MaxAbs = 0;
+    double SnrDb = 0;
+};
+
+Difference Compare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, uint16_t bits) {
+    const std::vector<int32_t> x = Samples(a, bits);
+    const std::vector<int32_t> y = Samples(b, bits);
+    Difference d;
+    double signal = 0, noise = 0;
+    for (size_t i = 0; i < std::min(x.size(), y.size()); ++i) {
+        const int64_t e = int64_t{x[i]} - y[i];
+        d.MaxAbs = std::max(d.MaxAbs, e < 0 ? -e : e);
+        signal += double(x[i]) * x[i];
+        noise += double(e) * double(e);
+    }
+    d.SnrDb = noise > 0 ? 10 * std::log10(signal / noise) : INFINITY;
+    return d;
+}
+
+TEST(WvHybrid, CorrectionFileOnlyWhenAskedAndRestoresTheInput) {
+    struct Case {
+        const char* Type;
+        const char* Correction;
+        bool Hybrid;
+        bool Wvc;
+    };
+    const Case cases[] = {
+        {"Hybrid", "1", true, true},
+        {"Hybrid", "0", true, false},
+        {"Lossless", "1", false, false}, // lossless never writes one, whatever the flag says
+        {"hybrid", "1", false, false},   // the type is case-sensitive: this is lossless
+    };
+    const std::vector<uint8_t> pcm = MakePcm(Signal::Music, 2, 44100, 16, 44100 * 2, 3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.Type) + " / correction " + c.Correction);
+        TempDir dir;
+        const path wv = dir / "song.wv";
+        const EncodeOutcome outcome =
+            Encode(wv, Settings({{"Compression Type", c.Type}, {"Correction File", c.Correction}}),
+                   PcmFormat(2, 44100, 16), pcm, 0);
+        ASSERT_TRUE(outcome.Finished) << outcome.LastError;
+        EXPECT_EQ(IsHybridFile(wv), c.Hybrid);
+        EXPECT_EQ(fs::exists(dir / "song.wvc"), c.Wvc);
+        EXPECT_EQ(HeaderTotalSamples(wv), 44100 * 2);
+        if (c.Wvc) {
+            EXPECT_EQ(HeaderTotalSamples(dir / "song.wvc"), 44100 * 2);
+        }
+        std::string log;
+        EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
+        if (!c.Hybrid || c.Wvc) {
+            EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), 2), "");
+        }
+        if (c.Hybrid) {
+            const Difference d = Compare(pcm, DecodeWithWvunpack(wv, true), 16);
+            EXPECT_GT(d.MaxAbs, 0) << "the lossy part alone cannot be exact at 256 kbps";
+            EXPECT_GT(d.SnrDb, 30.0);
+        }
+    }
+}
+
+// The lossy file's bit rate follows the target as closely as the wavpack program's own file with
+// the same options does (the library's rate control overshoots on some signals), and its
+// decode stays close to the input.
+TEST(WvHybrid, LossyFileMeetsTheTargetBitrateLikeTheWavpackProgram) {
+    constexpr int seconds = 10;
+    struct Case {
+        uint16_t Bits;
+        uint16_t Channels;
+        int Kbps;
+    };
+    std::vector<Case> cases = {{16, 2, 256}, {24, 2, 512}, {16, 1, 128}};
+    if (Exhaustive())
+        for (int kbps : {160, 192, 320, 384, 640, 768, 1024})
+            cases.push_back({16, 2, kbps});
+    std::printf("%-4s %-3s %-6s %-8s %-8s %-8s %-8s %-7s\n", "bits", "ch", "target", "ours",
+                "program", "vs.tgt", "max|d|", "SNR dB");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Kbps) + " kbps");
+        TempDir dir;
+        const path wv = dir / "song.wv";
+        const WAVEFORMATEX format = PcmFormat(c.Channels, 44100, c.Bits);
+        const std::vector<uint8_t> pcm =
+            MakePcm(Signal::Music, c.Channels, 44100, c.Bits, 44100 * seconds, 5);
+        const EncodeOutcome outcome = Encode(
+            wv,
+            Settings({{"Compression Type", "Hybrid"}, {"Target Bitrate", std::to_string(c.Kbps)}}),
+            format, pcm, static_cast<int64_t>(pcm.size()));
+        ASSERT_TRUE(outcome.Finished) << outcome.LastError;
+        ASSERT_TRUE(fs::exists(dir / "song.wvc"));
+        WriteWav(dir / "in.wav", format, pcm);
+        ASSERT_TRUE(RunWavpackProgram(dir / "in.wav", dir / "ref.wv",
+                                      {"-b" + std::to_string(c.Kbps), "-c"}));
+        auto kbps = [&](const path& file) {
+            return double(fs::file_size(file)) * 8 / seconds / 1000;
+        };
+        const double ours = kbps(wv);
+        const double program = kbps(dir / "ref.wv");
+        EXPECT_NEAR(ours / program, 1.0, 0.005);
+        EXPECT_NEAR(ours / c.Kbps, 1.0, 0.08);
+        EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), c.Bits / 8u), "");
+        const Difference d = Compare(pcm, DecodeWithWvunpack(wv, true), c.Bits);
+        std::printf("%-4u %-3u %-6d %-8.1f %-8.1f %+6.2f%%  %-8lld %-7.1f\n", unsigned{c.Bits},
+                    unsigned{c.Channels}, c.Kbps, ours, program, (ours / c.Kbps - 1) * 100,
+                    static_cast<long long>(d.MaxAbs), d.SnrDb);
+    }
+}
+
+TEST(WvLevels, EveryQualityAndExtraLevelIsValidAndSizesFall) {
+    const std::vector<uint8_t> pcm = MakePcm(Signal::Music, 2, 44100, 16, 44100 * 3, 11);
+    struct Level {
+        const char* Name;
+        const char* Compression;
+        const char* Extra;
+    };
+    // Each group in order of rising effort.
+    const std::vector<std::vector<Level>> groups = {
+        {{"fast", "512", "0"},
+         {"normal", "0", "0"},
+         {"high", "2048", "0"},
+         {"very high", "4096", "0"}},
+        {{"normal x0", "0", "0"},
+         {"normal x1", "0", "1"},
+         {"normal x2", "0", "2"},
+         {"normal x3", "0", "3"},
+         {"normal x4", "0", "4"},
+         {"normal x5", "0", "5"},
+         {"normal x6", "0", "6"}},
+    };
+    std::printf("%-10s %10s %8s\n", "level", "bytes", "ratio");
+    for (const auto& group : groups) {
+        uintmax_t previous = UINTMAX_MAX;
+        for (const Level& level : group) {
+            SCOPED_TRACE(level.Name);
+            TempDir dir;
+            const path wv = dir / "out.wv";
+            const EncodeOutcome outcome =
+                Encode(wv,
+                       Settings({{"Compression", level.Compression},
+                                 {"Extra Encode Processing", level.Extra}}),
+                       PcmFormat(2, 44100, 16), pcm, static_cast<int64_t>(pcm.size()));
+            ASSERT_TRUE(outcome.Finished) << outcome.LastError;
+            std::string log;
+            EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
+            EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), 2), "");
+            const uintmax_t size = fs::file_size(wv);
+            std::printf("%-10s %10ju %7.2f%%\n", level.Name, size, 100.0 * size / pcm.size());
+            // Allow a hair of noise between neighbouring levels, never a real step back.
+            EXPECT_LE(double(size), double(previous) * 1.001);
+            previous = size;
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,49 @@
+// Driving CWvEncoder the way a host does, and reading back what it wrote.
+#pragma once
+
+#include "support/TestSupport.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wvtest {
+
+using zrtest::fs::path;
+
+bool Exhaustive();
+
+struct EncodeOutcome {
+    bool Started = false;
+    bool Encoded = false; // every EncodeBuffer call succeeded
+    bool Finished = false;
+    std::string LastError;
+};
+
+// One whole job through IZrEncoder: settings text, destination (no extension added), start with
+// `expectedBytes`, the PCM in buffers of `bufferFrames` whole frames, finish.
+EncodeOutcome Encode(const path& destination, const std::u16string& settings,
+                     const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm,
+                     int64_t expectedBytes, size_t bufferFrames = 0);
+
+// "Compression Type=Hybrid|Target Bitrate=256|..." from pairs.
+std::u16string Settings(const std::vector<std::pair<std::string, std::string>>& pairs);
+
+// The total sample count in the first block header of a WavPack file; -1 when unreadable.
+int64_t HeaderTotalSamples(const path& file);
+
+// wvunpack: the audio of the WAV it restores (its data chunk), checked against the RIFF sizes.
+// `ignoreCorrection` decodes the lossy part alone. Fails the calling test on error.
+std::vector<uint8_t> DecodeWithWvunpack(const path& file, bool ignoreCorrection = false);
+// wvunpack -v: true when every block checks out.
+bool VerifyWithWvunpack(const path& file, std::string* output = nullptr);
+
+// A canonical 44-byte-header WAV file of the PCM, as input for the wavpack program.
+void WriteWav(const path& file, const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm);
+// Runs the wavpack program on `wav` with `options`, writing `out`; fails the test on error.
+bool RunWavpackProgram(const path& wav, const path& out, const std::vector<std::string>& options);
+
+// Little-endian PCM of `bits` (8 unsigned) to signed integers.
+std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits);
+
+} // namespace wvtest
