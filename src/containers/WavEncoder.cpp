@@ -2,6 +2,7 @@
 
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
+#include "options/WaveAiffPluginConfigDlg.h"
 
 #include <algorithm>
 
@@ -42,6 +43,10 @@ bool CWavEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CWavEncoder::FinishBufferBased");
     Creator.Finish();
     return true;
+}
+
+bool CWavEncoder::Options() {
+    return CWaveAiffPluginConfigDlg::Show();
 }
 
 ZrString& CWavEncoder::GetExtension(ZrString& out) {

@@ -19,6 +19,8 @@ public:
     bool StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) override;
     bool EncodeBuffer(uint8_t* data, uint64_t bytes) override;
     bool FinishBufferBased() override;
+    // The "WAVE/AIFF plugin configuration" window; true when closed with OK.
+    bool Options() override;
     ZrString& GetDisplayName(ZrString& out) override { return out = u"Uncompressed Wave"; }
     ZrString& GetExtension(ZrString& out) override;
     int32_t GetEstimatedBitrate() override;

@@ -1,8 +1,181 @@
 #include "frame/ZrHostLibraries.h"
 
-// The host-library manager that loads the tools library lands with the plug-in entry point;
-// until then there is no host and every service is absent.
-ZrTools* GetTools(bool) { return nullptr; }
+#include "frame/entry/ZrHostLibraryManager.h"
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace {
+
+// What each slot loads. Only the tools library exists on this platform; the other slots keep
+// their place (and their entry points) so that code asking for them finds an empty slot.
+struct SlotInfo {
+    const char* File;         // null: no such library on this platform
+    const char* Entry;        // called right after loading
+    const char* Uninitialize; // called before unloading, where the library has one
+};
+
+constexpr SlotInfo SlotTable[ZrHostSlotCount] = {
+    {"libZrTools.so", "GetZrToolsDLL", nullptr},             // tools
+    {nullptr, "ZrReaderInitialize", "ZrReaderUninitialize"}, // reader
+    {nullptr, "GetZrImageAppDLL", nullptr},                  // image
+    {nullptr, "GetZrPlayerDLL", nullptr},                    // player
+    {nullptr, "GetZrTelevisionDLL", nullptr},                // television
+    {nullptr, "ZrDiscInitialize", "ZrDiscUninitialize"},     // disc
+    {nullptr, "CreateZrWMFactory", nullptr},                 // Windows Media factory
+};
+
+struct Slot {
+    void* Module = nullptr;
+    void* Interface = nullptr;
+};
+
+struct Manager {
+    std::mutex Lock;
+    Slot Slots[ZrHostSlotCount];
+    std::atomic<ZrTools*> Tools{nullptr};
+    std::atomic<void*> HostModule{nullptr};
+    bool DirectoryKnown = false;
+    std::string Directory;
+};
+
+// Created on first use and never destroyed: the library's shutdown may run after the static
+// destructors of the process.
+Manager& TheManager() {
+    alignas(Manager) static unsigned char storage[sizeof(Manager)];
+    static Manager* manager = new (storage) Manager();
+    return *manager;
+}
+
+std::string ThisModulePath() {
+    Dl_info info{};
+    if (!::dladdr(reinterpret_cast<void*>(&ThisModulePath), &info) || !info.dli_fname ||
+        !*info.dli_fname)
+        return {};
+    // dlopen keeps the name as the host gave it, which may be relative.
+    char resolved[PATH_MAX];
+    if (::realpath(info.dli_fname, resolved))
+        return resolved;
+    return info.dli_fname;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string ProgramDirectoryLocked(Manager& m) {
+    if (!m.DirectoryKnown) {
+        const char* fromEnvironment = std::getenv("TESSARY_PROGRAM_DIR");
+        m.Directory = fromEnvironment && *fromEnvironment ? std::string(fromEnvironment)
+                                                          : FolderOf(ThisModulePath());
+        while (m.Directory.size() > 1 && m.Directory.back() == '/')
+            m.Directory.pop_back();
+        m.DirectoryKnown = true;
+    }
+    return m.Directory;
+}
+
+void* OpenLibrary(Manager& m, const char* file) {
+    constexpr int flags = RTLD_NOW | RTLD_LOCAL;
+    if (file[0] == '/')
+        return ::dlopen(file, flags);
+    const std::string directory = ProgramDirectoryLocked(m);
+    if (!directory.empty()) {
+        const std::string base = directory == "/" ? std::string() : directory;
+        if (void* module = ::dlopen((base + "/" + file).c_str(), flags))
+            return module;
+        if (void* module = ::dlopen((base + "/x64/" + file).c_str(), flags))
+            return module;
+    }
+    return ::dlopen(file, flags);
+}
+
+// The tools slot's entry: a library without GetZrToolsDLL, or one that does not serve our
+// version, is no tools library and does not stay loaded.
+bool AttachTools(Manager& m, Slot& slot, void* module, const char* entryName) {
+    const auto entry = reinterpret_cast<ZrGetToolsFn>(::dlsym(module, entryName));
+    ZrTools* tools = entry ? entry(ZrToolsVersion) : nullptr;
+    if (!tools)
+        return false;
+    tools->Initialize(nullptr, m.HostModule.load());
+    slot.Interface = tools;
+    m.Tools.store(tools, std::memory_order_release);
+    return true;
+}
+
+} // namespace
+
+void ZrSetHostModule(void* module) {
+    TheManager().HostModule.store(module);
+}
+
+bool ZrLoadHostLibrary(ZrHostSlot which) {
+    Manager& m = TheManager();
+    const int index = static_cast<int>(which);
+    if (index < 0 || index >= ZrHostSlotCount)
+        return false;
+    std::lock_guard<std::mutex> guard(m.Lock);
+    Slot& slot = m.Slots[index];
+    if (slot.Module)
+        return true;
+    const SlotInfo& info = SlotTable[index];
+    if (!info.File)
+        return false;
+    void* module = OpenLibrary(m, info.File);
+    if (!module)
+        return false;
+    if (which == ZrHostSlot::Tools && !AttachTools(m, slot, module, info.Entry)) {
+        ::dlclose(module);
+        return false;
+    }
+    slot.Module = module;
+    return true;
+}
+
+void ZrReleaseHostLibraries() {
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> guard(m.Lock);
+    for (int index = 0; index < ZrHostSlotCount; ++index) {
+        Slot& slot = m.Slots[index];
+        if (!slot.Module)
+            continue;
+        if (index == static_cast<int>(ZrHostSlot::Tools)) {
+            m.Tools.store(nullptr);
+            static_cast<ZrTools*>(slot.Interface)->Uninitialize(m.HostModule.load());
+        } else if (const char* name = SlotTable[index].Uninitialize) {
+            if (auto uninitialize = reinterpret_cast<void (*)()>(::dlsym(slot.Module, name)))
+                uninitialize();
+        }
+        ::dlclose(slot.Module);
+        slot = Slot{};
+    }
+}
+
+ZrString ZrModuleFileName() {
+    return ZrString::FromUtf8(ThisModulePath());
+}
+
+ZrString ZrHostProgramDirectory() {
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> guard(m.Lock);
+    return ZrString::FromUtf8(ProgramDirectoryLocked(m));
+}
+
+ZrTools* GetTools(bool load) {
+    Manager& m = TheManager();
+    if (ZrTools* tools = m.Tools.load(std::memory_order_acquire); tools || !load)
+        return tools;
+    ZrLoadHostLibrary(ZrHostSlot::Tools);
+    return m.Tools.load(std::memory_order_acquire);
+}
 
 ZrString ZrTranslate(const ZrString& text) {
     ZrString out(text);

@@ -219,6 +219,12 @@ TEST(WavEncoder, AbsurdFormatsFailWithAReason) {
     EXPECT_EQ(Property(*wav, u"Last Error"), "");
 }
 
+TEST(WavEncoder, OptionsWithoutAHostAreCancelled) {
+    auto wav = NewWav();
+    EXPECT_FALSE(wav->Options());
+    EXPECT_EQ(Property(*wav, u"Configurable"), "1");
+}
+
 TEST(WavEncoder, EstimatedBitrateFollowsTheStartedFormat) {
     TempDir dir;
     auto wav = NewWav();

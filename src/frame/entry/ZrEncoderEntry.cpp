@@ -1,7 +1,18 @@
-// The plug-in library's exports.
+// The plug-in library's exports: the encoder factory and the registration of every encoder in
+// the host's settings store.
 #include "frame/ZrEncoderFactory.h"
+#include "frame/ZrHostLibraries.h"
+#include "frame/entry/ZrEncoderApp.h"
+#include "frame/entry/ZrHostLibraryManager.h"
+#include "frame/entry/ZrVendor.h"
+
+#include <memory>
 
 #define ZR_EXPORT extern "C" __attribute__((visibility("default")))
+
+ZR_EXPORT IZrEncoder* CreateEncoder(int32_t index, IZrEncoderCallback* callback);
+ZR_EXPORT int32_t DllRegisterServer();
+ZR_EXPORT int32_t DllUnregisterServer();
 
 namespace {
 
@@ -9,19 +20,87 @@ using Creator = IZrEncoder* (*)(IZrEncoderCallback*);
 
 // Indices are part of the host contract: they are stored in the host's settings as "Index".
 constexpr Creator EncoderTable[ZrEncoderCount] = {
-    CreateApeEncoder,  CreateOggEncoder, CreateWavEncoder,  CreateMp3Encoder,
-    CreateExternalEncoder, CreateWmaEncoder, CreateFlacEncoder, CreateMpcEncoder,
-    CreateWvEncoder,   CreateAiffEncoder, CreateAlacEncoder, CreateDsdEncoder,
+    CreateApeEncoder,      CreateOggEncoder,  CreateWavEncoder,  CreateMp3Encoder,
+    CreateExternalEncoder, CreateWmaEncoder,  CreateFlacEncoder, CreateMpcEncoder,
+    CreateWvEncoder,       CreateAiffEncoder, CreateAlacEncoder, CreateDsdEncoder,
 };
+
+constexpr char16_t EncodersKey[] = u"Plugins\\Encoders";
+
+ZrString Property(IZrEncoder& encoder, const char16_t* name) {
+    return ZrTakeSysString(encoder.GetProperty(name));
+}
+
+void RemoveEncoderKey(const ZrString& displayName) {
+    GetTools(true);
+    // Both openings of the parent: the one registration writes through and the plain one.
+    if (ZrRegKeyPtr key = ZrOpenHostKey(EncodersKey, 1))
+        key->DeleteSubKey(displayName.c_str());
+    if (ZrRegKeyPtr key = ZrOpenHostKey(EncodersKey, 0))
+        key->DeleteSubKey(displayName.c_str());
+}
+
+void WriteEncoderKey(IZrEncoder& encoder, const ZrString& displayName, int32_t index) {
+    const ZrString extension = Property(encoder, u"Extension");
+    ZrRegKeyPtr key = ZrOpenHostKey(ZrString(EncodersKey) + u"\\" + displayName, 1);
+    if (!key)
+        return;
+    key->Prepare();
+    key->SetInt(u"IVersion", ZrEncoderInterfaceVersion);
+    key->SetString(u"Company", ZrVendorCompany);
+    key->SetString(u"Path", ZrModuleFileName().c_str());
+    key->SetInt(u"Index", index);
+    key->SetString(u"Version", ZrPluginVersion);
+    key->SetString(u"Ext", extension.c_str());
+    key->SetString(u"URL", ZrVendorUrl);
+    key->SetString(u"Copyright", ZrVendorCopyright);
+    key->SetString(u"Description", ZrPluginDescription);
+}
+
+void RegisterEncoders(bool doRegister) {
+    std::unique_ptr<IZrEncoder> encoder;
+    for (int32_t index = 0; index < ZrEncoderCount; ++index) {
+        // Replacing the pointer destroys the previous index's encoder after this one exists.
+        encoder.reset(CreateEncoder(index, nullptr));
+        if (!encoder)
+            continue;
+        const ZrString displayName = Property(*encoder, u"Display Name");
+        if (displayName.IsEmpty())
+            continue;
+        if (doRegister)
+            WriteEncoderKey(*encoder, displayName, index);
+        else
+            RemoveEncoderKey(displayName);
+    }
+}
+
+int32_t RunRegistration(bool doRegister) {
+    if (!ZrEncoderApp::Instance().IsReady())
+        return 0;
+    try {
+        RegisterEncoders(doRegister);
+    } catch (...) {
+        // Nothing crosses the export; what was written stays written.
+    }
+    return 0;
+}
 
 } // namespace
 
 ZR_EXPORT IZrEncoder* CreateEncoder(int32_t index, IZrEncoderCallback* callback) {
-    if (index < 0 || index >= ZrEncoderCount)
+    if (index < 0 || index >= ZrEncoderCount || !ZrEncoderApp::Instance().IsReady())
         return nullptr;
     try {
         return EncoderTable[index](callback);
     } catch (...) {
         return nullptr;
     }
+}
+
+ZR_EXPORT int32_t DllRegisterServer() {
+    return RunRegistration(true);
+}
+
+ZR_EXPORT int32_t DllUnregisterServer() {
+    return RunRegistration(false);
 }
