@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -75,7 +76,7 @@ struct Job {
 };
 
 // One channel at a time; for targets without the vector kernel.
-[[maybe_unused]] void ModulateChannel(const Job& job, uint32_t c) {
+void ModulateChannel(const Job& job, uint32_t c) {
     ZrDsdModulatorState& s = job.States[c];
     uint32_t dither = job.Dither[c];
     uint8_t* out = job.Output + c;
@@ -102,220 +103,273 @@ struct Job {
 
 #if defined(__SSE2__)
 
-// V vectors of two channels each run side by side: every one-bit sample is a chain of some
-// twenty dependent additions, so independent channels fill the time the chain leaves idle. A
-// lane with no channel of its own repeats its neighbour's channel and its results are dropped.
-template <int V>
-class VectorKernel {
-public:
-    VectorKernel(const Job& job, uint32_t first) : m_job(job) {
-        for (int v = 0; v < V; ++v) {
-            m_lane[v][0] = first + 2 * v;
-            m_lane[v][1] = first + 2 * v + 1 < job.Channels ? first + 2 * v + 1 : first + 2 * v;
-        }
-    }
-
-    void Run() {
-        Load();
-        const size_t bytesPerFrame = m_job.Ratio / 8;
-        uint8_t* out = m_job.Output;
-        const __m128d ratio = _mm_set1_pd(m_job.Ratio);
-        for (size_t i = 0; i < m_job.Frames; ++i) {
-            __m128d x[V], step[V], u[V];
-            const double* row = m_job.Input + i * m_job.Channels;
-            for (int v = 0; v < V; ++v) {
-                x[v] = _mm_loadh_pd(_mm_load_sd(row + m_lane[v][0]), row + m_lane[v][1]);
-                step[v] = _mm_div_pd(_mm_sub_pd(x[v], m_p[v]), ratio);
-                u[v] = m_p[v];
-                m_p[v] = x[v];
-            }
-            for (size_t j = 0; j + 1 < bytesPerFrame; ++j) {
-                for (int b = 0; b < 8; ++b) {
-                    for (int v = 0; v < V; ++v)
-                        u[v] = _mm_add_pd(u[v], step[v]);
-                    Bit(u);
-                }
-                Store(out);
-                out += m_job.Channels;
-            }
-            // The last byte of a sample: its last bit takes the sample itself.
-            for (int b = 0; b < 7; ++b) {
-                for (int v = 0; v < V; ++v)
-                    u[v] = _mm_add_pd(u[v], step[v]);
-                Bit(u);
-            }
-            Bit(x);
-            Store(out);
-            out += m_job.Channels;
-        }
-        Save();
-    }
-
-private:
-    void Load() {
-        for (int v = 0; v < V; ++v) {
-            const ZrDsdModulatorState& a = m_job.States[m_lane[v][0]];
-            const ZrDsdModulatorState& b = m_job.States[m_lane[v][1]];
-            m_e[v] = _mm_set_pd(b.E, a.E);
-            m_p[v] = _mm_set_pd(b.P, a.P);
-            m_s1[v] = _mm_set_pd(b.S1, a.S1);
-            m_s1p[v] = _mm_set_pd(b.S1p, a.S1p);
-            m_s2[v] = _mm_set_pd(b.S2, a.S2);
-            m_s2p[v] = _mm_set_pd(b.S2p, a.S2p);
-            m_s3[v] = _mm_set_pd(b.S3, a.S3);
-            m_s3p[v] = _mm_set_pd(b.S3p, a.S3p);
-            m_s4[v] = _mm_set_pd(b.S4, a.S4);
-            m_s4p[v] = _mm_set_pd(b.S4p, a.S4p);
-            m_dither[v] = _mm_set_epi64x(m_job.Dither[m_lane[v][1]], m_job.Dither[m_lane[v][0]]);
-            m_bits[v] = _mm_setzero_si128();
-        }
-    }
-
-    void Save() const {
-        for (int v = 0; v < V; ++v)
-            for (int lane = 0; lane < 2; ++lane)
-                m_job.States[m_lane[v][lane]] = Lane(v, lane);
-    }
-
-    ZrDsdModulatorState Lane(int v, int lane) const {
-        auto at = [lane](__m128d x) {
-            alignas(16) double d[2];
-            _mm_store_pd(d, x);
-            return d[lane];
-        };
-        ZrDsdModulatorState s;
-        s.E = at(m_e[v]);
-        s.P = at(m_p[v]);
-        s.S1 = at(m_s1[v]);
-        s.S1p = at(m_s1p[v]);
-        s.S2 = at(m_s2[v]);
-        s.S2p = at(m_s2p[v]);
-        s.S3 = at(m_s3[v]);
-        s.S3p = at(m_s3p[v]);
-        s.S4 = at(m_s4[v]);
-        s.S4p = at(m_s4p[v]);
-        return s;
-    }
-
-    // Writes each real lane's finished byte and starts the next one.
-    void Store(uint8_t* out) {
-        for (int v = 0; v < V; ++v) {
-            const auto bits = static_cast<uint32_t>(_mm_cvtsi128_si32(m_bits[v]));
-            out[m_lane[v][0]] = static_cast<uint8_t>(bits);
-            out[m_lane[v][1]] = static_cast<uint8_t>(_mm_extract_epi16(m_bits[v], 4));
-            m_bits[v] = _mm_setzero_si128();
-        }
-    }
-
-    __attribute__((always_inline)) void Bit(const __m128d (&u)[V]) {
-        const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
-        const __m128d tiny = _mm_set1_pd(Tiny);
-        const __m128d limit = _mm_set1_pd(Limit);
-        __m128d t1[V], t2[V], t3[V], t4[V], e[V], nd[V], one[V];
-        __m128d bad = _mm_setzero_pd();
-        for (int v = 0; v < V; ++v) {
-            nd[v] = NextNegDither(v);
-            // The same operations in the same order as ExactStep; the flush and the clamp
-            // almost never change a value, so they are checked afterwards and, when they do,
-            // the step is done again the exact scalar way.
-            t1[v] = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(C0), m_e[v]),
-                               _mm_mul_pd(_mm_set1_pd(K1), m_s1[v]));
-            t2[v] = Section(t1[v], A1, m_s1[v], B1, m_s1p[v], K2, m_s2[v], D2, m_s2p[v]);
-            t3[v] = Section(t2[v], A2, m_s2[v], B2, m_s2p[v], K3, m_s3[v], D3, m_s3p[v]);
-            t4[v] = Section(t3[v], A3, m_s3[v], B3, m_s3p[v], K4, m_s4[v], D4, m_s4p[v]);
-            const __m128d vv = _mm_sub_pd(u[v], t4[v]);
-            one[v] = _mm_cmplt_pd(nd[v], vv);
-            e[v] = _mm_or_pd(_mm_and_pd(one[v], _mm_sub_pd(_mm_set1_pd(1.0), vv)),
-                             _mm_andnot_pd(one[v], _mm_sub_pd(_mm_set1_pd(-1.0), vv)));
-            __m128d flags = _mm_cmplt_pd(_mm_and_pd(t1[v], absMask), tiny);
-            flags = _mm_or_pd(flags, _mm_cmplt_pd(_mm_and_pd(t2[v], absMask), tiny));
-            flags = _mm_or_pd(flags, _mm_cmplt_pd(_mm_and_pd(t3[v], absMask), tiny));
-            flags = _mm_or_pd(flags, _mm_cmplt_pd(_mm_and_pd(t4[v], absMask), tiny));
-            flags = _mm_or_pd(flags, _mm_cmpgt_pd(_mm_and_pd(e[v], absMask), limit));
-            bad = _mm_or_pd(bad, flags);
-        }
-        if (__builtin_expect(_mm_movemask_pd(bad) != 0, 0)) {
-            ExactBit(u, nd);
-            return;
-        }
-        for (int v = 0; v < V; ++v) {
-            m_s1p[v] = m_s1[v];
-            m_s1[v] = t1[v];
-            m_s2p[v] = m_s2[v];
-            m_s2[v] = t2[v];
-            m_s3p[v] = m_s3[v];
-            m_s3[v] = t3[v];
-            m_s4p[v] = m_s4[v];
-            m_s4[v] = t4[v];
-            m_e[v] = e[v];
-            // A 1 is an all-ones lane, so subtracting it shifts in a set bit.
-            m_bits[v] = _mm_sub_epi64(_mm_slli_epi64(m_bits[v], 1), _mm_castpd_si128(one[v]));
-        }
-    }
-
-    // t - a*s + b*sp + k*s2 - d*s2p, left to right.
-    static __m128d Section(__m128d t, double a, __m128d s, double b, __m128d sp, double k,
-                           __m128d next, double d, __m128d nextp) {
-        __m128d r = _mm_sub_pd(t, _mm_mul_pd(_mm_set1_pd(a), s));
-        r = _mm_add_pd(r, _mm_mul_pd(_mm_set1_pd(b), sp));
-        r = _mm_add_pd(r, _mm_mul_pd(_mm_set1_pd(k), next));
-        return _mm_sub_pd(r, _mm_mul_pd(_mm_set1_pd(d), nextp));
-    }
-
-    // Both lanes' generators advance two steps; -d from the two new states.
-    __m128d NextNegDither(int v) {
-        const __m128i first =
-            _mm_add_epi32(_mm_mul_epu32(m_dither[v], _mm_set1_epi64x(Mul1)), _mm_set1_epi64x(Add1));
-        const __m128i second =
-            _mm_add_epi32(_mm_mul_epu32(m_dither[v], _mm_set1_epi64x(Mul2)), _mm_set1_epi64x(Add2));
-        m_dither[v] = second;
-        const __m128i low15 = _mm_set1_epi64x(0x7FFF);
-        const __m128i r1 = _mm_and_si128(_mm_srli_epi64(first, 16), low15);
-        const __m128i r2 = _mm_and_si128(_mm_srli_epi64(second, 16), low15);
-        const __m128i n = _mm_or_si128(_mm_slli_epi64(r1, 15), r2);
-        const __m128d x = _mm_cvtepi32_pd(_mm_shuffle_epi32(n, _MM_SHUFFLE(3, 3, 2, 0)));
-        return _mm_sub_pd(
-            _mm_set1_pd(DitherOffset),
-            _mm_div_pd(_mm_mul_pd(x, _mm_set1_pd(DitherScale)), _mm_set1_pd(DitherDivisor)));
-    }
-
-    // The rare step in which a flush or the clamp changes a value.
-    __attribute__((noinline, cold)) void ExactBit(const __m128d (&u)[V], const __m128d (&nd)[V]) {
-        for (int v = 0; v < V; ++v) {
-            alignas(16) double uu[2], dd[2];
-            _mm_store_pd(uu, u[v]);
-            _mm_store_pd(dd, nd[v]);
-            ZrDsdModulatorState s[2] = {Lane(v, 0), Lane(v, 1)};
-            long long one[2];
-            for (int lane = 0; lane < 2; ++lane)
-                one[lane] = ExactStep(s[lane], uu[lane], dd[lane]) ? -1 : 0;
-            m_e[v] = _mm_set_pd(s[1].E, s[0].E);
-            m_s1[v] = _mm_set_pd(s[1].S1, s[0].S1);
-            m_s1p[v] = _mm_set_pd(s[1].S1p, s[0].S1p);
-            m_s2[v] = _mm_set_pd(s[1].S2, s[0].S2);
-            m_s2p[v] = _mm_set_pd(s[1].S2p, s[0].S2p);
-            m_s3[v] = _mm_set_pd(s[1].S3, s[0].S3);
-            m_s3p[v] = _mm_set_pd(s[1].S3p, s[0].S3p);
-            m_s4[v] = _mm_set_pd(s[1].S4, s[0].S4);
-            m_s4p[v] = _mm_set_pd(s[1].S4p, s[0].S4p);
-            m_bits[v] = _mm_sub_epi64(_mm_slli_epi64(m_bits[v], 1), _mm_set_epi64x(one[1], one[0]));
-        }
-    }
-
-    const Job& m_job;
-    uint32_t m_lane[V][2];
-    __m128d m_e[V], m_p[V], m_s1[V], m_s1p[V], m_s2[V], m_s2p[V], m_s3[V], m_s3p[V], m_s4[V],
-        m_s4p[V];
-    __m128i m_dither[V], m_bits[V];
+// Two lanes (channels) of the loop memory in vector registers.
+struct Pair {
+    __m128d E, S1, S1p, S2, S2p, S3, S3p, S4, S4p;
 };
 
+inline double LaneOf(__m128d x, int lane) {
+    return lane ? _mm_cvtsd_f64(_mm_unpackhi_pd(x, x)) : _mm_cvtsd_f64(x);
+}
+
+// t - a*s + b*sp + k*next - d*nextp, left to right.
+inline __m128d Section(__m128d t, double a, __m128d s, double b, __m128d sp, double k, __m128d next,
+                       double d, __m128d nextp) {
+    __m128d r = _mm_sub_pd(t, _mm_mul_pd(_mm_set1_pd(a), s));
+    r = _mm_add_pd(r, _mm_mul_pd(_mm_set1_pd(b), sp));
+    r = _mm_add_pd(r, _mm_mul_pd(_mm_set1_pd(k), next));
+    return _mm_sub_pd(r, _mm_mul_pd(_mm_set1_pd(d), nextp));
+}
+
+// Both lanes' generators advance two steps; -d from the two new states.
+inline __m128d NextNegDither(__m128i& dither) {
+    const __m128i first =
+        _mm_add_epi32(_mm_mul_epu32(dither, _mm_set1_epi64x(Mul1)), _mm_set1_epi64x(Add1));
+    const __m128i second =
+        _mm_add_epi32(_mm_mul_epu32(dither, _mm_set1_epi64x(Mul2)), _mm_set1_epi64x(Add2));
+    dither = second;
+    const __m128i low15 = _mm_set1_epi64x(0x7FFF);
+    const __m128i r1 = _mm_and_si128(_mm_srli_epi64(first, 16), low15);
+    const __m128i r2 = _mm_and_si128(_mm_srli_epi64(second, 16), low15);
+    const __m128i n = _mm_or_si128(_mm_slli_epi64(r1, 15), r2);
+    const __m128d x = _mm_cvtepi32_pd(_mm_shuffle_epi32(n, _MM_SHUFFLE(3, 3, 2, 0)));
+    return _mm_sub_pd(_mm_set1_pd(DitherOffset), _mm_div_pd(_mm_mul_pd(x, _mm_set1_pd(DitherScale)),
+                                                            _mm_set1_pd(DitherDivisor)));
+}
+
+// The rare step in which a flush or the clamp changes a value, done the exact scalar way on a
+// copy (so that the caller's registers never have to live in memory). Returns the new
+// memories; `ones` gets an all-ones lane for each 1.
+__attribute__((noinline, cold)) Pair ExactPair(Pair in, __m128d u, __m128d negDither,
+                                               __m128i& ones) {
+    ZrDsdModulatorState s[2];
+    long long one[2];
+    for (int lane = 0; lane < 2; ++lane) {
+        s[lane].E = LaneOf(in.E, lane);
+        s[lane].S1 = LaneOf(in.S1, lane);
+        s[lane].S1p = LaneOf(in.S1p, lane);
+        s[lane].S2 = LaneOf(in.S2, lane);
+        s[lane].S2p = LaneOf(in.S2p, lane);
+        s[lane].S3 = LaneOf(in.S3, lane);
+        s[lane].S3p = LaneOf(in.S3p, lane);
+        s[lane].S4 = LaneOf(in.S4, lane);
+        s[lane].S4p = LaneOf(in.S4p, lane);
+        one[lane] = ExactStep(s[lane], LaneOf(u, lane), LaneOf(negDither, lane)) ? -1 : 0;
+    }
+    ones = _mm_set_epi64x(one[1], one[0]);
+    return {_mm_set_pd(s[1].E, s[0].E),     _mm_set_pd(s[1].S1, s[0].S1),
+            _mm_set_pd(s[1].S1p, s[0].S1p), _mm_set_pd(s[1].S2, s[0].S2),
+            _mm_set_pd(s[1].S2p, s[0].S2p), _mm_set_pd(s[1].S3, s[0].S3),
+            _mm_set_pd(s[1].S3p, s[0].S3p), _mm_set_pd(s[1].S4, s[0].S4),
+            _mm_set_pd(s[1].S4p, s[0].S4p)};
+}
+
+// One one-bit sample for V pairs of channels. The operations are those of ExactStep in the
+// same order; the flush and the clamp almost never change a value, so they are checked
+// afterwards and, when one does, the step is done again the exact way.
 template <int V>
-void RunKernel(const Job& job, uint32_t first) {
-    VectorKernel<V> kernel(job, first);
-    kernel.Run();
+__attribute__((always_inline)) inline void Bit(Pair (&st)[V], __m128i (&dither)[V],
+                                               __m128i (&bits)[V], const __m128d (&u)[V]) {
+    const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m128d tiny = _mm_set1_pd(Tiny);
+    __m128d t1[V], t2[V], t3[V], t4[V], e[V], nd[V], one[V];
+    __m128d bad = _mm_setzero_pd();
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) {
+        nd[v] = NextNegDither(dither[v]);
+        t1[v] =
+            _mm_add_pd(_mm_mul_pd(_mm_set1_pd(C0), st[v].E), _mm_mul_pd(_mm_set1_pd(K1), st[v].S1));
+        t2[v] = Section(t1[v], A1, st[v].S1, B1, st[v].S1p, K2, st[v].S2, D2, st[v].S2p);
+        t3[v] = Section(t2[v], A2, st[v].S2, B2, st[v].S2p, K3, st[v].S3, D3, st[v].S3p);
+        t4[v] = Section(t3[v], A3, st[v].S3, B3, st[v].S3p, K4, st[v].S4, D4, st[v].S4p);
+        const __m128d x = _mm_sub_pd(u[v], t4[v]);
+        one[v] = _mm_cmplt_pd(nd[v], x);
+        e[v] = _mm_or_pd(_mm_and_pd(one[v], _mm_sub_pd(_mm_set1_pd(1.0), x)),
+                         _mm_andnot_pd(one[v], _mm_sub_pd(_mm_set1_pd(-1.0), x)));
+        __m128d flags = _mm_cmplt_pd(_mm_and_pd(t1[v], absMask), tiny);
+        flags = _mm_or_pd(flags, _mm_cmplt_pd(_mm_and_pd(t2[v], absMask), tiny));
+        flags = _mm_or_pd(flags, _mm_cmplt_pd(_mm_and_pd(t3[v], absMask), tiny));
+        flags = _mm_or_pd(flags, _mm_cmplt_pd(_mm_and_pd(t4[v], absMask), tiny));
+        flags = _mm_or_pd(flags, _mm_cmpgt_pd(_mm_and_pd(e[v], absMask), _mm_set1_pd(Limit)));
+        bad = _mm_or_pd(bad, flags);
+    }
+    if (__builtin_expect(_mm_movemask_pd(bad) != 0, 0)) {
+#pragma GCC unroll 4
+        for (int v = 0; v < V; ++v) {
+            __m128i ones;
+            st[v] = ExactPair(st[v], u[v], nd[v], ones);
+            bits[v] = _mm_sub_epi64(_mm_slli_epi64(bits[v], 1), ones);
+        }
+        return;
+    }
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) {
+        st[v] = {e[v], t1[v], st[v].S1, t2[v], st[v].S2, t3[v], st[v].S3, t4[v], st[v].S4};
+        // A 1 is an all-ones lane, so subtracting it shifts in a set bit.
+        bits[v] = _mm_sub_epi64(_mm_slli_epi64(bits[v], 1), _mm_castpd_si128(one[v]));
+    }
+}
+
+// V vectors of two channels each run side by side: every one-bit sample is a chain of some
+// twenty dependent operations, so independent channels fill the time the chain leaves idle.
+// A lane with no channel of its own repeats its neighbour and writes the same bytes.
+template <int V>
+__attribute__((always_inline)) inline void RunKernel(const Job& job, uint32_t first) {
+    uint32_t lane[V][2];
+    Pair st[V];
+    __m128d p[V];
+    __m128i dither[V], bits[V];
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v) {
+        lane[v][0] = first + 2 * v;
+        lane[v][1] = first + 2 * v + 1 < job.Channels ? first + 2 * v + 1 : first + 2 * v;
+        const ZrDsdModulatorState& a = job.States[lane[v][0]];
+        const ZrDsdModulatorState& b = job.States[lane[v][1]];
+        st[v] = {_mm_set_pd(b.E, a.E),     _mm_set_pd(b.S1, a.S1),   _mm_set_pd(b.S1p, a.S1p),
+                 _mm_set_pd(b.S2, a.S2),   _mm_set_pd(b.S2p, a.S2p), _mm_set_pd(b.S3, a.S3),
+                 _mm_set_pd(b.S3p, a.S3p), _mm_set_pd(b.S4, a.S4),   _mm_set_pd(b.S4p, a.S4p)};
+        p[v] = _mm_set_pd(b.P, a.P);
+        dither[v] = _mm_set_epi64x(job.Dither[lane[v][1]], job.Dither[lane[v][0]]);
+        bits[v] = _mm_setzero_si128();
+    }
+
+    const size_t bytesPerFrame = job.Ratio / 8;
+    const __m128d ratio = _mm_set1_pd(job.Ratio);
+    uint8_t* out = job.Output;
+    auto store = [&] {
+#pragma GCC unroll 4
+        for (int v = 0; v < V; ++v) {
+            out[lane[v][0]] = static_cast<uint8_t>(_mm_cvtsi128_si32(bits[v]));
+            out[lane[v][1]] = static_cast<uint8_t>(_mm_extract_epi16(bits[v], 4));
+            bits[v] = _mm_setzero_si128();
+        }
+        out += job.Channels;
+    };
+    for (size_t i = 0; i < job.Frames; ++i) {
+        __m128d x[V], step[V], u[V];
+        const double* row = job.Input + i * job.Channels;
+#pragma GCC unroll 4
+        for (int v = 0; v < V; ++v) {
+            x[v] = _mm_loadh_pd(_mm_load_sd(row + lane[v][0]), row + lane[v][1]);
+            step[v] = _mm_div_pd(_mm_sub_pd(x[v], p[v]), ratio);
+            u[v] = p[v];
+            p[v] = x[v];
+        }
+        for (size_t j = 0; j + 1 < bytesPerFrame; ++j) {
+            for (int b = 0; b < 8; ++b) {
+#pragma GCC unroll 4
+                for (int v = 0; v < V; ++v)
+                    u[v] = _mm_add_pd(u[v], step[v]);
+                Bit<V>(st, dither, bits, u);
+            }
+            store();
+        }
+        // The last byte of a sample: its last bit takes the sample itself.
+        for (int b = 0; b < 7; ++b) {
+#pragma GCC unroll 4
+            for (int v = 0; v < V; ++v)
+                u[v] = _mm_add_pd(u[v], step[v]);
+            Bit<V>(st, dither, bits, u);
+        }
+        Bit<V>(st, dither, bits, x);
+        store();
+    }
+
+#pragma GCC unroll 4
+    for (int v = 0; v < V; ++v)
+        for (int l = 0; l < 2; ++l) {
+            ZrDsdModulatorState& s = job.States[lane[v][l]];
+            s.E = LaneOf(st[v].E, l);
+            s.P = LaneOf(p[v], l);
+            s.S1 = LaneOf(st[v].S1, l);
+            s.S1p = LaneOf(st[v].S1p, l);
+            s.S2 = LaneOf(st[v].S2, l);
+            s.S2p = LaneOf(st[v].S2p, l);
+            s.S3 = LaneOf(st[v].S3, l);
+            s.S3p = LaneOf(st[v].S3p, l);
+            s.S4 = LaneOf(st[v].S4, l);
+            s.S4p = LaneOf(st[v].S4p, l);
+        }
+}
+
+// Up to four pairs of channels at a time.
+__attribute__((always_inline)) inline void RunGroups(const Job& job) {
+    for (uint32_t first = 0; first < job.Channels;) {
+        const uint32_t pairs = std::min<uint32_t>((job.Channels - first + 1) / 2, 4);
+        switch (pairs) {
+        case 1:
+            RunKernel<1>(job, first);
+            break;
+        case 2:
+            RunKernel<2>(job, first);
+            break;
+        case 3:
+            RunKernel<3>(job, first);
+            break;
+        default:
+            RunKernel<4>(job, first);
+            break;
+        }
+        first += 2 * pairs;
+    }
+}
+
+// The same kernel for wider instruction sets: the same 128-bit operations, but with
+// three-operand forms and, with AVX-512, twice the registers, so the loop state stays in them.
+void RunSse2(const Job& job) {
+    RunGroups(job);
+}
+__attribute__((target("avx2"))) void RunAvx2(const Job& job) {
+    RunGroups(job);
+}
+__attribute__((target("avx512f,avx512vl"))) void RunAvx512(const Job& job) {
+    RunGroups(job);
 }
 
 #endif
+
+void RunPortable(const Job& job) {
+    for (uint32_t c = 0; c < job.Channels; ++c)
+        ModulateChannel(job, c);
+}
+
+struct Kernel {
+    ZrDsdKernel Id;
+    void (*Run)(const Job&);
+};
+
+std::optional<Kernel> KernelFor(ZrDsdKernel id) {
+    switch (id) {
+    case ZrDsdKernel::Portable:
+        return Kernel{id, RunPortable};
+#if defined(__SSE2__)
+    case ZrDsdKernel::Sse2:
+        return Kernel{id, RunSse2};
+    case ZrDsdKernel::Avx2:
+        if (__builtin_cpu_supports("avx2"))
+            return Kernel{id, RunAvx2};
+        break;
+    case ZrDsdKernel::Avx512:
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
+            return Kernel{id, RunAvx512};
+        break;
+#endif
+    default:
+        break;
+    }
+    return std::nullopt;
+}
+
+Kernel& ActiveKernel() {
+    static Kernel active = [] {
+        __builtin_cpu_init();
+        for (ZrDsdKernel id : {ZrDsdKernel::Avx512, ZrDsdKernel::Avx2, ZrDsdKernel::Sse2})
+            if (auto kernel = KernelFor(id))
+                return *kernel;
+        return *KernelFor(ZrDsdKernel::Portable);
+    }();
+    return active;
+}
 
 } // namespace
 
@@ -347,27 +401,16 @@ void ZrDsdModulate(const double* input, size_t frames, uint32_t channels, uint32
     dither = ZrDsdDither::Skip(dither, perChannel * channels);
 
     const Job job{input, frames, channels, ratio, states, starts.data(), output};
-#if defined(__SSE2__)
-    for (uint32_t first = 0; first < channels;) {
-        const uint32_t pairs = std::min<uint32_t>((channels - first + 1) / 2, 4);
-        switch (pairs) {
-        case 1:
-            RunKernel<1>(job, first);
-            break;
-        case 2:
-            RunKernel<2>(job, first);
-            break;
-        case 3:
-            RunKernel<3>(job, first);
-            break;
-        default:
-            RunKernel<4>(job, first);
-            break;
-        }
-        first += 2 * pairs;
-    }
-#else
-    for (uint32_t c = 0; c < channels; ++c)
-        ModulateChannel(job, c);
-#endif
+    ActiveKernel().Run(job);
+}
+
+bool ZrDsdSelectKernel(ZrDsdKernel id) {
+    const auto kernel = KernelFor(id);
+    if (kernel)
+        ActiveKernel() = *kernel;
+    return kernel.has_value();
+}
+
+ZrDsdKernel ZrDsdActiveKernel() {
+    return ActiveKernel().Id;
 }

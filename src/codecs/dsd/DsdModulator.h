@@ -43,3 +43,16 @@ struct ZrDsdDither {
 // as if channel 0 ran over all its frames first, then channel 1, and so on.
 void ZrDsdModulate(const double* input, size_t frames, uint32_t channels, uint32_t ratio,
                    ZrDsdModulatorState* states, uint32_t& dither, uint8_t* output);
+
+// The builds of the modulator; all give the same bits. The fastest one the processor has is
+// chosen on first use.
+enum class ZrDsdKernel {
+    Portable, // one channel at a time, plain C++
+    Sse2,     // pairs of channels in SSE2 registers
+    Avx2,     // the same with three-operand instructions
+    Avx512,   // the same with 32 vector registers
+};
+
+// For tests and benchmarks: false when this processor or build lacks the kernel.
+bool ZrDsdSelectKernel(ZrDsdKernel kernel);
+ZrDsdKernel ZrDsdActiveKernel();

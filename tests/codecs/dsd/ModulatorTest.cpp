@@ -4,6 +4,7 @@
 #include "codecs/dsd/DsdModulator.h"
 #include "codecs/dsd/ReferenceModulator.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -43,45 +44,82 @@ struct Case {
 
 class ModulatorMatchesReference : public testing::TestWithParam<Case> {};
 
-TEST_P(ModulatorMatchesReference, EveryByteAndTheStateAfterEachCall) {
-    const auto [ratio, channels] = GetParam();
-    std::vector<ZrDsdModulatorState> fast(channels);
-    std::vector<dsdref::State> plain(channels);
+// A modulator's run over the calls: the bytes of each call and the state after it.
+struct Outcome {
+    std::vector<std::vector<uint8_t>> Bytes;
+    std::vector<uint32_t> Dither;
+    std::vector<std::vector<double>> States; // the ten memories of every channel, in turn
+};
+
+void Prime(ZrDsdModulatorState& s) {
+    s.E = s.S1 = s.S3p = 1e-151;
+    s.S2 = 5e-151;
+}
+void Prime(dsdref::State& s) {
+    s.e = s.s1 = s.s3p = 1e-151;
+    s.s2 = 5e-151;
+}
+std::array<double, 10> Memories(const ZrDsdModulatorState& s) {
+    return {s.E, s.P, s.S1, s.S1p, s.S2, s.S2p, s.S3, s.S3p, s.S4, s.S4p};
+}
+std::array<double, 10> Memories(const dsdref::State& s) {
+    return {s.e, s.p, s.s1, s.s1p, s.s2, s.s2p, s.s3, s.s3p, s.s4, s.s4p};
+}
+
+// Calls of 1 frame, a few frames, none and long runs, as the converter delivers them.
+constexpr size_t CallFrames[] = {1, 37, 8, 560, 0, 299, 3, 400};
+
+template <typename State, typename Modulate>
+Outcome RunCalls(uint32_t ratio, uint32_t channels, Modulate modulate) {
+    std::vector<State> states(channels);
     // One channel starts with memories that make all four sections flush on the first step,
     // so that the exact path runs for one lane of a vector and not for its neighbour.
-    if (channels > 1) {
-        fast[1].E = plain[1].e = 1e-151;
-        fast[1].S1 = plain[1].s1 = 1e-151;
-        fast[1].S2 = plain[1].s2 = 5e-151;
-        fast[1].S3p = plain[1].s3p = 1e-151;
-    }
-    uint32_t fastDither = 0x9E3779B9, plainDither = fastDither;
+    if (channels > 1)
+        Prime(states[1]);
+    uint32_t dither = 0x9E3779B9;
     std::mt19937 rng(ratio * 16 + channels);
-
-    // Calls of 1 frame, a few frames, and long runs, as the converter delivers them.
+    Outcome run;
     size_t done = 0;
-    for (size_t frames : {1u, 37u, 8u, 560u, 0u, 299u, 3u, 400u}) {
+    for (size_t frames : CallFrames) {
         const std::vector<double> in = MakeInput(done, frames, channels, rng);
-        const size_t bytes = frames * ratio / 8 * channels;
-        std::vector<uint8_t> expected(bytes, 0xAA), actual(bytes, 0x55);
-        dsdref::Modulate(in.data(), frames, channels, ratio, plain.data(), plainDither,
-                         expected.data());
-        ZrDsdModulate(in.data(), frames, channels, ratio, fast.data(), fastDither, actual.data());
+        std::vector<uint8_t> out(frames * ratio / 8 * channels, 0x5A);
+        modulate(in.data(), frames, channels, ratio, states.data(), dither, out.data());
         done += frames;
-        for (size_t k = 0; k < bytes; ++k)
-            ASSERT_EQ(expected[k], actual[k])
-                << "byte " << k / channels << " of channel " << k % channels << " in the call "
-                << "ending at frame " << done;
-        ASSERT_EQ(plainDither, fastDither) << "after frame " << done;
-        for (uint32_t c = 0; c < channels; ++c) {
-            const double a[] = {plain[c].e,  plain[c].p,   plain[c].s1, plain[c].s1p,
-                                plain[c].s2, plain[c].s2p, plain[c].s3, plain[c].s3p,
-                                plain[c].s4, plain[c].s4p};
-            const double b[] = {fast[c].E,   fast[c].P,  fast[c].S1,  fast[c].S1p, fast[c].S2,
-                                fast[c].S2p, fast[c].S3, fast[c].S3p, fast[c].S4,  fast[c].S4p};
-            ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "state of channel " << c;
+        run.Bytes.push_back(std::move(out));
+        run.Dither.push_back(dither);
+        run.States.emplace_back();
+        for (const State& state : states) {
+            const auto m = Memories(state);
+            run.States.back().insert(run.States.back().end(), m.begin(), m.end());
         }
     }
+    return run;
+}
+
+TEST_P(ModulatorMatchesReference, EveryByteAndTheStateAfterEachCall) {
+    const auto [ratio, channels] = GetParam();
+    const Outcome expected = RunCalls<dsdref::State>(ratio, channels, dsdref::Modulate);
+    const ZrDsdKernel chosen = ZrDsdActiveKernel();
+    for (ZrDsdKernel kernel :
+         {ZrDsdKernel::Portable, ZrDsdKernel::Sse2, ZrDsdKernel::Avx2, ZrDsdKernel::Avx512}) {
+        if (!ZrDsdSelectKernel(kernel))
+            continue;
+        const Outcome actual = RunCalls<ZrDsdModulatorState>(ratio, channels, ZrDsdModulate);
+        const int k = static_cast<int>(kernel);
+        for (size_t call = 0; call < std::size(CallFrames); ++call) {
+            const auto& a = expected.Bytes[call];
+            const auto& b = actual.Bytes[call];
+            for (size_t i = 0; i < a.size(); ++i)
+                ASSERT_EQ(a[i], b[i]) << "kernel " << k << ", call " << call << ": byte "
+                                      << i / channels << " of channel " << i % channels;
+            ASSERT_EQ(expected.Dither[call], actual.Dither[call]) << "kernel " << k;
+            // Bitwise: the memories carry on into the next call.
+            ASSERT_EQ(0, std::memcmp(expected.States[call].data(), actual.States[call].data(),
+                                     expected.States[call].size() * sizeof(double)))
+                << "kernel " << k << ", memories after call " << call;
+        }
+    }
+    ZrDsdSelectKernel(chosen);
 }
 
 std::vector<Case> Cases() {
