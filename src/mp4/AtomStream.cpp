@@ -1,0 +1,313 @@
+#include "mp4/AtomStream.h"
+
+#include "mp4/MP4Error.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+// ---- CBuffererBase ----------------------------------------------------------------------------
+
+CBuffererBase::~CBuffererBase() {
+    StopAndJoin();
+}
+
+bool CBuffererBase::Start() {
+    if (m_thread.joinable())
+        return false;
+    m_stop.store(false, std::memory_order_release);
+    m_running.store(true, std::memory_order_release);
+    try {
+        m_thread = std::thread([this] {
+            Run();
+            m_running.store(false, std::memory_order_release);
+        });
+    } catch (...) {
+        m_running.store(false, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+void CBuffererBase::StopAndJoin() {
+    if (!m_thread.joinable())
+        return;
+    m_stop.store(true, std::memory_order_release);
+    Signal();
+    m_thread.join();
+}
+
+void CBuffererBase::Signal() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_signalled = true;
+    }
+    m_wake.notify_one();
+}
+
+void CBuffererBase::WaitForSignal() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_wake.wait(lock, [this] { return m_signalled; });
+    m_signalled = false;
+}
+
+// ---- CReaderBufferer --------------------------------------------------------------------------
+
+CReaderBufferer::CReaderBufferer(IGenericFile& file)
+    : m_file(file), m_ring(std::make_unique<uint8_t[]>(RingSize)) {}
+
+CReaderBufferer::~CReaderBufferer() {
+    StopAndJoin();
+}
+
+void CReaderBufferer::Write(const uint8_t* data, size_t bytes) {
+    const size_t writeIndexStart = m_writeIndex.load(std::memory_order_relaxed);
+    size_t writeIndex = writeIndexStart;
+    while (bytes > 0) {
+        const size_t readIndex = m_readIndex.load(std::memory_order_acquire);
+        const size_t room = RingSize - 1 - Pending(readIndex, writeIndex);
+        if (room == 0) {
+            if (!Running()) {
+                m_ok.store(false, std::memory_order_release);
+                return;
+            }
+            Signal();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const size_t piece = std::min({bytes, room, RingSize - writeIndex});
+        std::memcpy(m_ring.get() + writeIndex, data, piece);
+        writeIndex = (writeIndex + piece) % RingSize;
+        m_writeIndex.exchange(writeIndex, std::memory_order_acq_rel);
+        data += piece;
+        bytes -= piece;
+        if (Pending(readIndex, writeIndex) >= WriteThreshold)
+            Signal();
+    }
+}
+
+bool CReaderBufferer::Stop() {
+    StopAndJoin();
+    // Anything written after the thread ended was dropped by Write already.
+    return Succeeded();
+}
+
+ZrString CReaderBufferer::ErrorText() const {
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    return m_error;
+}
+
+void CReaderBufferer::WritePending() {
+    const size_t readIndex = m_readIndex.load(std::memory_order_relaxed);
+    const size_t writeIndex = m_writeIndex.load(std::memory_order_acquire);
+    size_t at = readIndex;
+    while (at != writeIndex) {
+        const size_t end = writeIndex > at ? writeIndex : RingSize;
+        const size_t piece = end - at;
+        // After a failed write the bytes are still taken out, so the producer never stalls.
+        if (Succeeded() && m_file.Write(m_ring.get() + at, piece) != static_cast<int64_t>(piece)) {
+            std::lock_guard<std::mutex> lock(m_errorMutex);
+            m_error = m_file.ErrorText();
+            m_ok.store(false, std::memory_order_release);
+        }
+        at = end % RingSize;
+    }
+    m_readIndex.exchange(writeIndex, std::memory_order_acq_rel);
+}
+
+void CReaderBufferer::Run() {
+    for (;;) {
+        WaitForSignal();
+        const bool stop = StopRequested();
+        const size_t pending = Pending(m_readIndex.load(std::memory_order_relaxed),
+                                       m_writeIndex.load(std::memory_order_acquire));
+        if (pending >= WriteThreshold || stop)
+            WritePending();
+        if (stop)
+            return;
+    }
+}
+
+// ---- CAtomStream ------------------------------------------------------------------------------
+
+CAtomStream::CAtomStream() = default;
+
+CAtomStream::~CAtomStream() {
+    Close();
+}
+
+bool CAtomStream::Open(const ZrString& name, bool forWriting) {
+    Close();
+    std::unique_ptr<IGenericFile> file = CreateGenericReaderFile();
+    if (!forWriting)
+        file->SetOption(u"READ_ONLY");
+    if (!file->Open(name)) {
+        m_directError = file->ErrorText();
+        return false;
+    }
+    m_file = std::move(file);
+    m_name = name;
+    const int64_t size = m_file->Size();
+    m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
+    m_position = 0;
+    if (forWriting) {
+        m_bufferer = std::make_unique<CReaderBufferer>(*m_file);
+        if (!m_bufferer->Start())
+            m_bufferer.reset(); // writes go straight to the file
+    }
+    return true;
+}
+
+bool CAtomStream::Attach(std::unique_ptr<IGenericFile> file, const ZrString& name) {
+    Close();
+    if (!file || !file->Open(name))
+        return false;
+    m_file = std::move(file);
+    m_name = name;
+    const int64_t size = m_file->Size();
+    m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
+    m_position = 0;
+    return true;
+}
+
+bool CAtomStream::IsOpen() const {
+    return m_file && m_file->IsOpen();
+}
+
+bool CAtomStream::Close() {
+    const bool drained = StopWriteBehind();
+    const bool ok = drained && !m_directWriteFailed;
+    if (m_file)
+        m_file->Close();
+    m_file.reset();
+    m_fill = m_index = 0;
+    return ok;
+}
+
+bool CAtomStream::Fill() {
+    if (!m_file)
+        return false;
+    if (m_buffer.empty())
+        m_buffer.resize(ReadAheadSize);
+    m_index = 0;
+    const int64_t n = m_file->Read(m_buffer.data(), m_buffer.size());
+    m_fill = n > 0 ? static_cast<size_t>(n) : 0;
+    return m_fill > 0;
+}
+
+uint8_t CAtomStream::ReadByte() {
+    if (m_index == m_fill && !Fill())
+        Mp4Raise("Read past EOF");
+    ++m_position;
+    return m_buffer[m_index++];
+}
+
+uint64_t CAtomStream::ReadBE(unsigned bytes) {
+    uint64_t value = 0;
+    if (m_fill - m_index >= bytes) { // the common case: no refill inside the integer
+        for (unsigned i = 0; i < bytes; ++i)
+            value = (value << 8) | m_buffer[m_index + i];
+        m_index += bytes;
+        m_position += bytes;
+        return value;
+    }
+    for (unsigned i = 0; i < bytes; ++i)
+        value = (value << 8) | ReadByte();
+    return value;
+}
+
+size_t CAtomStream::ReadSome(void* data, size_t bytes) {
+    auto* out = static_cast<uint8_t*>(data);
+    size_t done = 0;
+    while (done < bytes) {
+        if (m_index == m_fill) {
+            // Large reads skip the read-ahead buffer.
+            if (bytes - done >= ReadAheadSize && m_file) {
+                const int64_t n = m_file->Read(out + done, bytes - done);
+                if (n <= 0)
+                    break;
+                done += static_cast<size_t>(n);
+                m_position += static_cast<uint64_t>(n);
+                continue;
+            }
+            if (!Fill())
+                break;
+        }
+        const size_t piece = std::min(bytes - done, m_fill - m_index);
+        std::memcpy(out + done, m_buffer.data() + m_index, piece);
+        m_index += piece;
+        done += piece;
+        m_position += piece;
+    }
+    return done;
+}
+
+void CAtomStream::Read(void* data, size_t bytes) {
+    if (ReadSome(data, bytes) != bytes)
+        Mp4Raise("Read past EOF");
+}
+
+void CAtomStream::Skip(uint64_t bytes) {
+    if (bytes <= m_fill - m_index) {
+        m_index += static_cast<size_t>(bytes);
+        m_position += bytes;
+        return;
+    }
+    Seek(m_position + bytes);
+}
+
+void CAtomStream::Seek(uint64_t position) {
+    m_fill = m_index = 0;
+    m_position = position;
+    if (m_file)
+        m_file->Seek(position);
+}
+
+void CAtomStream::Write(const void* data, size_t bytes) {
+    if (bytes == 0)
+        return;
+    if (m_bufferer && m_bufferer->Running()) {
+        m_bufferer->Write(static_cast<const uint8_t*>(data), bytes);
+    } else {
+        if (m_fill) { // the file is ahead of us by the read-ahead bytes
+            m_file->Seek(m_position);
+            m_fill = m_index = 0;
+        }
+        if (!m_file || m_file->Write(data, bytes) != static_cast<int64_t>(bytes)) {
+            if (!m_directWriteFailed)
+                m_directError = m_file ? m_file->ErrorText() : ZrString(u"File not open");
+            m_directWriteFailed = true;
+        }
+    }
+    m_position += bytes;
+    m_size = std::max(m_size, m_position);
+}
+
+void CAtomStream::WriteBE(uint64_t value, unsigned bytes) {
+    uint8_t buffer[8];
+    for (unsigned i = 0; i < bytes; ++i)
+        buffer[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
+    Write(buffer, bytes);
+}
+
+bool CAtomStream::StopWriteBehind() {
+    if (!m_bufferer)
+        return true;
+    const bool ok = m_bufferer->Stop();
+    if (!ok && !m_directWriteFailed) {
+        m_directWriteFailed = true;
+        m_directError = m_bufferer->ErrorText();
+    }
+    m_bufferer.reset();
+    return ok;
+}
+
+bool CAtomStream::WriteFailed() const {
+    return m_directWriteFailed || (m_bufferer && !m_bufferer->Succeeded());
+}
+
+ZrString CAtomStream::ErrorText() const {
+    if (m_bufferer && !m_bufferer->Succeeded())
+        return m_bufferer->ErrorText();
+    return m_directError;
+}

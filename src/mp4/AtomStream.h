@@ -1,0 +1,134 @@
+// The byte stream of an MP4 file object: big-endian reads through a 64 KiB read-ahead buffer, and
+// writes through a write-behind thread (CReaderBufferer) that owns the file while it runs.
+#pragma once
+
+#include "foundation/ZrString.h"
+#include "mp4/GenericFile.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A thread with a stop request and an auto-reset event.
+class CBuffererBase {
+public:
+    CBuffererBase() = default;
+    CBuffererBase(const CBuffererBase&) = delete;
+    CBuffererBase& operator=(const CBuffererBase&) = delete;
+    virtual ~CBuffererBase();
+
+    bool Start();
+    // Asks the thread to end, wakes it and waits for it.
+    void StopAndJoin();
+    bool Running() const noexcept { return m_running.load(std::memory_order_acquire); }
+
+protected:
+    virtual void Run() = 0;
+    void Signal();
+    // Waits until signalled; resets the event.
+    void WaitForSignal();
+    bool StopRequested() const noexcept { return m_stop.load(std::memory_order_acquire); }
+
+private:
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_signalled = false;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_running{false};
+};
+
+// Write-behind for one file: a single-producer, single-consumer ring. The caller's writes land
+// in the ring; the thread writes them to the file in large pieces.
+class CReaderBufferer final : public CBuffererBase {
+public:
+    static constexpr size_t RingSize = 0x100001;    // one byte always stays free: 1 MiB usable
+    static constexpr size_t WriteThreshold = 65536; // pending bytes that wake the thread
+
+    explicit CReaderBufferer(IGenericFile& file);
+    ~CReaderBufferer() override;
+
+    // Copies the bytes into the ring, waiting while it is full. When the thread has ended, the
+    // rest is dropped and the bufferer no longer succeeds.
+    void Write(const uint8_t* data, size_t bytes);
+    // Writes what is pending and ends the thread; false when any file write came up short.
+    bool Stop();
+    bool Succeeded() const noexcept { return m_ok.load(std::memory_order_acquire); }
+    ZrString ErrorText() const;
+
+private:
+    void Run() override;
+    size_t Pending(size_t readIndex, size_t writeIndex) const noexcept {
+        return (writeIndex + RingSize - readIndex) % RingSize;
+    }
+    void WritePending();
+
+    IGenericFile& m_file;
+    std::unique_ptr<uint8_t[]> m_ring;
+    std::atomic<size_t> m_readIndex{0};  // only the thread moves it
+    std::atomic<size_t> m_writeIndex{0}; // only the producer moves it
+    std::atomic<bool> m_ok{true};
+    mutable std::mutex m_errorMutex;
+    ZrString m_error;
+};
+
+class CAtomStream {
+public:
+    static constexpr size_t ReadAheadSize = 65536;
+
+    CAtomStream();
+    CAtomStream(const CAtomStream&) = delete;
+    CAtomStream& operator=(const CAtomStream&) = delete;
+    ~CAtomStream();
+
+    // Opens `name` through a new generic file object: for writing (created anew, readable too,
+    // with the write-behind thread running) or read only.
+    bool Open(const ZrString& name, bool forWriting);
+    // Reads through a file object the caller made (already configured, not yet open).
+    bool Attach(std::unique_ptr<IGenericFile> file, const ZrString& name);
+    bool IsOpen() const;
+    // Drains the write-behind thread and closes; false when a write failed.
+    bool Close();
+
+    const ZrString& Name() const noexcept { return m_name; }
+    uint64_t Size() const noexcept { return m_size; }
+    // Counts every byte read or written.
+    uint64_t Position() const noexcept { return m_position; }
+
+    // Reading: "Read past EOF" is raised when the file has no more bytes.
+    uint8_t ReadByte();
+    uint64_t ReadBE(unsigned bytes);
+    void Read(void* data, size_t bytes);
+    // As many bytes as the file still has, up to `bytes`.
+    size_t ReadSome(void* data, size_t bytes);
+    void Skip(uint64_t bytes);
+    void Seek(uint64_t position);
+
+    // Writing: through the write-behind thread while it runs, directly once it was stopped.
+    void Write(const void* data, size_t bytes);
+    void WriteBE(uint64_t value, unsigned bytes);
+    // Drains and stops the write-behind thread; false when a file write came up short.
+    bool StopWriteBehind();
+    // A write has failed (the thread's or a direct one); ErrorText says why.
+    bool WriteFailed() const;
+    ZrString ErrorText() const;
+
+private:
+    bool Fill();
+
+    std::unique_ptr<IGenericFile> m_file;
+    std::unique_ptr<CReaderBufferer> m_bufferer;
+    ZrString m_name;
+    uint64_t m_size = 0;
+    uint64_t m_position = 0;
+    std::vector<uint8_t> m_buffer; // read-ahead
+    size_t m_fill = 0;
+    size_t m_index = 0;
+    bool m_directWriteFailed = false;
+    ZrString m_directError;
+};

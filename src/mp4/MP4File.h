@@ -1,0 +1,123 @@
+// CMP4File: an MP4 file as a tree of atoms. It builds the tree of a file with one ALAC track,
+// streams the packets to the destination while the sample tables grow, and at the end rewrites
+// the whole file (ftyp, moov, mdat) through a temporary file that is read back and validated
+// before it replaces the destination. It also reads, validates and merges existing files.
+//
+// Every operation reports failure as false and keeps a readable reason in ErrorText(); nothing
+// raised inside the atom library leaves this class.
+#pragma once
+
+#include "foundation/ZrString.h"
+#include "mp4/Atom.h"
+#include "tessary/WaveFormat.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CFTYPAtom;
+class CMOOVAtom;
+class CMDATAtom;
+class CUUIDAtom;
+class CMVHDAtom;
+class CTKHDAtom;
+class CMDHDAtom;
+class CSTSDAtom;
+class CSTTSAtom;
+class CSTSCAtom;
+class CSTSZAtom;
+class CChunkOffsetAtomBase;
+
+class CMP4File {
+public:
+    static constexpr uint32_t PacketsPerChunk = 5;
+    static constexpr size_t ConfigRecordSize = 24;
+
+    CMP4File();
+    CMP4File(const CMP4File&) = delete;
+    CMP4File& operator=(const CMP4File&) = delete;
+    // Closes the stream (saving first only when the modified flag is set). A file that was
+    // created but not finished keeps the raw packets written so far.
+    ~CMP4File();
+
+    // ---- writing one audio track ----
+    // Builds the tree for the format's channels, rate and bits, and creates the destination.
+    bool CreateAudioFile(const ZrString& fileName, const WAVEFORMATEX* format);
+    // One compressed packet that decodes to `frames` frames. A null or empty packet is ignored.
+    // False once a write to the destination has failed.
+    bool AddPacket(const uint8_t* data, uint32_t bytes, uint32_t frames);
+    // Closes the last chunk, sets the durations and the average bit rate, stores the 24-byte
+    // ALAC configuration record and saves.
+    bool FinishAudioFile(const uint8_t* config, uint64_t totalCompressedBytes);
+    // Lays the tree out, writes it to a temporary file, reads that back and validates it, and
+    // puts it in the place of this file. On any failure the temporary file is removed.
+    bool Save();
+
+    // ---- reading ----
+    bool Open(const ZrString& fileName, bool forWriting);
+    // Reads bytes in memory (they must outlive this object).
+    bool OpenMemory(const uint8_t* data, size_t bytes);
+    void Close();
+    bool ReadAtoms();
+    bool ValidateAtoms();
+    // Appends the other file's samples to this file's tracks; the other file's media data atoms
+    // move to this file. On failure this file may be partly merged and should be discarded.
+    bool AppendFile(CMP4File& other);
+
+    // Chunk offsets relative, sizes computed, media data offsets set, chunk offsets absolute
+    // (co64 where stco would not hold them). Returns the file size. Save does this first.
+    uint64_t LayOut();
+
+    const ZrString& ErrorText() const noexcept { return m_error; }
+    const ZrString& FileName() const noexcept { return m_name; }
+    const std::vector<std::unique_ptr<CAtom>>& Atoms() const noexcept { return m_atoms; }
+    const std::vector<CMDATAtom*>& Mdats() const noexcept { return m_mdats; }
+    // A top-level atom or a descendant by a path of types ("moov/trak/mdia/mdhd").
+    CAtom* FindAtom(std::string_view path) const;
+    uint64_t TotalSize() const noexcept { return m_totalSize; }
+    std::string Dump(int verbosity) const;
+
+    void SetModified(bool modified) { m_modified = modified; }
+    void SetMdatOptional(bool optional) { m_mdatOptional = optional; }
+    void SetFtypOptional(bool optional) { m_ftypOptional = optional; }
+    void SetOverlapCheck(int check) { m_overlapCheck = check; }
+
+private:
+    template <typename Operation>
+    bool Guarded(Operation&& operation);
+    void BuildAudioTree(uint16_t channels, uint32_t rate, uint16_t bits);
+    void CloseChunk();
+    void FindWriterShortcuts();
+    void ScanForMdat();
+    bool SaveSteps(ZrString& temporary);
+
+    ZrString m_name;
+    ZrString m_error;
+    std::shared_ptr<CAtomStream> m_stream; // media data atoms share it
+    std::vector<std::unique_ptr<CAtom>> m_atoms;
+    CFTYPAtom* m_ftyp = nullptr;
+    CMOOVAtom* m_moov = nullptr;
+    CUUIDAtom* m_uits = nullptr;
+    std::vector<CMDATAtom*> m_mdats;
+    uint64_t m_totalSize = 0;
+    bool m_modified = false;
+    bool m_validated = false;
+    bool m_mdatOptional = true;
+    bool m_ftypOptional = false;
+    int m_overlapCheck = 0;
+
+    // The writer's shortcuts and chunk state.
+    CMVHDAtom* m_mvhd = nullptr;
+    CTKHDAtom* m_tkhd = nullptr;
+    CMDHDAtom* m_mdhd = nullptr;
+    CSTSDAtom* m_stsd = nullptr;
+    CSTTSAtom* m_stts = nullptr;
+    CSTSCAtom* m_stsc = nullptr;
+    CSTSZAtom* m_stsz = nullptr;
+    CChunkOffsetAtomBase* m_chunkOffsets = nullptr;
+    uint64_t m_chunkStart = 0;
+    uint32_t m_packetsInChunk = 0;
+    uint32_t m_chunkNumber = 1;
+};

@@ -1,0 +1,303 @@
+// Apple Lossless round trips through ffmpeg, compared sample by sample, and the encoder's
+// refusals. ZR_EXHAUSTIVE=1 runs the whole matrix of depths x channels x rates x lengths.
+#include "Mp4TestSupport.h"
+#include "frame/ZrEncoderFactory.h"
+#include "mp4/MP4File.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace mp4test;
+using zrtest::Signal;
+
+namespace {
+
+bool Exhaustive() {
+    const char* value = std::getenv("ZR_EXHAUSTIVE");
+    return value && std::string(value) == "1";
+}
+
+// 20-bit samples travel in 3-byte containers with the four low bits clear.
+std::vector<uint8_t> MakeInput(Signal signal, uint16_t channels, uint32_t rate, uint16_t bits,
+                               size_t frames, uint32_t seed) {
+    std::vector<uint8_t> pcm =
+        zrtest::MakePcm(signal, channels, rate, bits == 20 ? 24 : bits, frames, seed);
+    if (bits == 20)
+        for (size_t i = 0; i < pcm.size(); i += 3)
+            pcm[i] &= 0xF0;
+    return pcm;
+}
+
+struct Case {
+    uint16_t Bits;
+    uint16_t Channels;
+    uint32_t Rate;
+    size_t Frames;
+    Signal Kind;
+};
+
+std::string Describe(const Case& c) {
+    return std::to_string(c.Bits) + "-bit " + std::to_string(c.Channels) + " ch " +
+           std::to_string(c.Rate) + " Hz " + std::to_string(c.Frames) + " frames";
+}
+
+// Lengths around the packet of 4096 frames and the chunk of five packets.
+constexpr size_t Lengths[] = {0, 1, 4095, 4096, 4097, 4096 * 5 + 1};
+constexpr uint32_t Rates[] = {8000, 11025, 22050, 44100, 48000, 88200, 96000, 192000};
+constexpr uint16_t Depths[] = {16, 20, 24};
+
+std::vector<Case> Matrix() {
+    std::vector<Case> cases;
+    if (Exhaustive()) {
+        for (uint16_t bits : Depths)
+            for (uint16_t channels = 1; channels <= 8; ++channels)
+                for (uint32_t rate : Rates)
+                    for (size_t frames : Lengths)
+                        cases.push_back({bits, channels, rate, frames, Signal::Music});
+        return cases;
+    }
+    // Every depth with every length, every channel count and every rate at least once.
+    size_t turn = 0;
+    for (uint16_t bits : Depths)
+        for (size_t frames : Lengths) {
+            const auto channels = static_cast<uint16_t>(1 + turn % 8);
+            const uint32_t rate = Rates[(turn * 3) % 8];
+            const Signal kind = turn % 3 == 0 ? Signal::Noise : Signal::Music;
+            cases.push_back({bits, channels, rate, frames, kind});
+            ++turn;
+        }
+    cases.push_back({16, 2, 44100, 4096 * 5 + 1, Signal::FullScale});
+    cases.push_back({24, 8, 192000, 4097, Signal::Noise});
+    return cases;
+}
+
+class AlacRoundTrip : public ::testing::TestWithParam<Case> {};
+
+TEST_P(AlacRoundTrip, FfmpegDecodesEverySampleBack) {
+    const Case c = GetParam();
+    SCOPED_TRACE(Describe(c));
+    zrtest::TempDir dir;
+    const fs::path out = dir / "out.m4a";
+    const std::vector<uint8_t> pcm = MakeInput(c.Kind, c.Channels, c.Rate, c.Bits, c.Frames, 7);
+    const WAVEFORMATEX format = zrtest::PcmFormat(c.Channels, c.Rate, c.Bits);
+    const EncodeResult r = EncodeWithAlac(out, format, pcm);
+    ASSERT_TRUE(r.Started && r.Encoded && r.Finished) << r.LastError;
+
+    // Our own reader accepts what we wrote.
+    CMP4File check;
+    ASSERT_TRUE(check.Open(zrtest::U(out), false));
+    ASSERT_TRUE(check.ReadAtoms()) << check.ErrorText().ToUtf8();
+    EXPECT_TRUE(check.ErrorText().IsEmpty()) << check.ErrorText().ToUtf8();
+    ASSERT_TRUE(check.ValidateAtoms()) << check.ErrorText().ToUtf8();
+
+    const ProbeResult probe = Probe(out);
+    EXPECT_EQ(probe.Codec, "alac");
+    EXPECT_EQ(probe.Channels, c.Channels);
+    EXPECT_EQ(probe.SampleRate, static_cast<int>(c.Rate));
+    if (c.Frames) {
+        EXPECT_EQ(probe.DurationTs, static_cast<int64_t>(c.Frames));
+    }
+
+    const std::string raw = c.Bits == 16 ? "s16le" : "s24le";
+    const std::vector<uint8_t> decoded = zrtest::DecodeWithFfmpeg(out, raw);
+    EXPECT_EQ("", zrtest::FirstDifference(pcm, decoded, c.Bits == 16 ? 2 : 3));
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, AlacRoundTrip, ::testing::ValuesIn(Matrix()));
+
+// Any way of cutting the input into buffers gives the same packets, hence the same file.
+TEST(AlacEncoder, BufferSizesDoNotChangeTheFile) {
+    struct Input {
+        uint16_t Bits, Channels;
+        size_t Frames;
+    };
+    for (const Input in : {Input{16, 2, 4096 * 5 + 1}, Input{24, 3, 4097}, Input{20, 1, 4095}}) {
+        SCOPED_TRACE(std::to_string(in.Bits) + " bits");
+        zrtest::TempDir dir;
+        const WAVEFORMATEX format = zrtest::PcmFormat(in.Channels, 44100, in.Bits);
+        const std::vector<uint8_t> pcm =
+            MakeInput(Signal::Music, in.Channels, 44100, in.Bits, in.Frames, 3);
+        std::vector<uint8_t> reference;
+        for (Delivery d :
+             {Delivery::Packets, Delivery::OneByte, Delivery::Bytes1000, Delivery::Whole}) {
+            const fs::path out = dir / ("d" + std::to_string(int(d)) + ".m4a");
+            const EncodeResult r = EncodeWithAlac(out, format, pcm, d);
+            ASSERT_TRUE(r.Finished) << r.LastError;
+            const std::vector<uint8_t> file = WithoutTimes(zrtest::ReadFile(out));
+            if (reference.empty())
+                reference = file;
+            else
+                EXPECT_EQ(reference, file) << "delivery " << int(d);
+        }
+    }
+}
+
+TEST(AlacEncoder, RefusesWhatItCannotStoreLosslessly) {
+    struct Refusal {
+        const char* What;
+        WAVEFORMATEX Format;
+        const char* ErrorPart;
+    };
+    WAVEFORMATEX floatFormat = zrtest::PcmFormat(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT);
+    const Refusal refusals[] = {
+        {"8 bits", zrtest::PcmFormat(2, 44100, 8), "8-bit"},
+        {"32-bit integer", zrtest::PcmFormat(2, 44100, 32), "32-bit"},
+        {"32-bit float", floatFormat, "floating point"},
+        {"12 bits", zrtest::PcmFormat(1, 44100, 12), "12-bit"},
+        {"no channels", zrtest::PcmFormat(0, 44100, 16), "channels"},
+        {"nine channels", zrtest::PcmFormat(9, 44100, 16), "1 to 8 channels"},
+        {"rate 0", zrtest::PcmFormat(2, 0, 16), "sample rate"},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.What);
+        zrtest::TempDir dir;
+        const fs::path out = dir / "refused.m4a";
+        const EncodeResult r = EncodeWithAlac(out, refusal.Format, {});
+        EXPECT_FALSE(r.Started);
+        EXPECT_NE(r.LastError.find(refusal.ErrorPart), std::string::npos) << r.LastError;
+        // The destination is created before the format is looked at; it stays empty.
+        EXPECT_TRUE(fs::exists(out));
+        EXPECT_EQ(fs::file_size(out), 0u);
+    }
+}
+
+TEST(AlacEncoder, NullFormatFailsWithoutReason) {
+    std::unique_ptr<IZrEncoder> encoder(CreateAlacEncoder(nullptr));
+    EXPECT_FALSE(encoder->StartBufferBased(nullptr, 0));
+    ZrSysString text = encoder->GetProperty(u"Last Error");
+    EXPECT_EQ(SysStringLen(text), 0u);
+    SysFreeString(text);
+    uint8_t byte = 0;
+    EXPECT_FALSE(encoder->EncodeBuffer(&byte, 1));
+    EXPECT_FALSE(encoder->FinishBufferBased());
+}
+
+TEST(AlacEncoder, UnwritableDestinationsGiveAReason) {
+    zrtest::TempDir dir;
+    const fs::path readOnly = dir / "readonly";
+    fs::create_directory(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
+    const std::vector<uint8_t> pcm = MakeInput(Signal::Tone, 2, 44100, 16, 100, 1);
+    for (const fs::path& out : {dir / "missing" / "x.m4a", readOnly / "x.m4a"}) {
+        if (out.parent_path() == readOnly && ::geteuid() == 0)
+            continue; // root writes anywhere
+        const EncodeResult r = EncodeWithAlac(out, format, pcm);
+        EXPECT_FALSE(r.Started) << out;
+        EXPECT_NE(r.LastError.find("Cannot open"), std::string::npos) << r.LastError;
+    }
+}
+
+// A device that takes no bytes: the failure surfaces as a reason, never as a good file, and
+// the device is never replaced.
+TEST(AlacEncoder, DiskFullFailsTheJob) {
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP();
+    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
+    const std::vector<uint8_t> pcm = MakeInput(Signal::Noise, 2, 44100, 16, 44100 * 2, 1);
+    const EncodeResult r = EncodeWithAlac("/dev/full", format, pcm);
+    ASSERT_TRUE(r.Started);
+    EXPECT_FALSE(r.Encoded && r.Finished);
+    EXPECT_NE(r.LastError.find("No space left on device"), std::string::npos) << r.LastError;
+    struct stat info;
+    ASSERT_EQ(::stat("/dev/full", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+TEST(AlacEncoder, OddFileNamesWork) {
+    zrtest::TempDir dir;
+    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
+    const std::vector<uint8_t> pcm = MakeInput(Signal::Tone, 2, 44100, 16, 5000, 1);
+    for (const char* name :
+         {"with space.m4a", "quote's \"double\".m4a", "$HOME dollar.m4a", "Ünïcødé – 音楽.m4a"}) {
+        const fs::path out = dir / name;
+        const EncodeResult r = EncodeWithAlac(out, format, pcm);
+        ASSERT_TRUE(r.Finished) << name << ": " << r.LastError;
+        EXPECT_EQ("", zrtest::FirstDifference(pcm, zrtest::DecodeWithFfmpeg(out, "s16le"), 2));
+    }
+    // Nothing left over: no temporary file, no backup.
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
+        ++files;
+    EXPECT_EQ(files, 4u);
+}
+
+TEST(AlacEncoder, UnfinishedJobLeavesTheRawPackets) {
+    zrtest::TempDir dir;
+    const fs::path out = dir / "unfinished.m4a";
+    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
+    std::vector<uint8_t> pcm = MakeInput(Signal::Music, 2, 44100, 16, 4096 * 3 + 10, 1);
+    {
+        std::unique_ptr<IZrEncoder> encoder(CreateAlacEncoder(nullptr));
+        encoder->SetProperty(u"Add Output Extension", u"0");
+        encoder->SetProperty(u"Destination Filename", zrtest::U(out).c_str());
+        ASSERT_TRUE(encoder->StartBufferBased(&format, 0));
+        ASSERT_TRUE(encoder->EncodeBuffer(pcm.data(), pcm.size()));
+    }
+    const std::vector<uint8_t> raw = zrtest::ReadFile(out);
+    EXPECT_GT(raw.size(), 0u);
+    EXPECT_TRUE(TopLevel(raw).empty() || TopLevel(raw)[0].first != "ftyp");
+}
+
+TEST(AlacEncoder, ExtensibleAndTwentyBitRecords) {
+    zrtest::TempDir dir;
+    // A 24-bit container with 20 valid bits, as an extensible record.
+    const WAVEFORMATEXTENSIBLE extensible =
+        zrtest::ExtensibleFormat(6, 48000, 24, 20, 0x3F, KSDATAFORMAT_SUBTYPE_PCM);
+    const std::vector<uint8_t> pcm = MakeInput(Signal::Music, 6, 48000, 20, 9000, 5);
+    const fs::path out = dir / "ext.m4a";
+    const EncodeResult r = EncodeWithAlac(out, extensible.Format, pcm);
+    ASSERT_TRUE(r.Finished) << r.LastError;
+    EXPECT_EQ("", zrtest::FirstDifference(pcm, zrtest::DecodeWithFfmpeg(out, "s24le"), 3));
+}
+
+// Two files merged into one play as the first followed by the second.
+TEST(AlacEncoder, MergedFilesPlayOneAfterTheOther) {
+    zrtest::TempDir dir;
+    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
+    const std::vector<uint8_t> first = MakeInput(Signal::Music, 2, 44100, 16, 4096 * 7, 1);
+    const std::vector<uint8_t> second = MakeInput(Signal::Noise, 2, 44100, 16, 4096 * 3 + 5, 2);
+    ASSERT_TRUE(EncodeWithAlac(dir / "a.m4a", format, first).Finished);
+    ASSERT_TRUE(EncodeWithAlac(dir / "b.m4a", format, second).Finished);
+    {
+        CMP4File a, b;
+        ASSERT_TRUE(a.Open(zrtest::U(dir / "a.m4a"), false) && a.ReadAtoms() && a.ValidateAtoms());
+        ASSERT_TRUE(b.Open(zrtest::U(dir / "b.m4a"), false) && b.ReadAtoms() && b.ValidateAtoms());
+        ASSERT_TRUE(a.AppendFile(b)) << a.ErrorText().ToUtf8();
+        ASSERT_TRUE(a.Save()) << a.ErrorText().ToUtf8();
+    }
+    std::vector<uint8_t> both(first);
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_EQ("",
+              zrtest::FirstDifference(both, zrtest::DecodeWithFfmpeg(dir / "a.m4a", "s16le"), 2));
+    EXPECT_EQ(Probe(dir / "a.m4a").DurationTs, static_cast<int64_t>(4096 * 10 + 5));
+
+    // A different rate is refused with its reason.
+    ASSERT_TRUE(EncodeWithAlac(dir / "c.m4a", zrtest::PcmFormat(2, 48000, 16), second).Finished);
+    CMP4File a, c;
+    ASSERT_TRUE(a.Open(zrtest::U(dir / "a.m4a"), false) && a.ReadAtoms() && a.ValidateAtoms());
+    ASSERT_TRUE(c.Open(zrtest::U(dir / "c.m4a"), false) && c.ReadAtoms() && c.ValidateAtoms());
+    EXPECT_FALSE(a.AppendFile(c));
+    EXPECT_EQ(a.ErrorText(), u"MDHD: Timescales are different");
+}
+
+TEST(AlacEncoder, PropertiesOfTheEncoder) {
+    std::unique_ptr<IZrEncoder> encoder(CreateAlacEncoder(nullptr));
+    auto property = [&](const char16_t* name) {
+        ZrSysString text = encoder->GetProperty(name);
+        const std::string utf8 = ZrString(text, SysStringLen(text)).ToUtf8();
+        SysFreeString(text);
+        return utf8;
+    };
+    EXPECT_EQ(property(u"Display Name"), "Apple Lossless Audio Codec (ALAC)");
+    EXPECT_EQ(property(u"Extension"), "m4a");
+    EXPECT_EQ(property(u"Estimated Bitrate"), "900");
+    EXPECT_EQ(property(u"Configurable"), "0");
+    encoder->SetProperty(u"Destination Filename", u"/tmp/song");
+    EXPECT_EQ(property(u"Destination Filename"), "/tmp/song.m4a");
+}
+
+} // namespace
