@@ -1,0 +1,290 @@
+#include "codecs/ape/ApeCompressor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+
+extern "C" {
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
+}
+
+#include "codecs/ape/ApeFrameEncoder.h"
+#include "foundation/ZrFileSystem.h"
+
+using namespace ape;
+
+namespace {
+
+bool IsPcmRecord(const WAVEFORMATEX& format) {
+    if (format.wFormatTag == WAVE_FORMAT_PCM)
+        return true;
+    if (format.wFormatTag != WAVE_FORMAT_EXTENSIBLE || format.cbSize < 22)
+        return false;
+    const auto& extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(format);
+    const uint16_t valid = extensible.Samples.wValidBitsPerSample;
+    // Padded containers would come back with their padding as signal: refuse them.
+    return extensible.SubFormat == KSDATAFORMAT_SUBTYPE_PCM &&
+           (valid == 0 || valid == format.wBitsPerSample);
+}
+
+// Seek-table slots for `maxAudioBytes`: one per frame of the longest input allowed.
+uint32_t SeekSlots(int64_t maxAudioBytes, uint32_t blockAlign, uint32_t blocksPerFrame) {
+    const uint64_t maxBlocks =
+        maxAudioBytes <= 0
+            ? 0xFFFFFFFFu
+            : std::min<uint64_t>(static_cast<uint64_t>(maxAudioBytes) / blockAlign, 0xFFFFFFFFu);
+    return static_cast<uint32_t>(
+        std::max<uint64_t>((maxBlocks + blocksPerFrame - 1) / blocksPerFrame, 1));
+}
+
+} // namespace
+
+CApeCompressor::CApeCompressor() : m_md5(nullptr, av_free) {}
+
+CApeCompressor::~CApeCompressor() {
+    Abandon();
+}
+
+int CApeCompressor::Validate(const char16_t* outputFilename, const WAVEFORMATEX* format, int level,
+                             const void* headerData, int64_t headerBytes) const {
+    if (!outputFilename || !*outputFilename || !format)
+        return ErrorBadParameter;
+    if (format->nChannels < 1 || format->nChannels > 2)
+        return ErrorUnsupportedChannelCount;
+    const int bits = format->wBitsPerSample;
+    if ((bits != 8 && bits != 16 && bits != 24) || !IsPcmRecord(*format))
+        return ErrorUnsupportedBitDepth;
+    // 24-bit stereo at the insane level: when the stage-2 prediction outgrows 32 bits, some
+    // decoders (ffmpeg up to 5.1) compute it in 64 bits and others (JMAC) wrap it at 32: no file
+    // can satisfy both, so the combination is refused.
+    if (bits == 24 && format->nChannels == 2 && level == LevelInsane)
+        return ErrorUnsupportedBitDepth;
+    if (format->nSamplesPerSec == 0)
+        return ErrorUnsupportedSampleRate;
+    if (format->nBlockAlign != bits / 8 * format->nChannels || !IsCompressionLevel(level))
+        return ErrorBadParameter;
+    if (headerBytes < CreateWavHeaderOnDecompression || (headerBytes > 0 && !headerData) ||
+        headerBytes > 0xFFFFFFFF)
+        return ErrorBadParameter;
+    return Success;
+}
+
+int CApeCompressor::Start(const char16_t* outputFilename, const WAVEFORMATEX* format,
+                          int64_t maxAudioBytes, int compressionLevel, const void* headerData,
+                          int64_t headerBytes, int flags) {
+    Abandon();
+    if (const int invalid =
+            Validate(outputFilename, format, compressionLevel, headerData, headerBytes))
+        return invalid;
+
+    // The format
+    m_blockAlign = format->nBlockAlign;
+    m_blocksPerFrame = BlocksPerFrame(compressionLevel);
+    m_descriptor = Descriptor{};
+    m_header = Header{};
+    m_header.CompressionLevel = static_cast<uint16_t>(compressionLevel);
+    m_header.FormatFlags = static_cast<uint16_t>(
+        flags | (headerBytes == CreateWavHeaderOnDecompression ? FlagCreateWavHeader : 0));
+    m_header.BlocksPerFrame = m_blocksPerFrame;
+    m_header.BitsPerSample = format->wBitsPerSample;
+    m_header.Channels = format->nChannels;
+    m_header.SampleRate = format->nSamplesPerSec;
+
+    // The working memory
+    try {
+        m_seekTable.assign(SeekSlots(maxAudioBytes, m_blockAlign, m_blocksPerFrame), 0);
+        m_frames = std::make_unique<CApeFrameEncoder>(format->wBitsPerSample, format->nChannels,
+                                                      compressionLevel, m_blocksPerFrame);
+        m_pcm.resize(size_t{m_blocksPerFrame} * m_blockAlign);
+        m_stream.clear();
+        m_stream.reserve(CApeRangeCoder::WorstCaseBytes(size_t{m_blocksPerFrame} * 2) + 16);
+    } catch (const std::bad_alloc&) {
+        return ErrorInsufficientMemory;
+    }
+    m_md5.reset(av_md5_alloc());
+    if (!m_md5)
+        return ErrorInsufficientMemory;
+    av_md5_init(m_md5.get());
+    m_pcmBytes = 0;
+    m_streamBytes = 0;
+    m_frameCount = 0;
+    m_lastFrameBlocks = m_blocksPerFrame;
+    m_failure = Success;
+
+    // The file
+    if (!m_file.Open(ZrString(outputFilename), ZrFile::Mode::Write))
+        return ErrorInvalidOutputFile;
+    struct stat info {};
+    m_outputIsRegularFile = fstat(m_file.Descriptor(), &info) == 0 && S_ISREG(info.st_mode);
+    m_ownsOutput = true;
+    if (const int failed = WriteHead(headerData, headerBytes)) {
+        Abandon();
+        return failed;
+    }
+    m_state = State::Started;
+    return Success;
+}
+
+int CApeCompressor::WriteHead(const void* headerData, int64_t headerBytes) {
+    // The descriptor, header and seek table are written again by Finish with their final values.
+    m_descriptor.SeekTableBytes = static_cast<uint32_t>(m_seekTable.size() * 4);
+    m_descriptor.WavHeaderBytes = headerBytes > 0 ? static_cast<uint32_t>(headerBytes) : 0;
+    std::vector<uint8_t> head(Descriptor::Size + Header::Size + m_seekTable.size() * 4, 0);
+    m_descriptor.Write(head.data());
+    m_header.Write(head.data() + Descriptor::Size);
+    if (int failed = WriteData(head.data(), head.size()))
+        return failed;
+    m_dataStart = head.size();
+    if (m_descriptor.WavHeaderBytes) {
+        av_md5_update(m_md5.get(), static_cast<const uint8_t*>(headerData),
+                      m_descriptor.WavHeaderBytes);
+        if (int failed = WriteData(headerData, m_descriptor.WavHeaderBytes))
+            return failed;
+        m_dataStart += m_descriptor.WavHeaderBytes;
+    }
+    return Success;
+}
+
+int64_t CApeCompressor::AddData(const unsigned char* data, int64_t bytes) {
+    if (m_state != State::Started)
+        return m_state == State::Failed ? m_failure : ErrorUndefined;
+    if (bytes < 0 || (bytes > 0 && !data))
+        return ErrorBadParameter;
+
+    const size_t frameBytes = m_pcm.size();
+    size_t left = static_cast<size_t>(bytes);
+    while (left) {
+        if (m_pcmBytes == 0 && left >= frameBytes) {
+            // A whole frame in the caller's buffer needs no copy.
+            if (int failed = EncodeFrame(data, m_blocksPerFrame))
+                return Fail(failed);
+            data += frameBytes;
+            left -= frameBytes;
+            continue;
+        }
+        const size_t take = std::min(left, frameBytes - m_pcmBytes);
+        std::memcpy(m_pcm.data() + m_pcmBytes, data, take);
+        m_pcmBytes += take;
+        data += take;
+        left -= take;
+        if (m_pcmBytes == frameBytes) {
+            m_pcmBytes = 0;
+            if (int failed = EncodeFrame(m_pcm.data(), m_blocksPerFrame))
+                return Fail(failed);
+        }
+    }
+    return Success;
+}
+
+int CApeCompressor::EncodeFrame(const uint8_t* pcm, uint32_t blocks) {
+    if (m_frameCount >= m_seekTable.size())
+        return ErrorTooMuchData;
+    // Seek entries are 32-bit: past 4 GiB they wrap, and readers unwrap them in order.
+    m_seekTable[m_frameCount] = static_cast<uint32_t>(m_dataStart + m_streamBytes);
+    const size_t before = m_stream.size();
+    try {
+        m_frames->Encode(pcm, blocks, m_stream);
+    } catch (const std::bad_alloc&) {
+        return ErrorInsufficientMemory;
+    }
+    m_streamBytes += m_stream.size() - before;
+    ++m_frameCount;
+    m_lastFrameBlocks = blocks;
+    return WriteStream(false);
+}
+
+int CApeCompressor::WriteStream(bool final) {
+    if (final) {
+        // The last word is padded with zeros; a stream ending on a word boundary still gets one
+        // more (zero) word, as decoders have always been given.
+        m_stream.resize((m_stream.size() / 4 + 1) * 4, 0);
+    }
+    const size_t whole = m_stream.size() / 4 * 4;
+    for (size_t i = 0; i < whole; i += 4) {
+        std::swap(m_stream[i], m_stream[i + 3]);
+        std::swap(m_stream[i + 1], m_stream[i + 2]);
+    }
+    av_md5_update(m_md5.get(), m_stream.data(), whole);
+    const int failed = WriteData(m_stream.data(), whole);
+    m_stream.erase(m_stream.begin(), m_stream.begin() + static_cast<std::ptrdiff_t>(whole));
+    return failed;
+}
+
+int CApeCompressor::WriteData(const void* data, size_t bytes) {
+    return bytes == 0 || m_file.WriteAll(data, bytes) ? Success : ErrorIoWrite;
+}
+
+int CApeCompressor::Finish(const unsigned char* terminatingData, int64_t terminatingBytes,
+                           int64_t wavTerminatingBytes) {
+    if (m_state != State::Started)
+        return m_state == State::Failed ? m_failure : ErrorUndefined;
+    if (terminatingBytes < 0 || (terminatingBytes > 0 && !terminatingData) ||
+        wavTerminatingBytes < 0 || wavTerminatingBytes > terminatingBytes ||
+        wavTerminatingBytes > 0xFFFFFFFF)
+        return ErrorBadParameter;
+    if (int failed = Complete(terminatingData, terminatingBytes, wavTerminatingBytes))
+        return Fail(failed);
+    m_ownsOutput = false;
+    m_state = State::Finished;
+    return Success;
+}
+
+int CApeCompressor::Complete(const unsigned char* terminatingData, int64_t terminatingBytes,
+                             int64_t wavTerminatingBytes) {
+    // The last frame: whatever whole blocks are left (a partial block cannot be coded).
+    if (m_pcmBytes >= m_blockAlign) {
+        if (int failed =
+                EncodeFrame(m_pcm.data(), static_cast<uint32_t>(m_pcmBytes / m_blockAlign)))
+            return failed;
+    }
+    m_pcmBytes = 0;
+    if (int failed = WriteStream(true))
+        return failed;
+    const uint64_t frameDataEnd = m_dataStart + (m_streamBytes / 4 + 1) * 4;
+
+    // The stored WAV trailer
+    if (terminatingBytes > 0) {
+        av_md5_update(m_md5.get(), terminatingData, static_cast<size_t>(wavTerminatingBytes));
+        if (int failed = WriteData(terminatingData, static_cast<size_t>(terminatingBytes)))
+            return failed;
+    }
+
+    // The final head; the MD5 ends with the header and the seek table as stored.
+    m_header.TotalFrames = m_frameCount;
+    m_header.FinalFrameBlocks = m_lastFrameBlocks;
+    m_descriptor.FrameDataBytes = frameDataEnd - m_dataStart;
+    m_descriptor.WavTrailerBytes = static_cast<uint32_t>(wavTerminatingBytes);
+    std::vector<uint8_t> head(Descriptor::Size + Header::Size + m_seekTable.size() * 4);
+    uint8_t* const header = head.data() + Descriptor::Size;
+    m_header.Write(header);
+    for (size_t i = 0; i < m_seekTable.size(); ++i)
+        PutLe32(header + Header::Size + 4 * i, m_seekTable[i]);
+    av_md5_update(m_md5.get(), header, head.size() - Descriptor::Size);
+    av_md5_final(m_md5.get(), m_descriptor.Md5);
+    m_descriptor.Write(head.data());
+    if (m_file.WriteAt(head.data(), head.size(), 0) != static_cast<int64_t>(head.size()))
+        return ErrorIoWrite;
+    return m_file.Close() ? Success : ErrorIoWrite;
+}
+
+int CApeCompressor::Fail(int result) {
+    DiscardOutput();
+    m_state = State::Failed;
+    m_failure = result;
+    return result;
+}
+
+void CApeCompressor::DiscardOutput() {
+    m_file.Close();
+    if (m_ownsOutput && m_outputIsRegularFile)
+        ZrFileSystem::DeleteFile(m_file.Path());
+    m_ownsOutput = false;
+}
+
+void CApeCompressor::Abandon() {
+    DiscardOutput();
+    m_state = State::Idle;
+    m_frames.reset();
+}

@@ -1,0 +1,60 @@
+#include "codecs/ape/ApeEncoder.h"
+
+#include "codecs/ape/ApeSettings.h"
+#include "frame/ZrEncoderFactory.h"
+
+#include <algorithm>
+#include <cmath>
+
+IZrEncoder* CreateApeEncoder(IZrEncoderCallback* callback) {
+    return new CApeEncoder(callback);
+}
+
+CApeEncoder::~CApeEncoder() = default;
+
+int64_t CApeEncoder::MaxAudioBytesFor(int64_t expectedBytes) {
+    if (expectedBytes == ape::MaxAudioBytesUnknown)
+        return expectedBytes;
+    // Room for a fifth more than announced; rounded half away from zero.
+    return std::llround(static_cast<double>(expectedBytes) * 1.2);
+}
+
+bool CApeEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
+    if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
+        return false;
+    m_compressor = std::make_unique<CApeCompressor>();
+    const int level = ApeSettings::Compression.Get(Settings);
+    return m_compressor->Start(DestinationFilename.c_str(), format, MaxAudioBytesFor(expectedBytes),
+                               level, nullptr, ape::CreateWavHeaderOnDecompression, 0) == 0;
+}
+
+bool CApeEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
+    if (!m_compressor)
+        return false;
+    return m_compressor->AddData(data, static_cast<int64_t>(bytes)) == 0;
+}
+
+bool CApeEncoder::FinishBufferBased() {
+    if (!m_compressor)
+        return false;
+    return m_compressor->Finish(nullptr, 0, 0) == 0;
+}
+
+ZrString& CApeEncoder::GetDisplayName(ZrString& out) {
+    return out = u"Monkey's Audio (APE)";
+}
+
+ZrString& CApeEncoder::GetExtension(ZrString& out) {
+    return out = u"ape";
+}
+
+void CApeEncoder::SaveSettings() {
+    ApeSettings::Compression.Save(Settings);
+}
+
+void CApeEncoder::LoadSettings() {
+    const int32_t level = ApeSettings::Compression.Get(Settings);
+    if (std::find(ApeSettings::Levels.begin(), ApeSettings::Levels.end(), level) ==
+        ApeSettings::Levels.end())
+        ApeSettings::Compression.Set(Settings, ApeSettings::Compression.Default);
+}

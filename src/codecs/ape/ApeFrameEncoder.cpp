@@ -1,0 +1,129 @@
+#include "codecs/ape/ApeFrameEncoder.h"
+
+extern "C" {
+#include <libavutil/crc.h>
+}
+
+#include "codecs/ape/ApeFileFormat.h"
+
+namespace ape {
+
+namespace {
+
+inline void PutBe32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+inline int32_t Sample8(const uint8_t* p) {
+    return int32_t{p[0]} - 128;
+}
+inline int32_t Sample16(const uint8_t* p) {
+    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+}
+inline int32_t Sample24(const uint8_t* p) {
+    const uint32_t raw = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
+    return static_cast<int32_t>(raw << 8) >> 8;
+}
+
+// The CRC-32 (IEEE, reflected) of the frame's PCM bytes exactly as the input held them.
+uint32_t PcmCrc(const uint8_t* pcm, size_t bytes) {
+    static const AVCRC* const table = av_crc_get_table(AV_CRC_32_IEEE_LE);
+    return av_crc(table, 0xFFFFFFFFu, pcm, bytes) ^ 0xFFFFFFFFu;
+}
+
+} // namespace
+
+CApeFrameEncoder::CApeFrameEncoder(int bits, int channels, int level, uint32_t maxBlocks)
+    : m_bits(bits), m_channels(channels), m_x(maxBlocks), m_residualX(maxBlocks),
+      m_predictorX(level), m_predictorY(level) {
+    if (channels == 2) {
+        m_y.resize(maxBlocks);
+        m_residualY.resize(maxBlocks);
+    }
+}
+
+void CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, std::vector<uint8_t>& stream) {
+    const size_t bytes = size_t{blocks} * static_cast<size_t>(m_channels * m_bits / 8);
+    const uint32_t crc = PcmCrc(pcm, bytes);
+    const uint32_t codes = Unpack(pcm, blocks);
+
+    const size_t start = stream.size();
+    stream.resize(start + 8 +
+                  CApeRangeCoder::WorstCaseBytes(size_t{blocks} * static_cast<size_t>(m_channels)));
+    uint8_t* out = stream.data() + start;
+    // The top bit of the CRC word says whether a word of frame codes follows.
+    PutBe32(out, (crc >> 1) | (codes ? 0x80000000u : 0u));
+    size_t used = 4;
+    if (codes) {
+        PutBe32(out + 4, codes);
+        used = 8;
+    }
+    size_t coded = 0;
+    Code(codes, blocks, out + used, coded);
+    stream.resize(start + used + coded);
+}
+
+uint32_t CApeFrameEncoder::Unpack(const uint8_t* pcm, uint32_t blocks) {
+    const size_t step = static_cast<size_t>(m_bits / 8);
+    auto sample = [this](const uint8_t* p) {
+        return m_bits == 8 ? Sample8(p) : m_bits == 16 ? Sample16(p) : Sample24(p);
+    };
+    if (m_channels == 1) {
+        bool silent = true;
+        for (uint32_t t = 0; t < blocks; ++t, pcm += step) {
+            m_x[t] = sample(pcm);
+            silent = silent && m_x[t] == 0;
+        }
+        // Only 16-bit frames report silence: that is what decoders of every age expect.
+        return m_bits == 16 && silent && blocks ? FrameMonoSilent : 0;
+    }
+
+    bool firstSilent = true, secondSilent = true, equal = true;
+    for (uint32_t t = 0; t < blocks; ++t, pcm += 2 * step) {
+        const int32_t first = sample(pcm);
+        const int32_t second = sample(pcm + step);
+        m_y[t] = second - first;
+        m_x[t] = first + m_y[t] / 2;
+        firstSilent = firstSilent && first == 0;
+        secondSilent = secondSilent && second == 0;
+        equal = equal && m_y[t] == 0;
+    }
+    if (m_bits != 16 || !blocks)
+        return 0;
+    return (secondSilent ? FrameLeftSilent : 0) | (firstSilent ? FrameRightSilent : 0) |
+           (equal ? FramePseudoStereo : 0);
+}
+
+void CApeFrameEncoder::Code(uint32_t codes, uint32_t blocks, uint8_t* out, size_t& written) {
+    m_predictorX.Reset();
+    m_predictorY.Reset();
+    m_stateX.Reset();
+    m_stateY.Reset();
+    m_coder.Begin(out);
+
+    const bool silent = m_channels == 2 ? (codes & (FrameLeftSilent | FrameRightSilent)) ==
+                                              (FrameLeftSilent | FrameRightSilent)
+                                        : (codes & FrameMonoSilent) != 0;
+    if (!silent) {
+        if (m_channels == 2 && !(codes & FramePseudoStereo)) {
+            // Y sees the previous X, X sees the current Y; the values interleave Y first.
+            m_predictorY.Compress(m_y.data(), m_x.data(), 1, m_residualY.data(), blocks);
+            m_predictorX.Compress(m_x.data(), m_y.data(), 0, m_residualX.data(), blocks);
+            for (uint32_t t = 0; t < blocks; ++t) {
+                m_coder.Encode(m_residualY[t], m_stateY);
+                m_coder.Encode(m_residualX[t], m_stateX);
+            }
+        } else {
+            // Mono, or stereo whose channels are equal: X alone, without a cross input.
+            m_predictorX.Compress(m_x.data(), nullptr, 0, m_residualX.data(), blocks);
+            for (uint32_t t = 0; t < blocks; ++t)
+                m_coder.Encode(m_residualX[t], m_stateX);
+        }
+    }
+    written = m_coder.Finish();
+}
+
+} // namespace ape

@@ -1,0 +1,41 @@
+// One frame: the CRC of its PCM, the frame codes, and the range-coded residuals of its channels.
+#pragma once
+
+#include "codecs/ape/ApePredictor.h"
+#include "codecs/ape/ApeRangeCoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ape {
+
+class CApeFrameEncoder {
+public:
+    // `bits` 8, 16 or 24; `channels` 1 or 2; up to `maxBlocks` blocks per frame.
+    CApeFrameEncoder(int bits, int channels, int level, uint32_t maxBlocks);
+
+    // Appends the frame made of `blocks` blocks of interleaved little-endian PCM (8-bit
+    // unsigned) to `stream`, in stream byte order.
+    void Encode(const uint8_t* pcm, uint32_t blocks, std::vector<uint8_t>& stream);
+
+private:
+    // Splits the PCM into m_x (and m_y); returns the frame codes.
+    uint32_t Unpack(const uint8_t* pcm, uint32_t blocks);
+    void Code(uint32_t codes, uint32_t blocks, uint8_t* out, size_t& written);
+
+    int m_bits;
+    int m_channels;
+    // Stereo is coded as X = first + (second - first) / 2 and Y = second - first.
+    std::vector<int32_t> m_x;
+    std::vector<int32_t> m_y;
+    std::vector<int32_t> m_residualX;
+    std::vector<int32_t> m_residualY;
+    CApePredictor m_predictorX;
+    CApePredictor m_predictorY;
+    ResidualState m_stateX;
+    ResidualState m_stateY;
+    CApeRangeCoder m_coder;
+};
+
+} // namespace ape

@@ -1,7 +1,0 @@
-// Until this encoder lands, the factory hands out a placeholder that refuses every job.
-#include "frame/ZrEncoderFactory.h"
-#include "frame/ZrPlaceholderEncoder.h"
-
-IZrEncoder* CreateApeEncoder(IZrEncoderCallback* callback) {
-    return new ZrPlaceholderEncoder(callback, u"Monkey's Audio (APE)", u"ape");
-}
