@@ -1,0 +1,454 @@
+// The atom library on crafted files: every class reads and writes back byte for byte, broken
+// files end in their reason, merges refuse with theirs, and sizes switch to the 16-byte header
+// at 0x7FFFFFFF.
+#include "Mp4TestSupport.h"
+#include "mp4/BasicAtoms.h"
+#include "mp4/ChunkOffsetAtoms.h"
+#include "mp4/ContainerAtoms.h"
+#include "mp4/HeaderAtoms.h"
+#include "mp4/MP4File.h"
+#include "mp4/SampleTableAtoms.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// ---- a tiny box builder -------------------------------------------------------------------
+
+Bytes U16(uint32_t v) {
+    return {uint8_t(v >> 8), uint8_t(v)};
+}
+Bytes U32(uint32_t v) {
+    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+}
+Bytes U64(uint64_t v) {
+    Bytes b = U32(uint32_t(v >> 32)), low = U32(uint32_t(v));
+    b.insert(b.end(), low.begin(), low.end());
+    return b;
+}
+Bytes Zeros(size_t n) {
+    return Bytes(n, 0);
+}
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+Bytes Box(const char* type, const Bytes& payload) {
+    return Cat({U32(uint32_t(8 + payload.size())), Bytes(type, type + 4), payload});
+}
+Bytes Full(const char* type, uint8_t version, uint32_t flags, const Bytes& payload) {
+    return Box(type,
+               Cat({Bytes{version},
+                    Bytes{uint8_t(flags >> 16), uint8_t(flags >> 8), uint8_t(flags)}, payload}));
+}
+Bytes Matrix() {
+    return Cat({U32(0x10000), U32(0), U32(0), U32(0), U32(0x10000), U32(0), U32(0), U32(0),
+                U32(0x40000000)});
+}
+
+Bytes Mvhd(uint8_t version = 0) {
+    const Bytes times = version ? Cat({U64(1), U64(2), U32(1000), U64(5000)})
+                                : Cat({U32(1), U32(2), U32(1000), U32(5000)});
+    return Full("mvhd", version, 0,
+                Cat({times, U32(0x10000), U16(0x100), Zeros(10), Matrix(), Zeros(24), U32(2)}));
+}
+Bytes Tkhd(uint8_t version = 0) {
+    const Bytes head = version ? Cat({U64(1), U64(2), U32(1), Zeros(4), U64(8192)})
+                               : Cat({U32(1), U32(2), U32(1), Zeros(4), U32(8192)});
+    return Full(
+        "tkhd", version, 7,
+        Cat({head, Zeros(8), U16(0), U16(0), U16(0x100), Zeros(2), Matrix(), U32(0), U32(0)}));
+}
+Bytes Mdhd(uint8_t version = 0) {
+    const Bytes times = version ? Cat({U64(1), U64(2), U32(44100), U64(8192)})
+                                : Cat({U32(1), U32(2), U32(44100), U32(8192)});
+    return Full("mdhd", version, 0, Cat({times, U16(0x55C4), U16(0)}));
+}
+Bytes Hdlr(const char* handler) {
+    return Full("hdlr", 0, 0, Cat({U32(0), Bytes(handler, handler + 4), Zeros(12), Bytes{'s', 0}}));
+}
+Bytes SoundEntry(const char* type = "alac", uint16_t version = 0, uint32_t rate = 44100) {
+    const Bytes v1 = version ? Cat({U32(4096), U32(0), U32(4), U32(2)}) : Bytes{};
+    return Box(type, Cat({Zeros(6), U16(1), U16(version), U16(0), U32(0), U16(2), U16(16), U16(0),
+                          U16(0), U32(rate << 16), v1,
+                          Full("alac", 0, 0,
+                               Cat({U32(4096), Bytes{0, 16, 40, 10, 14, 2}, U16(255), U32(100),
+                                    U32(0), U32(rate)}))}));
+}
+
+// A movie of one sound track with two samples of 10 bytes in one chunk; `parts` changes it.
+struct Movie {
+    bool Ftyp = true;
+    Bytes MoovExtra; // more children of moov
+    Bytes TrakExtra; // more children of trak
+    Bytes StsdEntries = SoundEntry();
+    uint32_t StsdCount = 1;
+    Bytes Stts = Full("stts", 0, 0, Cat({U32(1), U32(2), U32(4096)}));
+    Bytes Stsz = Full("stsz", 0, 0, Cat({U32(10), U32(2)}));
+    Bytes Stsc = Full("stsc", 0, 0, Cat({U32(1), U32(1), U32(2), U32(1)}));
+    bool Co64 = false;
+    bool ChunkOffsets = true;
+    int64_t OffsetShift = 0; // moves the chunk away from the media data
+    Bytes Tail;              // after mdat
+    bool Mdat = true;
+    uint8_t HeaderVersion = 0;
+    bool SecondTrack = false; // a copy of the track over the same chunk
+
+    Bytes Build() const {
+        Bytes ftyp =
+            Ftyp ? Box("ftyp", Cat({Bytes{'M', '4', 'A', ' '}, U32(0), Bytes{'M', '4', 'A', ' '}}))
+                 : Bytes{};
+        Bytes moov = MoovFor(0);
+        const uint64_t dataStart = ftyp.size() + moov.size() + 8;
+        moov = MoovFor(dataStart + OffsetShift);
+        return Cat({ftyp, moov, Mdat ? Box("mdat", Bytes(20, 0xAB)) : Bytes{}, Tail});
+    }
+    Bytes MoovFor(uint64_t offset) const {
+        const Bytes offsets = !ChunkOffsets ? Bytes{}
+                              : Co64        ? Full("co64", 0, 0, Cat({U32(1), U64(offset)}))
+                                     : Full("stco", 0, 0, Cat({U32(1), U32(uint32_t(offset))}));
+        const Bytes stbl = Box("stbl", Cat({Full("stsd", 0, 0, Cat({U32(StsdCount), StsdEntries})),
+                                            Stts, Stsc, Stsz, offsets}));
+        const Bytes dinf = Box("dinf", Full("dref", 0, 0, Cat({U32(1), Full("url ", 0, 1, {})})));
+        const Bytes minf =
+            Box("minf", Cat({Full("smhd", 0, 0, Cat({U16(0), U16(0)})), dinf, stbl}));
+        const Bytes trak =
+            Box("trak", Cat({Tkhd(HeaderVersion), TrakExtra,
+                             Box("mdia", Cat({Mdhd(HeaderVersion), Hdlr("soun"), minf}))}));
+        return Box("moov",
+                   Cat({Mvhd(HeaderVersion), trak, SecondTrack ? trak : Bytes{}, MoovExtra}));
+    }
+};
+
+struct Outcome {
+    bool Read = false;
+    bool Valid = false;
+    std::string Error;
+};
+
+Outcome Check(const Bytes& file, bool mdatOptional = true, int overlap = 0) {
+    CMP4File mp4;
+    mp4.SetMdatOptional(mdatOptional);
+    mp4.SetOverlapCheck(overlap);
+    Outcome o;
+    EXPECT_TRUE(mp4.OpenMemory(file.data(), file.size()));
+    o.Read = mp4.ReadAtoms();
+    o.Valid = o.Read && mp4.ValidateAtoms();
+    o.Error = mp4.ErrorText().ToUtf8();
+    return o;
+}
+
+// Writes `file` to disk, reads it with CMP4File and saves it again through the rewrite.
+Bytes Rewrite(const Bytes& file) {
+    zrtest::TempDir dir;
+    const auto path = dir / "in.mp4";
+    zrtest::WriteFile(path, file);
+    {
+        CMP4File mp4;
+        EXPECT_TRUE(mp4.Open(zrtest::U(path), false));
+        EXPECT_TRUE(mp4.ReadAtoms()) << mp4.ErrorText().ToUtf8();
+        EXPECT_TRUE(mp4.ValidateAtoms()) << mp4.ErrorText().ToUtf8();
+        EXPECT_TRUE(mp4.Save()) << mp4.ErrorText().ToUtf8();
+    }
+    return zrtest::ReadFile(path);
+}
+
+TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
+    // Version 1 headers, a version 1 sound entry with trailing bytes, esds, co64, urn, uuid,
+    // free, an unparsed hdlr, udta/meta/ilst with an item and trailing bytes.
+    Movie movie;
+    movie.Co64 = true;
+    movie.HeaderVersion = 1;
+    movie.StsdEntries =
+        Box("mp4a", Cat({Zeros(6), U16(1), U16(1), U16(0), U32(0), U16(2), U16(16), U16(0), U16(0),
+                         U32(44100u << 16), U32(1024), U32(0), U32(4), U32(2),
+                         Full("esds", 0, 0, Bytes{3, 25, 0, 1, 0}), Bytes{0, 0, 0, 0}}));
+    const Bytes item = Box("\xA9nam", Box("data", Cat({U32(1), U32(0), Bytes{'h', 'i'}})));
+    const Bytes meta = Full("meta", 0, 0,
+                            Cat({Full("hdlr", 0, 0,
+                                      Cat({U32(0), Bytes{'m', 'd', 'i', 'r'},
+                                           Bytes{'a', 'p', 'p', 'l'}, Zeros(8), Bytes{0}})),
+                                 Box("ilst", item)}));
+    movie.MoovExtra = Cat({Box("udta", Cat({meta, Bytes{0, 0, 0, 0}}))});
+    movie.Tail = Cat(
+        {Box("free", Bytes(7, 0)),
+         Box("uuid", Cat({Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()),
+                          Bytes{1, 2, 3}}))});
+    const Bytes file = movie.Build();
+    ASSERT_TRUE(Check(file).Valid) << Check(file).Error;
+    EXPECT_EQ(Rewrite(file), file);
+}
+
+struct Broken {
+    const char* Name;
+    Bytes File;
+    bool Read;         // ReadAtoms succeeds
+    const char* Error; // part of the error text
+    bool MdatOptional = true;
+    int Overlap = 0;
+};
+
+std::vector<Broken> BrokenFiles() {
+    std::vector<Broken> cases;
+    const Bytes ftyp = Box("ftyp", Cat({Bytes{'M', '4', 'A', ' '}, U32(0)}));
+    const Bytes good = Movie().Build();
+    cases.push_back({"cut short", Cat({ftyp, U32(1000), Bytes{'m', 'o', 'o', 'v'}, Zeros(20)}),
+                     true, "Missing MOOV Atom"});
+    cases.push_back({"size below header", Cat({ftyp, U32(4), Bytes{'f', 'r', 'e', 'e'}}), false,
+                     "invalid size"});
+    cases.push_back({"64-bit size below header",
+                     Cat({ftyp, U32(1), Bytes{'f', 'r', 'e', 'e'}, U64(12)}), false,
+                     "invalid size"});
+    cases.push_back({"child larger than parent",
+                     Cat({ftyp, Box("moov", Cat({U32(500), Bytes{'t', 'r', 'a', 'k'}}))}), false,
+                     "larger than its parent"});
+    Bytes deep = Box("udta", {});
+    for (int i = 0; i < 40; ++i)
+        deep = Box("udta", deep);
+    cases.push_back({"nested too deeply", Cat({ftyp, deep}), false, "nested too deeply"});
+    cases.push_back({"table count beyond its atom",
+                     Cat({ftyp, Full("stsz", 0, 0, Cat({U32(0), U32(0x40000000), U32(5)}))}), false,
+                     "holds fewer entries"});
+    cases.push_back({"reserved bytes set", Cat({ftyp, Full("smhd", 0, 0, Cat({U16(0), U16(1)}))}),
+                     false, "SkipZero error"});
+    cases.push_back({"short uuid", Cat({ftyp, Box("uuid", Zeros(8))}), false,
+                     "uuid atom must have larger size"});
+    cases.push_back({"two ftyp", Cat({ftyp, good}), true, "Too many FTYP atoms in file"});
+    {
+        Movie m;
+        m.Ftyp = false;
+        cases.push_back({"no ftyp", m.Build(), true, "Missing FTYP Atom"});
+    }
+    cases.push_back({"no moov", Cat({ftyp, Box("mdat", Zeros(4))}), true, "Missing MOOV Atom"});
+    {
+        const Bytes moov = Movie().MoovFor(0);
+        cases.push_back({"two moov", Cat({ftyp, moov, moov}), true, "Too many MOOV atoms in file"});
+    }
+    {
+        const Bytes uits =
+            Box("uuid", Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()));
+        cases.push_back(
+            {"two UITS", Cat({good, uits, uits}), true, "Too many UITS payload atoms in file"});
+    }
+    {
+        Movie m;
+        m.StsdCount = 2;
+        cases.push_back({"fewer entries than counted", m.Build(), false,
+                         "CContainerAtom::ReadChildren didn't read the requested atoms"});
+    }
+    {
+        Movie m;
+        m.ChunkOffsets = false;
+        cases.push_back({"no chunk offsets", m.Build(), true,
+                         "stbl atom has wrong number of stco or co64 atoms"});
+    }
+    {
+        Movie m;
+        m.TrakExtra = Mvhd();
+        cases.push_back(
+            {"movie header inside a track", m.Build(), true, "CMVHDAtom Parent is not moov: trak"});
+    }
+    {
+        Movie m;
+        m.OffsetShift = 15; // 15 + 20 bytes of samples pass the end of 20 bytes of data
+        cases.push_back(
+            {"chunk outside the media data", m.Build(), true, "lies outside the media data"});
+    }
+    {
+        Movie m;
+        m.Stts = Full("stts", 0, 0, Cat({U32(1), U32(3), U32(4096)}));
+        cases.push_back({"time table and sizes disagree", m.Build(), true, "STTS describes"});
+    }
+    {
+        Movie m;
+        m.Stsc = Full("stsc", 0, 0, Cat({U32(1), U32(2), U32(2), U32(1)}));
+        cases.push_back({"chunk runs not starting at 1", m.Build(), true, "STSC run 1"});
+    }
+    {
+        Movie m;
+        m.StsdEntries = Cat({SoundEntry(), Box("avc1", Zeros(78))});
+        m.StsdCount = 2;
+        cases.push_back({"sound and video entries", m.Build(), true,
+                         "STSD atom has too many content children of conflicting types"});
+    }
+    {
+        Movie m;
+        m.Mdat = false;
+        m.ChunkOffsets = true;
+        cases.push_back({"no media data", m.Build(), true, "Missing MDAT Atom", false});
+    }
+    {
+        Movie m;
+        m.MoovExtra = Mvhd();
+        cases.push_back(
+            {"two movie headers", m.Build(), true, "moov atom has wrong number of mvhd atoms"});
+    }
+    {
+        Movie m;
+        m.SecondTrack = true;
+        cases.push_back(
+            {"two tracks over one chunk", m.Build(), true, "Overlapping samples", true, 1});
+    }
+    return cases;
+}
+
+TEST(Atoms, BrokenFilesEndInTheirReason) {
+    for (const Broken& c : BrokenFiles()) {
+        SCOPED_TRACE(c.Name);
+        const Outcome o = Check(c.File, c.MdatOptional, c.Overlap);
+        EXPECT_EQ(o.Read, c.Read) << o.Error;
+        EXPECT_FALSE(o.Valid);
+        EXPECT_NE(o.Error.find(c.Error), std::string::npos) << o.Error;
+    }
+}
+
+TEST(Atoms, MediaDataFoundBehindACutAtom) {
+    // An atom that claims more than the file ends the reading; the media data behind it is
+    // found by scanning and the chunk links to it.
+    Movie m;
+    const Bytes ftyp =
+        Box("ftyp", Cat({Bytes{'M', '4', 'A', ' '}, U32(0), Bytes{'M', '4', 'A', ' '}}));
+    const Bytes junk = Cat({U32(0xFFFF), Bytes{'j', 'u', 'n', 'k'}});
+    m.Mdat = false;
+    Bytes moov = m.MoovFor(0);
+    moov = m.MoovFor(ftyp.size() + moov.size() + junk.size() + 8);
+    const Bytes file = Cat({ftyp, moov, junk, Box("mdat", Bytes(20, 1))});
+    const Outcome o = Check(file, false);
+    EXPECT_TRUE(o.Valid) << o.Error;
+}
+
+TEST(Atoms, SizesSwitchToTheLargeHeaderAt0x7FFFFFFF) {
+    struct Row {
+        uint64_t Data;
+        uint64_t Size;
+    };
+    // 0x7FFFFFF6 data bytes make 0x7FFFFFFE: the last size with an 8-byte header.
+    for (const Row row : {Row{0x7FFFFFF6, 0x7FFFFFFE}, Row{0x7FFFFFF7, 0x7FFFFFFFull + 8},
+                          Row{0x100000000ull, 0x100000000ull + 16}}) {
+        CMDATAtom mdat;
+        mdat.DataLength = row.Data;
+        EXPECT_EQ(SizeWithHeader(mdat), row.Size) << row.Data;
+    }
+    // A container of a large child counts the child's 16-byte header.
+    CMOOVAtom moov;
+    auto* child = static_cast<CMDATAtom*>(moov.AddChild(std::make_unique<CMDATAtom>()));
+    child->DataLength = 0x80000000;
+    EXPECT_EQ(SizeWithHeader(moov), 0x80000000ull + 16 + 8 + 8);
+
+    // The header bytes of the 64-bit form.
+    zrtest::TempDir dir;
+    CAtomStream out;
+    ASSERT_TRUE(out.Open(zrtest::U(dir / "h"), true));
+    CMDATAtom big;
+    big.DataLength = 0x80000000;
+    SizeWithHeader(big);
+    big.Write(out);
+    ASSERT_TRUE(out.Close());
+    const Bytes header = zrtest::ReadFile(dir / "h");
+    EXPECT_EQ(header, Cat({U32(1), Bytes{'m', 'd', 'a', 't'}, U64(0x80000010)}));
+}
+
+TEST(Atoms, ChunkOffsetsBeyond4GiBBecomeCo64) {
+    CSTBLAtom stbl;
+    auto* stco = static_cast<CSTCOAtom*>(stbl.AddChild(std::make_unique<CSTCOAtom>()));
+    stco->AddChunkOffset(100, nullptr);
+    EXPECT_FALSE(WidenChunkOffsets(stbl));
+    stco->AddChunkOffset(0x100000010ull, nullptr);
+    ASSERT_TRUE(WidenChunkOffsets(stbl));
+    auto* co64 = dynamic_cast<CCO64Atom*>(stbl.FindChild(MakeFourCC("co64")));
+    ASSERT_NE(co64, nullptr);
+    EXPECT_EQ(stbl.FindChild(MakeFourCC("stco")), nullptr);
+    EXPECT_EQ(co64->GetChunkCount(), 2u);
+    EXPECT_EQ(co64->GetChunkOffset(1), 0x100000010ll);
+    EXPECT_EQ(co64->GetChunkOffset(2), -1);
+    EXPECT_EQ(SizeWithHeader(*co64), 16u + 16u);
+}
+
+TEST(Atoms, MergesRefuseWithTheirReasons) {
+    auto refusal = [](CAtom& mine, CAtom& theirs) {
+        try {
+            mine.Append(theirs);
+        } catch (const CMP4Error& e) {
+            return e.Message();
+        }
+        return std::string("merged");
+    };
+    CFREEAtom freeA(MakeFourCC("free"), 2), freeB(MakeFourCC("free"), 2);
+    EXPECT_EQ(refusal(freeA, freeB), "Append not implemented for this atom");
+
+    CUdtaAtom udtaA, udtaB;
+    udtaB.AddChild(std::make_unique<CFREEAtom>(MakeFourCC("free"), 1));
+    EXPECT_EQ(refusal(udtaA, udtaB), "CContainerAtom::AppendMissing not implemented for udta");
+    udtaA.AddChild(std::make_unique<CFREEAtom>(MakeFourCC("free"), 1));
+    udtaA.AddChild(std::make_unique<CFREEAtom>(MakeFourCC("free"), 1));
+    EXPECT_EQ(refusal(udtaA, udtaB),
+              "CContainerAtom::AppendMultiple not implemented for udta with child free");
+    try {
+        udtaA.AppendRoot(udtaB);
+        ADD_FAILURE();
+    } catch (const CMP4Error& e) {
+        EXPECT_EQ(e.Message(), "CContainerAtom::AppendRoot not implemented for udta");
+    }
+
+    CHDLRAtom soun(MakeFourCC("soun"), {0}), vide(MakeFourCC("vide"), {0});
+    EXPECT_EQ(refusal(soun, vide), "HDLR: Handler types are different");
+    CSTSZAtom a, b;
+    a.AddSampleSize(10);
+    b.AddSampleSize(12);
+    EXPECT_EQ(refusal(a, b), "STSZ Sample Size is different");
+    CSOUNAtomGeneral s44(MakeFourCC("alac"), 2, 16, 44100), s48(MakeFourCC("alac"), 2, 16, 48000);
+    EXPECT_EQ(refusal(s44, s48), "Sound tracks have different sample rates");
+    CDataEntryAtom self(MakeFourCC("url "), 1), remote(MakeFourCC("url "), 0);
+    EXPECT_EQ(refusal(self, remote), "Cannot merge content referred to by URL");
+
+    for (uint32_t entries : {1u, 2u}) {
+        CTRAKAtom mine, theirs;
+        auto edts = Box("edts", Full("elst", 0, 0, Cat({U32(entries), Zeros(12 * entries)})));
+        mine.AddChild(std::make_unique<CFREEAtom>(MakeFourCC("edts"), 0));
+        static_cast<CFREEAtom*>(mine.FindChild(MakeFourCC("edts")))->Payload =
+            Bytes(edts.begin() + 8, edts.end());
+        EXPECT_EQ(refusal(mine, theirs), entries == 1
+                                             ? "ELST boxes are too complex to merge."
+                                             : "Cannot merge ELST boxes with multiple entries");
+    }
+    CMOOVAtom moovA, moovB;
+    moovB.AddChild(std::make_unique<CFREEAtom>(MakeFourCC("mvex"), 0));
+    EXPECT_EQ(refusal(moovA, moovB), "MOOVAtom Append not finished mvex");
+}
+
+TEST(Atoms, CloneWritesTheSameBytes) {
+    const Bytes file = Movie().Build();
+    CMP4File mp4;
+    ASSERT_TRUE(mp4.OpenMemory(file.data(), file.size()) && mp4.ReadAtoms());
+    CAtom* moov = mp4.FindAtom("moov");
+    ASSERT_NE(moov, nullptr);
+    std::unique_ptr<CAtom> copy = moov->Clone(nullptr);
+    zrtest::TempDir dir;
+    {
+        CAtomStream out;
+        ASSERT_TRUE(out.Open(zrtest::U(dir / "clone"), true));
+        SizeWithHeader(*copy);
+        copy->Write(out);
+        ASSERT_TRUE(out.Close());
+    }
+    const auto box = mp4test::FindBox(file, "moov");
+    EXPECT_EQ(zrtest::ReadFile(dir / "clone"),
+              Bytes(file.begin() + static_cast<std::ptrdiff_t>(box->Offset),
+                    file.begin() + static_cast<std::ptrdiff_t>(box->Offset + box->Size)));
+}
+
+TEST(Atoms, DumpDescribesTheTree) {
+    const Bytes file = Movie().Build();
+    CMP4File mp4;
+    ASSERT_TRUE(mp4.OpenMemory(file.data(), file.size()) && mp4.ReadAtoms());
+    const std::string dump = mp4.Dump(1);
+    EXPECT_NE(dump.find("Atom: moov\tPosition: 20, length="), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\t\tAtom: tkhd\tPosition: "), std::string::npos) << dump;
+    EXPECT_NE(dump.find("Version: 0, Flags: 7"), std::string::npos) << dump;
+}
+
+} // namespace

@@ -1,0 +1,384 @@
+// The M4A written for one audio track, byte by byte where the layout is fixed, with packets of
+// made-up content; and the file replacement underneath the rewrite.
+#include "mp4/MP4File.h"
+
+#include "Mp4TestSupport.h"
+#include "foundation/ZrSafeReplaceFile.h"
+#include "mp4/BasicAtoms.h"
+
+#include <ctime>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace fs = std::filesystem;
+using mp4test::FindBox;
+using zrtest::Be16;
+using zrtest::Be32;
+
+struct Packet {
+    uint32_t Bytes;
+    uint32_t Frames;
+};
+
+const uint8_t Config[24] = {0, 0, 0x10, 0, 0, 16, 40, 10, 14, 2, 0,    255,
+                            0, 0, 0x40, 0, 0, 0,  0,  0,  0,  0, 0xAC, 0x44};
+
+struct Written {
+    bool Ok = false;
+    std::string Error;
+    Bytes File;
+    Bytes Media; // the packets in order
+};
+
+Written WriteTrack(const zrtest::TempDir& dir, uint32_t rate, const std::vector<Packet>& packets,
+                   uint16_t channels = 2, uint16_t bits = 16) {
+    Written w;
+    const auto path = dir / "track.m4a";
+    const WAVEFORMATEX format = zrtest::PcmFormat(channels, rate, bits);
+    {
+        CMP4File mp4;
+        if (!mp4.CreateAudioFile(zrtest::U(path), &format)) {
+            w.Error = mp4.ErrorText().ToUtf8();
+            return w;
+        }
+        uint64_t total = 0;
+        for (size_t i = 0; i < packets.size(); ++i) {
+            Bytes packet(packets[i].Bytes, static_cast<uint8_t>(i + 1));
+            EXPECT_TRUE(mp4.AddPacket(packet.data(), packets[i].Bytes, packets[i].Frames));
+            w.Media.insert(w.Media.end(), packet.begin(), packet.end());
+            total += packets[i].Bytes;
+        }
+        w.Ok = mp4.FinishAudioFile(Config, total);
+        w.Error = mp4.ErrorText().ToUtf8();
+    } // closed: whatever the write-behind still held is on disk
+    w.File = zrtest::ReadFile(path);
+    return w;
+}
+
+std::vector<Packet> Repeat(size_t n, Packet p) {
+    return std::vector<Packet>(n, p);
+}
+
+struct TableCase {
+    const char* Name;
+    std::vector<Packet> Packets;
+    std::vector<std::array<uint32_t, 2>> Stts; // count, delta
+    std::vector<std::array<uint32_t, 3>> Stsc; // first chunk, samples per chunk, index
+    uint32_t CommonSize;                       // 0: a table
+    std::vector<uint32_t> ChunkFirstPacket;    // packet index that starts each chunk
+};
+
+std::vector<TableCase> TableCases() {
+    std::vector<Packet> shortLast = Repeat(6, {300, 4096});
+    shortLast.push_back({40, 17});
+    std::vector<Packet> withEmpty = {{100, 4096}, {0, 4096}, {100, 4096}};
+    return {
+        {"fewer than five packets: one chunk",
+         Repeat(3, {100, 4096}),
+         {{3, 4096}},
+         {{1, 3, 1}},
+         100,
+         {0}},
+        {"twelve packets: chunks of 5, 5 and 2",
+         Repeat(12, {100, 4096}),
+         {{12, 4096}},
+         {{1, 5, 1}, {3, 2, 1}},
+         100,
+         {0, 5, 10}},
+        {"a short last packet", shortLast, {{6, 4096}, {1, 17}}, {{1, 5, 1}, {2, 2, 1}}, 0, {0, 5}},
+        {"exactly five packets", Repeat(5, {100, 4096}), {{5, 4096}}, {{1, 5, 1}}, 100, {0}},
+        {"an empty packet is not recorded", withEmpty, {{2, 4096}}, {{1, 2, 1}}, 100, {0}},
+        {"no packet at all", {}, {}, {}, 0, {}},
+    };
+}
+
+TEST(Mp4Writer, SampleTables) {
+    for (const TableCase& c : TableCases()) {
+        SCOPED_TRACE(c.Name);
+        zrtest::TempDir dir;
+        const Written w = WriteTrack(dir, 44100, c.Packets);
+        ASSERT_TRUE(w.Ok) << w.Error;
+        const Bytes& f = w.File;
+
+        auto stts = FindBox(f, "moov/trak/mdia/minf/stbl/stts");
+        ASSERT_TRUE(stts);
+        ASSERT_EQ(Be32(&f[stts->Payload() + 4]), c.Stts.size());
+        EXPECT_EQ(stts->Size, 16 + 8 * c.Stts.size());
+        for (size_t i = 0; i < c.Stts.size(); ++i) {
+            EXPECT_EQ(Be32(&f[stts->Payload() + 8 + 8 * i]), c.Stts[i][0]);
+            EXPECT_EQ(Be32(&f[stts->Payload() + 12 + 8 * i]), c.Stts[i][1]);
+        }
+        auto stsc = FindBox(f, "moov/trak/mdia/minf/stbl/stsc");
+        ASSERT_EQ(Be32(&f[stsc->Payload() + 4]), c.Stsc.size());
+        for (size_t i = 0; i < c.Stsc.size(); ++i)
+            for (size_t k = 0; k < 3; ++k)
+                EXPECT_EQ(Be32(&f[stsc->Payload() + 8 + 12 * i + 4 * k]), c.Stsc[i][k]);
+
+        std::vector<uint32_t> sizes;
+        for (const Packet& p : c.Packets)
+            if (p.Bytes)
+                sizes.push_back(p.Bytes);
+        auto stsz = FindBox(f, "moov/trak/mdia/minf/stbl/stsz");
+        EXPECT_EQ(Be32(&f[stsz->Payload() + 4]), c.CommonSize);
+        EXPECT_EQ(Be32(&f[stsz->Payload() + 8]), sizes.size());
+        EXPECT_EQ(stsz->Size, 20 + (c.CommonSize ? 0 : 4 * sizes.size()));
+        for (size_t i = 0; !c.CommonSize && i < sizes.size(); ++i)
+            EXPECT_EQ(Be32(&f[stsz->Payload() + 12 + 4 * i]), sizes[i]);
+
+        // Chunk offsets are absolute: the first is ftyp + moov + the mdat header.
+        auto moov = FindBox(f, "moov");
+        auto mdat = FindBox(f, "mdat");
+        ASSERT_TRUE(mdat);
+        EXPECT_EQ(mdat->Offset, 32 + moov->Size);
+        auto stco = FindBox(f, "moov/trak/mdia/minf/stbl/stco");
+        ASSERT_EQ(Be32(&f[stco->Payload() + 4]), c.ChunkFirstPacket.size());
+        for (size_t i = 0; i < c.ChunkFirstPacket.size(); ++i) {
+            uint64_t before = 0;
+            for (size_t p = 0; p < c.ChunkFirstPacket[i]; ++p)
+                before += sizes[p];
+            EXPECT_EQ(Be32(&f[stco->Payload() + 8 + 4 * i]), 32 + moov->Size + 8 + before);
+        }
+        EXPECT_EQ(Bytes(f.begin() + static_cast<std::ptrdiff_t>(mdat->Payload()), f.end()),
+                  w.Media);
+
+        // Durations and the average bit rate follow the frames.
+        uint64_t frames = 0;
+        for (const auto& e : c.Stts)
+            frames += uint64_t{e[0]} * e[1];
+        auto mdhd = FindBox(f, "moov/trak/mdia/mdhd");
+        EXPECT_EQ(Be32(&f[mdhd->Payload() + 16]), frames);
+        auto tkhd = FindBox(f, "moov/trak/tkhd");
+        EXPECT_EQ(Be32(&f[tkhd->Payload() + 20]), frames);
+        auto alac = FindBox(f, "moov/trak/mdia/minf/stbl/stsd/alac/alac");
+        const uint32_t bitRate = Be32(&f[alac->Payload() + 4 + 16]);
+        const double expected = frames ? double(w.Media.size()) / double(frames) * 8 * 44100 : 0;
+        EXPECT_EQ(bitRate, static_cast<uint32_t>(expected));
+    }
+}
+
+// The fixed part of the layout: sizes, order and values of every atom but the tables.
+TEST(Mp4Writer, FixedLayout) {
+    zrtest::TempDir dir;
+    const Written w = WriteTrack(dir, 48000, Repeat(3, {100, 4096}), 6, 24);
+    ASSERT_TRUE(w.Ok) << w.Error;
+    const Bytes& f = w.File;
+
+    const auto top = mp4test::TopLevel(f);
+    ASSERT_EQ(top.size(), 3u);
+    EXPECT_EQ(top[0].first + top[1].first + top[2].first, "ftypmoovmdat");
+    const Bytes ftyp = {0,   0,   0,   32,  'f', 't', 'y', 'p', 'M', '4', 'A', ' ', 0, 0, 0, 0,
+                        'M', '4', 'A', ' ', 'm', 'p', '4', '2', 'i', 's', 'o', 'm', 0, 0, 0, 0};
+    EXPECT_EQ(Bytes(f.begin(), f.begin() + 32), ftyp);
+
+    struct Expected {
+        const char* Path;
+        uint64_t Size;
+    };
+    for (const Expected e : {Expected{"moov/mvhd", 108},
+                             {"moov/trak/tkhd", 92},
+                             {"moov/trak/mdia/mdhd", 32},
+                             {"moov/trak/mdia/hdlr", 34},
+                             {"moov/trak/mdia/minf/smhd", 16},
+                             {"moov/trak/mdia/minf/dinf", 36},
+                             {"moov/trak/mdia/minf/dinf/dref", 28},
+                             {"moov/trak/mdia/minf/dinf/dref/url ", 12},
+                             {"moov/trak/mdia/minf/stbl/stsd", 88},
+                             {"moov/trak/mdia/minf/stbl/stsd/alac", 72},
+                             {"moov/trak/mdia/minf/stbl/stsd/alac/alac", 36}}) {
+        auto box = FindBox(f, e.Path);
+        ASSERT_TRUE(box) << e.Path;
+        EXPECT_EQ(box->Size, e.Size) << e.Path;
+    }
+    // Nothing else in the movie: moov holds mvhd and trak, trak holds tkhd and mdia.
+    EXPECT_EQ(FindBox(f, "moov")->Size, 8 + 108 + FindBox(f, "moov/trak")->Size);
+    EXPECT_EQ(FindBox(f, "moov/trak")->Size, 8 + 92 + FindBox(f, "moov/trak/mdia")->Size);
+
+    const size_t mvhd = FindBox(f, "moov/mvhd")->Payload();
+    EXPECT_EQ(Be32(&f[mvhd]), 0u); // version and flags
+    EXPECT_EQ(Be32(&f[mvhd + 20]), 0x10000u);
+    EXPECT_EQ(Be16(&f[mvhd + 24]), 0x100);
+    EXPECT_EQ(Be32(&f[mvhd + 36]), 0x10000u);
+    EXPECT_EQ(Be32(&f[mvhd + 68]), 0x40000000u);
+    EXPECT_EQ(Be32(&f[mvhd + 96]), 2u); // next track ID
+    const size_t tkhd = FindBox(f, "moov/trak/tkhd")->Payload();
+    EXPECT_EQ(Be32(&f[tkhd]), 7u);
+    EXPECT_EQ(Be32(&f[tkhd + 12]), 1u); // track ID
+    EXPECT_EQ(Be16(&f[tkhd + 36]), 0x100);
+    const size_t mdhd = FindBox(f, "moov/trak/mdia/mdhd")->Payload();
+    EXPECT_EQ(Be32(&f[mdhd + 12]), 48000u);
+    EXPECT_EQ(Be16(&f[mdhd + 20]), 0x55C4);
+    const size_t hdlr = FindBox(f, "moov/trak/mdia/hdlr")->Payload();
+    EXPECT_EQ(std::string(f.begin() + static_cast<std::ptrdiff_t>(hdlr + 8),
+                          f.begin() + static_cast<std::ptrdiff_t>(hdlr + 12)),
+              "soun");
+    EXPECT_EQ(Be32(&f[FindBox(f, "moov/trak/mdia/minf/dinf/dref/url ")->Payload()]), 1u);
+    const size_t entry = FindBox(f, "moov/trak/mdia/minf/stbl/stsd/alac")->Payload();
+    EXPECT_EQ(Be16(&f[entry + 6]), 1);  // data reference index
+    EXPECT_EQ(Be16(&f[entry + 16]), 6); // channels
+    EXPECT_EQ(Be16(&f[entry + 18]), 24);
+    EXPECT_EQ(Be32(&f[entry + 24]), 48000u << 16);
+    // The record as the encoder gave it, except the average bit rate.
+    const size_t record = FindBox(f, "moov/trak/mdia/minf/stbl/stsd/alac/alac")->Payload() + 4;
+    Bytes expected(Config, Config + 24);
+    std::copy(f.begin() + static_cast<std::ptrdiff_t>(record + 16),
+              f.begin() + static_cast<std::ptrdiff_t>(record + 20), expected.begin() + 16);
+    EXPECT_EQ(Bytes(f.begin() + static_cast<std::ptrdiff_t>(record),
+                    f.begin() + static_cast<std::ptrdiff_t>(record + 24)),
+              expected);
+
+    // Times count seconds since 1904 and are now.
+    const uint64_t now = static_cast<uint64_t>(std::time(nullptr)) + 2082844800ull;
+    for (size_t at : {mvhd + 4, mvhd + 8, tkhd + 4, tkhd + 8, mdhd + 4, mdhd + 8}) {
+        EXPECT_LE(Be32(&f[at]), now & 0xFFFFFFFF);
+        EXPECT_GE(Be32(&f[at]) + 60ull, now & 0xFFFFFFFF);
+    }
+}
+
+TEST(Mp4Writer, TimeScales) {
+    struct Row {
+        uint32_t Rate;
+        uint32_t Frames;
+        uint32_t MovieScale, MovieDuration; // mvhd
+        uint32_t EntryRate;                 // integer part in the sample entry
+    };
+    // Under one second the movie header keeps 44100 and 0; rates above 65535 wrap in the entry.
+    for (const Row row :
+         {Row{44100, 22050, 44100, 0, 44100}, Row{48000, 24000, 44100, 0, 48000},
+          Row{48000, 96000, 48000, 96000, 48000}, Row{8000, 8000, 8000, 8000, 8000},
+          Row{88200, 88200 * 3, 88200, 88200 * 3, 22664}, Row{192000, 100, 44100, 0, 60928}}) {
+        SCOPED_TRACE(row.Rate);
+        zrtest::TempDir dir;
+        std::vector<Packet> packets = Repeat(row.Frames / 4096, {64, 4096});
+        if (row.Frames % 4096)
+            packets.push_back({32, row.Frames % 4096});
+        const Written w = WriteTrack(dir, row.Rate, packets);
+        ASSERT_TRUE(w.Ok) << w.Error;
+        const Bytes& f = w.File;
+        const size_t mvhd = FindBox(f, "moov/mvhd")->Payload();
+        EXPECT_EQ(Be32(&f[mvhd + 12]), row.MovieScale);
+        EXPECT_EQ(Be32(&f[mvhd + 16]), row.MovieDuration);
+        const size_t mdhd = FindBox(f, "moov/trak/mdia/mdhd")->Payload();
+        EXPECT_EQ(Be32(&f[mdhd + 12]), row.Rate);
+        EXPECT_EQ(Be32(&f[mdhd + 16]), row.Frames);
+        const size_t entry = FindBox(f, "moov/trak/mdia/minf/stbl/stsd/alac")->Payload();
+        EXPECT_EQ(Be16(&f[entry + 24]), row.EntryRate);
+        EXPECT_EQ(Be16(&f[entry + 26]), 0);
+    }
+}
+
+// The size logic of a media data atom of 2 GiB and more, without writing it.
+TEST(Mp4Writer, LargeMediaDataGetsTheLongHeader) {
+    for (const uint64_t extra :
+         {uint64_t{0x7FFFFFFF} - 8 - 500, uint64_t{0x7FFFFFFF} - 500, uint64_t{0x100000000}}) {
+        zrtest::TempDir dir;
+        const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
+        CMP4File mp4;
+        ASSERT_TRUE(mp4.CreateAudioFile(zrtest::U(dir / "big.m4a"), &format));
+        const Bytes packet(100, 7);
+        for (int i = 0; i < 5; ++i) // one whole chunk, so one chunk offset
+            ASSERT_TRUE(mp4.AddPacket(packet.data(), 100, 4096));
+        mp4.Mdats()[0]->ExtendLastRange(extra);
+        const uint64_t total = mp4.LayOut();
+        CMDATAtom* mdat = mp4.Mdats()[0];
+        const uint64_t data = 500 + extra;
+        const bool large = data + 8 >= 0x7FFFFFFF;
+        EXPECT_EQ(mdat->Size, data + (large ? 16 : 8)) << extra;
+        const uint64_t before = total - mdat->Size;
+        EXPECT_EQ(mdat->DataOffset, before + (large ? 16 : 8));
+        auto* offsets = dynamic_cast<CContainerAtom*>(mp4.FindAtom("moov/trak/mdia/minf/stbl"));
+        ASSERT_NE(offsets, nullptr);
+        EXPECT_NE(offsets->FindChild(MakeFourCC("stco")), nullptr);
+    }
+}
+
+TEST(Mp4Writer, FailedRewriteKeepsNothingAndSaysWhy) {
+    zrtest::TempDir dir;
+    const char* saved = std::getenv("TMPDIR");
+    const std::string previous = saved ? saved : "";
+    ::setenv("TMPDIR", (dir / "no such folder").c_str(), 1);
+    const Written w = WriteTrack(dir, 44100, Repeat(7, {50, 4096}));
+    if (saved)
+        ::setenv("TMPDIR", previous.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    EXPECT_FALSE(w.Ok);
+    EXPECT_NE(w.Error.find("Cannot create a temporary file"), std::string::npos) << w.Error;
+    // The destination keeps the raw packets; nothing else was left behind.
+    EXPECT_EQ(w.File, w.Media);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
+        ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+// ---- SafeReplaceFile --------------------------------------------------------------------------
+
+size_t CountFiles(const fs::path& folder) {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder))
+        ++n;
+    return n;
+}
+
+TEST(SafeReplaceFile, Cases) {
+    struct Case {
+        const char* Name;
+        bool DestinationExists;
+        bool DestinationIsFolder;
+        int64_t MinimumSize;
+        bool Replaced;
+    };
+    for (const Case c : {Case{"new destination", false, false, 1, true},
+                         Case{"existing destination", true, false, 1, true},
+                         Case{"replacement below the minimum", true, false, 100, false},
+                         Case{"destination is a folder", false, true, 1, false}}) {
+        SCOPED_TRACE(c.Name);
+        zrtest::TempDir dir;
+        const auto destination = dir / "song.m4a", replacement = dir / "new.tmp";
+        zrtest::WriteFile(replacement, Bytes{1, 2, 3});
+        if (c.DestinationExists) {
+            zrtest::WriteFile(destination, Bytes{9});
+            fs::permissions(destination,
+                            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        }
+        if (c.DestinationIsFolder)
+            fs::create_directory(destination);
+        const bool ok = ZrFileSystem::SafeReplaceFile(zrtest::U(destination),
+                                                      zrtest::U(replacement), c.MinimumSize);
+        EXPECT_EQ(ok, c.Replaced);
+        EXPECT_FALSE(fs::exists(replacement)); // moved or deleted, never left behind
+        EXPECT_EQ(CountFiles(dir.Path()), c.DestinationExists || c.DestinationIsFolder || ok);
+        if (c.Replaced) {
+            EXPECT_EQ(zrtest::ReadFile(destination), (Bytes{1, 2, 3}));
+        } else if (c.DestinationExists) {
+            EXPECT_EQ(zrtest::ReadFile(destination), Bytes{9});
+        }
+        if (c.Replaced && c.DestinationExists) {
+            EXPECT_EQ(fs::status(destination).permissions() & fs::perms::all,
+                      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        }
+    }
+}
+
+TEST(SafeReplaceFile, AcrossFileSystems) {
+    if (!fs::is_directory("/dev/shm"))
+        GTEST_SKIP();
+    zrtest::TempDir dir;
+    struct stat a, b;
+    if (::stat(dir.Path().c_str(), &a) != 0 || ::stat("/dev/shm", &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system";
+    const fs::path replacement = fs::path("/dev/shm") / ("zr-safe-" + std::to_string(::getpid()));
+    zrtest::WriteFile(replacement, Bytes(100000, 5));
+    zrtest::WriteFile(dir / "song.m4a", Bytes{1});
+    EXPECT_TRUE(
+        ZrFileSystem::SafeReplaceFile(zrtest::U(dir / "song.m4a"), zrtest::U(replacement), 1));
+    EXPECT_FALSE(fs::exists(replacement));
+    EXPECT_EQ(zrtest::ReadFile(dir / "song.m4a"), Bytes(100000, 5));
+    EXPECT_EQ(CountFiles(dir.Path()), 1u);
+}
+
+} // namespace
