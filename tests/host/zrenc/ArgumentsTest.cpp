@@ -1,7 +1,7 @@
 // The command line: what each form means, and which mistakes are usage errors.
-#include <gtest/gtest.h>
-
 #include "zrenc/Arguments.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -21,11 +21,32 @@ TEST(ArgumentsTest, ReadsEveryFormOfTheOptions) {
         {{"--encoder=6", "a.wav", "b.wav"}, "6", "", "", "", 0, false, false, {"a.wav", "b.wav"}},
         {{"-eflac", "-j4", "a.wav"}, "flac", "", "", "", 4, false, false, {"a.wav"}},
         {{"-fq", "-e", "wav", "a.wav"}, "wav", "", "", "", 0, true, true, {"a.wav"}},
-        {{"a.wav", "-e", "FLAC Encoder", "-o", "out.x"}, "FLAC Encoder", "out.x", "", "", 0,
-         false, false, {"a.wav"}},
-        {{"-e", "ape", "-d", "out dir", "--jobs", "12", "x"}, "ape", "", "out dir", "", 12,
-         false, false, {"x"}},
-        {{"-p", "Vida Zuzuvi", "-e", "wav", "x"}, "wav", "", "", "Vida Zuzuvi", 0, false, false,
+        {{"a.wav", "-e", "FLAC Encoder", "-o", "out.x"},
+         "FLAC Encoder",
+         "out.x",
+         "",
+         "",
+         0,
+         false,
+         false,
+         {"a.wav"}},
+        {{"-e", "ape", "-d", "out dir", "--jobs", "12", "x"},
+         "ape",
+         "",
+         "out dir",
+         "",
+         12,
+         false,
+         false,
+         {"x"}},
+        {{"-p", "Vida Zuzuvi", "-e", "wav", "x"},
+         "wav",
+         "",
+         "",
+         "Vida Zuzuvi",
+         0,
+         false,
+         false,
          {"x"}},
         // After "--" everything is an input, even what looks like an option.
         {{"-e", "wav", "--", "-f", "--list"}, "wav", "", "", "", 0, false, false, {"-f", "--list"}},
@@ -65,7 +86,9 @@ TEST(ArgumentsTest, ReadsTheCommands) {
         {{"--list"}, Command::List, "", ""},
         {{"--settings", "flac"}, Command::ShowSettings, "flac", ""},
         {{"--settings=flac", "-p", "x"}, Command::ShowSettings, "flac", ""},
-        {{"--set", "flac", "Quality=8|Verify=1"}, Command::SaveSettings, "flac",
+        {{"--set", "flac", "Quality=8|Verify=1"},
+         Command::SaveSettings,
+         "flac",
          "Quality=8|Verify=1"},
         {{"--register"}, Command::Register, "", ""},
         {{"--unregister"}, Command::Unregister, "", ""},
@@ -117,9 +140,9 @@ TEST(ArgumentsTest, NamesEachUsageError) {
 
 TEST(ArgumentsTest, UsageShowsEveryOptionAndExamples) {
     const std::string usage = zrenc::UsageText();
-    for (const char* option : {"-e,", "-s,", "-o,", "-d,", "-f,", "-j,", "-q,", "-p,", "--list",
-                               "--settings", "--set", "--register", "--unregister", "--help",
-                               "--version", "Examples:"})
+    for (const char* option :
+         {"-e,", "-s,", "-o,", "-d,", "-f,", "-j,", "-q,", "-p,", "--list", "--settings", "--set",
+          "--register", "--unregister", "--help", "--version", "Examples:"})
         EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

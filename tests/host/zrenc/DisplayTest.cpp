@@ -1,7 +1,7 @@
 // The texts of the terminal display: sizes, times, names that must fit, lines that must not wrap.
-#include <gtest/gtest.h>
-
 #include "zrenc/Display.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -11,9 +11,15 @@ TEST(DisplayTest, FormatsBytesAtUnitBoundaries) {
         const char* expected;
     };
     const Case cases[] = {
-        {0, "0 B"},           {1023, "1023 B"},          {1024, "1.00 KiB"},
-        {10 * 1024, "10.0 KiB"}, {1048575, "1024 KiB"},   {1048576, "1.00 MiB"},
-        {5ull << 30, "5.00 GiB"}, {3ull << 40, "3.00 TiB"}, {5000ull << 40, "5000 TiB"},
+        {0, "0 B"},
+        {1023, "1023 B"},
+        {1024, "1.00 KiB"},
+        {10 * 1024, "10.0 KiB"},
+        {1048575, "1024 KiB"},
+        {1048576, "1.00 MiB"},
+        {5ull << 30, "5.00 GiB"},
+        {3ull << 40, "3.00 TiB"},
+        {5000ull << 40, "5000 TiB"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(zrenc::FormatBytes(c.bytes), c.expected) << c.bytes;
@@ -24,9 +30,8 @@ TEST(DisplayTest, FormatsDurations) {
         double seconds;
         const char* expected;
     };
-    const Case cases[] = {{0, "0:00"},       {7.4, "0:07"},        {59.6, "1:00"},
-                          {754, "12:34"},   {3599.4, "59:59"},    {3600, "1:00:00"},
-                          {3723, "1:02:03"}, {-3, "0:00"}};
+    const Case cases[] = {{0, "0:00"},       {7.4, "0:07"},     {59.6, "1:00"},    {754, "12:34"},
+                          {3599.4, "59:59"}, {3600, "1:00:00"}, {3723, "1:02:03"}, {-3, "0:00"}};
     for (const Case& c : cases)
         EXPECT_EQ(zrenc::FormatDuration(c.seconds), c.expected) << c.seconds;
 }
@@ -49,8 +54,9 @@ TEST(DisplayTest, RowsNeverWrap) {
         for (bool unicode : {false, true}) {
             const std::string line = zrenc::FormatRow(row, width, unicode);
             EXPECT_LE(zrenc::TextWidth(line), width) << line;
-            if (width >= 40)
+            if (width >= 40) {
                 EXPECT_NE(line.find("53%"), std::string::npos) << line;
+            }
         }
     }
     const std::string line = zrenc::FormatRow(row, 100, false);

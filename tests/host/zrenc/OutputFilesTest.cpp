@@ -1,8 +1,9 @@
 // Output names, temporary names and the final rename with companion files.
-#include <gtest/gtest.h>
+#include "zrenc/OutputFiles.h"
 
 #include "support/TestSupport.h"
-#include "zrenc/OutputFiles.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -16,10 +17,10 @@ TEST(OutputFilesTest, NamesTheOutputAfterTheInput) {
     const Case cases[] = {
         {"/music/song.wav", "", "flac", "/music/song.flac"},
         {"/music/song.wav", "/out", "flac", "/out/song.flac"},
-        {"song.wav", "", "flac", "song.flac"},                         // beside, relative
-        {"/m/live.2019.wav", "", "wv", "/m/live.2019.wv"},             // only the last dot
+        {"song.wav", "", "flac", "song.flac"},             // beside, relative
+        {"/m/live.2019.wav", "", "wv", "/m/live.2019.wv"}, // only the last dot
         {"/m/noext", "", "ape", "/m/noext.ape"},
-        {"/m/.hidden", "", "ape", "/m/.hidden.ape"},                   // a dot file has no extension
+        {"/m/.hidden", "", "ape", "/m/.hidden.ape"}, // a dot file has no extension
         {"/m/a b 'c' $d;é.aif", "o", "m4a", "o/a b 'c' $d;é.m4a"},
     };
     for (const Case& c : cases)
@@ -40,7 +41,10 @@ TEST(OutputFilesTest, TemporaryNamesAreHiddenUniqueAndKeepTheExtension) {
         EXPECT_TRUE(p.filename().string().starts_with(".song.zrenc-")) << name;
     }
     // Without an extension the temporary name has none either.
-    EXPECT_EQ(fs::path(zrenc::TemporaryNameFor((dir.Path() / "raw").string())).extension(), "");
+    const std::string bare =
+        fs::path(zrenc::TemporaryNameFor((dir.Path() / "raw").string())).filename().string();
+    EXPECT_TRUE(bare.starts_with(".raw.zrenc-")) << bare;
+    EXPECT_EQ(bare.find('.', bare.find("zrenc-")), std::string::npos) << bare;
 }
 
 // A WavPack-style correction file follows the temporary name and is renamed with it; another
@@ -54,9 +58,9 @@ TEST(OutputFilesTest, CommitsCompanionsFirstAndOnlyItsOwnFiles) {
         const std::string other = zrenc::TemporaryNameFor(final);
         ASSERT_NE(temp, other);
         zrtest::WriteFile(temp, "main", 4);
-        zrtest::WriteFile(temp.substr(0, temp.size() - fs::path(final).extension().string().size()) +
-                              ".wvc",
-                          "corr", 4);
+        zrtest::WriteFile(
+            temp.substr(0, temp.size() - fs::path(final).extension().string().size()) + ".wvc",
+            "corr", 4);
         zrtest::WriteFile(other, "else", 4);
 
         const auto files = zrenc::PendingFilesOf(temp, final);

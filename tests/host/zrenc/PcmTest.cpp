@@ -1,11 +1,11 @@
 // Sample delivery: the depth the encoder gets, and the conversion of every decoder sample type
 // at the values where conversions go wrong (full scale, the rounding step, planes).
+#include "zrenc/Pcm.h"
+
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <limits>
-
-#include "zrenc/Pcm.h"
 
 namespace {
 
@@ -20,13 +20,13 @@ TEST(PcmTest, SourceDepthTravelsInWholeBytes) {
         bool isFloat;
     };
     const Case cases[] = {
-        {SourceSample::U8, 0, 8, false},   {SourceSample::S16, 0, 16, false},
+        {SourceSample::U8, 0, 8, false},    {SourceSample::S16, 0, 16, false},
         {SourceSample::S16, 12, 16, false}, // a 12-bit source decodes into 16 bits already
         {SourceSample::S32, 0, 32, false},  {SourceSample::S32, 32, 32, false},
         {SourceSample::S32, 24, 24, false}, {SourceSample::S32, 20, 24, false}, // 20 in 24
         {SourceSample::S32, 17, 24, false}, {SourceSample::S32, 25, 32, false},
         {SourceSample::S64, 0, 32, false},  {SourceSample::F32, 0, 32, true},
-        {SourceSample::F64, 0, 32, true},   // doubles travel as float
+        {SourceSample::F64, 0, 32, true}, // doubles travel as float
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.sample) * 100 + c.significant);
@@ -57,14 +57,14 @@ TEST(PcmTest, NegotiatesWithTheEncodersDepths) {
         bool expectedFloat;
     };
     const Case cases[] = {
-        {24, false, {}, 24, false},              // no list: every depth
-        {32, true, {}, 32, true},                // float stays float
-        {16, false, {16}, 16, false},            // listed
-        {24, false, {16}, 16, false},            // only narrower: the widest listed
-        {8, false, {16, 24}, 16, false},         // the smallest wider
-        {20, false, {24, 16}, 24, false},        // order of the list does not matter
-        {32, true, {16, 24}, 24, false},         // float to the widest integer
-        {16, false, {12, 0, -5}, 16, false},     // nonsense depths are ignored
+        {24, false, {}, 24, false},          // no list: every depth
+        {32, true, {}, 32, true},            // float stays float
+        {16, false, {16}, 16, false},        // listed
+        {24, false, {16}, 16, false},        // only narrower: the widest listed
+        {8, false, {16, 24}, 16, false},     // the smallest wider
+        {20, false, {24, 16}, 24, false},    // order of the list does not matter
+        {32, true, {16, 24}, 24, false},     // float to the widest integer
+        {16, false, {12, 0, -5}, 16, false}, // nonsense depths are ignored
         {24, false, {12, 16, 99}, 16, false},
     };
     for (const Case& c : cases) {
@@ -107,17 +107,28 @@ TEST(PcmTest, ConvertsIntegerSamplesAtTheEdges) {
     const int32_t s32min = std::numeric_limits<int32_t>::min();
     const Case cases[] = {
         {"u8 to 8: unchanged", SourceSample::U8, {0, 128, 255}, 3, 8, {0, 128, 255}},
-        {"u8 to 16: centre is zero", SourceSample::U8, {0, 128, 255}, 3, 16,
+        {"u8 to 16: centre is zero",
+         SourceSample::U8,
+         {0, 128, 255},
+         3,
+         16,
          Bytes<int16_t>({-32768, 0, 32512})},
-        {"s16 to 24: shifted up", SourceSample::S16, Bytes<int16_t>({-32768, 1, 32767}), 3, 24,
+        {"s16 to 24: shifted up",
+         SourceSample::S16,
+         Bytes<int16_t>({-32768, 1, 32767}),
+         3,
+         24,
          {0x00, 0x00, 0x80, 0x00, 0x01, 0x00, 0x00, 0xFF, 0x7F}},
         // A 24-bit source in 32-bit containers: the low byte is empty and drops exactly.
-        {"s32 (24 significant) to 24", SourceSample::S32,
-         Bytes<int32_t>({0x7FFFFF00, -256, s32min}), 3, 24,
+        {"s32 (24 significant) to 24",
+         SourceSample::S32,
+         Bytes<int32_t>({0x7FFFFF00, -256, s32min}),
+         3,
+         24,
          {0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80}},
         // Narrowing rounds to nearest; the top value saturates instead of wrapping.
-        {"s32 to 16 rounds", SourceSample::S32, Bytes<int32_t>({0x00008000, 0x00007FFF, s32max}),
-         3, 16, Bytes<int16_t>({1, 0, 32767})},
+        {"s32 to 16 rounds", SourceSample::S32, Bytes<int32_t>({0x00008000, 0x00007FFF, s32max}), 3,
+         16, Bytes<int16_t>({1, 0, 32767})},
         {"s32 to 8", SourceSample::S32, Bytes<int32_t>({s32min, 0, s32max}), 3, 8, {0, 128, 255}},
         {"s64 keeps its top 32 bits", SourceSample::S64,
          Bytes<int64_t>({int64_t{-1} << 62, int64_t{5} << 32}), 2, 32,
@@ -141,15 +152,20 @@ TEST(PcmTest, ConvertsFloatSamples) {
         std::vector<uint8_t> expected;
     };
     const Case cases[] = {
-        {"float to float: unchanged", SourceSample::F32, Bytes<float>({-1.5f, 0.25f}), 2, 32,
-         true, Bytes<float>({-1.5f, 0.25f})},
+        {"float to float: unchanged", SourceSample::F32, Bytes<float>({-1.5f, 0.25f}), 2, 32, true,
+         Bytes<float>({-1.5f, 0.25f})},
         {"double to float", SourceSample::F64, Bytes<double>({0.5, -0.125}), 2, 32, true,
          Bytes<float>({0.5f, -0.125f})},
         // Integer delivery clips at full scale; NaN becomes silence.
         {"float to 16 clips", SourceSample::F32, Bytes<float>({1.0f, -1.0f, 2.0f, -3.0f, nan}), 5,
          16, false, Bytes<int16_t>({32767, -32768, 32767, -32768, 0})},
-        {"float to 24 rounds", SourceSample::F32, Bytes<float>({0.5f / 8388608.0f * 3}), 1, 24,
-         false, {0x02, 0x00, 0x00}},
+        {"float to 24 rounds",
+         SourceSample::F32,
+         Bytes<float>({0.5f / 8388608.0f * 3}),
+         1,
+         24,
+         false,
+         {0x02, 0x00, 0x00}},
         {"s16 to float", SourceSample::S16, Bytes<int16_t>({-32768, 16384}), 2, 32, true,
          Bytes<float>({-1.0f, 0.5f})},
     };

@@ -1,0 +1,465 @@
+#include "zrenc/Commands.h"
+
+#include "loader/CEncoderPlugin.h"
+#include "loader/ZrHostTools.h"
+#include "zrenc/Display.h"
+#include "zrenc/EncoderCatalog.h"
+#include "zrenc/JobRunner.h"
+#include "zrenc/OutputFiles.h"
+#include "zrenc/Pcm.h"
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+namespace zrenc {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Ctrl-C, a closed terminal or a kill: every job stops and removes what it wrote. A second
+// signal ends the process at once (the handler resets itself).
+std::atomic<bool> g_cancel{false};
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void OnSignal(int signo) {
+    g_signal = signo;
+    g_cancel.store(true);
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signo : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signo, &action, nullptr);
+}
+
+void PrintError(const std::string& text) {
+    std::fprintf(stderr, "zrenc: %s\n", text.c_str());
+}
+
+std::string Prop(IZrEncoder* encoder, const char16_t* name) {
+    ZrSysString value = encoder->GetProperty(name);
+    return value ? ZrTakeSysString(value).ToUtf8() : std::string();
+}
+
+// The host's tools and the plug-in library, released in the right order at the end.
+class HostSession {
+public:
+    ~HostSession() {
+        m_library.reset();
+        ZrHostTools::Unload();
+    }
+
+    bool Open(const std::string& programFolder, std::string& error) {
+        const std::vector<std::string> folders = {
+            (fs::path(programFolder) / ".." / "lib").lexically_normal().string(), programFolder};
+        std::string why;
+        if (!ZrHostTools::Load(folders, &why)) {
+            error = "cannot load the host's tools library: " + why;
+            return false;
+        }
+        m_library = std::make_unique<PluginLibrary>();
+        if (!m_library->Load(folders, why)) {
+            error = "cannot load the encoder library: " + why;
+            return false;
+        }
+        return true;
+    }
+
+    PluginLibrary& Library() { return *m_library; }
+
+private:
+    std::unique_ptr<PluginLibrary> m_library;
+};
+
+// ---- availability ------------------------------------------------------------------------
+
+struct Availability {
+    bool available = false;
+    std::string reason;
+};
+
+// Dependencies found and, for a buffer encoder, a start that succeeds: a stand-in that refuses
+// every job fails its start. The trial output goes to a private temporary folder.
+Availability CheckAvailable(IZrEncoder* encoder) {
+    auto lastError = [&](const std::string& fallback) {
+        const std::string text = Prop(encoder, u"Last Error");
+        return text.empty() ? fallback : text;
+    };
+    if (!encoder->CheckDependencies())
+        return {false, lastError("programs or components it needs are missing")};
+    if (Prop(encoder, u"Buffer Input") != "1") {
+        if (encoder->GetConfigurable() == 2)
+            return {false, "must be configured first (zrenc --set)"};
+        return {true, {}};
+    }
+    std::string folder = (fs::temp_directory_path() / "zrenc-probe-XXXXXX").string();
+    if (!::mkdtemp(folder.data()))
+        return {false, "cannot make a temporary folder to try it"};
+    const ZrString destination = ZrString::FromUtf8((fs::path(folder) / "probe").string());
+    encoder->SetProperty(u"Add Output Extension", u"1");
+    encoder->SetProperty(u"Destination Filename", destination.c_str());
+    const PcmSpec spec{2, 44100, 16, false};
+    const WAVEFORMATEX format = spec.ToWaveFormat();
+    Availability result;
+    if (encoder->StartBufferBased(&format, 0)) {
+        encoder->FinishBufferBased();
+        result.available = true;
+    } else {
+        result.reason = lastError("it refuses to start");
+    }
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    return result;
+}
+
+// ---- --list ------------------------------------------------------------------------------
+
+struct ListRow {
+    std::vector<std::string> cells;
+    std::string note;
+};
+
+std::string YesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+ListRow DescribeEncoder(const EncoderKind& kind, const EncoderCatalog& catalog,
+                        const ZrString& profile) {
+    ListRow row;
+    row.cells = {std::to_string(kind.index), kind.shortName};
+    const Registration* registration = catalog.ByIndex(kind.index);
+    if (!registration) {
+        row.cells.insert(row.cells.end(), {"(not registered)", "-", "-", "-", "-", "no"});
+        row.note = "not registered (zrenc --register)";
+        return row;
+    }
+    CEncoderPlugin plugin(registration->name, profile);
+    if (!plugin.Load(false)) {
+        row.cells.insert(row.cells.end(), {registration->name.ToUtf8(), "-", "-", "-", "-", "no"});
+        row.note = "cannot load " + registration->path.ToUtf8();
+        return row;
+    }
+    IZrEncoder* encoder = plugin.GetEncoder();
+    const std::string configurable = Prop(encoder, u"Configurable");
+    bool lossless = kind.lossless;
+    // WavPack's hybrid mode keeps only an approximation in the main file.
+    if (Prop(encoder, u"Settings").find("Compression Type=Hybrid") != std::string::npos)
+        lossless = false;
+    const Availability availability = CheckAvailable(encoder);
+    row.cells.insert(row.cells.end(),
+                     {Prop(encoder, u"Display Name"), Prop(encoder, u"Extension"),
+                      configurable == "2" ? "required" : YesNo(configurable != "0"),
+                      YesNo(Prop(encoder, u"Streaming") == "1"), YesNo(lossless),
+                      YesNo(availability.available)});
+    row.note = availability.reason;
+    return row;
+}
+
+int ListEncoders(const EncoderCatalog& catalog, const ZrString& profile) {
+    std::vector<ListRow> rows;
+    rows.push_back({{"#", "Short", "Display name", "Ext", "Configurable", "Streaming", "Lossless",
+                     "Available"},
+                    {}});
+    for (const EncoderKind& kind : EncoderKinds)
+        rows.push_back(DescribeEncoder(kind, catalog, profile));
+    std::vector<size_t> widths(rows.front().cells.size(), 0);
+    for (const ListRow& row : rows)
+        for (size_t i = 0; i < row.cells.size(); ++i)
+            widths[i] = std::max(widths[i], TextWidth(row.cells[i]));
+    for (const ListRow& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.cells.size(); ++i) {
+            const std::string& cell = row.cells[i];
+            const std::string padding(widths[i] - TextWidth(cell), ' ');
+            line += i == 0 ? padding + cell : cell; // the index column is right-aligned
+            if (i + 1 < row.cells.size())
+                line += (i == 0 ? "" : padding) + "  ";
+        }
+        std::printf("%s\n", line.c_str());
+    }
+    bool first = true;
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].note.empty())
+            continue;
+        if (first)
+            std::printf("\n");
+        first = false;
+        std::printf("%s: %s\n", rows[i].cells[1].c_str(), rows[i].note.c_str());
+    }
+    return ExitOk;
+}
+
+// ---- --settings and --set ----------------------------------------------------------------
+
+std::vector<std::string> KeysOf(const std::string& settingsText) {
+    std::vector<std::string> keys;
+    size_t start = 0;
+    while (start < settingsText.size()) {
+        const size_t end = std::min(settingsText.find('|', start), settingsText.size());
+        const std::string pair = settingsText.substr(start, end - start);
+        keys.push_back(pair.substr(0, pair.find('=')));
+        start = end + 1;
+    }
+    return keys;
+}
+
+const Registration* ResolveOrComplain(const EncoderCatalog& catalog, const std::string& text,
+                                      int& status) {
+    std::string error;
+    bool unknown = false;
+    const Registration* registration = catalog.Resolve(text, error, unknown);
+    if (!registration) {
+        PrintError(error);
+        status = unknown ? ExitUsage : ExitFailed;
+    }
+    return registration;
+}
+
+int ShowSettings(const Options& options, const EncoderCatalog& catalog) {
+    int status = ExitOk;
+    const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
+    if (!registration)
+        return status;
+    CEncoderPlugin plugin(registration->name, ZrString::FromUtf8(options.profile));
+    if (!plugin.Load(false)) {
+        PrintError("cannot load " + registration->name.ToUtf8() + " from " +
+                   registration->path.ToUtf8());
+        return ExitFailed;
+    }
+    std::printf("%s\n", plugin.GetProperty(u"Settings").ToUtf8().c_str());
+    return ExitOk;
+}
+
+int SaveSettings(const Options& options, const EncoderCatalog& catalog) {
+    int status = ExitOk;
+    const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
+    if (!registration)
+        return status;
+    CEncoderPlugin plugin(registration->name, ZrString::FromUtf8(options.profile));
+    const std::string name = registration->name.ToUtf8();
+    if (!plugin.Load(false)) {
+        PrintError("cannot load " + name + " from " + registration->path.ToUtf8());
+        return ExitFailed;
+    }
+    // The keys the encoder knows are the ones its defaults hold.
+    plugin.GetEncoder()->SetProperty(u"Settings", u"");
+    const std::vector<std::string> known = KeysOf(plugin.GetProperty(u"Settings").ToUtf8());
+    plugin.SaveSettings(ZrString::FromUtf8(options.settingsText));
+
+    for (const std::string& key : KeysOf(options.settingsText)) {
+        const bool isKnown = std::any_of(known.begin(), known.end(), [&](const std::string& k) {
+            return ZrString::FromUtf8(k).EqualsNoCase(ZrString::FromUtf8(key).View());
+        });
+        if (isKnown || key.empty())
+            continue;
+        std::string list;
+        for (const std::string& k : known)
+            list += (list.empty() ? "" : ", ") + k;
+        PrintError("note: \"" + key + "\" is not a setting of " + name +
+                   (list.empty() ? " (it has none)" : " (its settings: " + list + ")"));
+    }
+    if (options.profile.empty() && registration->name.EqualsNoCase(u"Uncompressed Wave"))
+        PrintError("note: " + name +
+                   " always starts from its defaults unless a profile is given (-p); "
+                   "-s changes its settings for one run");
+    return ExitOk;
+}
+
+// ---- encoding ----------------------------------------------------------------------------
+
+bool SamePath(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec))
+        return true;
+    return fs::absolute(a, ec).lexically_normal() == fs::absolute(b, ec).lexically_normal();
+}
+
+struct Plan {
+    std::vector<JobSpec> jobs;
+    std::vector<std::string> refused; // error lines for inputs that do not run
+};
+
+Plan PlanJobs(const Options& options, const std::string& extension, const std::string& encoder) {
+    Plan plan;
+    for (const std::string& input : options.inputs) {
+        JobSpec job;
+        job.input = input;
+        job.replace = options.force;
+        job.output = options.output.empty() ? OutputFor(input, options.outputFolder, extension)
+                                            : options.output;
+        std::string reason;
+        std::error_code ec;
+        if (SamePath(job.output, input))
+            reason = "the output " + job.output + " would replace the input";
+        else if (std::any_of(plan.jobs.begin(), plan.jobs.end(),
+                             [&](const JobSpec& j) { return SamePath(j.output, job.output); }))
+            reason = "another input already writes " + job.output;
+        else if (!options.force && fs::exists(fs::symlink_status(job.output, ec)))
+            reason = job.output + " exists (-f replaces it)";
+        else if (!fs::is_directory(fs::path(job.output).parent_path().empty()
+                                       ? fs::path(".")
+                                       : fs::path(job.output).parent_path(),
+                                   ec))
+            reason = "the folder of " + job.output + " does not exist";
+        if (reason.empty())
+            plan.jobs.push_back(job);
+        else
+            plan.refused.push_back("error: " + input + " [" + encoder + "]: " + reason);
+    }
+    return plan;
+}
+
+std::string DoneLine(const JobSpec& job, const JobOutcome& outcome, bool unicode) {
+    std::string line = std::string(unicode ? "✓ " : "done ") + job.input + " -> " + job.output +
+                       "  " + FormatBytes(outcome.bytesOut);
+    if (outcome.bytesIn) {
+        char ratio[32];
+        std::snprintf(ratio, sizeof ratio, " (%.1f%%)",
+                      100.0 * static_cast<double>(outcome.bytesOut) /
+                          static_cast<double>(outcome.bytesIn));
+        line += ratio;
+    }
+    if (outcome.seconds > 0 && outcome.audioSeconds > 0) {
+        char speed[32];
+        std::snprintf(speed, sizeof speed, "  %.1fx", outcome.audioSeconds / outcome.seconds);
+        line += speed;
+    }
+    return line;
+}
+
+int Encode(const Options& options, const EncoderCatalog& catalog) {
+    int status = ExitOk;
+    const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
+    if (!registration)
+        return status;
+    EncoderChoice choice{registration->name, ZrString::FromUtf8(options.profile), {}};
+    if (options.runSettings)
+        choice.runSettings = ZrString::FromUtf8(*options.runSettings);
+    const std::string encoderName = registration->name.ToUtf8();
+
+    // One encoder object up front: the extension (which its settings may change) and whether
+    // it can run at all.
+    std::string extension;
+    {
+        CEncoderPlugin probe(choice.name, choice.profile);
+        if (!probe.Load(false)) {
+            PrintError("cannot load " + encoderName + " from " + registration->path.ToUtf8());
+            return ExitFailed;
+        }
+        if (choice.runSettings)
+            probe.GetEncoder()->SetProperty(u"Settings", choice.runSettings->c_str());
+        if (Prop(probe.GetEncoder(), u"Configurable") == "2") {
+            PrintError(encoderName + " must be configured before it can encode: give its "
+                                     "settings with -s or save them with --set");
+            return ExitFailed;
+        }
+        extension = Prop(probe.GetEncoder(), u"Extension");
+    }
+    if (options.output.empty() && extension.empty()) {
+        PrintError(encoderName + " names no file extension; give the output with -o");
+        return ExitFailed;
+    }
+    if (!options.outputFolder.empty()) {
+        std::error_code ec;
+        fs::create_directories(options.outputFolder, ec);
+        if (!fs::is_directory(options.outputFolder)) {
+            PrintError("cannot make the folder " + options.outputFolder +
+                       (ec ? ": " + ec.message() : std::string()));
+            return ExitFailed;
+        }
+    }
+
+    const bool live = !options.quiet && ::isatty(STDERR_FILENO);
+    Display display(stderr, live);
+    const Plan plan = PlanJobs(options, extension, encoderName);
+    for (const std::string& line : plan.refused)
+        display.Error("zrenc: " + line);
+
+    const unsigned threads =
+        options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    RunTotals totals;
+    totals.failed = static_cast<unsigned>(plan.refused.size());
+    const auto started = std::chrono::steady_clock::now();
+    InstallSignalHandlers();
+    RunHooks hooks;
+    // The host's main-thread message queue (ZrTools slot 27) is pumped here once the tools
+    // library serves one; file encoders report through it.
+    hooks.finished = [&](size_t index, const JobOutcome& outcome) {
+        const JobSpec& job = plan.jobs[index];
+        if (outcome.ok) {
+            ++totals.succeeded;
+            totals.bytesIn += outcome.bytesIn;
+            totals.bytesOut += outcome.bytesOut;
+            totals.audioSeconds += outcome.audioSeconds;
+            display.Note(DoneLine(job, outcome, display.Live()));
+        } else if (!outcome.cancelled) {
+            ++totals.failed;
+            display.Error("zrenc: error: " + job.input + " [" + encoderName +
+                          "]: " + outcome.reason);
+        }
+    };
+    RunJobs(plan.jobs, choice, threads, display, g_cancel, hooks);
+    totals.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    if (g_cancel.load()) {
+        PrintError("interrupted: unfinished outputs were removed");
+        return 128 + (g_signal ? static_cast<int>(g_signal) : SIGINT);
+    }
+    if (live)
+        std::fprintf(stderr, "%s\n", FormatSummary(totals).c_str());
+    return totals.failed ? ExitFailed : ExitOk;
+}
+
+} // namespace
+
+int RunCommand(const Options& options, const std::string& programFolder) {
+    HostSession host;
+    std::string error;
+    if (!host.Open(programFolder, error)) {
+        PrintError(error);
+        return ExitFailed;
+    }
+    PluginLibrary& library = host.Library();
+    switch (options.command) {
+    case Command::Register:
+        return library.Register(error) ? ExitOk : (PrintError(error), ExitFailed);
+    case Command::Unregister:
+        return library.Unregister(error) ? ExitOk : (PrintError(error), ExitFailed);
+    default:
+        break;
+    }
+
+    const ZrString profile = ZrString::FromUtf8(options.profile);
+    auto catalog = std::make_unique<EncoderCatalog>(library.Path(), profile);
+    if (!catalog->MentionsShippedLibrary()) {
+        // First use: the shipped library registers its encoders, as an installer would.
+        if (!library.Register(error)) {
+            PrintError(error);
+            return ExitFailed;
+        }
+        catalog = std::make_unique<EncoderCatalog>(library.Path(), profile);
+    }
+    switch (options.command) {
+    case Command::List:
+        return ListEncoders(*catalog, profile);
+    case Command::ShowSettings:
+        return ShowSettings(options, *catalog);
+    case Command::SaveSettings:
+        return SaveSettings(options, *catalog);
+    default:
+        return Encode(options, *catalog);
+    }
+}
+
+} // namespace zrenc

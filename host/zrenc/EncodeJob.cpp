@@ -1,0 +1,324 @@
+#include "zrenc/EncodeJob.h"
+
+#include "frame/ZrHostLibraries.h"
+#include "loader/CEncoderPlugin.h"
+#include "zrenc/InputDecoder.h"
+#include "zrenc/OutputFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace zrenc {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t BlockBytes = size_t{1} << 17;
+// How long a cancelled file encoder gets to confirm before it is destroyed anyway.
+constexpr auto CancelGrace = std::chrono::seconds(10);
+
+// The host side of a file encoder's reports. They may arrive on any thread.
+class JobCallback final : public IZrEncoderCallback {
+public:
+    void OnEncoderFinished(IZrEncoder*, int32_t) override { End(true, {}); }
+    void OnEncoderFailed(IZrEncoder*, int32_t, const char16_t* message) override {
+        End(false, message ? ZrString(message).ToUtf8() : std::string());
+    }
+    void OnEncoderProgress(IZrEncoder*, int32_t percent) override { m_percent = percent; }
+
+    int Percent() const { return m_percent; }
+    // True once the encoder reported its end, waiting at most `timeout` for it.
+    bool WaitForEnd(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, timeout, [this] { return m_ended; });
+    }
+    bool Succeeded() {
+        std::lock_guard lock(m_lock);
+        return m_succeeded;
+    }
+    std::string Message() {
+        std::lock_guard lock(m_lock);
+        return m_message;
+    }
+
+private:
+    void End(bool succeeded, std::string message) {
+        {
+            std::lock_guard lock(m_lock);
+            if (m_ended)
+                return;
+            m_ended = true;
+            m_succeeded = succeeded;
+            m_message = std::move(message);
+        }
+        m_changed.notify_all();
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_ended = false;
+    bool m_succeeded = false;
+    std::string m_message;
+    std::atomic<int> m_percent{0};
+};
+
+std::string Property(IZrEncoder* encoder, const char16_t* name) {
+    ZrSysString value = encoder->GetProperty(name);
+    if (!value)
+        return {};
+    return ZrTakeSysString(value).ToUtf8();
+}
+
+bool Flag(IZrEncoder* encoder, const char16_t* name) {
+    return Property(encoder, name) == "1";
+}
+
+void SetText(IZrEncoder* encoder, const char16_t* name, const std::string& value) {
+    encoder->SetProperty(name, ZrString::FromUtf8(value).c_str());
+}
+
+class Job {
+public:
+    Job(const JobSpec& spec, const EncoderChoice& choice, JobStatus& status,
+        const std::atomic<bool>& cancel)
+        : m_spec(spec), m_choice(choice), m_status(status), m_cancel(cancel) {}
+
+    ~Job() {
+        if (!m_temporary.empty())
+            RemovePending(m_temporary, m_spec.output);
+        if (!m_temporaryWav.empty()) {
+            std::error_code ec;
+            fs::remove(m_temporaryWav, ec);
+        }
+    }
+
+    JobOutcome Run();
+
+private:
+    bool Fail(std::string reason) {
+        if (m_outcome.reason.empty())
+            m_outcome.reason = std::move(reason);
+        return false;
+    }
+    bool FailFrom(IZrEncoder* encoder, const std::string& what) {
+        const std::string lastError = Property(encoder, u"Last Error");
+        return Fail(lastError.empty() ? what + " (the encoder gave no reason)"
+                                      : what + ": " + lastError);
+    }
+    // True (with the job marked as cancelled) once the user asked to stop.
+    bool Cancelled() {
+        if (!m_cancel.load())
+            return false;
+        m_outcome.cancelled = true;
+        Fail("cancelled");
+        return true;
+    }
+    bool Prepare();
+    bool Encode();
+    bool EncodeBuffers(IZrEncoder* encoder, double from, double to);
+    bool MakeWav(std::string& wavPath);
+    bool EncodeFromFile(IZrEncoder* encoder, JobCallback& callback);
+    void Report(double fraction, int64_t frames, uint32_t rate) {
+        m_status.fraction = fraction;
+        m_status.audioSeconds = rate ? static_cast<double>(frames) / rate : 0.0;
+    }
+
+    const JobSpec& m_spec;
+    const EncoderChoice& m_choice;
+    JobStatus& m_status;
+    const std::atomic<bool>& m_cancel;
+    JobOutcome m_outcome;
+    InputDecoder m_decoder;
+    std::string m_temporary;
+    std::string m_temporaryWav;
+    std::vector<std::string> m_written; // final names of the committed files
+};
+
+bool Job::Prepare() {
+    struct stat info {};
+    if (::stat(m_spec.input.c_str(), &info) != 0)
+        return Fail(std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return Fail("not a regular file");
+    m_outcome.bytesIn = static_cast<uint64_t>(info.st_size);
+    if (!m_decoder.Open(m_spec.input))
+        return Fail("cannot decode: the file " + m_decoder.Error());
+    const PcmSpec& source = m_decoder.Source();
+    m_outcome.audioSeconds = static_cast<double>(m_decoder.ExpectedFrames()) / source.rate;
+    return true;
+}
+
+JobOutcome Job::Run() {
+    const auto start = Clock::now();
+    m_status.startedAt = start.time_since_epoch().count();
+    m_status.started = true;
+    m_outcome.ok = Prepare() && Encode();
+    if (m_outcome.ok) {
+        for (const std::string& path : m_written) {
+            std::error_code ec;
+            const auto size = fs::file_size(path, ec);
+            m_outcome.bytesOut += ec ? 0 : size;
+        }
+        m_status.fraction = 1.0;
+    }
+    m_outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return m_outcome;
+}
+
+bool Job::Encode() {
+    // Declared before the plug-in: the host keeps its callback alive longer than the encoder.
+    JobCallback callback;
+    auto plugin = std::make_unique<CEncoderPlugin>(m_choice.name, m_choice.profile, &callback);
+    if (!plugin->Load(false))
+        return Fail("cannot load the encoder" + (plugin->GetPath().IsEmpty()
+                                                     ? std::string(" (not registered)")
+                                                     : " from " + plugin->GetPath().ToUtf8()));
+    IZrEncoder* encoder = plugin->GetEncoder();
+    if (m_choice.runSettings)
+        encoder->SetProperty(u"Settings", m_choice.runSettings->c_str());
+    if (!encoder->CheckDependencies())
+        return FailFrom(encoder, "programs or components it needs are missing");
+
+    m_temporary = TemporaryNameFor(m_spec.output);
+    const bool buffers = Flag(encoder, u"Buffer Input");
+    std::string source = m_spec.input;
+    if (!buffers && !Flag(encoder, u"Any Format File Input") && !MakeWav(source))
+        return false;
+    SetText(encoder, u"Add Output Extension", "0");
+    SetText(encoder, u"Source Filename", source);
+    SetText(encoder, u"Destination Filename", m_temporary);
+    const bool encoded =
+        buffers ? EncodeBuffers(encoder, 0.0, 1.0) : EncodeFromFile(encoder, callback);
+    // The encoder closes its files when it goes; only then is the output complete.
+    plugin.reset();
+    if (!encoded || Cancelled())
+        return false;
+
+    const std::vector<PendingFile> files = PendingFilesOf(m_temporary, m_spec.output);
+    if (files.empty() || files.back().from != m_temporary)
+        return Fail("the encoder reported success but wrote no output");
+    std::string error;
+    if (!CommitFiles(files, m_spec.replace, error))
+        return Fail(error);
+    m_temporary.clear();
+    for (const PendingFile& file : files)
+        m_written.push_back(file.to);
+    return true;
+}
+
+bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
+    const PcmSpec spec = NegotiateSpec(m_decoder.Source(),
+                                       ParseBitdepths(Property(encoder, u"Supported Bitdepths")));
+    m_decoder.SetOutput(spec);
+    const WAVEFORMATEX format = spec.ToWaveFormat();
+    const int64_t expectedFrames = m_decoder.ExpectedFrames();
+    if (!encoder->StartBufferBased(&format, expectedFrames * spec.BlockAlign()))
+        return FailFrom(encoder, "could not start");
+
+    const size_t target = std::max<size_t>(1, BlockBytes / spec.BlockAlign()) * spec.BlockAlign();
+    std::vector<uint8_t> block;
+    int64_t frames = 0;
+    for (;;) {
+        if (Cancelled())
+            return false;
+        if (!m_decoder.Read(block, target))
+            return Fail("cannot decode: " + m_decoder.Error());
+        if (block.empty())
+            break;
+        if (!encoder->EncodeBuffer(block.data(), block.size()))
+            return FailFrom(encoder, "failed while encoding");
+        frames += static_cast<int64_t>(block.size() / spec.BlockAlign());
+        const double done = expectedFrames > 0
+                                ? std::min(1.0, static_cast<double>(frames) / expectedFrames)
+                                : m_decoder.InputFraction();
+        Report(from + (to - from) * done, frames, spec.rate);
+    }
+    if (!encoder->FinishBufferBased())
+        return FailFrom(encoder, "failed to finish");
+    m_outcome.audioSeconds = static_cast<double>(frames) / spec.rate;
+    return true;
+}
+
+// File encoders read a WAV file that the host makes with its own WAV encoder.
+bool Job::MakeWav(std::string& wavPath) {
+    std::string pattern = (fs::temp_directory_path() / "zrenc-XXXXXX.wav").string();
+    const int fd = ::mkstemps(pattern.data(), 4);
+    if (fd < 0)
+        return Fail(std::string("cannot make a temporary WAV file: ") + std::strerror(errno));
+    ::close(fd);
+    m_temporaryWav = pattern;
+
+    CEncoderPlugin wav(u"Uncompressed Wave", u"");
+    if (!wav.Load(false))
+        return Fail("cannot load the Uncompressed Wave encoder for the temporary WAV file");
+    IZrEncoder* encoder = wav.GetEncoder();
+    SetText(encoder, u"Add Output Extension", "0");
+    SetText(encoder, u"Source Filename", m_spec.input);
+    SetText(encoder, u"Destination Filename", m_temporaryWav);
+    if (!EncodeBuffers(encoder, 0.0, 0.5)) {
+        m_outcome.reason = "making the temporary WAV file: " + m_outcome.reason;
+        return false;
+    }
+    wavPath = m_temporaryWav;
+    return true;
+}
+
+bool Job::EncodeFromFile(IZrEncoder* encoder, JobCallback& callback) {
+    if (Cancelled())
+        return false;
+    if (!encoder->EncodeFile())
+        return FailFrom(encoder, "could not start");
+    const double from = m_temporaryWav.empty() ? 0.0 : 0.5;
+    std::optional<Clock::time_point> cancelledAt;
+    while (!callback.WaitForEnd(std::chrono::milliseconds(50))) {
+        m_status.fraction = from + (1.0 - from) * callback.Percent() / 100.0;
+        if (m_cancel.load() && !cancelledAt) {
+            encoder->Cancel();
+            cancelledAt = Clock::now();
+        }
+        if (cancelledAt && Clock::now() - *cancelledAt > CancelGrace)
+            break;
+    }
+    if (Cancelled())
+        return false;
+    if (!callback.Succeeded()) {
+        const std::string message = callback.Message();
+        return message.empty() ? FailFrom(encoder, "failed") : Fail("failed: " + message);
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<int32_t> ParseBitdepths(const std::string& text) {
+    std::vector<int32_t> depths;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(';', start), text.size());
+        const std::string piece = text.substr(start, end - start);
+        if (!piece.empty())
+            depths.push_back(static_cast<int32_t>(std::strtol(piece.c_str(), nullptr, 10)));
+        start = end + 1;
+    }
+    return depths;
+}
+
+JobOutcome RunJob(const JobSpec& spec, const EncoderChoice& choice, JobStatus& status,
+                  const std::atomic<bool>& cancel) {
+    Job job(spec, choice, status, cancel);
+    return job.Run();
+}
+
+} // namespace zrenc

@@ -1,0 +1,231 @@
+#include "zrenc/InputDecoder.h"
+
+#include <algorithm>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+}
+
+namespace zrenc {
+
+struct InputDecoder::Av {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int stream = -1;
+    bool flushed = false; // the decoder was told that no more packets come
+
+    ~Av() {
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+};
+
+namespace {
+
+std::string AvErrorText(int averror) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(averror, text, sizeof text);
+    return text;
+}
+
+bool MapSample(int format, SourceSample& sample, bool& planar) {
+    planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(format)) != 0;
+    switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format))) {
+    case AV_SAMPLE_FMT_U8:
+        sample = SourceSample::U8;
+        return true;
+    case AV_SAMPLE_FMT_S16:
+        sample = SourceSample::S16;
+        return true;
+    case AV_SAMPLE_FMT_S32:
+        sample = SourceSample::S32;
+        return true;
+    case AV_SAMPLE_FMT_S64:
+        sample = SourceSample::S64;
+        return true;
+    case AV_SAMPLE_FMT_FLT:
+        sample = SourceSample::F32;
+        return true;
+    case AV_SAMPLE_FMT_DBL:
+        sample = SourceSample::F64;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+InputDecoder::InputDecoder() : m_av(std::make_unique<Av>()) {}
+InputDecoder::~InputDecoder() = default;
+
+bool InputDecoder::Fail(const std::string& what, int averror) {
+    m_error = averror ? what + ": " + AvErrorText(averror) : what;
+    return false;
+}
+
+bool InputDecoder::Open(const std::string& path) {
+    Av& av = *m_av;
+    int rc = avformat_open_input(&av.format, path.c_str(), nullptr, nullptr);
+    if (rc < 0)
+        return Fail("cannot open as audio", rc);
+    rc = avformat_find_stream_info(av.format, nullptr);
+    if (rc < 0)
+        return Fail("cannot read the stream information", rc);
+    const AVCodec* decoder = nullptr;
+    av.stream = av_find_best_stream(av.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    if (av.stream == AVERROR_STREAM_NOT_FOUND)
+        return Fail("holds no audio stream", 0);
+    if (av.stream < 0 || !decoder)
+        return Fail("has no decoder for its audio", av.stream < 0 ? av.stream : 0);
+    for (unsigned i = 0; i < av.format->nb_streams; ++i)
+        if (static_cast<int>(i) != av.stream)
+            av.format->streams[i]->discard = AVDISCARD_ALL;
+
+    AVStream* stream = av.format->streams[av.stream];
+    av.codec = avcodec_alloc_context3(decoder);
+    av.packet = av_packet_alloc();
+    av.frame = av_frame_alloc();
+    if (!av.codec || !av.packet || !av.frame)
+        return Fail("out of memory", 0);
+    rc = avcodec_parameters_to_context(av.codec, stream->codecpar);
+    if (rc >= 0)
+        rc = avcodec_open2(av.codec, decoder, nullptr);
+    if (rc < 0)
+        return Fail("cannot open the decoder", rc);
+    if (av.format->pb)
+        m_fileSize = avio_size(av.format->pb);
+
+    // The first frame fixes the format: some decoders only know it once they have decoded.
+    if (!NextFrame())
+        return m_error.empty() ? Fail("holds no audio", 0) : false;
+    const AVFrame* frame = av.frame;
+    bool planar = false;
+    SourceSample sample{};
+    if (!MapSample(frame->format, sample, planar))
+        return Fail("has a sample format zrenc cannot deliver", 0);
+    const int channels = frame->ch_layout.nb_channels;
+    if (channels < 1 || channels > 0xFFFF || frame->sample_rate <= 0)
+        return Fail("has no usable channel count or sample rate", 0);
+    const int rawBits = av.codec->bits_per_raw_sample > 0 ? av.codec->bits_per_raw_sample
+                                                          : stream->codecpar->bits_per_raw_sample;
+    m_layout = SourceLayout{sample, planar, static_cast<uint16_t>(channels)};
+    m_source = SourceSpec(sample, rawBits, static_cast<uint16_t>(channels),
+                          static_cast<uint32_t>(frame->sample_rate));
+    m_output = m_source;
+
+    const AVRational perFrame{1, frame->sample_rate};
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        m_expectedFrames = av_rescale_q(stream->duration, stream->time_base, perFrame);
+    else if (av.format->duration != AV_NOPTS_VALUE && av.format->duration > 0)
+        m_expectedFrames = av_rescale_q(av.format->duration, AV_TIME_BASE_Q, perFrame);
+    return true;
+}
+
+bool InputDecoder::NextFrame() {
+    Av& av = *m_av;
+    m_havePending = false;
+    m_pendingOffset = 0;
+    if (m_ended)
+        return false;
+    for (;;) {
+        int rc = avcodec_receive_frame(av.codec, av.frame);
+        if (rc >= 0) {
+            if (av.frame->nb_samples <= 0)
+                continue;
+            m_havePending = true;
+            return true;
+        }
+        if (rc == AVERROR_EOF) {
+            m_ended = true;
+            return false;
+        }
+        if (rc != AVERROR(EAGAIN))
+            return Fail("decoding failed", rc);
+        if (av.flushed) {
+            m_ended = true;
+            return false;
+        }
+        rc = av_read_frame(av.format, av.packet);
+        if (rc == AVERROR_EOF) {
+            av.flushed = true;
+            rc = avcodec_send_packet(av.codec, nullptr);
+        } else if (rc < 0) {
+            return Fail("reading failed", rc);
+        } else if (av.packet->stream_index != av.stream) {
+            av_packet_unref(av.packet);
+            continue;
+        } else {
+            rc = avcodec_send_packet(av.codec, av.packet);
+            av_packet_unref(av.packet);
+        }
+        if (rc < 0 && rc != AVERROR_EOF)
+            return Fail("decoding failed", rc);
+    }
+}
+
+bool InputDecoder::AppendPending(std::vector<uint8_t>& block, size_t maxBytes) {
+    const AVFrame* frame = m_av->frame;
+    bool planar = false;
+    SourceSample sample{};
+    if (!MapSample(frame->format, sample, planar) || sample != m_layout.sample ||
+        planar != m_layout.planar || frame->sample_rate != static_cast<int>(m_source.rate) ||
+        frame->ch_layout.nb_channels != m_layout.channels)
+        return Fail("the audio changes its format midway, which zrenc does not follow", 0);
+
+    const size_t blockAlign = m_output.BlockAlign();
+    const size_t available = static_cast<size_t>(frame->nb_samples) - m_pendingOffset;
+    const size_t frames = std::min(available, std::max<size_t>(1, maxBytes / blockAlign));
+    const size_t inBytes = av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
+
+    // Plane pointers advanced past what earlier blocks took.
+    uint8_t* const* data = frame->extended_data;
+    const size_t planes = planar ? m_layout.channels : 1;
+    const size_t step = planar ? inBytes : inBytes * m_layout.channels;
+    std::vector<const uint8_t*> stackless;
+    const uint8_t* few[8];
+    const uint8_t** p = few;
+    if (planes > 8) {
+        stackless.resize(planes);
+        p = stackless.data();
+    }
+    for (size_t i = 0; i < planes; ++i)
+        p[i] = data[i] + m_pendingOffset * step;
+
+    const size_t old = block.size();
+    block.resize(old + frames * blockAlign);
+    ConvertFrames(p, m_layout, frames, m_output, block.data() + old);
+    m_pendingOffset += frames;
+    if (m_pendingOffset >= static_cast<size_t>(frame->nb_samples))
+        m_havePending = false;
+    return true;
+}
+
+bool InputDecoder::Read(std::vector<uint8_t>& block, size_t targetBytes) {
+    block.clear();
+    if (block.capacity() < targetBytes)
+        block.reserve(targetBytes);
+    while (block.size() < targetBytes) {
+        if (!m_havePending && !NextFrame())
+            return m_error.empty();
+        if (!AppendPending(block, targetBytes - block.size()))
+            return false;
+    }
+    return true;
+}
+
+double InputDecoder::InputFraction() const {
+    const AVFormatContext* format = m_av->format;
+    if (!format || !format->pb || m_fileSize <= 0)
+        return 0.0;
+    const int64_t position = avio_tell(format->pb);
+    return std::clamp(static_cast<double>(position) / static_cast<double>(m_fileSize), 0.0, 1.0);
+}
+
+} // namespace zrenc

@@ -1,0 +1,56 @@
+// Decodes one input file with libavformat/libavcodec into interleaved PCM blocks, streaming:
+// memory does not grow with the file's length.
+#pragma once
+
+#include "zrenc/Pcm.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zrenc {
+
+class InputDecoder {
+public:
+    InputDecoder();
+    ~InputDecoder();
+    InputDecoder(const InputDecoder&) = delete;
+    InputDecoder& operator=(const InputDecoder&) = delete;
+
+    // Opens the file and decodes up to its first audio frame, so that the format is known.
+    // False with a readable reason in Error().
+    bool Open(const std::string& path);
+    // The source's own format (depth in whole bytes, float for float sources).
+    const PcmSpec& Source() const { return m_source; }
+    // The format Read delivers; the source's own until changed. Call before the first Read.
+    void SetOutput(const PcmSpec& spec) { m_output = spec; }
+    const PcmSpec& Output() const { return m_output; }
+    // Frames the stream's duration announces; 0 when unknown.
+    int64_t ExpectedFrames() const { return m_expectedFrames; }
+    // Replaces `block` with the next interleaved PCM, about `targetBytes` long (whole frames).
+    // An empty block at the end. False on a decoding error (Error() says why).
+    bool Read(std::vector<uint8_t>& block, size_t targetBytes);
+    // Share of the input read so far, 0 to 1, from the file position.
+    double InputFraction() const;
+    const std::string& Error() const { return m_error; }
+
+private:
+    struct Av;
+    bool Fail(const std::string& what, int averror);
+    bool NextFrame(); // decodes into the pending frame; false at the end or on error
+    bool AppendPending(std::vector<uint8_t>& block, size_t maxBytes);
+
+    std::unique_ptr<Av> m_av;
+    PcmSpec m_source;
+    PcmSpec m_output;
+    SourceLayout m_layout;
+    int64_t m_expectedFrames = 0;
+    int64_t m_fileSize = 0;
+    size_t m_pendingOffset = 0; // frames of the pending frame already delivered
+    bool m_havePending = false;
+    bool m_ended = false;
+    std::string m_error;
+};
+
+} // namespace zrenc

@@ -1,0 +1,187 @@
+// zrenc and the settings store: registration, the machine-wide fallback, the settings values it
+// reads and writes, and file encoders (a fake plug-in library registered by the test). The test
+// process opens the same store through the tools library, so one settings home serves the suite.
+#include "host/zrenc/ZrencTestSupport.h"
+#include "loader/ZrHostTools.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using namespace zrtest;
+
+#define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
+
+const char16_t* const MachineEncoders = u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders";
+
+ZrString HostEncoderKey(const char16_t* name) {
+    return ZrString(u"Plugins\\Encoders\\") + name;
+}
+
+std::string PluginLibrary() {
+    return fs::canonical(LibDir() / "libzrencoders.so").string();
+}
+
+// The tools library reads its home once per process: one home serves every test here.
+const fs::path& StoreHome() {
+    static const TempDir home;
+    static const fs::path path = [] {
+        const fs::path p = home.Path() / "home";
+        ::setenv("TESSARY_HOME", p.c_str(), 1);
+        return p;
+    }();
+    return path;
+}
+
+class ZrencStoreTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        StoreHome();
+        std::string error;
+        ASSERT_NE(ZrHostTools::Load({LibDir().string()}, &error), nullptr) << error;
+        const RunResult r = zrtest::Run({ZrencProgram().string(), "--register"},
+                                        {"TESSARY_HOME=" + StoreHome().string()});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    }
+
+    RunResult Zrenc(std::vector<std::string> args) {
+        args.insert(args.begin(), ZrencProgram().string());
+        return zrtest::Run(args, Env());
+    }
+    std::vector<std::string> Env() {
+        fs::create_directories(dir / "tmp");
+        return {"TESSARY_HOME=" + StoreHome().string(), "TMPDIR=" + (dir / "tmp").string()};
+    }
+    std::string In(const std::string& name) { return (dir / name).string(); }
+
+    static void Register(ZrRegKeyPtr key, int32_t version, const std::string& path, int32_t index) {
+        ASSERT_TRUE(key);
+        key->Prepare();
+        key->SetInt(u"IVersion", version);
+        key->SetString(u"Path", ZrString::FromUtf8(path).c_str());
+        key->SetInt(u"Index", index);
+    }
+    static std::string Stored(const char16_t* encoder, const char16_t* value) {
+        ZrRegKeyPtr key = ZrHostTools::OpenHostKey(HostEncoderKey(encoder), 0);
+        return ZrReadString(key.get(), value, u"<absent>").ToUtf8();
+    }
+
+    TempDir dir;
+};
+
+TEST_F(ZrencStoreTest, AHostKeyOfVersionFourFallsBackToTheMachineTree) {
+    MakeWav(In("a.wav"), {});
+    ZrHostTools::OpenHostKey(HostEncoderKey(u"Uncompressed Wave"), 0)->SetInt(u"IVersion", 4);
+    RunResult r = Zrenc({"-e", "wav", "-o", In("out.wav"), In("a.wav")});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_CONTAINS(r.Output, "not registered");
+    EXPECT_FALSE(fs::exists(dir / "out.wav"));
+
+    Register(ZrHostTools::OpenMachineKey(ZrString(MachineEncoders) + u"\\Uncompressed Wave"), 5,
+             PluginLibrary(), 2);
+    for (const char* encoder : {"wav", "Uncompressed Wave"}) {
+        r = Zrenc({"-e", encoder, "-f", "-o", In("out.wav"), In("a.wav")});
+        EXPECT_EQ(r.ExitCode, 0) << r.Output;
+        EXPECT_EQ(WavData(dir / "out.wav"), WavData(dir / "a.wav"));
+    }
+    ZrHostTools::OpenMachineKey(MachineEncoders)->DeleteSubKey(u"Uncompressed Wave");
+    ZrHostTools::OpenHostKey(HostEncoderKey(u"Uncompressed Wave"), 0)->SetInt(u"IVersion", 5);
+}
+
+TEST_F(ZrencStoreTest, AProfileHasASettingsValueOfItsOwn) {
+    ASSERT_EQ(Zrenc({"--set", "flac", "Quality=7"}).ExitCode, 0);
+    ASSERT_EQ(Zrenc({"-p", "Vida Zuzuvi", "--set", "flac", "Quality=2"}).ExitCode, 0);
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), "Quality=7");
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings (Vida Zuzuvi)"), "Quality=2");
+}
+
+TEST_F(ZrencStoreTest, TheWavEncoderStartsFromItsDefaultsWithoutAProfile) {
+    const std::vector<uint8_t> pcm = MakeWav(In("a.wav"), {});
+    RunResult r = Zrenc({"--set", "wav", "NOHDR=1"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_CONTAINS(r.Output, "always starts from its defaults");
+    EXPECT_EQ(Stored(u"Uncompressed Wave", u"Settings"), "NOHDR=1");
+    ASSERT_EQ(Zrenc({"-e", "wav", "-o", In("plain.wav"), In("a.wav")}).ExitCode, 0);
+    EXPECT_EQ(WavData(dir / "plain.wav"), pcm);
+
+    // Under a profile the saved text counts: headerless output.
+    ASSERT_EQ(Zrenc({"-p", "Studio", "--set", "wav", "NOHDR=1"}).ExitCode, 0);
+    ASSERT_EQ(Zrenc({"-p", "Studio", "-e", "wav", "-o", In("raw.pcm"), In("a.wav")}).ExitCode, 0);
+    EXPECT_EQ(ReadFile(dir / "raw.pcm"), pcm);
+}
+
+TEST_F(ZrencStoreTest, RegistersAgainOnFirstUseAfterUnregistering) {
+    ASSERT_EQ(Zrenc({"--unregister"}).ExitCode, 0);
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Path"), "<absent>");
+    const RunResult r = Zrenc({"--settings", "flac"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(fs::canonical(Stored(u"FLAC Encoder", u"Path")).string(), PluginLibrary());
+}
+
+class ZrencFileEncoderTest : public ZrencStoreTest {
+protected:
+    void SetUp() override {
+        ZrencStoreTest::SetUp();
+        int32_t index = 0;
+        for (const char16_t* name : {u"Fake Copying Encoder", u"Fake Failing Encoder",
+                                     u"Fake Stalling Encoder", u"Fake Silent Encoder"})
+            Register(ZrHostTools::OpenHostKey(HostEncoderKey(name), 1), 5, ZR_FAKE_ENCODERS,
+                     index++);
+        pcm = MakeWav(In("in.wav"), {2, 44100, 24, false, 30000});
+    }
+    std::vector<uint8_t> pcm;
+};
+
+// The host makes a WAV file with its WAV encoder, hands it over and waits for the callback.
+TEST_F(ZrencFileEncoderTest, EncodesFromATemporaryWavFile) {
+    const RunResult r = Zrenc({"-e", "fake copying encoder", "-d", In("out"), In("in.wav")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{"in.fake"});
+    EXPECT_EQ(WavData(dir / "out" / "in.fake"), pcm);
+    EXPECT_EQ(FilesIn(dir / "tmp"), std::vector<std::string>{}); // the WAV file is gone
+}
+
+TEST_F(ZrencFileEncoderTest, FailuresReportedThroughTheCallbackLeaveNothing) {
+    struct Case {
+        const char* encoder;
+        const char* says;
+    };
+    const Case cases[] = {{"Fake Failing Encoder", "disk on fire"},
+                          {"Fake Silent Encoder", "wrote no output"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.encoder);
+        const RunResult r = Zrenc({"-e", c.encoder, "-d", In("out"), In("in.wav")});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_CONTAINS(r.Output, c.says);
+        EXPECT_CONTAINS(r.Output, std::string("[") + c.encoder + "]");
+        EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
+        EXPECT_EQ(FilesIn(dir / "tmp"), std::vector<std::string>{});
+    }
+}
+
+// Ctrl-C while a file encoder runs: it is cancelled, and nothing stays behind.
+TEST_F(ZrencFileEncoderTest, InterruptCancelsAndCleansUp) {
+    for (int signo : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signo);
+        Background run(
+            {ZrencProgram().string(), "-e", "Fake Stalling Encoder", "-d", In("out"), In("in.wav")},
+            Env(), dir / "log.txt");
+        // The temporary WAV file shows that the job (and the signal handling) is under way.
+        for (int i = 0; i < 500 && FilesIn(dir / "tmp").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(FilesIn(dir / "tmp").empty());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        run.Signal(signo);
+        EXPECT_EQ(run.Wait(30), 128 + signo);
+        const std::vector<uint8_t> log = ReadFile(dir / "log.txt");
+        EXPECT_CONTAINS(std::string(log.begin(), log.end()), "interrupted");
+        EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
+        EXPECT_EQ(FilesIn(dir / "tmp"), std::vector<std::string>{});
+    }
+}
+
+} // namespace
