@@ -32,7 +32,36 @@ void CDSDEncoderPlugin::LoadSettings() {
         DsdSampleRateSetting.Save(Settings);
 }
 
+// The slots keep every exception (running out of memory, in practice) on this side of the
+// interface.
 bool CDSDEncoderPlugin::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
+    try {
+        return Start(format, expectedBytes);
+    } catch (...) {
+        Abandon();
+        return false;
+    }
+}
+
+bool CDSDEncoderPlugin::EncodeBuffer(uint8_t* data, uint64_t bytes) {
+    try {
+        return Encode(data, bytes);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CDSDEncoderPlugin::FinishBufferBased() {
+    try {
+        return Finish();
+    } catch (...) {
+        m_engine.reset();
+        m_file.reset();
+        return false;
+    }
+}
+
+bool CDSDEncoderPlugin::Start(const WAVEFORMATEX* format, int64_t expectedBytes) {
     m_engine.reset();
     m_file.reset();
     m_pending.clear();
@@ -82,13 +111,15 @@ void CDSDEncoderPlugin::FillHeader(uint32_t dsdRate, int64_t expectedBytes) {
 }
 
 void CDSDEncoderPlugin::Abandon() {
+    const bool opened = m_file != nullptr;
     m_engine.reset();
     m_file.reset();
-    DeleteDestination(DestinationFilename);
+    if (opened)
+        DeleteDestination(DestinationFilename);
 }
 
-bool CDSDEncoderPlugin::EncodeBuffer(uint8_t* data, uint64_t bytes) {
-    if (!m_engine)
+bool CDSDEncoderPlugin::Encode(const uint8_t* data, uint64_t bytes) {
+    if (!m_engine || (!data && bytes))
         return false;
     const uint64_t bitsPerFrame =
         m_inputFormat.BlockAlign ? m_inputFormat.BlockAlign * 8u
@@ -106,7 +137,7 @@ bool CDSDEncoderPlugin::EncodeBuffer(uint8_t* data, uint64_t bytes) {
     return m_file->WriteBlocks(m_engine->Output(), m_inputFormat.Channels, false);
 }
 
-bool CDSDEncoderPlugin::FinishBufferBased() {
+bool CDSDEncoderPlugin::Finish() {
     if (!m_engine)
         return false;
     m_engine->Process(nullptr, 0, true);

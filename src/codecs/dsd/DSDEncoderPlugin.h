@@ -31,6 +31,9 @@ public:
     const ZrAudioFormat& OutputFormat() const { return m_outputFormat; }
 
 private:
+    bool Start(const WAVEFORMATEX* format, int64_t expectedBytes);
+    bool Encode(const uint8_t* data, uint64_t bytes);
+    bool Finish();
     void FillHeader(uint32_t dsdRate, int64_t expectedBytes);
     void Abandon();
 
