@@ -49,8 +49,7 @@ IZrLogger* HostLogger() {
     return tools ? tools->GetLogger(0) : nullptr;
 }
 
-// On standard error always (a host without a terminal still keeps it in its log), and through
-// the host's user interface when one is up.
+// On standard error always, and through the host's user interface as well when one is up.
 void ShowCriticalError(const ZrString& text) {
     const std::string message = "Critical Error\n" + text.ToUtf8() + "\n";
     size_t done = 0;
