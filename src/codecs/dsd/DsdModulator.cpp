@@ -75,7 +75,7 @@ struct Job {
     uint8_t* Output;
 };
 
-// One channel at a time; for targets without the vector kernel.
+// One channel at a time in plain C++: the kernel of processors without SSE2.
 void ModulateChannel(const Job& job, uint32_t c) {
     ZrDsdModulatorState& s = job.States[c];
     uint32_t dither = job.Dither[c];
