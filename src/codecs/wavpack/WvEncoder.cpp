@@ -107,12 +107,11 @@ bool CWvEncoder::CheckFormat(const WAVEFORMATEX* format, ZrString& reason) const
     return true;
 }
 
-bool CWvEncoder::CreateOutput(WvOutputSink& sink, const ZrString& path) {
+bool CWvEncoder::CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString& reason) {
     sink = WvOutputSink{};
     if (sink.File.Open(path, ZrFile::Mode::ReadWrite))
         return true;
-    SetLastError(
-        ZrString::Format("Failed to create / open output file:\r\n%s", path.ToUtf8().c_str()));
+    reason = ZrString::Format("Failed to create / open output file:\r\n%s", path.ToUtf8().c_str());
     return false;
 }
 
@@ -160,10 +159,10 @@ bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBy
     scope.Log("  Hybrid Format is %s\n", m_hybrid ? "true" : "false (Lossless)");
     if (m_useCorrectionFile)
         scope.Log("    Using Correction File\n");
-    if (!CreateOutput(m_main, DestinationFilename))
-        return fail(LastError);
-    if (m_useCorrectionFile && !CreateOutput(m_correction, DestinationFilename + u"c"))
-        return fail(LastError);
+    if (!CreateOutput(m_main, DestinationFilename, reason))
+        return fail(reason);
+    if (m_useCorrectionFile && !CreateOutput(m_correction, DestinationFilename + u"c", reason))
+        return fail(reason);
 
     // Step 3: the library.
     m_context.reset(WavpackOpenFileOutput(&CWvEncoder::WriteBlock, &m_main,

@@ -52,7 +52,7 @@ private:
     };
 
     bool CheckFormat(const WAVEFORMATEX* format, ZrString& reason) const;
-    bool CreateOutput(WvOutputSink& sink, const ZrString& path);
+    bool CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString& reason);
     bool Configure(int64_t sampleEstimate);
     void ConvertSlice(const uint8_t* bytes, uint32_t frames);
     void UpdateFirstBlock(WvOutputSink& sink);

@@ -340,21 +340,4 @@ TEST(WvEncode, CallsOutOfOrderFailAndOneEncoderRunsTwoJobs) {
     }
 }
 
-TEST(WvEncode, TrailingPartialFrameIsDropped) {
-    TempDir dir;
-    const path wv = dir / "out.wv";
-    std::vector<uint8_t> pcm = MakePcm(Signal::Noise, 2, 44100, 16, 3000);
-    auto encoder = NewEncoder();
-    encoder->SetProperty(u"Add Output Extension", u"0");
-    encoder->SetProperty(u"Destination Filename", U(wv).c_str());
-    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
-    ASSERT_TRUE(encoder->StartBufferBased(&format, 0));
-    std::vector<uint8_t> copy(pcm);
-    ASSERT_TRUE(encoder->EncodeBuffer(copy.data(), copy.size() - 3)); // last frame cut short
-    ASSERT_TRUE(encoder->FinishBufferBased());
-    pcm.resize(pcm.size() - 4);
-    EXPECT_EQ(HeaderTotalSamples(wv), 2999);
-    EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), 2), "");
-}
-
 } // namespace

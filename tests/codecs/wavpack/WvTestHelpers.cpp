@@ -75,6 +75,33 @@ int64_t HeaderTotalSamples(const path& file) {
     return static_cast<int64_t>(low) + (static_cast<int64_t>(data[11]) << 32);
 }
 
+WvInfo Info(const path& file) {
+    // "rate;bits;int|float;channels;0xmask;samples;md5;version;0xmode;name"
+    const RunResult r = Run({"wvunpack", "-f", file.string()});
+    WvInfo info;
+    std::vector<std::string> fields;
+    std::string field;
+    for (char c : r.Output.substr(0, r.Output.find('\n'))) {
+        if (c == ';') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    if (r.ExitCode != 0 || fields.size() < 9) {
+        ADD_FAILURE() << "wvunpack -f " << file << ":\n" << r.Output;
+        return info;
+    }
+    info.Rate = static_cast<uint32_t>(std::stoul(fields[0]));
+    info.Bits = static_cast<uint32_t>(std::stoul(fields[1]));
+    info.Channels = static_cast<uint32_t>(std::stoul(fields[3]));
+    info.Mask = static_cast<uint32_t>(std::stoul(fields[4], nullptr, 16));
+    info.Samples = std::stoll(fields[5]);
+    info.Mode = static_cast<uint32_t>(std::stoul(fields[8], nullptr, 16));
+    return info;
+}
+
 std::vector<uint8_t> DecodeWithWvunpack(const path& file, bool ignoreCorrection) {
     TempDir dir;
     const path out = dir / "restored.wav";

@@ -29,8 +29,21 @@ EncodeOutcome Encode(const path& destination, const std::u16string& settings,
 // "Compression Type=Hybrid|Target Bitrate=256|..." from pairs.
 std::u16string Settings(const std::vector<std::pair<std::string, std::string>>& pairs);
 
-// The total sample count in the first block header of a WavPack file; -1 when unreadable.
+// The total sample count in the first block header of a WavPack (or correction) file; -1 when
+// unreadable or unknown.
 int64_t HeaderTotalSamples(const path& file);
+
+// What `wvunpack -f` reads from a file. Mode bits: 1 correction file found, 2 lossless,
+// 4 hybrid, 0x20 high, 0x40 fast, 0x80 extra, 0x400 very high, 0x7000 extra level << 12.
+struct WvInfo {
+    uint32_t Rate = 0;
+    uint32_t Bits = 0;
+    uint32_t Channels = 0;
+    uint32_t Mask = 0;
+    int64_t Samples = -1;
+    uint32_t Mode = 0;
+};
+WvInfo Info(const path& file);
 
 // wvunpack: the audio of the WAV it restores (its data chunk), checked against the RIFF sizes.
 // `ignoreCorrection` decodes the lossy part alone. Fails the calling test on error.
