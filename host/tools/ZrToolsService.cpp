@@ -4,6 +4,7 @@
 #include "tools/ZrRegKey.h"
 #include "tools/ZrToolsLogger.h"
 #include "tools/ZrToolsPaths.h"
+#include "tools/ui/ZrUIServiceImpl.h"
 
 #include <memory>
 
@@ -65,9 +66,8 @@ IZrLogger* ZrToolsService::GetLogger(uint32_t) {
     return &ZrToolsLogger::Instance();
 }
 
-// The terminal user interface arrives with the options windows.
 IZrUIService* ZrToolsService::GetUIService(int32_t) {
-    return nullptr;
+    return ZrToolsUIService();
 }
 
 IZrRegKey* ZrToolsService::OpenHostKey(const char16_t* path, int32_t flag) {

@@ -8,8 +8,9 @@
 // path there is absolute ("SOFTWARE\...").
 //
 // Initialize and Uninitialize count calls per module; unbalanced or repeated calls are harmless.
-// Services that arrive with later work (user interface, string search, main-thread messages,
-// named locks, wait window, archive unpacker, file loader) are null until then.
+// The user-interface service comes from ui/. Services that arrive with later work (string
+// search, main-thread messages, named locks, wait window, archive unpacker, file loader) are
+// null until then.
 #pragma once
 
 #include "tessary/ZrTools.h"

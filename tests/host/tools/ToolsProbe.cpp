@@ -1,9 +1,10 @@
 // zrtools_probe: drives libZrTools.so from a process of its own, for the tests that need a
 // second process, another environment or several writers at once.
 //
-//   zrtools_probe <libZrTools.so> <command> [arguments]
+//   zrtools_probe <libZrTools.so> <command> [arguments] [-- <command> [arguments]]...
 //     set <key> <name> <int:N | text:HEX>     writes a value; prints "true" or "false"
-//     get <key> <name>                        prints "int N", "text HEX" or "absent"
+//     get <key> <name>...                     prints "int N", "text HEX" or "absent", one
+//                                             line per name
 //     getmachine <key> <name>                 the same in the machine tree (OpenKey)
 //     create <key>                            OpenHostKey with flag 1; prints "key" or "null"
 //     hammer <key> <prefix> <count>           writes <prefix><i> = i for i < count
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -73,10 +75,11 @@ int Run(ZrTools* tools, int argc, char** argv) {
         std::printf("%s\n", done ? "true" : "false");
         return 0;
     }
-    if ((command == "get" || command == "getmachine") && argc == 5) {
+    if ((command == "get" || command == "getmachine") && argc >= 5) {
         IZrRegKey* key = command == "get" ? tools->OpenHostKey(arg(3).c_str(), 0)
                                           : tools->OpenKey(ZR_HKEY_LOCAL_MACHINE, arg(3).c_str());
-        PrintValue(key, arg(4));
+        for (int i = 4; i < argc; ++i)
+            PrintValue(key, arg(i));
         if (key)
             key->Release();
         return 0;
@@ -150,7 +153,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no tools interface in %s\n", argv[1]);
         return 2;
     }
-    const int result = Run(tools, argc, argv);
+    // Commands separated by "--" run one after the other in this process. Each sees the
+    // arguments as if it were alone: argv[0..1] are kept in front of it.
+    int result = 0;
+    for (int start = 2; start < argc && result == 0;) {
+        int end = start;
+        while (end < argc && std::strcmp(argv[end], "--") != 0)
+            ++end;
+        std::vector<char*> one{argv[0], argv[1]};
+        one.insert(one.end(), argv + start, argv + end);
+        result = Run(tools, static_cast<int>(one.size()), one.data());
+        start = end + 1;
+    }
     tools->Uninitialize(nullptr);
     return result;
 }
