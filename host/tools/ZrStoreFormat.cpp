@@ -289,6 +289,11 @@ private:
             error = "not valid UTF-8";
             return false;
         }
+        // Names and texts cross the interfaces NUL-terminated, so none can hold a NUL.
+        if (line.find('\0') != std::string_view::npos) {
+            error = "a NUL character cannot be stored";
+            return false;
+        }
         if (line.front() == '[')
             return KeyLine(line, error);
         if (!m_current) {

@@ -39,6 +39,8 @@ const ReadCase ReadCases[] = {
     {"text after the quote", "[A]\nx = \"a\" b\n", {u"A"}, u"x", false, {}, 1},
     {"unknown escape", "[A]\nx = \"\\q\"\n", {u"A"}, u"x", false, {}, 1},
     {"NUL escape", "[A]\nx = \"a\\x00\"\n", {u"A"}, u"x", false, {}, 1},
+    {"raw NUL", std::string("[A]\nx = \"a\0\"\n", 13), {u"A"}, u"x", false, {}, 1},
+    {"raw NUL in a key name", std::string("[A\0]\nx = 1\n", 11), {u"A"}, u"x", false, {}, 2},
     {"short escape", "[A]\nx = \"\\u12\"\n", {u"A"}, u"x", false, {}, 1},
     {"escapes",
      "[A]\nx = \"\\\\\\\"\\n\\r\\t\\x01\\u00e9\\uD83D\\uDE00\"\n",
