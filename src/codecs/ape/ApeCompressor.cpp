@@ -98,8 +98,9 @@ int CApeCompressor::Start(const char16_t* outputFilename, const WAVEFORMATEX* fo
         m_frames = std::make_unique<CApeFrameEncoder>(format->wBitsPerSample, format->nChannels,
                                                       compressionLevel, m_blocksPerFrame);
         m_pcm.resize(size_t{m_blocksPerFrame} * m_blockAlign);
-        m_stream.clear();
-        m_stream.reserve(CApeRangeCoder::WorstCaseBytes(size_t{m_blocksPerFrame} * 2) + 16);
+        // Three pending bytes, a frame, and the padding of the last word.
+        m_stream =
+            std::make_unique_for_overwrite<uint8_t[]>(3 + m_frames->MaxBytes(m_blocksPerFrame) + 4);
     } catch (const std::bad_alloc&) {
         return ErrorInsufficientMemory;
     }
@@ -108,6 +109,7 @@ int CApeCompressor::Start(const char16_t* outputFilename, const WAVEFORMATEX* fo
         return ErrorInsufficientMemory;
     av_md5_init(m_md5.get());
     m_pcmBytes = 0;
+    m_streamPending = 0;
     m_streamBytes = 0;
     m_frameCount = 0;
     m_lastFrameBlocks = m_blocksPerFrame;
@@ -183,32 +185,32 @@ int CApeCompressor::EncodeFrame(const uint8_t* pcm, uint32_t blocks) {
         return ErrorTooMuchData;
     // Seek entries are 32-bit: past 4 GiB they wrap, and readers unwrap them in order.
     m_seekTable[m_frameCount] = static_cast<uint32_t>(m_dataStart + m_streamBytes);
-    const size_t before = m_stream.size();
-    try {
-        m_frames->Encode(pcm, blocks, m_stream);
-    } catch (const std::bad_alloc&) {
-        return ErrorInsufficientMemory;
-    }
-    m_streamBytes += m_stream.size() - before;
+    const size_t bytes = m_frames->Encode(pcm, blocks, m_stream.get() + m_streamPending);
+    m_streamPending += bytes;
+    m_streamBytes += bytes;
     ++m_frameCount;
     m_lastFrameBlocks = blocks;
     return WriteStream(false);
 }
 
 int CApeCompressor::WriteStream(bool final) {
+    uint8_t* const stream = m_stream.get();
     if (final) {
         // The last word is padded with zeros; a stream ending on a word boundary still gets one
         // more (zero) word, as decoders have always been given.
-        m_stream.resize((m_stream.size() / 4 + 1) * 4, 0);
+        const size_t padded = (m_streamPending / 4 + 1) * 4;
+        std::memset(stream + m_streamPending, 0, padded - m_streamPending);
+        m_streamPending = padded;
     }
-    const size_t whole = m_stream.size() / 4 * 4;
+    const size_t whole = m_streamPending / 4 * 4;
     for (size_t i = 0; i < whole; i += 4) {
-        std::swap(m_stream[i], m_stream[i + 3]);
-        std::swap(m_stream[i + 1], m_stream[i + 2]);
+        std::swap(stream[i], stream[i + 3]);
+        std::swap(stream[i + 1], stream[i + 2]);
     }
-    av_md5_update(m_md5.get(), m_stream.data(), whole);
-    const int failed = WriteData(m_stream.data(), whole);
-    m_stream.erase(m_stream.begin(), m_stream.begin() + static_cast<std::ptrdiff_t>(whole));
+    av_md5_update(m_md5.get(), stream, whole);
+    const int failed = WriteData(stream, whole);
+    std::memmove(stream, stream + whole, m_streamPending - whole);
+    m_streamPending -= whole;
     return failed;
 }
 

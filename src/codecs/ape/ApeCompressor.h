@@ -103,7 +103,8 @@ private:
     size_t m_pcmBytes = 0;
     // Frame data in stream order not yet written (at most three bytes between frames): the
     // file holds it in 32-bit words, most significant byte first, each stored little-endian.
-    std::vector<uint8_t> m_stream;
+    std::unique_ptr<uint8_t[]> m_stream;
+    size_t m_streamPending = 0;
     uint64_t m_streamBytes = 0; // frame data produced so far, written or not
     uint64_t m_dataStart = 0;   // file offset of the frame data
     std::vector<uint32_t> m_seekTable;

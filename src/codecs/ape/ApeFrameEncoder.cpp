@@ -45,15 +45,11 @@ CApeFrameEncoder::CApeFrameEncoder(int bits, int channels, int level, uint32_t m
     }
 }
 
-void CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, std::vector<uint8_t>& stream) {
+size_t CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, uint8_t* out) {
     const size_t bytes = size_t{blocks} * static_cast<size_t>(m_channels * m_bits / 8);
     const uint32_t crc = PcmCrc(pcm, bytes);
     const uint32_t codes = Unpack(pcm, blocks);
 
-    const size_t start = stream.size();
-    stream.resize(start + 8 +
-                  CApeRangeCoder::WorstCaseBytes(size_t{blocks} * static_cast<size_t>(m_channels)));
-    uint8_t* out = stream.data() + start;
     // The top bit of the CRC word says whether a word of frame codes follows.
     PutBe32(out, (crc >> 1) | (codes ? 0x80000000u : 0u));
     size_t used = 4;
@@ -63,7 +59,7 @@ void CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, std::vector<u
     }
     size_t coded = 0;
     Code(codes, blocks, out + used, coded);
-    stream.resize(start + used + coded);
+    return used + coded;
 }
 
 uint32_t CApeFrameEncoder::Unpack(const uint8_t* pcm, uint32_t blocks) {
@@ -110,17 +106,14 @@ void CApeFrameEncoder::Code(uint32_t codes, uint32_t blocks, uint8_t* out, size_
     if (!silent) {
         if (m_channels == 2 && !(codes & FramePseudoStereo)) {
             // Y sees the previous X, X sees the current Y; the values interleave Y first.
-            m_predictorY.Compress(m_y.data(), m_x.data(), 1, m_residualY.data(), blocks);
-            m_predictorX.Compress(m_x.data(), m_y.data(), 0, m_residualX.data(), blocks);
-            for (uint32_t t = 0; t < blocks; ++t) {
-                m_coder.Encode(m_residualY[t], m_stateY);
-                m_coder.Encode(m_residualX[t], m_stateX);
-            }
+            CApePredictor::CompressStereo(m_predictorY, m_y.data(), m_residualY.data(),
+                                          m_predictorX, m_x.data(), m_residualX.data(), blocks);
+            m_coder.EncodeInterleaved(m_residualY.data(), m_stateY, m_residualX.data(), m_stateX,
+                                      blocks);
         } else {
             // Mono, or stereo whose channels are equal: X alone, without a cross input.
-            m_predictorX.Compress(m_x.data(), nullptr, 0, m_residualX.data(), blocks);
-            for (uint32_t t = 0; t < blocks; ++t)
-                m_coder.Encode(m_residualX[t], m_stateX);
+            m_predictorX.Compress(m_x.data(), m_residualX.data(), blocks);
+            m_coder.Encode(m_residualX.data(), blocks, m_stateX);
         }
     }
     written = m_coder.Finish();

@@ -15,9 +15,13 @@ public:
     // `bits` 8, 16 or 24; `channels` 1 or 2; up to `maxBlocks` blocks per frame.
     CApeFrameEncoder(int bits, int channels, int level, uint32_t maxBlocks);
 
-    // Appends the frame made of `blocks` blocks of interleaved little-endian PCM (8-bit
-    // unsigned) to `stream`, in stream byte order.
-    void Encode(const uint8_t* pcm, uint32_t blocks, std::vector<uint8_t>& stream);
+    // The most bytes a frame of `blocks` blocks can take.
+    size_t MaxBytes(uint32_t blocks) const {
+        return 8 + CApeRangeCoder::WorstCaseBytes(size_t{blocks} * static_cast<size_t>(m_channels));
+    }
+    // Writes the frame made of `blocks` blocks of interleaved little-endian PCM (8-bit unsigned)
+    // to `out`, which holds MaxBytes(blocks), in stream byte order; returns its size.
+    size_t Encode(const uint8_t* pcm, uint32_t blocks, uint8_t* out);
 
 private:
     // Splits the PCM into m_x (and m_y); returns the frame codes.

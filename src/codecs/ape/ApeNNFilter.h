@@ -18,6 +18,10 @@ public:
     void Reset();
     // Replaces every value by its residual, first to last.
     void Compress(int32_t* values, size_t count);
+    // Two filters of one order, reset together, each over its own values: stepped side by side
+    // so that their chains of dependent steps overlap.
+    static void CompressPair(CApeNNFilter& first, int32_t* firstValues, CApeNNFilter& second,
+                             int32_t* secondValues, size_t count);
 
     int Order() const { return m_order; }
 
@@ -29,6 +33,7 @@ private:
     static constexpr size_t Window = 4096; // values between two moves of the history
 
     void Roll();
+    static void Run(CApeNNFilter* const* filters, int32_t** values, int lanes, size_t count);
 
     int m_order;
     int m_shift;

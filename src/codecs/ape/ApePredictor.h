@@ -20,15 +20,18 @@ public:
     explicit CApePredictor(int level);
 
     void Reset();
-    // Residuals of `count` values of `channel` into `out`. The cross input at position t is
-    // cross[t - crossLag] (lag 0 or 1; 0 before the start); without one (mono) pass null.
-    void Compress(const int32_t* channel, const int32_t* cross, int crossLag, int32_t* out,
-                  size_t count);
+    // Residuals of `count` values of a channel without a cross input (mono, or both channels
+    // of a stereo frame whose channels are equal) into `out`.
+    void Compress(const int32_t* channel, int32_t* out, size_t count);
+    // Residuals of a stereo frame: Y with the previous X as its cross input, X with the current
+    // Y. The two channels go side by side, so that their chains of dependent steps overlap.
+    static void CompressStereo(CApePredictor& yPredictor, const int32_t* y, int32_t* yOut,
+                               CApePredictor& xPredictor, const int32_t* x, int32_t* xOut,
+                               size_t count);
 
 private:
     template <bool HasCross>
-    void Stage2(const int32_t* channel, const int32_t* cross, int crossLag, int32_t* out,
-                size_t count);
+    int32_t Step(int32_t value, int32_t crossValue);
 
     // Stage 1 memories: the previous raw inputs.
     int32_t m_lastChannel = 0;

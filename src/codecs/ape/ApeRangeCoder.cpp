@@ -44,7 +44,7 @@ void CApeRangeCoder::Begin(uint8_t* out) {
     m_cache = 0; // becomes the first byte, which decoders skip
 }
 
-void CApeRangeCoder::ShiftLow() {
+inline void CApeRangeCoder::ShiftLow() {
     if (m_low < (0xFFu << ShiftBits)) {
         Put(m_cache);
         for (; m_pendingFF; --m_pendingFF)
@@ -63,7 +63,7 @@ void CApeRangeCoder::ShiftLow() {
     m_range <<= 8;
 }
 
-void CApeRangeCoder::Encode(int32_t residual, ResidualState& state) {
+inline void CApeRangeCoder::Encode(int32_t residual, ResidualState& state) {
     // Interleave signs: 1, -1, 2, -2 ... become 1, 2, 3, 4 ...
     const uint32_t magnitude = residual > 0 ? 2u * static_cast<uint32_t>(residual) - 1u
                                             : 2u * (0u - static_cast<uint32_t>(residual));
@@ -89,6 +89,20 @@ void CApeRangeCoder::Encode(int32_t residual, ResidualState& state) {
     const uint32_t split = 1u << (std::bit_width(pivot) - 16);
     EncodeUniform(base / split, pivot / split + 1);
     EncodeUniform(base % split, split);
+}
+
+void CApeRangeCoder::Encode(const int32_t* residuals, size_t count, ResidualState& state) {
+    for (size_t t = 0; t < count; ++t)
+        Encode(residuals[t], state);
+}
+
+void CApeRangeCoder::EncodeInterleaved(const int32_t* first, ResidualState& firstState,
+                                       const int32_t* second, ResidualState& secondState,
+                                       size_t count) {
+    for (size_t t = 0; t < count; ++t) {
+        Encode(first[t], firstState);
+        Encode(second[t], secondState);
+    }
 }
 
 size_t CApeRangeCoder::Finish() {

@@ -23,12 +23,17 @@ public:
 
     // Starts a fresh coder writing to `out`, which holds at least WorstCaseBytes.
     void Begin(uint8_t* out);
-    void Encode(int32_t residual, ResidualState& state);
+    // One channel's residuals.
+    void Encode(const int32_t* residuals, size_t count, ResidualState& state);
+    // Two channels' residuals interleaved: first[0], second[0], first[1], ...
+    void EncodeInterleaved(const int32_t* first, ResidualState& firstState, const int32_t* second,
+                           ResidualState& secondState, size_t count);
     // Flushes the coder so that a decoder can read every value; returns the bytes written since
     // Begin.
     size_t Finish();
 
 private:
+    void Encode(int32_t residual, ResidualState& state);
     void Normalize() {
         while (m_range <= Bottom)
             ShiftLow();

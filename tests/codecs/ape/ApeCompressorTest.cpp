@@ -116,8 +116,8 @@ TEST(ApeCompressor, UnknownAndKnownLengthsGiveTheSameFrames) {
         size_t Slots;
     } variants[] = {
         {"exact", static_cast<int64_t>(pcm.size()), 3},
-        {"unknown", -1, 58255}, // ceil((2^32 - 1) / 73728)
-        {"zero", 0, 58255},     // no maximum is unknown too
+        {"unknown", -1, 58255},                                // ceil((2^32 - 1) / 73728)
+        {"zero", 0, 58255},                                    // no maximum is unknown too
         {"generous", static_cast<int64_t>(pcm.size()) * 2, 5}, // room for 4 x 73728 + 10
     };
     std::vector<uint8_t> reference;
