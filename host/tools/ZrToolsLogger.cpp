@@ -5,6 +5,7 @@
 #include "tools/ZrToolsFiles.h"
 #include "tools/ZrToolsPaths.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -75,7 +76,9 @@ void ZrToolsLogger::Start() {
     if (m_mode.load() != Mode::Unknown)
         return;
     const char* setting = std::getenv("TESSARY_LOG");
-    const std::string_view choice = setting ? setting : "";
+    std::string choice = setting ? setting : "";
+    for (char& c : choice)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     Mode mode = Mode::File;
     if (choice == "off" || choice == "none" || choice == "0")
         mode = Mode::Off;

@@ -4,7 +4,7 @@
 //   2026-12-05 23:10:01.123 [tid 1234] [512] CFlacEncoder::StartBufferBased: Start
 // Lines of a multi-line text after the first are indented by a tab.
 //
-// TESSARY_LOG (read once, at the first use) chooses where lines go:
+// TESSARY_LOG (read once, at the first use; any case) chooses where lines go:
 //   unset or "file"   appended to <data folder>/logs/zr.log; at 8 MiB the file becomes
 //                     zr.log.1 (replacing the previous one) and a new zr.log starts
 //   "stderr"          standard error

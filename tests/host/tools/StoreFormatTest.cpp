@@ -140,26 +140,4 @@ TEST(StoreFormat, EveryTreeReadsBackAsWritten) {
     EXPECT_EQ(text.rfind("; banner\n\n[]\nroot value = 1\n", 0), 0u) << text;
 }
 
-TEST(StoreFormat, TreeOperationsIgnoreCase) {
-    ZrStoreNode root;
-    bool created = false;
-    root.FindOrCreate({u"Plugins", u"Encoders"}, &created);
-    EXPECT_TRUE(created);
-    root.FindOrCreate({u"PLUGINS", u"encoders"}, &created);
-    EXPECT_FALSE(created);
-    ASSERT_EQ(root.Children.size(), 1u);
-    EXPECT_EQ(root.Children[0].Name, u"Plugins");
-    for (const char16_t* name : {u"b", u"C", u"a", u"B2"})
-        root.FindOrCreate({u"Plugins", name});
-    std::vector<std::u16string> order;
-    for (const ZrStoreNode& child : root.Find({u"plugins"})->Children)
-        order.push_back(child.Name);
-    EXPECT_EQ(order, (std::vector<std::u16string>{u"a", u"b", u"B2", u"C", u"Encoders"}));
-    EXPECT_TRUE(root.RemoveSubtree({u"plugins", u"ENCODERS"}));
-    EXPECT_FALSE(root.RemoveSubtree({u"plugins", u"ENCODERS"}));
-    EXPECT_FALSE(root.RemoveSubtree({}));
-    EXPECT_EQ(ZrSplitKeyPath(u"\\\\A\\\\B\\"), (std::vector<std::u16string>{u"A", u"B"}));
-    EXPECT_TRUE(ZrSplitKeyPath(u"\\").empty());
-}
-
 } // namespace

@@ -1,6 +1,5 @@
 // Rules of the tools library that depend on the environment or on small texts: where files
-// go, which translation table is read, how download addresses are made.
-#include "tools/ZrProductInfo.h"
+// go and which translation table is read.
 #include "tools/ZrToolsPaths.h"
 #include "tools/ZrToolsTranslator.h"
 
@@ -98,28 +97,6 @@ TEST(ToolsTranslator, TableLines) {
         {u"Twice", u"second"},
     };
     EXPECT_EQ(table, expected);
-}
-
-TEST(ToolsProductInfo, DownloadAddresses) {
-    struct Case {
-        const char* Base;
-        const char* Package;
-        const char* Version;
-        const char* Archive;
-        const char* Expected;
-    };
-    const Case cases[] = {
-        {"https://h/d", "mp3_encoder", "2", ".zip", "https://h/d/mp3_encoder_v2.zip"},
-        {"https://h/d///", "ogg_encoder", "2", "zip", "https://h/d/ogg_encoder_v2.zip"},
-        {"file:///srv/deps", "a b&c", "1.0", ".tar.xz", "file:///srv/deps/a%20b%26c_v1.0.tar.xz"},
-        {"https://h", "pkg", "", "", "https://h/pkg"},
-        {"", "pkg", "1", ".zip", ""},
-        {"https://h", "", "1", ".zip", ""},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ZrProductInfo::ComposeAddress(c.Base, c.Package, c.Version, c.Archive),
-                  c.Expected)
-            << c.Base << " " << c.Package;
 }
 
 } // namespace

@@ -129,6 +129,7 @@ TEST(ToolsProductInfo, DownloadAddressComesFromTheStore) {
               u"https://example.org/d/mp3_encoder_v2.zip");
     EXPECT_EQ(Take(info->GetDownloadAddress(u"odd name/ü", u"1.0", u"tar.xz")).Value,
               u"https://example.org/d/odd%20name%2F%C3%BC_v1.0.tar.xz");
+    EXPECT_EQ(Take(info->GetDownloadAddress(u"pkg", u"", u"")).Value, u"https://example.org/d/pkg");
     EXPECT_FALSE(Take(info->GetDownloadAddress(nullptr, u"2", u".zip")).Present);
     ASSERT_TRUE(HostKey(u"Dependencies")->DeleteValue(u"DownloadBase"));
 }
