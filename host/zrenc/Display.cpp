@@ -92,14 +92,14 @@ std::string FitName(const std::string& utf8, size_t width, bool unicode) {
            clean.substr(OffsetOfColumn(clean, length - tail));
 }
 
-std::string FormatRow(const ProgressRow& row, size_t width, bool unicode) {
+std::string FormatRow(const ProgressRow& row, size_t width, bool unicode, size_t nameColumn) {
     const double fraction = std::clamp(row.fraction, 0.0, 1.0);
     std::string tail = Printf("%3.0f%%", std::floor(fraction * 100));
     tail += row.speed > 0 ? Printf("  %6.1fx", row.speed) : "         ";
     tail += row.secondsLeft >= 0 ? "  " + FormatDuration(row.secondsLeft) + " left" : "";
     // name  [bar]  tail: the bar takes what is left, between 10 and 30 columns.
     const size_t tailWidth = TextWidth(tail);
-    size_t nameWidth = std::min<size_t>(TextWidth(row.name), 40);
+    size_t nameWidth = std::min<size_t>(std::max(nameColumn, TextWidth(row.name)), 40);
     size_t barWidth = 0;
     if (width > nameWidth + tailWidth + 2 + 14)
         barWidth = std::min<size_t>(30, width - nameWidth - tailWidth - 6);
@@ -164,8 +164,12 @@ void Display::Redraw() {
     if (!m_live)
         return;
     const size_t width = Width();
+    // One name column for all rows, so that the bars line up.
+    size_t nameWidth = 0;
     for (const ProgressRow& row : m_rows)
-        std::fprintf(m_out, "%s\n", FormatRow(row, width, m_unicode).c_str());
+        nameWidth = std::max(nameWidth, TextWidth(row.name));
+    for (const ProgressRow& row : m_rows)
+        std::fprintf(m_out, "%s\n", FormatRow(row, width, m_unicode, nameWidth).c_str());
     m_drawn = m_rows.size();
     std::fflush(m_out);
 }
@@ -178,18 +182,19 @@ void Display::Draw(const std::vector<ProgressRow>& rows) {
     Redraw();
 }
 
+// Lines above the live rows take their place; the next Draw brings the rows back, without the
+// job that has just ended.
 void Display::Note(const std::string& line) {
     if (!m_live)
         return;
     Erase();
     std::fprintf(m_out, "%s\n", Printable(line).c_str());
-    Redraw();
+    std::fflush(m_out);
 }
 
 void Display::Error(const std::string& line) {
     Erase();
     std::fprintf(m_out, "%s\n", Printable(line).c_str());
-    Redraw();
     std::fflush(m_out);
 }
 

@@ -33,8 +33,9 @@ std::string FormatDuration(double seconds);
 size_t TextWidth(const std::string& utf8);
 // At most `width` columns; the middle of a longer name gives way to "…" (or "~" in ASCII).
 std::string FitName(const std::string& utf8, size_t width, bool unicode);
-// One live line, at most `width` columns.
-std::string FormatRow(const ProgressRow& row, size_t width, bool unicode);
+// One live line, at most `width` columns; the name takes `nameColumn` columns (at most 40) so
+// that the bars of several rows line up.
+std::string FormatRow(const ProgressRow& row, size_t width, bool unicode, size_t nameColumn = 0);
 std::string FormatSummary(const RunTotals& totals);
 
 class Display {

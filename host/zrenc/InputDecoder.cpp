@@ -70,7 +70,7 @@ bool InputDecoder::Fail(const std::string& what, int averror) {
     return false;
 }
 
-bool InputDecoder::Open(const std::string& path) {
+bool InputDecoder::Open(const std::string& path, int threads) {
     Av& av = *m_av;
     int rc = avformat_open_input(&av.format, path.c_str(), nullptr, nullptr);
     if (rc < 0)
@@ -95,6 +95,7 @@ bool InputDecoder::Open(const std::string& path) {
     if (!av.codec || !av.packet || !av.frame)
         return Fail("out of memory", 0);
     rc = avcodec_parameters_to_context(av.codec, stream->codecpar);
+    av.codec->thread_count = threads;
     if (rc >= 0)
         rc = avcodec_open2(av.codec, decoder, nullptr);
     if (rc < 0)
