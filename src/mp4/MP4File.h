@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -121,3 +122,18 @@ private:
     uint32_t m_packetsInChunk = 0;
     uint32_t m_chunkNumber = 1;
 };
+
+// Runs an operation of the atom library: whatever it raises becomes the error text.
+template <typename Operation>
+bool CMP4File::Guarded(Operation&& operation) {
+    try {
+        return operation();
+    } catch (const CMP4Error& e) {
+        m_error = ZrString::FromUtf8(e.Message());
+    } catch (const std::bad_alloc&) {
+        m_error = u"Out of memory";
+    } catch (...) {
+        m_error = u"Unknown error";
+    }
+    return false;
+}
