@@ -1,4 +1,5 @@
 #include "codecs/wavpack/WvEncoder.h"
+#include "options/WvEncoderOptionsWnd.h"
 
 #include "codecs/wavpack/WvSettings.h"
 #include "foundation/ZrFileSystem.h"
@@ -311,4 +312,9 @@ bool CWvEncoder::FinishBufferBased() {
     m_context.reset();
     CloseOutputs();
     return true;
+}
+
+bool CWvEncoder::Options() {
+    ZrTraceScope scope(u"CWvEncoder::Options");
+    return ZrEncoderOptionsWnd::Show<CWvEncoderOptionsWnd>(this);
 }

@@ -36,6 +36,7 @@ public:
     bool StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) override;
     bool EncodeBuffer(uint8_t* data, uint64_t bytes) override;
     bool FinishBufferBased() override;
+    bool Options() override;
     ZrString& GetDisplayName(ZrString& out) override { return out = u"WavPack"; }
     ZrString& GetExtension(ZrString& out) override { return out = u"wv"; }
     int32_t GetEstimatedBitrate() override { return 750; }

@@ -1,0 +1,107 @@
+// Each encoder's window over its real encoder: what it shows, what OK writes.
+#include "codecs/wavpack/WvEncoder.h"
+#include "frame/ZrHostLibraries.h"
+#include "options/WvEncoderOptionsWnd.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The shown controls as "kind:text" lines, with items and states, for comparing whole windows.
+std::vector<std::string> Describe(ZrPopupWnd& w) {
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < w.ControlCount(); ++i) {
+        std::string line =
+            std::to_string(static_cast<int>(w.Kind(i))) + ":" + ZrString(w.Text(i)).ToUtf8();
+        if (w.Kind(i) == ZrControlKind::CheckBox || w.Kind(i) == ZrControlKind::RadioButton)
+            line += w.Checked(i) ? " [x]" : " [ ]";
+        if (w.Kind(i) == ZrControlKind::DropDown) {
+            line += " {";
+            for (int32_t item = 0; item < w.ItemCount(i); ++item)
+                line += (item ? "|" : "") + ZrString(w.ItemText(i, item)).ToUtf8();
+            line += "} = " + std::to_string(w.Selected(i));
+        }
+        if (!w.Enabled(i))
+            line += " (disabled)";
+        out.push_back(line);
+    }
+    return out;
+}
+
+int32_t Find(ZrPopupWnd& w, const char16_t* text) {
+    for (int32_t i = 0; i < w.ControlCount(); ++i)
+        if (std::u16string_view(w.Text(i)) == text)
+            return i;
+    ADD_FAILURE() << "no control " << ZrString(text);
+    return -1;
+}
+
+ZrString Settings(IZrEncoder& e) {
+    return ZrTakeSysString(e.GetProperty(u"Settings"));
+}
+
+TEST(WavPackWindow, ShowsTheSettingsAndWritesThemBack) {
+    CWvEncoder encoder(nullptr);
+    encoder.SetProperty(u"Settings", u"");
+    CWvEncoderOptionsWnd window(&encoder);
+    window.Create();
+    EXPECT_EQ(std::u16string_view(window.Title()), u"WavPack");
+    EXPECT_EQ(window.Width(), 365);
+    const std::vector<std::string> expected = {
+        "1:Open audio codec facilitating both loseless compression and a unique hybrid "
+        "compression mode. See https://www.wavpack.com",
+        "0:Compression",
+        "1:Type",
+        "4:Lossless [x]",
+        "4:Hybrid [ ]",
+        "5:Quality {Fast|Normal (recommended)|High|Very High (not recommended for most uses)} = 1",
+        "5:Extra Encode Processing {0|1|2|3|4|5|6} = 0",
+        "0:Options for Hybrid Encoding",
+        "1:Correction File",
+        "3:Create Correction File [x] (disabled)",
+        "5:Target Bitrate {32|64|96|128|160|192|256|320|384|512|640|768|1024|1280|1536|2048|2560} "
+        "= 6 (disabled)",
+    };
+    EXPECT_EQ(Describe(window), expected);
+
+    const ZrString before = Settings(encoder);
+    window.SetChecked(Find(window, u"Hybrid"), true);
+    EXPECT_TRUE(window.Enabled(Find(window, u"Target Bitrate")));
+    window.SetSelected(Find(window, u"Quality"), 3);
+    window.SetSelected(Find(window, u"Target Bitrate"), 9);
+    window.SetChecked(Find(window, u"Create Correction File"), false);
+    window.SetSelected(Find(window, u"Extra Encode Processing"), 4);
+    window.OnCancelPressed();
+    EXPECT_EQ(Settings(encoder), before);
+
+    CWvEncoderOptionsWnd again(&encoder);
+    again.Create();
+    again.SetChecked(Find(again, u"Hybrid"), true);
+    again.SetSelected(Find(again, u"Quality"), 3);
+    again.SetSelected(Find(again, u"Target Bitrate"), 9);
+    again.SetChecked(Find(again, u"Create Correction File"), false);
+    again.SetSelected(Find(again, u"Extra Encode Processing"), 4);
+    ASSERT_TRUE(again.OnOkPressed());
+    ZrPropertyMap& s = encoder.SettingsMap();
+    ZrString type;
+    EXPECT_EQ(s.GetInt(u"Compression", -1), 4096);
+    EXPECT_EQ(s.GetString(type, u"Compression Type"), u"Hybrid");
+    EXPECT_EQ(s.GetInt(u"Extra Encode Processing", -1), 4);
+    EXPECT_EQ(s.GetInt(u"Target Bitrate", -1), 512);
+    EXPECT_EQ(s.GetInt(u"Correction File", -1), 0);
+}
+
+TEST(WavPackWindow, OkOnAnEmptyMapWritesEveryKey) {
+    CWvEncoder encoder(nullptr); // settings never set: every key absent
+    CWvEncoderOptionsWnd window(&encoder);
+    window.Create();
+    ASSERT_TRUE(window.OnOkPressed());
+    EXPECT_EQ(encoder.SettingsMap().Count(), 5u);
+    // Without a host the Options slot closes the window as Cancel and still answers true.
+    EXPECT_TRUE(encoder.Options());
+}
+
+} // namespace
