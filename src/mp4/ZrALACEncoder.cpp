@@ -6,6 +6,7 @@
 namespace {
 
 constexpr const char16_t* StartScope = u"ZrALACEncoder::StartBufferBased";
+constexpr const char16_t* EncodeScope = u"ZrALACEncoder::EncodeBuffer";
 constexpr const char16_t* FinishScope = u"ZrALACEncoder::FinishBufferBased";
 
 uint32_t OutputFlagsFor(uint16_t bits) {
@@ -52,9 +53,9 @@ ZrString& ZrALACEncoder::GetExtension(ZrString& out) {
     return out = u"m4a";
 }
 
-bool ZrALACEncoder::Fail(const ZrString& reason) {
+bool ZrALACEncoder::Fail(const char16_t* scope, const ZrString& reason) {
     LastError = reason;
-    ZrLogLine(u"ZrALACEncoder", ZrString::Format("ERROR - %s", reason.ToUtf8().c_str()));
+    ZrLogLine(scope, ZrString::Format("ERROR - %s", reason.ToUtf8().c_str()));
     return false;
 }
 
@@ -72,7 +73,7 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     if (!m_file->CreateAudioFile(DestinationFilename, format)) {
         const ZrString reason = m_file->ErrorText();
         Release();
-        return Fail(reason);
+        return Fail(StartScope, reason);
     }
 
     // 20-bit samples arrive in 3-byte containers: every size counts whole bytes.
@@ -88,13 +89,14 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     in.BitsPerChannel = bits;
     if (bits < 8 || in.BytesPerFrame == 0) {
         Release();
-        return Fail(
-            ZrString::Format("Unsupported input format: %u bits, %u channels", bits, channels));
+        return Fail(StartScope, ZrString::Format("Unsupported input format: %u bits, %u channels",
+                                                 bits, channels));
     }
     if (!Format.IsIntegerPcm()) {
         Release();
-        return Fail(ZrString(u"Apple Lossless encodes integer PCM only; this input is ") +
-                    (Format.IsIeeeFloat() ? u"floating point" : u"not PCM"));
+        return Fail(StartScope,
+                    ZrString(u"Apple Lossless encodes integer PCM only; this input is ") +
+                        (Format.IsIeeeFloat() ? u"floating point" : u"not PCM"));
     }
 
     AudioFormatDescription& out = *m_outputDescription;
@@ -105,16 +107,18 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     out.ChannelsPerFrame = channels;
     if (out.FormatFlags == 0) {
         Release();
-        return Fail(ZrString::Format(
-            "Apple Lossless cannot store %u-bit samples; 16, 20 and 24-bit input is supported",
-            bits));
+        return Fail(
+            StartScope,
+            ZrString::Format(
+                "Apple Lossless cannot store %u-bit samples; 16, 20 and 24-bit input is supported",
+                bits));
     }
 
     m_encoder->SetFrameSize(out.FramesPerPacket);
     if (m_encoder->InitializeEncoder(out) != ALACEncoder::StatusOk) {
         const ZrString reason = ZrString::FromUtf8(m_encoder->ErrorText());
         Release();
-        return Fail(reason);
+        return Fail(StartScope, reason);
     }
     m_packetInputBytes = in.BytesPerFrame * FramesPerPacket;
     m_carryOver.clear();
@@ -123,19 +127,20 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     return true;
 }
 
-bool ZrALACEncoder::EncodePacket(const uint8_t* pcm, uint32_t bytes, uint32_t frames) {
+bool ZrALACEncoder::EncodePacket(const char16_t* scope, const uint8_t* pcm, uint32_t bytes,
+                                 uint32_t frames) {
     int32_t io = static_cast<int32_t>(bytes);
     if (m_encoder->Encode(*m_inputDescription, *m_outputDescription, pcm, m_packet.data(), &io) !=
         ALACEncoder::StatusOk)
-        return Fail(ZrString::FromUtf8(m_encoder->ErrorText()));
+        return Fail(scope, ZrString::FromUtf8(m_encoder->ErrorText()));
     if (!m_file->AddPacket(m_packet.data(), static_cast<uint32_t>(io), frames))
-        return Fail(m_file->ErrorText());
+        return Fail(scope, m_file->ErrorText());
     return true;
 }
 
 bool ZrALACEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
     if (!m_file || !m_encoder)
-        return Fail(ZrString(u"The encoder was not started"));
+        return Fail(EncodeScope, ZrString(u"The encoder was not started"));
     if (!data || bytes == 0)
         return true;
     const uint32_t packetBytes = m_packetInputBytes;
@@ -147,13 +152,13 @@ bool ZrALACEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
         bytes -= take;
         if (m_carryOver.size() < packetBytes)
             return true;
-        if (!EncodePacket(m_carryOver.data(), packetBytes, FramesPerPacket))
+        if (!EncodePacket(EncodeScope, m_carryOver.data(), packetBytes, FramesPerPacket))
             return false;
         m_carryOver.clear();
     }
     // Whole packets straight from the host's buffer.
     for (; bytes >= packetBytes; data += packetBytes, bytes -= packetBytes)
-        if (!EncodePacket(data, packetBytes, FramesPerPacket))
+        if (!EncodePacket(EncodeScope, data, packetBytes, FramesPerPacket))
             return false;
     m_carryOver.insert(m_carryOver.end(), data, data + bytes);
     return true;
@@ -162,7 +167,7 @@ bool ZrALACEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
 bool ZrALACEncoder::FinishBufferBased() {
     ZrTraceScope scope(FinishScope);
     if (!m_file || !m_encoder)
-        return Fail(ZrString(u"The encoder was not started"));
+        return Fail(FinishScope, ZrString(u"The encoder was not started"));
 
     // The last, short packet.
     const uint32_t frameBytes = m_inputDescription->BytesPerFrame;
@@ -170,11 +175,11 @@ bool ZrALACEncoder::FinishBufferBased() {
     if (m_carryOver.size() % frameBytes)
         scope.Log("Ignoring %u bytes of an incomplete last frame",
                   static_cast<unsigned>(m_carryOver.size() % frameBytes));
-    if (frames && !EncodePacket(m_carryOver.data(), frames * frameBytes, frames))
+    if (frames && !EncodePacket(FinishScope, m_carryOver.data(), frames * frameBytes, frames))
         return false;
     m_carryOver.clear();
     if (m_encoder->Finish() != ALACEncoder::StatusOk)
-        return Fail(ZrString::FromUtf8(m_encoder->ErrorText()));
+        return Fail(FinishScope, ZrString::FromUtf8(m_encoder->ErrorText()));
 
     uint8_t config[CMP4File::ConfigRecordSize] = {};
     PutBE(config + 0, m_encoder->GetFrameSize(), 4);
@@ -194,7 +199,7 @@ bool ZrALACEncoder::FinishBufferBased() {
     Release();
     scope.SetResult(saved);
     if (!saved)
-        return Fail(reason.IsEmpty() ? ZrString(u"Cannot save the M4A file") : reason);
+        return Fail(FinishScope, reason.IsEmpty() ? ZrString(u"Cannot save the M4A file") : reason);
     return true;
 }
 

@@ -27,8 +27,9 @@ public:
     int32_t GetConfigurable() override { return 0; }
 
 private:
-    bool Fail(const ZrString& reason);
-    bool EncodePacket(const uint8_t* pcm, uint32_t bytes, uint32_t frames);
+    // Keeps the reason as the last error and logs it under the operation's name.
+    bool Fail(const char16_t* scope, const ZrString& reason);
+    bool EncodePacket(const char16_t* scope, const uint8_t* pcm, uint32_t bytes, uint32_t frames);
     void Release();
 
     std::unique_ptr<ALACEncoder> m_encoder;
