@@ -80,14 +80,8 @@ void ZrSettingsStore::ForgetFile() {
     m_hasProblems = false;
 }
 
-std::string ZrSettingsStore::LastError() const {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return m_lastError;
-}
-
 bool ZrSettingsStore::Fail(const std::string& error) {
-    m_lastError = "Cannot change the settings in " + Quoted(m_path) + ": " + error;
-    ZrToolsLog(LogScope, m_lastError);
+    ZrToolsLog(LogScope, "Cannot change the settings in " + Quoted(m_path) + ": " + error);
     return false;
 }
 
@@ -209,6 +203,5 @@ bool ZrSettingsStore::Change(const std::function<bool(ZrStoreNode&)>& change) {
     }
     m_tree = std::move(tree);
     m_hasProblems = false;
-    m_lastError.clear();
     return true;
 }

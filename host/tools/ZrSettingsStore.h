@@ -41,11 +41,10 @@ public:
 
     // Applies `change` to the file's current tree; `change` returns whether it changed
     // anything, and only then is the file replaced. False when the store could not be written
-    // (the reason is logged and returned by LastError).
+    // (the reason is logged).
     bool Change(const std::function<bool(ZrStoreNode&)>& change);
 
     const std::string& Path() const noexcept { return m_path; }
-    std::string LastError() const;
 
 private:
     struct Identity {
@@ -67,11 +66,10 @@ private:
     const std::string m_path;
     const std::string m_treeName;
     const unsigned m_fileMode;
-    mutable std::mutex m_lock;
+    std::mutex m_lock;
     ZrStoreNode m_tree;
     Identity m_identity;        // of the file behind m_fd
     int m_fd = -1;              // the parsed file, kept open (see above)
     bool m_hasProblems = false; // the parsed file had unreadable lines
     int m_readError = 0;        // errno when the existing file could not be read
-    std::string m_lastError;
 };

@@ -101,8 +101,18 @@ bool ReadAll(int fd, std::string& out, size_t limit) {
     }
 }
 
-bool ReplaceFile(const std::string& path, std::string_view data, unsigned mode, int* keptFd,
+bool ReplaceFile(const std::string& givenPath, std::string_view data, unsigned mode, int* keptFd,
                  std::string* error) {
+    // A symbolic link (settings kept with the user's other dotfiles) stays a link: the file it
+    // points at is the one replaced.
+    std::string path = givenPath;
+    struct stat link;
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* target = ::realpath(path.c_str(), nullptr)) {
+            path = target;
+            std::free(target);
+        }
+    }
     const std::string folder = FolderOf(path);
     const size_t slash = path.find_last_of('/');
     std::string pattern =

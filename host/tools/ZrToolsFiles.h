@@ -19,8 +19,8 @@ bool WriteAll(int fd, std::string_view data);
 bool ReadAll(int fd, std::string& out, size_t limit);
 // Replaces `path` with `data` so that readers see the old or the new file, never a part:
 // a temporary file in the same folder, fsync, rename, fsync of the folder. `mode` is the
-// permission of a new file; an existing file keeps its own. On success `keptFd` (when not null)
-// receives an open descriptor of the new file, which the caller closes.
+// permission of a new file; an existing file keeps its own. A symbolic link is followed. On success
+// `keptFd` (when not null) receives an open descriptor of the new file, which the caller closes.
 bool ReplaceFile(const std::string& path, std::string_view data, unsigned mode, int* keptFd,
                  std::string* error);
 

@@ -289,6 +289,20 @@ TEST(ToolsStore, LongLivedKeySeesWritesOfOtherProcesses) {
     }
 }
 
+TEST(ToolsStore, LinkedStoreFileStaysALink) {
+    const zrtest::TempDir home;
+    fs::create_directories(home / "config");
+    fs::create_directories(home / "dotfiles");
+    const std::string text = "[Kept]\nOld = 1\n";
+    zrtest::WriteFile(home / "dotfiles/settings.ini", text.data(), text.size());
+    fs::create_symlink("../dotfiles/settings.ini", home / "config/settings.ini");
+    EXPECT_EQ(
+        Probe({"set", "Added", "New", "int:2", "--", "get", "Kept", "Old"}, home.Path()).Output,
+        "true\nint 1\n");
+    EXPECT_TRUE(fs::is_symlink(home / "config/settings.ini"));
+    EXPECT_NE(ReadText(home / "dotfiles/settings.ini").find("New = 2"), std::string::npos);
+}
+
 // A folder in memory when the system has one: the writers then measure the locking rather
 // than the disk's flush time (two flushes per write).
 class MemoryFolder {
