@@ -1,6 +1,8 @@
 // Each encoder's window over its real encoder: what it shows, what OK writes.
+#include "codecs/flac/FlacEncoder.h"
 #include "codecs/wavpack/WvEncoder.h"
 #include "frame/ZrHostLibraries.h"
+#include "options/FlacEncoderOptionsWnd.h"
 #include "options/WvEncoderOptionsWnd.h"
 #include "support/TestSupport.h"
 
@@ -102,6 +104,49 @@ TEST(WavPackWindow, OkOnAnEmptyMapWritesEveryKey) {
     EXPECT_EQ(encoder.SettingsMap().Count(), 5u);
     // Without a host the Options slot closes the window as Cancel and still answers true.
     EXPECT_TRUE(encoder.Options());
+}
+
+TEST(FlacWindow, ShowsTheLevelAndFourOptions) {
+    CFlacEncoder encoder(nullptr);
+    encoder.SetProperty(u"Settings", u"Quality=8|AddST=0");
+    CFlacEncoderOptionsWnd window(&encoder);
+    window.Create();
+    EXPECT_EQ(std::u16string_view(window.Title()), u"FLAC Encoder");
+    EXPECT_EQ(window.Width(), 385);
+    const std::vector<std::string> expected = {
+        "0:Compression Level",
+        "2:All compression levels offer lossless, bit-perfect encoding.  Higher numbers make "
+        "smaller files, but take longer to encode and decode.",
+        "5: {0|1|2|3|4|5|6 (recommended)|7|8} = 8",
+        "0:Encoding Options",
+        "3:Verify encoding [ ]",
+        "3:Add 4k padding block [x]",
+        "3:Add seek table (if possible) [ ]",
+        "3:Use Ogg as transport layer (*.ogg) [ ]",
+    };
+    EXPECT_EQ(Describe(window), expected);
+
+    window.SetSelected(2, 3);
+    window.SetChecked(Find(window, u"Use Ogg as transport layer (*.ogg)"), true);
+    window.SetChecked(Find(window, u"Verify encoding"), true);
+    ASSERT_TRUE(window.OnOkPressed());
+    EXPECT_EQ(Settings(encoder), u"Quality=3|Verify=1|Ogg=1|AddPB=1|AddST=0");
+    ZrString extension;
+    EXPECT_EQ(encoder.GetExtension(extension), u"ogg");
+}
+
+TEST(FlacWindow, CancelChangesNothingAndAbsentKeysShowUnchecked) {
+    CFlacEncoder encoder(nullptr); // never given settings
+    CFlacEncoderOptionsWnd window(&encoder);
+    window.Create();
+    EXPECT_EQ(window.Selected(2), 6); // the level's default
+    for (const char16_t* box : {u"Verify encoding", u"Add 4k padding block"})
+        EXPECT_FALSE(window.Checked(Find(window, box)));
+    window.SetChecked(Find(window, u"Verify encoding"), true);
+    window.OnCancelPressed();
+    EXPECT_EQ(Settings(encoder), u"");
+    EXPECT_TRUE(encoder.Options());
+    EXPECT_EQ(Settings(encoder), u"");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "codecs/flac/FlacEncoder.h"
+#include "options/FlacEncoderOptionsWnd.h"
 
 #include "codecs/flac/FlacSettings.h"
 #include "foundation/ZrLog.h"
@@ -305,4 +306,9 @@ bool CFlacEncoder::FinishBufferBased() {
         return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     *absoluteByteOffset = static_cast<FLAC__uint64>(position);
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
+}
+
+bool CFlacEncoder::Options() {
+    ZrTraceScope scope(u"CFlacEncoder::Options");
+    return ZrEncoderOptionsWnd::Show<CFlacEncoderOptionsWnd>(this);
 }
