@@ -48,7 +48,7 @@ awk -v oc="$our_cpu" -v fc="$ff_cpu" -v ow="$our_wall" -v fw="$ff_wall" -v os="$
 if [ -x "$build/bin/zrenc" ]; then
     ffmpeg -nostdin -v error -f s16le -ar 44100 -ac 2 -i "$work/in.raw" "$work/in.wav"
     for _ in $(seq "$runs"); do
-        XDG_CONFIG_HOME="$work/config" measure "$build/bin/zrenc" -e alac -q -f -o \
+        XDG_CONFIG_HOME="$work/config" measure "$build/bin/zrenc" -e alac -q -f -j 1 -o \
             "$work/zrenc.m4a" "$work/in.wav" >>"$work/zrenc" || break
         measure ffmpeg -nostdin -v error -y -i "$work/in.wav" -c:a alac "$work/wav.m4a" \
             >>"$work/ffwav"

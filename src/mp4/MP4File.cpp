@@ -251,9 +251,14 @@ bool CMP4File::SaveSteps(ZrString& temporary) {
     // Chunks of a file that was read must be linked to their media data first.
     if (!m_validated && !m_stts && !ValidateAtoms())
         return false;
-    LayOut();
+    const uint64_t total = LayOut();
 
-    const ZrString folder = HostTempFolder();
+    // A temporary folder too small for the file gives way to the destination's own folder.
+    ZrString folder = HostTempFolder();
+    const int64_t room = ZrFileSystem::FreeSpace(folder);
+    if (room >= 0 && static_cast<uint64_t>(room) < total + (1u << 20) &&
+        ZrFileSystem::DirectoryExists(folder))
+        folder = ZrFileSystem::FolderOf(m_name);
     temporary = CreateUniqueTempFile(folder, u"TempMp4FileForTagging", u"mp4");
     if (temporary.IsEmpty())
         Mp4Raise("Cannot create a temporary file in %s", folder.ToUtf8().c_str());
