@@ -8,7 +8,10 @@
 set -euo pipefail
 build=$(realpath "${1:?usage: $0 BUILD_DIR [SECONDS] [RUNS]}")
 seconds=${2:-30} runs=${3:-3}
-cmake --build "$build" --target bench_dsd >/dev/null
+if ! log=$(cmake --build "$build" --target bench_dsd 2>&1); then
+    echo "$log" >&2
+    exit 1
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
