@@ -1,12 +1,16 @@
 // Each encoder's window over its real encoder: what it shows, what OK writes.
+#include "codecs/dsd/DSDEncoderPlugin.h"
 #include "codecs/flac/FlacEncoder.h"
 #include "codecs/wavpack/WvEncoder.h"
+#include "frame/ZrEncoderFactory.h"
 #include "frame/ZrHostLibraries.h"
+#include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
 #include "options/WvEncoderOptionsWnd.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -147,6 +151,28 @@ TEST(FlacWindow, CancelChangesNothingAndAbsentKeysShowUnchecked) {
     EXPECT_EQ(Settings(encoder), u"");
     EXPECT_TRUE(encoder.Options());
     EXPECT_EQ(Settings(encoder), u"");
+}
+
+TEST(DsdWindow, OffersTheFourRates) {
+    IZrEncoder* raw = CreateDsdEncoder(nullptr);
+    std::unique_ptr<CDSDEncoderPlugin> encoder(static_cast<CDSDEncoderPlugin*>(raw));
+    encoder->SetProperty(u"Settings", u"SampleRate=11289600");
+    CDSDEncoderOptionsWnd window(encoder.get());
+    window.Create();
+    EXPECT_EQ(std::u16string_view(window.Title()), u"DSD");
+    EXPECT_EQ(window.Width(), 365);
+    const std::vector<std::string> expected = {
+        "2:Direct Stream Digital (DSD) is a high-quality method for representing sound.\r\n\r\n"
+        "DSD uses a one bit delta-sigma encoded signal, stored at a sample rate of 2.8 or 5.6 "
+        "MHz.\r\n\r\nEncoding is done to a DSF file, which offers full tagging support.",
+        "0:Sample Rate",
+        "5: {DSD (64fs / 2.8 MHz)|Double DSD (128fs / 5.6 MHz)|Quad DSD (256fs / 11.2 MHz)|Oct "
+        "DSD (512fs / 22.4 MHz)} = 2",
+    };
+    EXPECT_EQ(Describe(window), expected);
+    window.SetSelected(2, 3);
+    ASSERT_TRUE(window.OnOkPressed());
+    EXPECT_EQ(Settings(*encoder), u"SampleRate=22579200");
 }
 
 } // namespace

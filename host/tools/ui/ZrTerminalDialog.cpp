@@ -59,7 +59,12 @@ std::string Pad(const std::string& s, size_t columns) {
 
 // Breaks a text at spaces into lines of at most `columns`; runs of spaces inside a line are
 // kept (texts use two spaces after a full stop), those at a break are dropped.
-std::vector<std::string> Wrap(const std::string& text, size_t columns) {
+std::vector<std::string> Wrap(const std::string& original, size_t columns) {
+    // Windows line ends in texts count as one line end.
+    std::string text;
+    for (char c : original)
+        if (c != '\r')
+            text += c;
     std::vector<std::string> lines;
     std::string line;
     size_t i = 0;

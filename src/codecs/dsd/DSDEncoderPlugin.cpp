@@ -1,4 +1,5 @@
 #include "codecs/dsd/DSDEncoderPlugin.h"
+#include "options/DSDEncoderOptionsWnd.h"
 
 #include "codecs/dsd/DsdSettings.h"
 #include "frame/ZrEncoderFactory.h"
@@ -153,3 +154,5 @@ bool CDSDEncoderPlugin::Finish() {
 IZrEncoder* CreateDsdEncoder(IZrEncoderCallback* callback) {
     return new CDSDEncoderPlugin(callback);
 }
+
+bool CDSDEncoderPlugin::Options() { return ZrEncoderOptionsWnd::Show<CDSDEncoderOptionsWnd>(this); }

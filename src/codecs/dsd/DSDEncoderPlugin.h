@@ -24,6 +24,7 @@ public:
     ZrString& GetDisplayName(ZrString& out) override { return out = u"DSD"; }
     ZrString& GetExtension(ZrString& out) override { return out = u"dsf"; }
     int32_t GetEstimatedBitrate() override { return 5644; }
+    bool Options() override;
     void SaveSettings() override;
     void LoadSettings() override;
 
