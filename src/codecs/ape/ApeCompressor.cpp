@@ -92,15 +92,16 @@ int CApeCompressor::Start(const char16_t* outputFilename, const WAVEFORMATEX* fo
     m_header.Channels = format->nChannels;
     m_header.SampleRate = format->nSamplesPerSec;
 
-    // The working memory
+    // The working memory, which grows with the input (a short file at a high level needs
+    // little of a frame's worth)
     try {
         m_seekTable.assign(SeekSlots(maxAudioBytes, m_blockAlign, m_blocksPerFrame), 0);
         m_frames = std::make_unique<CApeFrameEncoder>(format->wBitsPerSample, format->nChannels,
-                                                      compressionLevel, m_blocksPerFrame);
-        m_pcm.resize(size_t{m_blocksPerFrame} * m_blockAlign);
-        // Three pending bytes, a frame, and the padding of the last word.
-        m_stream =
-            std::make_unique_for_overwrite<uint8_t[]>(3 + m_frames->MaxBytes(m_blocksPerFrame) + 4);
+                                                      compressionLevel);
+        m_frameBytes = size_t{m_blocksPerFrame} * m_blockAlign;
+        m_pcm.clear();
+        m_streamCapacity = 8; // the closing word of a file without frames
+        m_stream = std::make_unique_for_overwrite<uint8_t[]>(m_streamCapacity);
     } catch (const std::bad_alloc&) {
         return ErrorInsufficientMemory;
     }
@@ -155,7 +156,7 @@ int64_t CApeCompressor::AddData(const unsigned char* data, int64_t bytes) {
     if (bytes < 0 || (bytes > 0 && !data))
         return ErrorBadParameter;
 
-    const size_t frameBytes = m_pcm.size();
+    const size_t frameBytes = m_frameBytes;
     size_t left = static_cast<size_t>(bytes);
     while (left) {
         if (m_pcmBytes == 0 && left >= frameBytes) {
@@ -167,6 +168,13 @@ int64_t CApeCompressor::AddData(const unsigned char* data, int64_t bytes) {
             continue;
         }
         const size_t take = std::min(left, frameBytes - m_pcmBytes);
+        if (m_pcm.size() < m_pcmBytes + take) {
+            try {
+                m_pcm.resize(std::min(frameBytes, std::max(m_pcm.size() * 2, m_pcmBytes + take)));
+            } catch (const std::bad_alloc&) {
+                return Fail(ErrorInsufficientMemory);
+            }
+        }
         std::memcpy(m_pcm.data() + m_pcmBytes, data, take);
         m_pcmBytes += take;
         data += take;
@@ -185,7 +193,20 @@ int CApeCompressor::EncodeFrame(const uint8_t* pcm, uint32_t blocks) {
         return ErrorTooMuchData;
     // Seek entries are 32-bit: past 4 GiB they wrap, and readers unwrap them in order.
     m_seekTable[m_frameCount] = static_cast<uint32_t>(m_dataStart + m_streamBytes);
-    const size_t bytes = m_frames->Encode(pcm, blocks, m_stream.get() + m_streamPending);
+    size_t bytes = 0;
+    try {
+        // Room for the pending bytes, the frame, and the padding of the last word.
+        const size_t needed = m_streamPending + m_frames->MaxBytes(blocks) + 4;
+        if (m_streamCapacity < needed) {
+            auto grown = std::make_unique_for_overwrite<uint8_t[]>(needed);
+            std::memcpy(grown.get(), m_stream.get(), m_streamPending);
+            m_stream = std::move(grown);
+            m_streamCapacity = needed;
+        }
+        bytes = m_frames->Encode(pcm, blocks, m_stream.get() + m_streamPending);
+    } catch (const std::bad_alloc&) {
+        return ErrorInsufficientMemory;
+    }
     m_streamPending += bytes;
     m_streamBytes += bytes;
     ++m_frameCount;

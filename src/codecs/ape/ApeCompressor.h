@@ -99,11 +99,13 @@ private:
     ape::Header m_header;
     std::unique_ptr<ape::CApeFrameEncoder> m_frames;
 
-    std::vector<uint8_t> m_pcm; // PCM of the frame being filled
+    size_t m_frameBytes = 0;    // PCM bytes of a whole frame
+    std::vector<uint8_t> m_pcm; // PCM of the frame being filled (grows up to m_frameBytes)
     size_t m_pcmBytes = 0;
     // Frame data in stream order not yet written (at most three bytes between frames): the
     // file holds it in 32-bit words, most significant byte first, each stored little-endian.
     std::unique_ptr<uint8_t[]> m_stream;
+    size_t m_streamCapacity = 0;
     size_t m_streamPending = 0;
     uint64_t m_streamBytes = 0; // frame data produced so far, written or not
     uint64_t m_dataStart = 0;   // file offset of the frame data

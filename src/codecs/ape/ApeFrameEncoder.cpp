@@ -36,16 +36,18 @@ uint32_t PcmCrc(const uint8_t* pcm, size_t bytes) {
 
 } // namespace
 
-CApeFrameEncoder::CApeFrameEncoder(int bits, int channels, int level, uint32_t maxBlocks)
-    : m_bits(bits), m_channels(channels), m_x(maxBlocks), m_residualX(maxBlocks),
-      m_predictorX(level), m_predictorY(level) {
-    if (channels == 2) {
-        m_y.resize(maxBlocks);
-        m_residualY.resize(maxBlocks);
-    }
-}
+CApeFrameEncoder::CApeFrameEncoder(int bits, int channels, int level)
+    : m_bits(bits), m_channels(channels), m_predictorX(level), m_predictorY(level) {}
 
 size_t CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, uint8_t* out) {
+    if (m_x.size() < blocks) {
+        m_x.resize(blocks);
+        m_residualX.resize(blocks);
+        if (m_channels == 2) {
+            m_y.resize(blocks);
+            m_residualY.resize(blocks);
+        }
+    }
     const size_t bytes = size_t{blocks} * static_cast<size_t>(m_channels * m_bits / 8);
     const uint32_t crc = PcmCrc(pcm, bytes);
     const uint32_t codes = Unpack(pcm, blocks);
@@ -57,15 +59,19 @@ size_t CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, uint8_t* ou
         PutBe32(out + 4, codes);
         used = 8;
     }
-    size_t coded = 0;
-    Code(codes, blocks, out + used, coded);
-    return used + coded;
+    return used + Code(codes, blocks, out + used);
 }
 
-uint32_t CApeFrameEncoder::Unpack(const uint8_t* pcm, uint32_t blocks) {
-    const size_t step = static_cast<size_t>(m_bits / 8);
-    auto sample = [this](const uint8_t* p) {
-        return m_bits == 8 ? Sample8(p) : m_bits == 16 ? Sample16(p) : Sample24(p);
+template <int Bits>
+uint32_t CApeFrameEncoder::UnpackAs(const uint8_t* pcm, uint32_t blocks) {
+    constexpr size_t step = Bits / 8;
+    const auto sample = [](const uint8_t* p) {
+        if constexpr (Bits == 8)
+            return Sample8(p);
+        else if constexpr (Bits == 16)
+            return Sample16(p);
+        else
+            return Sample24(p);
     };
     if (m_channels == 1) {
         bool silent = true;
@@ -74,7 +80,7 @@ uint32_t CApeFrameEncoder::Unpack(const uint8_t* pcm, uint32_t blocks) {
             silent = silent && m_x[t] == 0;
         }
         // Only 16-bit frames report silence: that is what decoders of every age expect.
-        return m_bits == 16 && silent && blocks ? FrameMonoSilent : 0;
+        return Bits == 16 && silent && blocks ? FrameMonoSilent : 0;
     }
 
     bool firstSilent = true, secondSilent = true, equal = true;
@@ -87,13 +93,21 @@ uint32_t CApeFrameEncoder::Unpack(const uint8_t* pcm, uint32_t blocks) {
         secondSilent = secondSilent && second == 0;
         equal = equal && m_y[t] == 0;
     }
-    if (m_bits != 16 || !blocks)
+    if (Bits != 16 || !blocks)
         return 0;
     return (secondSilent ? FrameLeftSilent : 0) | (firstSilent ? FrameRightSilent : 0) |
            (equal ? FramePseudoStereo : 0);
 }
 
-void CApeFrameEncoder::Code(uint32_t codes, uint32_t blocks, uint8_t* out, size_t& written) {
+uint32_t CApeFrameEncoder::Unpack(const uint8_t* pcm, uint32_t blocks) {
+    if (m_bits == 8)
+        return UnpackAs<8>(pcm, blocks);
+    if (m_bits == 16)
+        return UnpackAs<16>(pcm, blocks);
+    return UnpackAs<24>(pcm, blocks);
+}
+
+size_t CApeFrameEncoder::Code(uint32_t codes, uint32_t blocks, uint8_t* out) {
     m_predictorX.Reset();
     m_predictorY.Reset();
     m_stateX.Reset();
@@ -116,7 +130,7 @@ void CApeFrameEncoder::Code(uint32_t codes, uint32_t blocks, uint8_t* out, size_
             m_coder.Encode(m_residualX.data(), blocks, m_stateX);
         }
     }
-    written = m_coder.Finish();
+    return m_coder.Finish();
 }
 
 } // namespace ape

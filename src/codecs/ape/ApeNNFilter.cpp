@@ -13,8 +13,6 @@ namespace {
 [[gnu::always_inline]] inline uint32_t DotProduct(const int16_t* __restrict history,
                                                   const int16_t* __restrict taps, int order) {
     uint32_t sum = 0;
-    // Kept a loop: unrolled first, the short orders would be left as scalar code.
-#pragma GCC unroll 1
     for (int i = 0; i < order; ++i)
         sum += static_cast<uint32_t>(int32_t{history[i]} * int32_t{taps[i]});
     return sum;

@@ -23,8 +23,6 @@ public:
     static void CompressPair(CApeNNFilter& first, int32_t* firstValues, CApeNNFilter& second,
                              int32_t* secondValues, size_t count);
 
-    int Order() const { return m_order; }
-
 private:
     // 64 bytes: keeps the taps on cache-line (and vector) boundaries.
     struct alignas(64) TapBlock {
