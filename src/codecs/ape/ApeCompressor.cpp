@@ -122,7 +122,12 @@ int CApeCompressor::Start(const char16_t* outputFilename, const WAVEFORMATEX* fo
     struct stat info {};
     m_outputIsRegularFile = fstat(m_file.Descriptor(), &info) == 0 && S_ISREG(info.st_mode);
     m_ownsOutput = true;
-    if (const int failed = WriteHead(headerData, headerBytes)) {
+    int failed = ErrorInsufficientMemory;
+    try {
+        failed = WriteHead(headerData, headerBytes);
+    } catch (const std::bad_alloc&) {
+    }
+    if (failed) {
         Abandon();
         return failed;
     }
@@ -247,7 +252,12 @@ int CApeCompressor::Finish(const unsigned char* terminatingData, int64_t termina
         wavTerminatingBytes < 0 || wavTerminatingBytes > terminatingBytes ||
         wavTerminatingBytes > 0xFFFFFFFF)
         return ErrorBadParameter;
-    if (int failed = Complete(terminatingData, terminatingBytes, wavTerminatingBytes))
+    int failed = ErrorInsufficientMemory;
+    try {
+        failed = Complete(terminatingData, terminatingBytes, wavTerminatingBytes);
+    } catch (const std::bad_alloc&) {
+    }
+    if (failed)
         return Fail(failed);
     m_ownsOutput = false;
     m_state = State::Finished;

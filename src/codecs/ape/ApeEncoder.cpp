@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 IZrEncoder* CreateApeEncoder(IZrEncoderCallback* callback) {
     return new CApeEncoder(callback);
@@ -22,7 +23,12 @@ int64_t CApeEncoder::MaxAudioBytesFor(int64_t expectedBytes) {
 bool CApeEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
-    m_compressor = std::make_unique<CApeCompressor>();
+    try {
+        m_compressor = std::make_unique<CApeCompressor>();
+    } catch (const std::bad_alloc&) {
+        m_compressor.reset();
+        return false;
+    }
     const int level = ApeSettings::Compression.Get(Settings);
     return m_compressor->Start(DestinationFilename.c_str(), format, MaxAudioBytesFor(expectedBytes),
                                level, nullptr, ape::CreateWavHeaderOnDecompression, 0) == 0;

@@ -1,14 +1,13 @@
 // Arbitrary PCM in every accepted format, at every level, cut anywhere: the compressor must
 // neither crash nor overrun its buffers (the worst-case frame size is a computed bound) nor
 // report a failure for input it accepted.
-#include <unistd.h>
+#include "codecs/ape/ApeCompressor.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
-#include "codecs/ape/ApeCompressor.h"
+#include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
