@@ -38,8 +38,13 @@ void InstallSignalHandlers() {
     action.sa_handler = OnSignal;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    for (int signo : {SIGINT, SIGTERM, SIGHUP})
+    for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored by whoever started us (nohup, a background job) stays ignored.
+        struct sigaction previous {};
+        if (sigaction(signo, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
         sigaction(signo, &action, nullptr);
+    }
 }
 
 void PrintError(const std::string& text) {
@@ -304,6 +309,8 @@ Plan PlanJobs(const Options& options, const std::string& extension, const std::s
         else if (std::any_of(plan.jobs.begin(), plan.jobs.end(),
                              [&](const JobSpec& j) { return SamePath(j.output, job.output); }))
             reason = "another input already writes " + job.output;
+        else if (fs::exists(job.output, ec) && !fs::is_regular_file(job.output, ec))
+            reason = job.output + " exists and is not a regular file"; // never a device
         else if (!options.force && fs::exists(fs::symlink_status(job.output, ec)))
             reason = job.output + " exists (-f replaces it)";
         else if (!fs::is_directory(fs::path(job.output).parent_path().empty()

@@ -69,11 +69,6 @@ bool KeyNamesPath(ZrRegKeyPtr key, const std::string& path) {
 
 } // namespace
 
-PluginLibrary::~PluginLibrary() {
-    if (m_module)
-        ::dlclose(m_module);
-}
-
 bool PluginLibrary::Load(const std::vector<std::string>& folders, std::string& error) {
     std::vector<std::string> candidates;
     if (const char* dir = std::getenv("TESSARY_PROGRAM_DIR"); dir && *dir)

@@ -21,11 +21,11 @@ extern const std::array<EncoderKind, 12> EncoderKinds;
 const EncoderKind* KindByShortName(const std::string& name);
 
 // The plug-in library shipped with zrenc. It stays loaded for the life of the process, so that
-// jobs that come and go do not load and unload it each time.
+// jobs that come and go do not load and unload it each time; it is never closed, because what
+// its static objects hold must stay reachable until the process ends.
 class PluginLibrary {
 public:
     static constexpr const char* FileName = "libzrencoders.so";
-    ~PluginLibrary();
     // Looks in $TESSARY_PROGRAM_DIR, then in `folders`. False with a reason when none loads.
     bool Load(const std::vector<std::string>& folders, std::string& error);
     const std::string& Path() const { return m_path; }

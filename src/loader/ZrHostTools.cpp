@@ -33,6 +33,13 @@ ZrTools* Load(const std::vector<std::string>& folders, std::string* error) {
     std::lock_guard lock(state.Lock);
     if (state.Loaded)
         return state.Loaded;
+    if (state.Module) { // loaded before and unloaded since: the same interface again
+        auto entry = reinterpret_cast<ZrGetToolsFn>(::dlsym(state.Module, "GetZrToolsDLL"));
+        state.Loaded = entry ? entry(ZrToolsVersion) : nullptr;
+        if (state.Loaded)
+            state.Loaded->Initialize(nullptr, nullptr);
+        return state.Loaded;
+    }
 
     std::vector<std::string> candidates;
     if (const char* dir = std::getenv("TESSARY_PROGRAM_DIR"); dir && *dir)
@@ -84,10 +91,7 @@ void Unload() {
     std::lock_guard lock(state.Lock);
     if (state.Loaded)
         state.Loaded->Uninitialize(nullptr);
-    if (state.Module)
-        ::dlclose(state.Module);
     state.Loaded = nullptr;
-    state.Module = nullptr;
 }
 
 ZrRegKeyPtr OpenHostKey(const ZrString& path, int32_t flag) {

@@ -23,7 +23,8 @@ ZrTools* Get();
 // Makes `tools` the interface that Get returns, for hosts and tests that bring their own
 // store. Null goes back to the loaded library.
 void Provide(ZrTools* tools);
-// Uninitialises and unloads the tools library. Every plug-in object must be gone by then.
+// Ends the host's use of the tools library (its Uninitialize). The library stays loaded: the
+// plug-in libraries the host loaded keep using it until the process ends.
 void Unload();
 
 // Store access through Get(); null keys when there is no tools interface.

@@ -3,6 +3,7 @@
 #include "host/zrenc/ZrencTestSupport.h"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -61,6 +62,7 @@ TEST_F(ZrencTest, SelectsEncodersByIndexDisplayNameAndShortName) {
         {"9", "song.aif"},
     };
     const std::vector<uint8_t> pcm = MakeWav(In("song.wav"), {});
+    std::map<std::string, std::vector<uint8_t>> first; // the first output of each kind
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.encoder);
@@ -68,7 +70,14 @@ TEST_F(ZrencTest, SelectsEncodersByIndexDisplayNameAndShortName) {
         const RunResult r = Zrenc({"-e", c.encoder, "-d", out.string(), In("song.wav")});
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
         EXPECT_EQ(r.Output, ""); // not a terminal: nothing but errors
-        EXPECT_EQ(FilesIn(out), std::vector<std::string>{c.output});
+        ASSERT_EQ(FilesIn(out), std::vector<std::string>{c.output});
+        // Every name of an encoder gives the same encoder: the same bytes.
+        const std::vector<uint8_t> bytes = ReadFile(out / c.output);
+        if (first.count(c.output)) {
+            EXPECT_EQ(bytes, first[c.output]);
+            continue;
+        }
+        first[c.output] = bytes;
         EXPECT_EQ(FirstDifference(pcm, DecodeWithFfmpeg(out / c.output, "s16le"), 2), "");
     }
 }
@@ -105,6 +114,21 @@ TEST_F(ZrencTest, RefusesToOverwriteUnlessForcedAndNeverTheInput) {
     r = Zrenc({"-e", "flac", "-f", In("a.wav")});
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     EXPECT_GT(ReadFile(dir / "a.flac").size(), 4u);
+
+    // Not even -f replaces a device or a folder; an output folder must exist.
+    struct Refusal {
+        std::string output;
+        const char* says;
+    };
+    fs::create_directories(dir / "folder.flac");
+    const Refusal refusals[] = {{"/dev/null", "is not a regular file"},
+                                {In("folder.flac"), "is not a regular file"},
+                                {In("no/such/folder/a.flac"), "does not exist"}};
+    for (const Refusal& refusal : refusals) {
+        r = Zrenc({"-e", "flac", "-f", "-o", refusal.output, In("a.wav")});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_CONTAINS(r.Output, refusal.says);
+    }
 
     const std::vector<uint8_t> input = ReadFile(dir / "a.wav");
     for (const std::vector<std::string>& args :
