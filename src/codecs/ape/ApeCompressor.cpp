@@ -56,10 +56,11 @@ int CApeCompressor::Validate(const char16_t* outputFilename, const WAVEFORMATEX*
     const int bits = format->wBitsPerSample;
     if ((bits != 8 && bits != 16 && bits != 24) || !IsPcmRecord(*format))
         return ErrorUnsupportedBitDepth;
-    // 24-bit stereo at the insane level: when the stage-2 prediction outgrows 32 bits, some
-    // decoders (ffmpeg up to 5.1) compute it in 64 bits and others (JMAC) wrap it at 32: no file
-    // can satisfy both, so the combination is refused.
-    if (bits == 24 && format->nChannels == 2 && level == LevelInsane)
+    // 24 bits at the insane level: decoders disagree on its arithmetic whenever a sum outgrows
+    // 32 bits, which this combination does all the time (ffmpeg 5.1 computes the stereo
+    // prediction in 64 bits, JMAC wraps it and the adaptive filters' rounding at 32), so no file
+    // could satisfy them all: it is refused.
+    if (bits == 24 && level == LevelInsane)
         return ErrorUnsupportedBitDepth;
     if (format->nSamplesPerSec == 0)
         return ErrorUnsupportedSampleRate;

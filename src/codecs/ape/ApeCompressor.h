@@ -5,7 +5,7 @@
 // Accepted input: integer PCM of 8 (unsigned), 16 or 24 bits, one or two channels, in a
 // WAVEFORMATEX (tag 1) or a WAVEFORMATEXTENSIBLE with the PCM sub-format; anything the file
 // format cannot hold (float, 32 bits, more channels) is refused by Start. Levels 1000 to 5000,
-// except 24-bit stereo at 5000, which decoders disagree on (refused as an unsupported depth).
+// except 24 bits at 5000, which decoders disagree on (refused as an unsupported depth).
 //
 // The output is created by Start and completed by Finish. An output that was not finished when
 // the compressor is destroyed or started again, or whose Finish failed, is deleted (when it is a

@@ -47,6 +47,10 @@ template <int FixedOrder>
     int16_t* const input = run.Input;
     int16_t* const steps = run.Steps;
     const int32_t dot = static_cast<int32_t>(DotProduct(input - order, taps, order));
+    // The rounding is added in 64 bits, as ffmpeg and the format's current decoder do; decoders
+    // that wrap it at 32 bits (JMAC) differ when the dot product is within the rounding of the
+    // top of the range, which takes near-full-scale 24-bit input or a 16-bit square wave at the
+    // insane level.
     const int32_t prediction = static_cast<int32_t>((dot + (int64_t{1} << (shift - 1))) >> shift);
     const int32_t residual =
         static_cast<int32_t>(static_cast<uint32_t>(value) - static_cast<uint32_t>(prediction));

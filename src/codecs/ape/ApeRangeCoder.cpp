@@ -44,7 +44,7 @@ void CApeRangeCoder::Begin(uint8_t* out) {
     m_cache = 0; // becomes the first byte, which decoders skip
 }
 
-inline void CApeRangeCoder::ShiftLow() {
+[[gnu::always_inline]] inline void CApeRangeCoder::ShiftLow() {
     if (m_low < (0xFFu << ShiftBits)) {
         Put(m_cache);
         for (; m_pendingFF; --m_pendingFF)
@@ -63,7 +63,7 @@ inline void CApeRangeCoder::ShiftLow() {
     m_range <<= 8;
 }
 
-inline void CApeRangeCoder::Encode(int32_t residual, ResidualState& state) {
+[[gnu::always_inline]] inline void CApeRangeCoder::Encode(int32_t residual, ResidualState& state) {
     // Interleave signs: 1, -1, 2, -2 ... become 1, 2, 3, 4 ...
     const uint32_t magnitude = residual > 0 ? 2u * static_cast<uint32_t>(residual) - 1u
                                             : 2u * (0u - static_cast<uint32_t>(residual));

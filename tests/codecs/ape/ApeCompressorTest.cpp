@@ -64,6 +64,7 @@ std::vector<Refusal> Refusals() {
          ape::ErrorUnsupportedBitDepth},
         // Decoders disagree on this combination's arithmetic (see ApeCompressor.cpp).
         {"Stereo24AtInsane", Plain(2, 24), 5000, ape::ErrorUnsupportedBitDepth},
+        {"Mono24AtInsane", Plain(1, 24), 5000, ape::ErrorUnsupportedBitDepth},
         {"ZeroRate", zeroRate, 2000, ape::ErrorUnsupportedSampleRate},
         {"BlockAlignMismatch", oddAlign, 2000, ape::ErrorBadParameter},
         {"LevelZero", Plain(2, 16), 0, ape::ErrorBadParameter},
