@@ -388,16 +388,12 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
 
     const bool live = !options.quiet && ::isatty(STDERR_FILENO);
     Display display(stderr, live);
-    Plan plan = PlanJobs(options, extension, encoderName);
+    const Plan plan = PlanJobs(options, extension, encoderName);
     for (const std::string& line : plan.refused)
         display.Error("zrenc: " + line);
 
     const unsigned threads =
         options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-    // A job that runs alone may decode on several threads; parallel jobs keep one each.
-    if (threads == 1 || plan.jobs.size() == 1)
-        for (JobSpec& job : plan.jobs)
-            job.decoderThreads = 0;
     RunTotals totals;
     totals.failed = static_cast<unsigned>(plan.refused.size());
     const auto started = std::chrono::steady_clock::now();

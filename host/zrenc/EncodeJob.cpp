@@ -153,7 +153,7 @@ bool Job::Prepare() {
     if (!S_ISREG(info.st_mode))
         return Fail("not a regular file");
     m_outcome.bytesIn = static_cast<uint64_t>(info.st_size);
-    if (!m_decoder.Open(m_spec.input, m_spec.decoderThreads))
+    if (!m_decoder.Open(m_spec.input))
         return Fail("cannot decode: the file " + m_decoder.Error());
     const PcmSpec& source = m_decoder.Source();
     m_outcome.audioSeconds = static_cast<double>(m_decoder.ExpectedFrames()) / source.rate;

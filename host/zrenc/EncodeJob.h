@@ -24,7 +24,6 @@ struct JobSpec {
     std::string input;
     std::string output; // the final name
     bool replace = false;
-    int decoderThreads = 1; // 0: as many as the decoder likes
 };
 
 // Written by the job, read by the display; every field may be read at any time.

@@ -19,9 +19,8 @@ public:
     InputDecoder& operator=(const InputDecoder&) = delete;
 
     // Opens the file and decodes up to its first audio frame, so that the format is known.
-    // `threads`: decoder threads, 0 for as many as the decoder likes (when this is the only
-    // job). False with a readable reason in Error().
-    bool Open(const std::string& path, int threads = 1);
+    // False with a readable reason in Error().
+    bool Open(const std::string& path);
     // The source's own format (depth in whole bytes, float for float sources).
     const PcmSpec& Source() const { return m_source; }
     // The format Read delivers; the source's own until changed. Call before the first Read.
