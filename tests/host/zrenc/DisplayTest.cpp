@@ -64,12 +64,4 @@ TEST(DisplayTest, RowsNeverWrap) {
     EXPECT_NE(line.find("2:05 left"), std::string::npos) << line;
 }
 
-TEST(DisplayTest, SummarisesTheRun) {
-    zrenc::RunTotals totals{3, 1, 40ull << 20, 20ull << 20, 300.0, 10.0};
-    EXPECT_EQ(zrenc::FormatSummary(totals),
-              "3 files encoded, 1 failed in 0:10: 40.0 MiB in, 20.0 MiB out (50.0%), 30.0x real "
-              "time");
-    EXPECT_EQ(zrenc::FormatSummary({0, 2, 0, 0, 0.0, 1.0}), "0 files encoded, 2 failed in 0:01");
-}
-
 } // namespace
