@@ -80,6 +80,10 @@ struct Parser {
             commands.push_back(Command::ShowSettings);
             return valued(o.encoder);
         }
+        if (name == "--options") {
+            commands.push_back(Command::EditOptions);
+            return valued(o.encoder);
+        }
         if (name == "--set") {
             commands.push_back(Command::SaveSettings);
             if (!valued(o.encoder))
@@ -160,7 +164,8 @@ struct Parser {
         if (!result.error.empty())
             return;
         if (commands.size() > 1) {
-            Fail("choose one of --list, --settings, --set, --register, --unregister, --version");
+            Fail("choose one of --list, --settings, --set, --options, --register, --unregister, "
+                 "--version");
             return;
         }
         o.command = commands.empty() ? Command::Encode : commands.front();
@@ -208,7 +213,7 @@ std::string VersionText() {
 
 std::string UsageText() {
     return R"(Usage: zrenc -e ENCODER [options] INPUT...
-       zrenc --list | --settings ENCODER | --set ENCODER TEXT
+       zrenc --list | --settings ENCODER | --set ENCODER TEXT | --options ENCODER
        zrenc --register | --unregister | --help | --version
 
 Encodes each INPUT (any audio file FFmpeg can decode) with one of the registered encoders.
@@ -235,6 +240,8 @@ Settings and registration:
   --settings ENCODER      print the settings text the encoder uses (saved values and
                           defaults)
   --set ENCODER TEXT      save TEXT as the encoder's settings
+  --options ENCODER       edit the encoder's settings in its options window (on a terminal:
+                          arrows and Tab move, Space changes, Enter on OK saves, Esc cancels)
   --register              register the encoder library in the settings store (zrenc does
                           this by itself on first use)
   --unregister            remove the registration
@@ -254,6 +261,7 @@ Examples:
   zrenc --list                             what can encode here
   zrenc --settings flac                    FLAC's settings text
   zrenc --set flac "Quality=8|Verify=1"    keep these FLAC settings for later runs
+  zrenc --options wavpack                  choose WavPack's settings in its window
 )";
 }
 

@@ -15,13 +15,14 @@ enum class Command {
     List,
     ShowSettings,
     SaveSettings,
+    EditOptions,
     Register,
     Unregister,
 };
 
 struct Options {
     Command command = Command::Encode;
-    std::string encoder;                    // -e, or the argument of --settings / --set
+    std::string encoder;                    // -e, or the argument of --settings / --set / --options
     std::optional<std::string> runSettings; // -s: a settings text for this run only
     std::string output;                     // -o: the exact output of the one input
     std::string outputFolder;               // -d

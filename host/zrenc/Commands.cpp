@@ -1,5 +1,6 @@
 #include "zrenc/Commands.h"
 
+#include "foundation/ZrNumber.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
 #include "zrenc/Display.h"
@@ -12,6 +13,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -280,6 +283,34 @@ int SaveSettings(const Options& options, const EncoderCatalog& catalog) {
     return ExitOk;
 }
 
+// Shows the encoder's options window; when the encoder reports true, its settings are saved
+// as the host saves them after a window.
+int EditOptions(const Options& options, const EncoderCatalog& catalog) {
+    int status = ExitOk;
+    const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
+    if (!registration)
+        return status;
+    CEncoderPlugin plugin(registration->name, ZrString::FromUtf8(options.profile));
+    const std::string name = registration->name.ToUtf8();
+    if (!plugin.Load(false)) {
+        PrintError("cannot load " + name + " from " + registration->path.ToUtf8());
+        return ExitFailed;
+    }
+    IZrEncoder* encoder = plugin.GetEncoder();
+    if (ZrParseInt32(plugin.GetProperty(u"Configurable").View()) == 0) {
+        PrintError(name + " has no options");
+        return ExitFailed;
+    }
+    const char* ui = std::getenv("TESSARY_UI");
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO) || (ui && std::strcmp(ui, "none") == 0))
+        PrintError("note: no terminal to show the window in, so it closes as Cancel; "
+                   "zrenc --set changes settings without one");
+    if (!encoder->Options())
+        return ExitOk; // closed with Cancel: nothing to save
+    plugin.SaveSettings(plugin.GetProperty(u"Settings"));
+    return ExitOk;
+}
+
 // ---- encoding ----------------------------------------------------------------------------
 
 bool SamePath(const std::string& a, const std::string& b) {
@@ -464,6 +495,8 @@ int RunCommand(const Options& options, const std::string& programFolder) {
         return ShowSettings(options, *catalog);
     case Command::SaveSettings:
         return SaveSettings(options, *catalog);
+    case Command::EditOptions:
+        return EditOptions(options, *catalog);
     default:
         return Encode(options, *catalog);
     }

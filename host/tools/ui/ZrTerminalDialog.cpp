@@ -483,13 +483,17 @@ std::vector<std::string> ZrTerminalDialog::Render(bool attributes) const {
                 lines.push_back(frame.Line(l, false, Dim));
             break;
         case ZrControlKind::CheckBox:
-            lines.push_back(
-                frame.Line((m_form.Checked(i) ? "[x] " : "[ ] ") + label, focused, attribute));
+        case ZrControlKind::RadioButton: {
+            // Long labels continue below, under the label's first letter.
+            const bool radio = m_form.Kind(i) == ZrControlKind::RadioButton;
+            const std::string mark = radio ? (m_form.Checked(i) ? "(*) " : "( ) ")
+                                           : (m_form.Checked(i) ? "[x] " : "[ ] ");
+            const std::vector<std::string> wrapped = Wrap(label, text - 4);
+            for (size_t n = 0; n < wrapped.size(); ++n)
+                lines.push_back(frame.Line((n == 0 ? mark : "    ") + wrapped[n], focused && n == 0,
+                                           attribute));
             break;
-        case ZrControlKind::RadioButton:
-            lines.push_back(
-                frame.Line((m_form.Checked(i) ? "(*) " : "( ) ") + label, focused, attribute));
-            break;
+        }
         case ZrControlKind::DropDown: {
             const std::string prefix = label.empty() ? "" : label + ": ";
             const int32_t selected = m_form.Selected(i);

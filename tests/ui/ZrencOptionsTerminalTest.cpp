@@ -1,0 +1,122 @@
+// zrenc --options driven for real in a terminal: tmux runs it, keys are sent to it, and what
+// the window stored is read back from the settings store. The drawn dialog is printed so that
+// a reader of the test log can see it.
+#include "support/TestSupport.h"
+
+#include <chrono>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iostream>
+#include <thread>
+
+namespace {
+
+using namespace zrtest;
+
+class TerminalSession {
+public:
+    TerminalSession(const TempDir& dir, const std::string& command)
+        : m_socket((dir / "tmux.sock").string()) {
+        const RunResult r =
+            Run({"tmux", "-S", m_socket, "new-session", "-d", "-x", "100", "-y", "30", command});
+        m_started = r.ExitCode == 0;
+        if (!m_started)
+            ADD_FAILURE() << "tmux could not start: " << r.Output;
+    }
+    ~TerminalSession() { Run({"tmux", "-S", m_socket, "kill-server"}); }
+
+    // The visible screen without its empty lines at the bottom.
+    std::string Screen() const {
+        std::string screen = Run({"tmux", "-S", m_socket, "capture-pane", "-p"}).Output;
+        while (!screen.empty() && (screen.back() == '\n' || screen.back() == ' '))
+            screen.pop_back();
+        return screen + "\n";
+    }
+    void Keys(const std::string& keys) const { Run({"tmux", "-S", m_socket, "send-keys", keys}); }
+
+    // The screen once it shows `text`, or what it shows after the time-out.
+    std::string WaitFor(const std::string& text, int seconds = 30) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        std::string screen;
+        while (std::chrono::steady_clock::now() < until) {
+            screen = Screen();
+            if (screen.find(text) != std::string::npos)
+                return screen;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ADD_FAILURE() << "the terminal never showed \"" << text << "\"; it shows:\n" << screen;
+        return screen;
+    }
+    bool Started() const { return m_started; }
+
+private:
+    std::string m_socket;
+    bool m_started = false;
+};
+
+std::string StoreText(const TempDir& home) {
+    std::ifstream in(home / "config" / "settings.ini");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Command(const TempDir& home, const std::string& args) {
+    return "env TESSARY_HOME='" + home.Path().string() + "' TESSARY_PROGRAM_DIR='" +
+           LibDir().string() + "' '" + (BuildDir() / "bin" / "zrenc").string() + "' " + args +
+           "; echo EXIT=$?; sleep 60";
+}
+
+TEST(ZrencOptionsTerminal, SpaceTabEnterStoresTheChoice) {
+    if (!HaveProgram("tmux"))
+        GTEST_SKIP() << "tmux is not installed";
+    TempDir home;
+    TerminalSession term(home, Command(home, "--options wav"));
+    ASSERT_TRUE(term.Started());
+    const std::string first = term.WaitFor("[ Cancel ]");
+    std::cout << "The window as drawn:\n" << first << std::endl;
+    EXPECT_NE(first.find("WAVE/AIFF plugin configuration"), std::string::npos);
+    EXPECT_NE(first.find("[x] Write tags to WAVE/AIFF files"), std::string::npos);
+
+    term.Keys("Space");
+    const std::string toggled = term.WaitFor("[ ] Write tags");
+    term.Keys("Tab");
+    term.WaitFor("[>OK<]");
+    term.Keys("Enter");
+    const std::string done = term.WaitFor("EXIT=");
+    EXPECT_NE(done.find("EXIT=0"), std::string::npos) << done;
+    const std::string store = StoreText(home);
+    EXPECT_NE(store.find("[Plugins\\Input\\WAV]\nDoNotWriteTagsToFiles = 1"), std::string::npos)
+        << store;
+}
+
+TEST(ZrencOptionsTerminal, EscapeLeavesTheStoreUnchanged) {
+    if (!HaveProgram("tmux"))
+        GTEST_SKIP() << "tmux is not installed";
+    TempDir home;
+    {
+        TerminalSession term(home, Command(home, "--options flac"));
+        ASSERT_TRUE(term.Started());
+        std::cout << "The window as drawn:\n" << term.WaitFor("[ Cancel ]") << std::endl;
+        term.Keys("Escape");
+        EXPECT_NE(term.WaitFor("EXIT=").find("EXIT=0"), std::string::npos);
+    }
+    const std::string before = StoreText(home);
+    {
+        TerminalSession term(home, Command(home, "--options wav"));
+        ASSERT_TRUE(term.Started());
+        term.WaitFor("[ Cancel ]");
+        term.Keys("Space"); // a change, then Escape: nothing may be written
+        term.WaitFor("[ ] Write tags");
+        term.Keys("Escape");
+        EXPECT_NE(term.WaitFor("EXIT=").find("EXIT=0"), std::string::npos);
+    }
+    const std::string after = StoreText(home);
+    EXPECT_EQ(after.find("DoNotWriteTagsToFiles"), std::string::npos) << after;
+    // The FLAC window closed with Escape still answers true, so its unchanged settings were
+    // saved as the host saves them; the text is the defaults.
+    EXPECT_NE(after.find("Settings = \"Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1\""),
+              std::string::npos)
+        << after;
+    EXPECT_EQ(before, after);
+}
+
+} // namespace
