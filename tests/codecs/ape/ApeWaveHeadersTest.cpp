@@ -27,20 +27,6 @@ std::vector<uint8_t> FileOf(const Header& header, const std::vector<uint8_t>& pc
     return file;
 }
 
-TEST(ApeWaveHeaders, FillWaveFormatExDerivesAlignAndRate) {
-    WAVEFORMATEX format;
-    std::memset(&format, 0xAB, sizeof(format));
-    ASSERT_EQ(FillWaveFormatEx(&format, WAVE_FORMAT_PCM, 96000, 24, 2), 0);
-    EXPECT_EQ(format.wFormatTag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(format.nChannels, 2);
-    EXPECT_EQ(format.nSamplesPerSec, 96000u);
-    EXPECT_EQ(format.wBitsPerSample, 24);
-    EXPECT_EQ(format.nBlockAlign, 6);
-    EXPECT_EQ(format.nAvgBytesPerSec, 576000u);
-    EXPECT_EQ(format.cbSize, 0);
-    EXPECT_NE(FillWaveFormatEx(nullptr, 1, 44100, 16, 2), 0);
-}
-
 // Independent readers accept the headers: ffmpeg decodes header + PCM back to the PCM.
 TEST(ApeWaveHeaders, FfmpegReadsTheWavAndRf64Headers) {
     zrtest::TempDir dir;
