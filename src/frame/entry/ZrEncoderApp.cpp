@@ -6,7 +6,6 @@
 #include "frame/entry/ZrHostLibraryManager.h"
 #include "tessary/ZrUIService.h"
 
-#include <clocale>
 #include <dlfcn.h>
 #include <fstream>
 #include <iterator>
@@ -30,12 +29,19 @@ std::vector<ZrString> ReadCommandLine() {
     return arguments;
 }
 
-// The C library's locale becomes the user's (all categories), and the string manager's tables
-// are rebuilt under it, so that case-insensitive names and digits follow the user's language.
-// Our own number writing and reading never depends on the locale (to_chars/from_chars).
+// The string manager's tables under the user's locale. The process-wide locale belongs to the
+// host (its number printing and reading depend on it), so the user's locale is made current for
+// this thread only while the tables are built.
 void RebuildTablesUnderUserLocale() {
-    std::setlocale(LC_ALL, "");
+    locale_t user = ::newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr));
+    if (!user) {
+        ZrStringManager::Instance().RebuildTables(); // an unknown locale name: the C tables
+        return;
+    }
+    const locale_t previous = ::uselocale(user);
     ZrStringManager::Instance().RebuildTables();
+    ::uselocale(previous);
+    ::freelocale(user);
 }
 
 IZrLogger* HostLogger() {

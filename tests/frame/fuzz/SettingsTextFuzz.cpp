@@ -1,5 +1,7 @@
 // Reads arbitrary bytes as a settings text (and as a number), writes the map back and reads
-// that again: the second reading must give the same map, and nothing may crash or leak.
+// that again: the second reading must give the same entries, and nothing may crash or leak.
+// (The texts themselves may list the entries in another order: the order follows the history
+// of insertions once the table has grown.)
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ZrString written = first.ToSettingsText();
     ZrPropertyMap second;
     second.StoreSettingsText(written.View());
-    if (!second.Equals(first) || second.ToSettingsText() != written)
+    if (!second.Equals(first))
         std::abort();
 
     // The same bytes as a number and as the other whole-map forms.
