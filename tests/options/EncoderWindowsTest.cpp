@@ -1,9 +1,11 @@
 // Each encoder's window over its real encoder: what it shows, what OK writes.
+#include "codecs/ape/ApeEncoder.h"
 #include "codecs/dsd/DSDEncoderPlugin.h"
 #include "codecs/flac/FlacEncoder.h"
 #include "codecs/wavpack/WvEncoder.h"
 #include "frame/ZrEncoderFactory.h"
 #include "frame/ZrHostLibraries.h"
+#include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
 #include "options/WvEncoderOptionsWnd.h"
@@ -173,6 +175,27 @@ TEST(DsdWindow, OffersTheFourRates) {
     window.SetSelected(2, 3);
     ASSERT_TRUE(window.OnOkPressed());
     EXPECT_EQ(Settings(*encoder), u"SampleRate=22579200");
+}
+
+TEST(ApeWindow, OffersTheFourLevels) {
+    std::unique_ptr<IZrEncoder> encoder(CreateApeEncoder(nullptr));
+    auto* ape = static_cast<CApeEncoder*>(encoder.get());
+    encoder->SetProperty(u"Settings", u"Compression=3000");
+    CApeEncoderOptionsWnd window(ape);
+    window.Create();
+    EXPECT_EQ(std::u16string_view(window.Title()), u"Monkey's Audio (APE)");
+    EXPECT_EQ(window.Width(), 365);
+    const std::vector<std::string> expected = {
+        "1:Monkey's Audio 8.35 is a fast, free, lossless encoder.",
+        "0:Compression Level",
+        "2:All compression levels offer lossless, bit-perfect encoding.  Higher compression "
+        "levels make smaller files, but take longer to encode and decode.",
+        "5: {Fast|Normal (recommended)|High|Extra High (not recommended for most uses)} = 2",
+    };
+    EXPECT_EQ(Describe(window), expected);
+    window.SetSelected(3, 3);
+    ASSERT_TRUE(window.OnOkPressed());
+    EXPECT_EQ(Settings(*encoder), u"Compression=4000");
 }
 
 } // namespace

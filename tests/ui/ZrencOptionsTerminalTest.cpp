@@ -15,8 +15,10 @@ using namespace zrtest;
 
 class TerminalSession {
 public:
+    // Each session has a server of its own: a server that is still shutting down must never be
+    // asked to start the next one.
     TerminalSession(const TempDir& dir, const std::string& command)
-        : m_socket((dir / "tmux.sock").string()) {
+        : m_socket((dir / ("tmux-" + std::to_string(++s_sessions) + ".sock")).string()) {
         const RunResult r =
             Run({"tmux", "-S", m_socket, "new-session", "-d", "-x", "100", "-y", "30", command});
         m_started = r.ExitCode == 0;
@@ -50,6 +52,7 @@ public:
     bool Started() const { return m_started; }
 
 private:
+    static inline int s_sessions = 0;
     std::string m_socket;
     bool m_started = false;
 };

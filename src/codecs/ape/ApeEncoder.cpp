@@ -1,4 +1,5 @@
 #include "codecs/ape/ApeEncoder.h"
+#include "options/ApeEncoderOptionsWnd.h"
 
 #include "codecs/ape/ApeSettings.h"
 #include "frame/ZrEncoderFactory.h"
@@ -64,3 +65,5 @@ void CApeEncoder::LoadSettings() {
         ApeSettings::Levels.end())
         ApeSettings::Compression.Set(Settings, ApeSettings::Compression.Default);
 }
+
+bool CApeEncoder::Options() { return ZrEncoderOptionsWnd::Show<CApeEncoderOptionsWnd>(this); }

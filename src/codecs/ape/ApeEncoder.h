@@ -20,6 +20,7 @@ public:
     ZrString& GetDisplayName(ZrString& out) override;
     ZrString& GetExtension(ZrString& out) override;
     int32_t GetEstimatedBitrate() override { return 900; }
+    bool Options() override;
     void SaveSettings() override;
     void LoadSettings() override;
 
