@@ -39,24 +39,6 @@ char16_t Fold(char16_t c) {
     return lowered <= 0xFFFF ? static_cast<char16_t>(lowered) : c;
 }
 
-void AppendCodePoint(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 void AppendHex(std::string& out, uint32_t value, int digits) {
     static const char hex[] = "0123456789ABCDEF";
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
@@ -115,13 +97,13 @@ void AppendQuoted(std::string& out, std::u16string_view text) {
             out += "\\x";
             AppendHex(out, c, 2);
         } else if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            AppendCodePoint(out, 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            out += ZrUtf16ToUtf8(text.substr(i, 2));
             ++i;
         } else if (IsSurrogate(c)) {
             out += "\\u";
             AppendHex(out, c, 4);
         } else {
-            AppendCodePoint(out, c);
+            ZrAppendCodeUnitUtf8(out, c);
         }
     }
     out += '"';

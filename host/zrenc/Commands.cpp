@@ -233,32 +233,43 @@ const Registration* ResolveOrComplain(const EncoderCatalog& catalog, const std::
     return registration;
 }
 
-int ShowSettings(const Options& options, const EncoderCatalog& catalog) {
-    int status = ExitOk;
-    const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
+// The encoder named on the command line, loaded with the settings of the chosen profile; null
+// (with the reason printed and `status` set) when it cannot be.
+std::unique_ptr<CEncoderPlugin> LoadNamedEncoder(const Options& options,
+                                                 const EncoderCatalog& catalog,
+                                                 const Registration*& registration, int& status) {
+    registration = ResolveOrComplain(catalog, options.encoder, status);
     if (!registration)
-        return status;
-    CEncoderPlugin plugin(registration->name, ZrString::FromUtf8(options.profile));
-    if (!plugin.Load(false)) {
+        return nullptr;
+    auto plugin =
+        std::make_unique<CEncoderPlugin>(registration->name, ZrString::FromUtf8(options.profile));
+    if (!plugin->Load(false)) {
         PrintError("cannot load " + registration->name.ToUtf8() + " from " +
                    registration->path.ToUtf8());
-        return ExitFailed;
+        status = ExitFailed;
+        return nullptr;
     }
-    std::printf("%s\n", plugin.GetProperty(u"Settings").ToUtf8().c_str());
+    return plugin;
+}
+
+int ShowSettings(const Options& options, const EncoderCatalog& catalog) {
+    int status = ExitOk;
+    const Registration* registration = nullptr;
+    const auto plugin = LoadNamedEncoder(options, catalog, registration, status);
+    if (!plugin)
+        return status;
+    std::printf("%s\n", plugin->GetProperty(u"Settings").ToUtf8().c_str());
     return ExitOk;
 }
 
 int SaveSettings(const Options& options, const EncoderCatalog& catalog) {
     int status = ExitOk;
-    const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
-    if (!registration)
+    const Registration* registration = nullptr;
+    const auto loaded = LoadNamedEncoder(options, catalog, registration, status);
+    if (!loaded)
         return status;
-    CEncoderPlugin plugin(registration->name, ZrString::FromUtf8(options.profile));
+    CEncoderPlugin& plugin = *loaded;
     const std::string name = registration->name.ToUtf8();
-    if (!plugin.Load(false)) {
-        PrintError("cannot load " + name + " from " + registration->path.ToUtf8());
-        return ExitFailed;
-    }
     // The keys the encoder knows are the ones its defaults hold.
     plugin.GetEncoder()->SetProperty(u"Settings", u"");
     const std::vector<std::string> known = KeysOf(plugin.GetProperty(u"Settings").ToUtf8());
@@ -287,15 +298,12 @@ int SaveSettings(const Options& options, const EncoderCatalog& catalog) {
 // as the host saves them after a window.
 int EditOptions(const Options& options, const EncoderCatalog& catalog) {
     int status = ExitOk;
-    const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
-    if (!registration)
+    const Registration* registration = nullptr;
+    const auto loaded = LoadNamedEncoder(options, catalog, registration, status);
+    if (!loaded)
         return status;
-    CEncoderPlugin plugin(registration->name, ZrString::FromUtf8(options.profile));
+    CEncoderPlugin& plugin = *loaded;
     const std::string name = registration->name.ToUtf8();
-    if (!plugin.Load(false)) {
-        PrintError("cannot load " + name + " from " + registration->path.ToUtf8());
-        return ExitFailed;
-    }
     IZrEncoder* encoder = plugin.GetEncoder();
     if (ZrParseInt32(plugin.GetProperty(u"Configurable").View()) == 0) {
         PrintError(name + " has no options");
