@@ -9,7 +9,7 @@ build_packages=(
     cmake ninja-build g++ pkg-config
     libflac++-dev libogg-dev libwavpack-dev
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
-    libsoxr-dev libarchive-dev libcurl4-openssl-dev
+    libsoxr-dev libarchive-dev libcurl4-openssl-dev nettle-dev zlib1g-dev
     ffmpeg flac wavpack lame vorbis-tools musepack-tools sox
 )
 test_packages=(

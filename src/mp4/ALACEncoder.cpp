@@ -1,5 +1,7 @@
 #include "mp4/ALACEncoder.h"
 
+#include "foundation/ZrSharedLibrary.h"
+
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
@@ -9,17 +11,73 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
+#include <libavutil/macros.h>
 }
+
+namespace {
+
+// The codec library, opened when the first Apple Lossless file starts: linked at load time it
+// would cost every host of the plug-in its whole dependency tree, whichever encoder it uses.
+struct AvCodecApi {
+    decltype(&::avcodec_find_encoder) avcodec_find_encoder = nullptr;
+    decltype(&::avcodec_alloc_context3) avcodec_alloc_context3 = nullptr;
+    decltype(&::avcodec_open2) avcodec_open2 = nullptr;
+    decltype(&::avcodec_free_context) avcodec_free_context = nullptr;
+    decltype(&::avcodec_send_frame) avcodec_send_frame = nullptr;
+    decltype(&::avcodec_receive_packet) avcodec_receive_packet = nullptr;
+    decltype(&::av_packet_alloc) av_packet_alloc = nullptr;
+    decltype(&::av_packet_unref) av_packet_unref = nullptr;
+    decltype(&::av_packet_free) av_packet_free = nullptr;
+    decltype(&::av_frame_alloc) av_frame_alloc = nullptr;
+    decltype(&::av_frame_get_buffer) av_frame_get_buffer = nullptr;
+    decltype(&::av_frame_make_writable) av_frame_make_writable = nullptr;
+    decltype(&::av_frame_free) av_frame_free = nullptr;
+    decltype(&::av_channel_layout_copy) av_channel_layout_copy = nullptr;
+    decltype(&::av_channel_layout_default) av_channel_layout_default = nullptr;
+    decltype(&::av_strerror) av_strerror = nullptr;
+    std::string Error; // empty once every function is resolved
+};
+
+const AvCodecApi& Av() {
+    static const AvCodecApi api = [] {
+        AvCodecApi a;
+        static ZrSharedLibrary avutil, avcodec;
+        const bool ok = avutil.Open("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR)) &&
+                        avcodec.Open("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR)) &&
+                        avcodec.Resolve("avcodec_find_encoder", a.avcodec_find_encoder) &&
+                        avcodec.Resolve("avcodec_alloc_context3", a.avcodec_alloc_context3) &&
+                        avcodec.Resolve("avcodec_open2", a.avcodec_open2) &&
+                        avcodec.Resolve("avcodec_free_context", a.avcodec_free_context) &&
+                        avcodec.Resolve("avcodec_send_frame", a.avcodec_send_frame) &&
+                        avcodec.Resolve("avcodec_receive_packet", a.avcodec_receive_packet) &&
+                        avcodec.Resolve("av_packet_alloc", a.av_packet_alloc) &&
+                        avcodec.Resolve("av_packet_unref", a.av_packet_unref) &&
+                        avcodec.Resolve("av_packet_free", a.av_packet_free) &&
+                        avutil.Resolve("av_frame_alloc", a.av_frame_alloc) &&
+                        avutil.Resolve("av_frame_get_buffer", a.av_frame_get_buffer) &&
+                        avutil.Resolve("av_frame_make_writable", a.av_frame_make_writable) &&
+                        avutil.Resolve("av_frame_free", a.av_frame_free) &&
+                        avutil.Resolve("av_channel_layout_copy", a.av_channel_layout_copy) &&
+                        avutil.Resolve("av_channel_layout_default", a.av_channel_layout_default) &&
+                        avutil.Resolve("av_strerror", a.av_strerror);
+        if (!ok)
+            a.Error = !avcodec.Error().empty() ? avcodec.Error() : avutil.Error();
+        return a;
+    }();
+    return api;
+}
+
+} // namespace
 
 struct ALACEncoder::Codec {
     struct ContextFree {
-        void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+        void operator()(AVCodecContext* c) const { Av().avcodec_free_context(&c); }
     };
     struct FrameFree {
-        void operator()(AVFrame* f) const { av_frame_free(&f); }
+        void operator()(AVFrame* f) const { Av().av_frame_free(&f); }
     };
     struct PacketFree {
-        void operator()(AVPacket* p) const { av_packet_free(&p); }
+        void operator()(AVPacket* p) const { Av().av_packet_free(&p); }
     };
     std::unique_ptr<AVCodecContext, ContextFree> Context;
     // Very short packets go through a second context in verbatim mode: the codec's compressed
@@ -41,7 +99,7 @@ int32_t ALACEncoder::Fail(int32_t status, std::string text) {
 
 int32_t ALACEncoder::FailLibrary(int code, const char* what) {
     char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, reason, sizeof reason);
+    Av().av_strerror(code, reason, sizeof reason);
     return Fail(StatusLibraryError, std::string("Apple Lossless encoder: ") + what + ": " + reason);
 }
 
@@ -52,7 +110,7 @@ constexpr uint32_t ShortestCompressedPacket = 32;
 
 AVCodecContext* OpenContext(const AVCodec* codec, AVSampleFormat format, int bits, int rate,
                             int frameSize, int level, int channels, int& code) {
-    AVCodecContext* context = avcodec_alloc_context3(codec);
+    AVCodecContext* context = Av().avcodec_alloc_context3(codec);
     if (!context) {
         code = AVERROR(ENOMEM);
         return nullptr;
@@ -66,13 +124,13 @@ AVCodecContext* OpenContext(const AVCodec* codec, AVSampleFormat format, int bit
     for (const AVChannelLayout* layout = codec->ch_layouts; layout && layout->nb_channels;
          ++layout) {
         if (layout->nb_channels == channels) {
-            av_channel_layout_copy(&context->ch_layout, layout);
+            Av().av_channel_layout_copy(&context->ch_layout, layout);
             break;
         }
     }
     if (context->ch_layout.nb_channels != channels)
-        av_channel_layout_default(&context->ch_layout, channels);
-    code = avcodec_open2(context, codec, nullptr);
+        Av().av_channel_layout_default(&context->ch_layout, channels);
+    code = Av().avcodec_open2(context, codec, nullptr);
     return context;
 }
 
@@ -96,7 +154,9 @@ int32_t ALACEncoder::InitializeEncoder(const AudioFormatDescription& output) {
     if (m_frameSize < 1 || m_frameSize > DefaultFrameSize)
         return Fail(StatusParameterError, "Apple Lossless encoder: invalid frame size");
 
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_ALAC);
+    if (!Av().Error.empty())
+        return Fail(StatusLibraryError, "Apple Lossless encoder: " + Av().Error);
+    const AVCodec* codec = Av().avcodec_find_encoder(AV_CODEC_ID_ALAC);
     if (!codec)
         return Fail(StatusLibraryError, "Apple Lossless encoder: libavcodec has no ALAC encoder");
     m_bitDepth = output.FormatFlags == AlacFlags16Bit ? 16 : 24;
@@ -118,8 +178,8 @@ int32_t ALACEncoder::InitializeEncoder(const AudioFormatDescription& output) {
                     static_cast<int>(m_frameSize), 0, static_cast<int>(m_channels), code));
     if (code < 0)
         return FailLibrary(code, "cannot open the codec");
-    m_codec->Frame.reset(av_frame_alloc());
-    m_codec->Packet.reset(av_packet_alloc());
+    m_codec->Frame.reset(Av().av_frame_alloc());
+    m_codec->Packet.reset(Av().av_packet_alloc());
     if (!m_codec->Frame || !m_codec->Packet)
         return Fail(StatusLibraryError, "Apple Lossless encoder: out of memory");
     AVCodecContext* context = m_codec->Context.get();
@@ -133,9 +193,9 @@ int32_t ALACEncoder::InitializeEncoder(const AudioFormatDescription& output) {
     frame->format = context->sample_fmt;
     frame->nb_samples = static_cast<int>(m_frameSize);
     frame->sample_rate = context->sample_rate;
-    if (av_channel_layout_copy(&frame->ch_layout, &context->ch_layout) < 0)
+    if (Av().av_channel_layout_copy(&frame->ch_layout, &context->ch_layout) < 0)
         return Fail(StatusLibraryError, "Apple Lossless encoder: out of memory");
-    if (const int code = av_frame_get_buffer(frame, 0); code < 0)
+    if (const int code = Av().av_frame_get_buffer(frame, 0); code < 0)
         return FailLibrary(code, "cannot allocate a frame");
     m_maxFrameBytes = 0;
     m_totalBytes = 0;
@@ -186,24 +246,24 @@ int32_t ALACEncoder::Encode(const AudioFormatDescription& input, const AudioForm
         return Fail(StatusParameterError, "Apple Lossless encoder: packet too long");
 
     AVFrame* frame = m_codec->Frame.get();
-    if (const int code = av_frame_make_writable(frame); code < 0)
+    if (const int code = Av().av_frame_make_writable(frame); code < 0)
         return FailLibrary(code, "cannot reuse the frame");
     frame->nb_samples = static_cast<int>(frames);
     frame->pts = static_cast<int64_t>(m_totalFrames);
     Deinterleave(in, frames, containerBytes);
     AVCodecContext* coder = frames < ShortestCompressedPacket ? m_codec->Verbatim.get() : context;
-    if (const int code = avcodec_send_frame(coder, frame); code < 0)
+    if (const int code = Av().avcodec_send_frame(coder, frame); code < 0)
         return FailLibrary(code, "cannot encode");
     AVPacket* packet = m_codec->Packet.get();
-    if (const int code = avcodec_receive_packet(coder, packet); code < 0)
+    if (const int code = Av().avcodec_receive_packet(coder, packet); code < 0)
         return FailLibrary(code, "no packet for the frame");
     const size_t bytes = static_cast<size_t>(packet->size);
     if (bytes > MaxPacketBytes()) {
-        av_packet_unref(packet);
+        Av().av_packet_unref(packet);
         return Fail(StatusLibraryError, "Apple Lossless encoder: packet larger than expected");
     }
     std::memcpy(out, packet->data, bytes);
-    av_packet_unref(packet);
+    Av().av_packet_unref(packet);
     *ioNumBytes = static_cast<int32_t>(bytes);
     m_maxFrameBytes = std::max(m_maxFrameBytes, static_cast<uint32_t>(bytes));
     m_totalBytes += bytes;
@@ -215,13 +275,14 @@ int32_t ALACEncoder::Finish() {
     if (!m_codec->Context)
         return Fail(StatusParameterError, "Apple Lossless encoder: not initialised");
     for (AVCodecContext* context : {m_codec->Context.get(), m_codec->Verbatim.get()}) {
-        if (const int code = avcodec_send_frame(context, nullptr); code < 0 && code != AVERROR_EOF)
+        if (const int code = Av().avcodec_send_frame(context, nullptr);
+            code < 0 && code != AVERROR_EOF)
             return FailLibrary(code, "cannot finish");
         // The codec has no delay: draining must give nothing.
         AVPacket* packet = m_codec->Packet.get();
-        const int code = avcodec_receive_packet(context, packet);
+        const int code = Av().avcodec_receive_packet(context, packet);
         if (code >= 0) {
-            av_packet_unref(packet);
+            Av().av_packet_unref(packet);
             return Fail(StatusLibraryError, "Apple Lossless encoder: unexpected delayed packet");
         }
         if (code != AVERROR_EOF && code != AVERROR(EAGAIN))

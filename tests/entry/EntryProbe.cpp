@@ -7,6 +7,8 @@
 //     dump                the host's "Plugins\Encoders" tree, read through TOOLS.so
 //     recreate            for each registered key: the encoder its "Index" creates
 //     encode PATH         a short WAV job through index 2
+//     encode@N PATH       the same job through index N
+//     loaded SONAME       whether the process has that library loaded: "loaded SONAME: 0|1"
 //     unload              dlclose the plug-in
 // The tools library for dump and recreate is $ZR_PROBE_TOOLS.
 #include "tessary/IZrEncoder.h"
@@ -115,8 +117,8 @@ void Recreate(ZrTools* tools, ZrCreateEncoderFn create) {
     }
 }
 
-void Encode(ZrCreateEncoderFn create, const std::string& path) {
-    Encoder encoder(create(2, nullptr));
+void Encode(ZrCreateEncoderFn create, int32_t index, const std::string& path) {
+    Encoder encoder(create(index, nullptr));
     if (!encoder) {
         std::printf("encode: no encoder\n");
         return;
@@ -178,7 +180,15 @@ int main(int argc, char** argv) {
             else
                 Recreate(tools, create);
         } else if (command == "encode" && i + 1 < argc) {
-            Encode(create, argv[++i]);
+            Encode(create, 2, argv[++i]);
+        } else if (command.rfind("encode@", 0) == 0 && i + 1 < argc) {
+            Encode(create, std::atoi(command.c_str() + 7), argv[++i]);
+        } else if (command == "loaded" && i + 1 < argc) {
+            const char* soname = argv[++i];
+            void* module = dlopen(soname, RTLD_NOW | RTLD_NOLOAD);
+            std::printf("loaded %s: %d\n", soname, module != nullptr);
+            if (module)
+                dlclose(module);
         } else if (command == "unload") {
             std::printf("unload: %d\n", dlclose(plugin));
             plugin = nullptr;

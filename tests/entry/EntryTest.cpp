@@ -9,6 +9,11 @@
 #include <map>
 #include <sstream>
 
+extern "C" {
+#include <libavcodec/version_major.h>
+#include <libavutil/macros.h>
+}
+
 using namespace zrtest;
 
 namespace {
@@ -350,6 +355,25 @@ TEST(PluginEntry, TraceScopesGoToTheHostLogger) {
     EXPECT_NE(log.find("Log 512 CWavEncoder::StartBufferBased: Start\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Log 512 CWavEncoder::StartBufferBased: Finish ("), std::string::npos)
         << log;
+}
+
+// Loading the plug-in, creating every encoder and writing a WAV file must not load the FFmpeg
+// libraries' hundred-odd dependencies: a host pays for them only when an Apple Lossless file
+// starts.
+TEST(PluginEntry, CodecLibraryIsOpenedOnlyByTheEncoderThatNeedsIt) {
+    const std::string avcodec = "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR);
+    Host host(Fake("recording").parent_path().string());
+    const RunResult r =
+        host.Run({"loaded", avcodec, "create", "encode", (host.Dir() / "a.wav").string(), "loaded",
+                  avcodec, "encode@10", (host.Dir() / "a.m4a").string(), "loaded", avcodec});
+    std::vector<std::string> seen;
+    for (const std::string& line : Lines(r.Output))
+        if (line.rfind("index ", 0) != 0)
+            seen.push_back(line);
+    const std::vector<std::string> expected = {"loaded " + avcodec + ": 0", "encode: 1 1 1",
+                                               "loaded " + avcodec + ": 0", "encode: 1 1 1",
+                                               "loaded " + avcodec + ": 1"};
+    EXPECT_EQ(seen, expected) << r.Output;
 }
 
 } // namespace

@@ -1,17 +1,12 @@
 #include "codecs/ape/ApeCompressor.h"
 
+#include "codecs/ape/ApeFrameEncoder.h"
+#include "foundation/ZrFileSystem.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <sys/stat.h>
-
-extern "C" {
-#include <libavutil/md5.h>
-#include <libavutil/mem.h>
-}
-
-#include "codecs/ape/ApeFrameEncoder.h"
-#include "foundation/ZrFileSystem.h"
 
 using namespace ape;
 
@@ -41,7 +36,7 @@ uint32_t SeekSlots(int64_t maxAudioBytes, uint32_t blockAlign, uint32_t blocksPe
 
 } // namespace
 
-CApeCompressor::CApeCompressor() : m_md5(nullptr, av_free) {}
+CApeCompressor::CApeCompressor() = default;
 
 CApeCompressor::~CApeCompressor() {
     Abandon();
@@ -106,10 +101,7 @@ int CApeCompressor::Start(const char16_t* outputFilename, const WAVEFORMATEX* fo
     } catch (const std::bad_alloc&) {
         return ErrorInsufficientMemory;
     }
-    m_md5.reset(av_md5_alloc());
-    if (!m_md5)
-        return ErrorInsufficientMemory;
-    av_md5_init(m_md5.get());
+    md5_init(&m_md5);
     m_pcmBytes = 0;
     m_streamPending = 0;
     m_streamBytes = 0;
@@ -147,8 +139,7 @@ int CApeCompressor::WriteHead(const void* headerData, int64_t headerBytes) {
         return failed;
     m_dataStart = head.size();
     if (m_descriptor.WavHeaderBytes) {
-        av_md5_update(m_md5.get(), static_cast<const uint8_t*>(headerData),
-                      m_descriptor.WavHeaderBytes);
+        md5_update(&m_md5, m_descriptor.WavHeaderBytes, static_cast<const uint8_t*>(headerData));
         if (int failed = WriteData(headerData, m_descriptor.WavHeaderBytes))
             return failed;
         m_dataStart += m_descriptor.WavHeaderBytes;
@@ -234,7 +225,7 @@ int CApeCompressor::WriteStream(bool final) {
         std::swap(stream[i], stream[i + 3]);
         std::swap(stream[i + 1], stream[i + 2]);
     }
-    av_md5_update(m_md5.get(), stream, whole);
+    md5_update(&m_md5, whole, stream);
     const int failed = WriteData(stream, whole);
     std::memmove(stream, stream + whole, m_streamPending - whole);
     m_streamPending -= whole;
@@ -280,7 +271,7 @@ int CApeCompressor::Complete(const unsigned char* terminatingData, int64_t termi
 
     // The stored WAV trailer
     if (terminatingBytes > 0) {
-        av_md5_update(m_md5.get(), terminatingData, static_cast<size_t>(wavTerminatingBytes));
+        md5_update(&m_md5, static_cast<size_t>(wavTerminatingBytes), terminatingData);
         if (int failed = WriteData(terminatingData, static_cast<size_t>(terminatingBytes)))
             return failed;
     }
@@ -295,8 +286,8 @@ int CApeCompressor::Complete(const unsigned char* terminatingData, int64_t termi
     m_header.Write(header);
     for (size_t i = 0; i < m_seekTable.size(); ++i)
         PutLe32(header + Header::Size + 4 * i, m_seekTable[i]);
-    av_md5_update(m_md5.get(), header, head.size() - Descriptor::Size);
-    av_md5_final(m_md5.get(), m_descriptor.Md5);
+    md5_update(&m_md5, head.size() - Descriptor::Size, header);
+    md5_digest(&m_md5, MD5_DIGEST_SIZE, m_descriptor.Md5);
     m_descriptor.Write(head.data());
     if (m_file.WriteAt(head.data(), head.size(), 0) != static_cast<int64_t>(head.size()))
         return ErrorIoWrite;

@@ -19,9 +19,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <nettle/md5.h>
 #include <vector>
-
-struct AVMD5;
 
 namespace ape {
 
@@ -112,5 +111,5 @@ private:
     std::vector<uint32_t> m_seekTable;
     uint32_t m_frameCount = 0;
     uint32_t m_lastFrameBlocks = 0;
-    std::unique_ptr<AVMD5, void (*)(void*)> m_md5;
+    md5_ctx m_md5{};
 };

@@ -1,10 +1,8 @@
 #include "codecs/ape/ApeFrameEncoder.h"
 
-extern "C" {
-#include <libavutil/crc.h>
-}
-
 #include "codecs/ape/ApeFileFormat.h"
+
+#include <zlib.h>
 
 namespace ape {
 
@@ -30,8 +28,7 @@ inline int32_t Sample24(const uint8_t* p) {
 
 // The CRC-32 (IEEE, reflected) of the frame's PCM bytes exactly as the input held them.
 uint32_t PcmCrc(const uint8_t* pcm, size_t bytes) {
-    static const AVCRC* const table = av_crc_get_table(AV_CRC_32_IEEE_LE);
-    return av_crc(table, 0xFFFFFFFFu, pcm, bytes) ^ 0xFFFFFFFFu;
+    return static_cast<uint32_t>(crc32_z(0, pcm, bytes));
 }
 
 } // namespace
