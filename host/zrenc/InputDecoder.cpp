@@ -1,7 +1,12 @@
 #include "zrenc/InputDecoder.h"
 
-#include <algorithm>
+#include "foundation/ZrSharedLibrary.h"
+#include "zrenc/WavReader.h"
 
+#include <algorithm>
+#include <cstdio>
+
+// Headers only, for the types and macros: the libraries themselves are opened at run time.
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -10,7 +15,84 @@ extern "C" {
 
 namespace zrenc {
 
+namespace {
+
+// Every library function the decoder calls, with the library that exports it.
+#define ZRENC_LIBAV_FUNCTIONS(X)                                                                   \
+    X(avutil, av_frame_alloc)                                                                      \
+    X(avutil, av_frame_free)                                                                       \
+    X(avutil, av_get_bytes_per_sample)                                                             \
+    X(avutil, av_get_packed_sample_fmt)                                                            \
+    X(avutil, av_rescale_q)                                                                        \
+    X(avutil, av_sample_fmt_is_planar)                                                             \
+    X(avutil, av_strerror)                                                                         \
+    X(avcodec, av_packet_alloc)                                                                    \
+    X(avcodec, av_packet_free)                                                                     \
+    X(avcodec, av_packet_unref)                                                                    \
+    X(avcodec, avcodec_alloc_context3)                                                             \
+    X(avcodec, avcodec_free_context)                                                               \
+    X(avcodec, avcodec_open2)                                                                      \
+    X(avcodec, avcodec_parameters_to_context)                                                      \
+    X(avcodec, avcodec_receive_frame)                                                              \
+    X(avcodec, avcodec_send_packet)                                                                \
+    X(avformat, av_find_best_stream)                                                               \
+    X(avformat, av_read_frame)                                                                     \
+    X(avformat, avformat_close_input)                                                              \
+    X(avformat, avformat_find_stream_info)                                                         \
+    X(avformat, avformat_open_input)                                                               \
+    X(avformat, avio_seek)                                                                         \
+    X(avformat, avio_size)
+
+// The three libraries and the functions resolved from them. They stay loaded for the life of the
+// process: decoders on other threads hold their objects.
+struct Libav {
+    ZrSharedLibrary avutil;
+    ZrSharedLibrary avcodec;
+    ZrSharedLibrary avformat;
+#define ZRENC_LIBAV_POINTER(library, name) decltype(&::name) name = nullptr;
+    ZRENC_LIBAV_FUNCTIONS(ZRENC_LIBAV_POINTER)
+#undef ZRENC_LIBAV_POINTER
+    std::string error; // why they cannot be used; empty when they can
+
+    Libav(const char* avutilName, const char* avcodecName, const char* avformatName) {
+        // Dependencies first, so that the reason names the library that is missing.
+        if (!avutil.Open(avutilName))
+            error = avutil.Error();
+        else if (!avcodec.Open(avcodecName))
+            error = avcodec.Error();
+        else if (!avformat.Open(avformatName))
+            error = avformat.Error();
+        if (!error.empty())
+            return;
+#define ZRENC_LIBAV_RESOLVE(library, name)                                                         \
+    if (error.empty() && !library.Resolve(#name, name))                                            \
+        error = library.Error();
+        ZRENC_LIBAV_FUNCTIONS(ZRENC_LIBAV_RESOLVE)
+#undef ZRENC_LIBAV_RESOLVE
+    }
+};
+
+// The libraries of the major versions the headers describe, loaded once per process (a static
+// local: threads opening inputs at the same time wait for the one that loads).
+const Libav& Api() {
+    static const Libav libav("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
+                             "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
+                             "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR));
+    return libav;
+}
+
+} // namespace
+
+std::string CheckDecodingLibraries() {
+    return Api().error;
+}
+
+std::string CheckDecodingLibraries(const char* avutil, const char* avcodec, const char* avformat) {
+    return Libav(avutil, avcodec, avformat).error;
+}
+
 struct InputDecoder::Av {
+    const Libav& api = Api();
     AVFormatContext* format = nullptr;
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
@@ -19,10 +101,10 @@ struct InputDecoder::Av {
     bool flushed = false; // the decoder was told that no more packets come
 
     ~Av() {
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&codec);
-        avformat_close_input(&format);
+        api.av_frame_free(&frame);
+        api.av_packet_free(&packet);
+        api.avcodec_free_context(&codec);
+        api.avformat_close_input(&format);
     }
 };
 
@@ -30,13 +112,14 @@ namespace {
 
 std::string AvErrorText(int averror) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(averror, text, sizeof text);
+    Api().av_strerror(averror, text, sizeof text);
     return text;
 }
 
 bool MapSample(int format, SourceSample& sample, bool& planar) {
-    planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(format)) != 0;
-    switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format))) {
+    const Libav& api = Api();
+    planar = api.av_sample_fmt_is_planar(static_cast<AVSampleFormat>(format)) != 0;
+    switch (api.av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format))) {
     case AV_SAMPLE_FMT_U8:
         sample = SourceSample::U8;
         return true;
@@ -62,7 +145,7 @@ bool MapSample(int format, SourceSample& sample, bool& planar) {
 
 } // namespace
 
-InputDecoder::InputDecoder() : m_av(std::make_unique<Av>()) {}
+InputDecoder::InputDecoder() = default;
 InputDecoder::~InputDecoder() = default;
 
 bool InputDecoder::Fail(const std::string& what, int averror) {
@@ -70,16 +153,39 @@ bool InputDecoder::Fail(const std::string& what, int averror) {
     return false;
 }
 
-bool InputDecoder::Open(const std::string& path) {
+bool InputDecoder::Open(const std::string& path, bool allowNative) {
+    if (allowNative) {
+        auto wav = std::make_unique<WavReader>();
+        if (wav->Open(path)) {
+            m_wav = std::move(wav);
+            m_source = m_output = m_wav->Source();
+            m_expectedFrames = m_wav->ExpectedFrames();
+            return true;
+        }
+    }
+    return OpenWithLibraries(path);
+}
+
+void InputDecoder::SetOutput(const PcmSpec& spec) {
+    m_output = spec;
+    if (m_wav)
+        m_wav->SetOutput(spec);
+}
+
+bool InputDecoder::OpenWithLibraries(const std::string& path) {
+    const Libav& api = Api();
+    if (!api.error.empty())
+        return Fail("needs the decoding libraries, which did not load: " + api.error, 0);
+    m_av = std::make_unique<Av>();
     Av& av = *m_av;
-    int rc = avformat_open_input(&av.format, path.c_str(), nullptr, nullptr);
+    int rc = api.avformat_open_input(&av.format, path.c_str(), nullptr, nullptr);
     if (rc < 0)
         return Fail("cannot open as audio", rc);
-    rc = avformat_find_stream_info(av.format, nullptr);
+    rc = api.avformat_find_stream_info(av.format, nullptr);
     if (rc < 0)
         return Fail("cannot read the stream information", rc);
     const AVCodec* decoder = nullptr;
-    av.stream = av_find_best_stream(av.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    av.stream = api.av_find_best_stream(av.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (av.stream == AVERROR_STREAM_NOT_FOUND)
         return Fail("holds no audio stream", 0);
     if (av.stream < 0 || !decoder)
@@ -89,21 +195,21 @@ bool InputDecoder::Open(const std::string& path) {
             av.format->streams[i]->discard = AVDISCARD_ALL;
 
     AVStream* stream = av.format->streams[av.stream];
-    av.codec = avcodec_alloc_context3(decoder);
-    av.packet = av_packet_alloc();
-    av.frame = av_frame_alloc();
+    av.codec = api.avcodec_alloc_context3(decoder);
+    av.packet = api.av_packet_alloc();
+    av.frame = api.av_frame_alloc();
     if (!av.codec || !av.packet || !av.frame)
         return Fail("out of memory", 0);
-    rc = avcodec_parameters_to_context(av.codec, stream->codecpar);
+    rc = api.avcodec_parameters_to_context(av.codec, stream->codecpar);
     // One thread: frame threads cost more than they save on audio packets (measured with
     // FLAC), and parallel jobs use the other processors.
     av.codec->thread_count = 1;
     if (rc >= 0)
-        rc = avcodec_open2(av.codec, decoder, nullptr);
+        rc = api.avcodec_open2(av.codec, decoder, nullptr);
     if (rc < 0)
         return Fail("cannot open the decoder", rc);
     if (av.format->pb)
-        m_fileSize = avio_size(av.format->pb);
+        m_fileSize = api.avio_size(av.format->pb);
 
     // The first frame fixes the format: some decoders only know it once they have decoded.
     if (!NextFrame())
@@ -125,20 +231,21 @@ bool InputDecoder::Open(const std::string& path) {
 
     const AVRational perFrame{1, frame->sample_rate};
     if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
-        m_expectedFrames = av_rescale_q(stream->duration, stream->time_base, perFrame);
+        m_expectedFrames = api.av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (av.format->duration != AV_NOPTS_VALUE && av.format->duration > 0)
-        m_expectedFrames = av_rescale_q(av.format->duration, AV_TIME_BASE_Q, perFrame);
+        m_expectedFrames = api.av_rescale_q(av.format->duration, AV_TIME_BASE_Q, perFrame);
     return true;
 }
 
 bool InputDecoder::NextFrame() {
     Av& av = *m_av;
+    const Libav& api = av.api;
     m_havePending = false;
     m_pendingOffset = 0;
     if (m_ended)
         return false;
     for (;;) {
-        int rc = avcodec_receive_frame(av.codec, av.frame);
+        int rc = api.avcodec_receive_frame(av.codec, av.frame);
         if (rc >= 0) {
             if (av.frame->nb_samples <= 0)
                 continue;
@@ -155,18 +262,18 @@ bool InputDecoder::NextFrame() {
             m_ended = true;
             return false;
         }
-        rc = av_read_frame(av.format, av.packet);
+        rc = api.av_read_frame(av.format, av.packet);
         if (rc == AVERROR_EOF) {
             av.flushed = true;
-            rc = avcodec_send_packet(av.codec, nullptr);
+            rc = api.avcodec_send_packet(av.codec, nullptr);
         } else if (rc < 0) {
             return Fail("reading failed", rc);
         } else if (av.packet->stream_index != av.stream) {
-            av_packet_unref(av.packet);
+            api.av_packet_unref(av.packet);
             continue;
         } else {
-            rc = avcodec_send_packet(av.codec, av.packet);
-            av_packet_unref(av.packet);
+            rc = api.avcodec_send_packet(av.codec, av.packet);
+            api.av_packet_unref(av.packet);
         }
         if (rc < 0 && rc != AVERROR_EOF)
             return Fail("decoding failed", rc);
@@ -175,6 +282,7 @@ bool InputDecoder::NextFrame() {
 
 bool InputDecoder::AppendPending(std::vector<uint8_t>& block, size_t maxBytes) {
     const AVFrame* frame = m_av->frame;
+    const Libav& api = m_av->api;
     bool planar = false;
     SourceSample sample{};
     if (!MapSample(frame->format, sample, planar) || sample != m_layout.sample ||
@@ -185,7 +293,7 @@ bool InputDecoder::AppendPending(std::vector<uint8_t>& block, size_t maxBytes) {
     const size_t blockAlign = m_output.BlockAlign();
     const size_t available = static_cast<size_t>(frame->nb_samples) - m_pendingOffset;
     const size_t frames = std::min(available, std::max<size_t>(1, maxBytes / blockAlign));
-    const size_t inBytes = av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
+    const size_t inBytes = api.av_get_bytes_per_sample(static_cast<AVSampleFormat>(frame->format));
 
     // Plane pointers advanced past what earlier blocks took.
     uint8_t* const* data = frame->extended_data;
@@ -211,6 +319,12 @@ bool InputDecoder::AppendPending(std::vector<uint8_t>& block, size_t maxBytes) {
 }
 
 bool InputDecoder::Read(std::vector<uint8_t>& block, size_t targetBytes) {
+    if (m_wav) {
+        if (m_wav->Read(block, targetBytes))
+            return true;
+        m_error = m_wav->Error();
+        return false;
+    }
     block.clear();
     if (block.capacity() < targetBytes)
         block.reserve(targetBytes);
@@ -224,10 +338,13 @@ bool InputDecoder::Read(std::vector<uint8_t>& block, size_t targetBytes) {
 }
 
 double InputDecoder::InputFraction() const {
-    const AVFormatContext* format = m_av->format;
+    if (m_wav)
+        return m_wav->InputFraction();
+    const AVFormatContext* format = m_av ? m_av->format : nullptr;
     if (!format || !format->pb || m_fileSize <= 0)
         return 0.0;
-    const int64_t position = avio_tell(format->pb);
+    // avio_tell, which the headers define inline over avio_seek.
+    const int64_t position = m_av->api.avio_seek(format->pb, 0, SEEK_CUR);
     return std::clamp(static_cast<double>(position) / static_cast<double>(m_fileSize), 0.0, 1.0);
 }
 

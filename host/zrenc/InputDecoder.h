@@ -1,5 +1,6 @@
-// Decodes one input file with libavformat/libavcodec into interleaved PCM blocks, streaming:
-// memory does not grow with the file's length.
+// Decodes one input file into interleaved PCM blocks, streaming: memory does not grow with the
+// file's length. PCM WAV files are read directly; everything else goes through libavformat and
+// libavcodec, loaded on first need so that a process that never needs them never pays for them.
 #pragma once
 
 #include "zrenc/Pcm.h"
@@ -11,6 +12,8 @@
 
 namespace zrenc {
 
+class WavReader;
+
 class InputDecoder {
 public:
     InputDecoder();
@@ -19,12 +22,15 @@ public:
     InputDecoder& operator=(const InputDecoder&) = delete;
 
     // Opens the file and decodes up to its first audio frame, so that the format is known.
-    // False with a readable reason in Error().
-    bool Open(const std::string& path);
+    // False with a readable reason in Error(). `allowNative` false sends even WAV files through
+    // the libraries (to compare the two paths).
+    bool Open(const std::string& path, bool allowNative = true);
+    // True when the file is read directly rather than through the libraries.
+    bool IsNative() const { return m_wav != nullptr; }
     // The source's own format (depth in whole bytes, float for float sources).
     const PcmSpec& Source() const { return m_source; }
     // The format Read delivers; the source's own until changed. Call before the first Read.
-    void SetOutput(const PcmSpec& spec) { m_output = spec; }
+    void SetOutput(const PcmSpec& spec);
     const PcmSpec& Output() const { return m_output; }
     // Frames the stream's duration announces; 0 when unknown.
     int64_t ExpectedFrames() const { return m_expectedFrames; }
@@ -37,10 +43,12 @@ public:
 
 private:
     struct Av;
+    bool OpenWithLibraries(const std::string& path);
     bool Fail(const std::string& what, int averror);
     bool NextFrame(); // decodes into the pending frame; false at the end or on error
     bool AppendPending(std::vector<uint8_t>& block, size_t maxBytes);
 
+    std::unique_ptr<WavReader> m_wav;
     std::unique_ptr<Av> m_av;
     PcmSpec m_source;
     PcmSpec m_output;
@@ -52,5 +60,11 @@ private:
     bool m_ended = false;
     std::string m_error;
 };
+
+// Why the decoding libraries cannot be used, "" when they can. The decoder loads them on first
+// need, once per process, under the names of the major versions it was compiled against.
+std::string CheckDecodingLibraries();
+// The same for libraries of other names (avutil, avcodec, avformat), loaded anew.
+std::string CheckDecodingLibraries(const char* avutil, const char* avcodec, const char* avformat);
 
 } // namespace zrenc
