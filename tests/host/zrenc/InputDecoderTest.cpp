@@ -1,0 +1,485 @@
+// Input decoding: WAV files read directly deliver what the decoding libraries deliver for them
+// (format, announced length, bytes, also converted), over a matrix of sample formats, layouts
+// and header quirks; every other input still goes to the libraries.
+#include "zrenc/InputDecoder.h"
+
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
+#include <thread>
+
+namespace {
+
+using namespace zrtest;
+using zrenc::InputDecoder;
+using zrenc::PcmSpec;
+
+#define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
+
+bool Exhaustive() {
+    const char* value = std::getenv("ZR_EXHAUSTIVE");
+    return value && std::string(value) == "1";
+}
+
+void Put16(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+// ---- WAV files built piece by piece ------------------------------------------------------
+
+struct Shape {
+    uint16_t bits = 16;
+    bool isFloat = false;
+    uint16_t channels = 2;
+    bool extensible = false;
+    uint16_t validBits = 0; // extensible only; 0: the width
+    uint32_t rate = 44100;
+};
+
+std::vector<uint8_t> FormatBody(const Shape& s) {
+    const uint16_t align = static_cast<uint16_t>(s.channels * s.bits / 8);
+    const uint16_t tag = s.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+    std::vector<uint8_t> f;
+    Put16(f, s.extensible ? WAVE_FORMAT_EXTENSIBLE : tag);
+    Put16(f, s.channels);
+    Put32(f, s.rate);
+    Put32(f, s.rate * align);
+    Put16(f, align);
+    Put16(f, s.bits);
+    if (s.extensible) {
+        Put16(f, 22);
+        Put16(f, s.validBits ? s.validBits : s.bits);
+        Put32(f, s.channels == 6 ? 0x3F : 0);
+        Put32(f, tag); // the sub-format GUID: the tag, then the common tail
+        f.insert(f.end(), {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    }
+    return f;
+}
+
+struct Piece {
+    std::string id;
+    std::vector<uint8_t> body;
+    std::optional<uint32_t> declared; // a size other than the body's
+};
+
+// A RIFF file of these chunks, each padded to an even length.
+std::vector<uint8_t> Riff(const std::vector<Piece>& pieces) {
+    std::vector<uint8_t> out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    for (const Piece& p : pieces) {
+        out.insert(out.end(), p.id.begin(), p.id.end());
+        Put32(out, p.declared.value_or(static_cast<uint32_t>(p.body.size())));
+        out.insert(out.end(), p.body.begin(), p.body.end());
+        if (p.body.size() & 1)
+            out.push_back(0);
+    }
+    const auto riffSize = static_cast<uint32_t>(out.size() - 8);
+    std::copy_n(reinterpret_cast<const uint8_t*>(&riffSize), 4, out.begin() + 4);
+    return out;
+}
+
+Piece Fmt(const Shape& s) {
+    return {"fmt ", FormatBody(s), {}};
+}
+Piece Data(const std::vector<uint8_t>& pcm, std::optional<uint32_t> declared = {}) {
+    return {"data", pcm, declared};
+}
+std::vector<uint8_t> Le32Bytes(uint32_t v) {
+    std::vector<uint8_t> out;
+    Put32(out, v);
+    return out;
+}
+
+std::vector<uint8_t> Pcm(const Shape& s, size_t frames, uint32_t seed = 7) {
+    return MakePcm(Signal::Music, s.channels, s.rate, s.bits, frames, seed, s.isFloat);
+}
+
+// ---- Decoding a file to the end ----------------------------------------------------------
+
+struct Delivery {
+    bool opened = false;
+    bool native = false;
+    PcmSpec source;
+    int64_t expectedFrames = 0;
+    std::vector<uint8_t> bytes;
+    std::string error;
+};
+
+Delivery Decode(const fs::path& path, bool allowNative, std::optional<PcmSpec> output = {},
+                size_t targetBytes = size_t{1} << 17) {
+    Delivery d;
+    InputDecoder decoder;
+    d.opened = decoder.Open(path.string(), allowNative);
+    d.error = decoder.Error();
+    if (!d.opened)
+        return d;
+    d.native = decoder.IsNative();
+    d.source = decoder.Source();
+    d.expectedFrames = decoder.ExpectedFrames();
+    if (output)
+        decoder.SetOutput(*output);
+    std::vector<uint8_t> block;
+    const size_t align = decoder.Output().BlockAlign();
+    const size_t target = std::max<size_t>(1, targetBytes / align) * align;
+    for (;;) {
+        if (!decoder.Read(block, target)) {
+            d.error = decoder.Error();
+            break;
+        }
+        if (block.empty())
+            break;
+        EXPECT_EQ(block.size() % align, 0u);
+        d.bytes.insert(d.bytes.end(), block.begin(), block.end());
+    }
+    return d;
+}
+
+std::string Describe(const PcmSpec& s) {
+    return std::to_string(s.channels) + "ch " + std::to_string(s.rate) + " Hz " +
+           std::to_string(s.bits) + (s.isFloat ? " float" : " int");
+}
+
+// The outputs compared: the source's own, another width and float.
+std::vector<PcmSpec> OutputsFor(const PcmSpec& source) {
+    PcmSpec other = source;
+    other.isFloat = false;
+    other.bits = source.bits == 16 && !source.isFloat ? 24 : 16;
+    PcmSpec asFloat = source;
+    asFloat.isFloat = true;
+    asFloat.bits = 32;
+    std::vector<PcmSpec> outputs = {source, other};
+    if (!source.isFloat)
+        outputs.push_back(asFloat);
+    return outputs;
+}
+
+// The direct reader takes the file and delivers what the libraries deliver, for every output.
+// With a partial frame at the end, the libraries deliver every whole frame and then fail on the
+// rest, where the direct reader ends cleanly: the libraries are read a frame at a time then, so
+// that the failure loses no frame.
+void ExpectSameAsLibraries(const fs::path& path, bool partialFrame = false,
+                           size_t targetBytes = size_t{1} << 17) {
+    const Delivery probe = Decode(path, true);
+    ASSERT_TRUE(probe.opened) << probe.error;
+    EXPECT_TRUE(probe.native) << "the file went to the libraries";
+    for (const PcmSpec& output : OutputsFor(probe.source)) {
+        SCOPED_TRACE("output " + Describe(output));
+        const Delivery native = Decode(path, true, output, targetBytes);
+        const Delivery libav = Decode(path, false, output, partialFrame ? 1 : targetBytes);
+        ASSERT_TRUE(libav.opened) << libav.error;
+        EXPECT_FALSE(libav.native);
+        EXPECT_EQ(native.error, "");
+        if (partialFrame) {
+            EXPECT_EQ(libav.error, "decoding failed: Invalid data found when processing input");
+        } else {
+            EXPECT_EQ(libav.error, "");
+        }
+        EXPECT_EQ(Describe(native.source), Describe(libav.source));
+        EXPECT_EQ(native.expectedFrames, libav.expectedFrames);
+        EXPECT_EQ(native.bytes.size(), libav.bytes.size());
+        EXPECT_EQ(FirstDifference(libav.bytes, native.bytes, output.bits / 8), "");
+    }
+}
+
+fs::path Ffmpeg(const fs::path& out, const Shape& s, const std::vector<uint8_t>& pcm,
+                const std::vector<std::string>& args) {
+    const fs::path raw = out.string() + ".raw";
+    WriteFile(raw, pcm);
+    std::vector<std::string> argv = {"ffmpeg",
+                                     "-nostdin",
+                                     "-v",
+                                     "error",
+                                     "-y",
+                                     "-f",
+                                     RawFormatFor(s.bits, s.isFloat),
+                                     "-ar",
+                                     std::to_string(s.rate),
+                                     "-ac",
+                                     std::to_string(s.channels),
+                                     "-i",
+                                     raw.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(out.string());
+    const RunResult r = Run(argv);
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    fs::remove(raw);
+    return out;
+}
+
+class InputDecoderTest : public ::testing::Test {
+protected:
+    fs::path Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        WriteFile(dir / name, bytes);
+        return dir / name;
+    }
+    TempDir dir;
+};
+
+// ---- The matrix ---------------------------------------------------------------------------
+
+TEST_F(InputDecoderTest, SampleFormatsAndLayoutsMatchTheLibraries) {
+    struct Depth {
+        uint16_t bits;
+        bool isFloat;
+    };
+    const Depth depths[] = {{8, false}, {16, false}, {24, false}, {32, false}, {32, true}};
+    const std::vector<uint16_t> channelCounts =
+        Exhaustive() ? std::vector<uint16_t>{1, 2, 3, 6, 8} : std::vector<uint16_t>{1, 2, 6};
+    // 3001 frames: several of the libraries' packets and an odd count; 1 frame: the smallest.
+    const std::vector<size_t> lengths =
+        Exhaustive() ? std::vector<size_t>{1, 2, 1023, 1024, 1025, 3001, 48000}
+                     : std::vector<size_t>{1, 3001};
+    for (const Depth& depth : depths)
+        for (uint16_t channels : channelCounts)
+            for (bool extensible : {false, true})
+                for (size_t frames : lengths) {
+                    const Shape s{depth.bits, depth.isFloat, channels, extensible, 0, 44100};
+                    const std::string name = std::to_string(depth.bits) +
+                                             (depth.isFloat ? "f" : "i") + "-" +
+                                             std::to_string(channels) + "ch-" +
+                                             (extensible ? "ext-" : "") + std::to_string(frames);
+                    SCOPED_TRACE(name);
+                    ExpectSameAsLibraries(
+                        Write(name + ".wav", Riff({Fmt(s), Data(Pcm(s, frames))})));
+                }
+}
+
+TEST_F(InputDecoderTest, HeaderQuirksMatchTheLibraries) {
+    const Shape stereo16{16, false, 2, false, 0, 44100};
+    const Shape six24{24, false, 6, true, 0, 48000};
+    const Shape valid20{24, false, 2, true, 20, 96000}; // 20 significant bits in 24
+    const Shape mono8{8, false, 1, false, 0, 8000};
+    const size_t frames = 3001;
+    const std::vector<uint8_t> pcm16 = Pcm(stereo16, frames);
+    const std::vector<uint8_t> pcm24 = Pcm(six24, frames);
+    const std::vector<uint8_t> pcm8 = Pcm(mono8, frames); // an odd number of bytes
+    const std::vector<uint8_t> info = {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T',
+                                       3,   0,   0,   0,   'z', 'r', 0,   0};
+    auto cut = [](std::vector<uint8_t> bytes, size_t drop) {
+        bytes.resize(bytes.size() - drop);
+        return bytes;
+    };
+    auto plus = [](std::vector<uint8_t> bytes, size_t extra) {
+        bytes.insert(bytes.end(), extra, 0x5A);
+        return bytes;
+    };
+
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        bool partialFrame = false;
+    };
+    const Case cases[] = {
+        {"20 of 24 bits", Riff({Fmt(valid20), Data(Pcm(valid20, frames))})},
+        {"odd-sized chunk before fmt", Riff({{"junk", {1, 2, 3}, {}}, Fmt(stereo16), Data(pcm16)})},
+        {"fmt after data", Riff({Data(pcm16), Fmt(stereo16)})},
+        {"chunks after data", Riff({Fmt(six24), Data(pcm24), {"LIST", info, {}}})},
+        {"odd data size, then a chunk", Riff({Fmt(mono8), Data(pcm8), {"LIST", info, {}}})},
+        {"data size 0xFFFFFFFF", Riff({Fmt(stereo16), Data(pcm16, 0xFFFFFFFF)})},
+        {"data size 0", Riff({Fmt(six24), Data(pcm24, 0)})},
+        // A streamed file with a chunk after the data: it is read as samples, as the libraries do.
+        {"data size 0, a chunk after", Riff({Fmt(stereo16), Data(pcm16, 0), {"LIST", info, {}}})},
+        {"partial frame in the data", Riff({Fmt(stereo16), Data(plus(pcm16, 3))}), true},
+        {"partial frame, 24-bit", Riff({Fmt(six24), Data(plus(pcm24, 7))}), true},
+        {"data longer than the file", cut(Riff({Fmt(six24), Data(pcm24)}), 18 * 50)},
+        {"data longer than the file, partial frame", cut(Riff({Fmt(stereo16), Data(pcm16)}), 3),
+         true},
+        {"data size 0xFFFFFFFF, partial frame", Riff({Fmt(stereo16), Data(plus(pcm16, 1), ~0u)}),
+         true},
+        {"fact counting frames, file cut short",
+         cut(Riff({Fmt(stereo16), {"fact", Le32Bytes(frames), {}}, Data(pcm16)}), 2001), true},
+        {"fact counting samples, file cut short",
+         cut(Riff({Fmt(six24), {"fact", Le32Bytes(frames * 6), {}}, Data(pcm24)}), 2001), true},
+        {"fact that lies", Riff({Fmt(stereo16), {"fact", Le32Bytes(17), {}}, Data(pcm16)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectSameAsLibraries(Write("quirk.wav", c.file), c.partialFrame);
+    }
+}
+
+TEST_F(InputDecoderTest, FilesWrittenByFfmpegMatchTheLibraries) {
+    if (!HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "needs ffmpeg";
+    struct Case {
+        const char* name;
+        Shape shape;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"rf64 16-bit", {16, false, 2}, {"-c:a", "pcm_s16le", "-rf64", "always"}},
+        {"rf64 24-bit 6ch", {24, false, 6}, {"-c:a", "pcm_s24le", "-rf64", "always"}},
+        {"rf64 float", {32, true, 2}, {"-c:a", "pcm_f32le", "-rf64", "always"}},
+        {"24-bit with metadata", {24, false, 2}, {"-c:a", "pcm_s24le", "-metadata", "title=x"}},
+        {"32-bit 6ch", {32, false, 6}, {"-c:a", "pcm_s32le"}},
+        {"64-bit float", {32, true, 2}, {"-c:a", "pcm_f64le"}},
+        {"8-bit", {8, false, 1}, {"-c:a", "pcm_u8"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path wav = Ffmpeg(dir / "ff.wav", c.shape, Pcm(c.shape, 5000), c.args);
+        ExpectSameAsLibraries(wav);
+    }
+}
+
+// The caller's block size does not change what is delivered, down to one frame at a time.
+TEST_F(InputDecoderTest, BlockSizesDoNotChangeTheBytes) {
+    const Shape s{24, false, 3, false, 0, 44100};
+    const std::vector<uint8_t> pcm = Pcm(s, 1000);
+    const fs::path path = Write("small.wav", Riff({Fmt(s), Data(pcm)}));
+    for (size_t target : {size_t{1}, size_t{9}, size_t{10}, size_t{4096}, size_t{1} << 20}) {
+        SCOPED_TRACE(target);
+        const Delivery d = Decode(path, true, {}, target);
+        EXPECT_TRUE(d.native);
+        EXPECT_EQ(d.bytes, pcm);
+    }
+}
+
+// More channels than the libraries open (they stop at 512): read directly all the same.
+TEST_F(InputDecoderTest, ManyChannelsAreReadDirectly) {
+    const Shape s{16, false, 1000, true, 0, 48000};
+    const std::vector<uint8_t> pcm = Pcm(s, 50);
+    const Delivery d = Decode(Write("many.wav", Riff({Fmt(s), Data(pcm)})), true);
+    ASSERT_TRUE(d.opened) << d.error;
+    EXPECT_TRUE(d.native);
+    EXPECT_EQ(d.source.channels, 1000);
+    EXPECT_EQ(d.expectedFrames, 50);
+    EXPECT_EQ(d.bytes, pcm);
+}
+
+// A file that shrinks after it was opened delivers the whole frames that remain.
+TEST_F(InputDecoderTest, AFileThatShrinksEndsEarly) {
+    const Shape s{16, false, 2, false, 0, 44100};
+    const fs::path path = Write("shrinks.wav", Riff({Fmt(s), Data(Pcm(s, 100000))}));
+    InputDecoder decoder;
+    ASSERT_TRUE(decoder.Open(path.string()));
+    ASSERT_TRUE(decoder.IsNative());
+    fs::resize_file(path, 44 + 1000 * 4 + 3);
+    std::vector<uint8_t> block;
+    size_t total = 0;
+    do {
+        ASSERT_TRUE(decoder.Read(block, 4096)) << decoder.Error();
+        total += block.size();
+    } while (!block.empty());
+    EXPECT_EQ(total, 1000u * 4);
+}
+
+// ---- Everything else goes to the libraries ------------------------------------------------
+
+TEST_F(InputDecoderTest, OtherFilesGoToTheLibraries) {
+    if (!HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "needs ffmpeg";
+    const Shape s{16, false, 2, false, 0, 44100};
+    const std::vector<uint8_t> pcm = Pcm(s, 4000);
+    struct Case {
+        const char* name;
+        fs::path file;
+        bool samePcm; // decodes to the generated samples
+    };
+    const Case cases[] = {
+        {"flac", Ffmpeg(dir / "a.flac", s, pcm, {"-c:a", "flac"}), true},
+        {"aiff", Ffmpeg(dir / "a.aiff", s, pcm, {}), true},
+        {"a-law in wav", Ffmpeg(dir / "alaw.wav", s, pcm, {"-c:a", "pcm_alaw"}), false},
+        {"ac-3 in wav", Ffmpeg(dir / "ac3.wav", s, pcm, {"-c:a", "ac3"}), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Delivery d = Decode(c.file, true);
+        ASSERT_TRUE(d.opened) << d.error;
+        EXPECT_FALSE(d.native);
+        EXPECT_GT(d.bytes.size(), 0u);
+        if (c.samePcm) {
+            EXPECT_EQ(FirstDifference(pcm, d.bytes, 2), "");
+        }
+    }
+}
+
+// A compressed bitstream carried as PCM samples (IEC 61937, as on S/PDIF): the libraries
+// recognise it and decode it, so the direct reader leaves it to them.
+TEST_F(InputDecoderTest, BitstreamsInPcmGoToTheLibraries) {
+    if (!HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "needs ffmpeg";
+    const Shape s{16, false, 2, false, 0, 48000};
+    const fs::path burst =
+        Ffmpeg(dir / "burst.spdif", s, Pcm(s, 48000), {"-c:a", "ac3", "-f", "spdif"});
+    const fs::path wav = Write("burst.wav", Riff({Fmt(s), Data(ReadFile(burst))}));
+    const Delivery direct = Decode(wav, true);
+    const Delivery libav = Decode(wav, false);
+    ASSERT_TRUE(libav.opened) << libav.error;
+    ASSERT_TRUE(direct.opened) << direct.error;
+    EXPECT_FALSE(direct.native);
+    EXPECT_EQ(direct.bytes, libav.bytes);
+}
+
+TEST_F(InputDecoderTest, UnreadableInputsFailWithAReason) {
+    std::vector<uint8_t> garbage(5000);
+    for (size_t i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<uint8_t>(i * 7919 >> 3);
+    const Shape s{16, false, 2, false, 0, 44100};
+    std::vector<uint8_t> noData = Riff({Fmt(s)});
+    std::vector<uint8_t> noFormat = Riff({Data(Pcm(s, 100))});
+    std::vector<uint8_t> emptyData = Riff({Fmt(s), Data({})});
+    std::vector<uint8_t> headerOnly = Riff({Fmt(s), Data(Pcm(s, 100))});
+    headerOnly.resize(30);
+    std::vector<uint8_t> rifx = Riff({Fmt(s), Data(Pcm(s, 100))}); // big-endian: not supported
+    std::copy_n("RIFX", 4, rifx.begin());
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    };
+    const Case cases[] = {
+        {"empty", {}},
+        {"garbage", garbage},
+        {"wav without data", noData},
+        {"wav without fmt", noFormat},
+        {"wav with empty data", emptyData},
+        {"wav cut in its header", headerOnly},
+        {"big-endian riff", rifx},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Delivery d = Decode(Write("bad file.wav", c.bytes), true);
+        EXPECT_FALSE(d.opened && !d.bytes.empty());
+        if (!d.opened) {
+            EXPECT_FALSE(d.error.empty());
+        }
+    }
+    const Delivery missing = Decode(dir / "missing.wav", true);
+    EXPECT_FALSE(missing.opened);
+    EXPECT_CONTAINS(missing.error, "No such file");
+}
+
+// Jobs on several threads open their inputs at the same time: the libraries load once.
+TEST_F(InputDecoderTest, ThreadsOpeningInputsTogetherShareOneLoad) {
+    if (!HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "needs ffmpeg";
+    const Shape s{16, false, 2, false, 0, 44100};
+    const std::vector<uint8_t> pcm = Pcm(s, 2000);
+    const fs::path flac = Ffmpeg(dir / "t.flac", s, pcm, {"-c:a", "flac"});
+    std::vector<Delivery> results(4);
+    std::vector<std::thread> threads;
+    for (Delivery& result : results)
+        threads.emplace_back([&] { result = Decode(flac, true); });
+    for (std::thread& t : threads)
+        t.join();
+    for (const Delivery& d : results)
+        EXPECT_EQ(d.bytes, pcm) << d.error;
+}
+
+TEST(DecodingLibrariesTest, AMissingLibraryOrFunctionIsNamed) {
+    EXPECT_EQ(zrenc::CheckDecodingLibraries(), "");
+    EXPECT_CONTAINS(
+        zrenc::CheckDecodingLibraries("libc.so.6", "libavcodec.so.0-missing", "libc.so.6"),
+        "cannot load libavcodec.so.0-missing");
+    EXPECT_CONTAINS(zrenc::CheckDecodingLibraries("libc.so.6", "libc.so.6", "libc.so.6"),
+                    "av_frame_alloc");
+}
+
+} // namespace
