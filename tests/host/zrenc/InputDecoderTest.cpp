@@ -276,8 +276,17 @@ TEST_F(InputDecoderTest, HeaderQuirksMatchTheLibraries) {
         std::vector<uint8_t> file;
         bool partialFrame = false;
     };
+    // A plain record that gives the significant bits where the width belongs.
+    auto narrowed = [](const Shape& s, uint16_t bits) {
+        Piece fmt = Fmt(s);
+        fmt.body[14] = static_cast<uint8_t>(bits);
+        return fmt;
+    };
+    const Shape stereo24{24, false, 2, false, 0, 44100};
     const Case cases[] = {
         {"20 of 24 bits", Riff({Fmt(valid20), Data(Pcm(valid20, frames))})},
+        {"20 bits, plain record", Riff({narrowed(stereo24, 20), Data(Pcm(stereo24, frames))})},
+        {"12 bits, plain record", Riff({narrowed(stereo16, 12), Data(pcm16)})},
         {"odd-sized chunk before fmt", Riff({{"junk", {1, 2, 3}, {}}, Fmt(stereo16), Data(pcm16)})},
         {"fmt after data", Riff({Data(pcm16), Fmt(stereo16)})},
         {"chunks after data", Riff({Fmt(six24), Data(pcm24), {"LIST", info, {}}})},
