@@ -1,11 +1,30 @@
 #include "frame/ZrEncoderBase.h"
 
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "foundation/ZrNumber.h"
+#include "tessary/ZrTools.h"
 
 namespace {
+
+// Made while memory is plentiful: the one reason that must not need an allocation.
+const ZrString OutOfMemory(u"out of memory");
+
+ZrString DescribeCurrentException() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
+    } catch (const std::exception& e) {
+        const char* what = e.what();
+        return ZrString::Format("internal error: %s", what && *what ? what : "unknown");
+    } catch (...) {
+        return ZrString(u"internal error: unknown exception");
+    }
+}
 
 ZrSysString ToSys(const ZrString& text) { return SysAllocStringLen(text.c_str(), text.Length()); }
 
@@ -41,7 +60,41 @@ bool ZrEncoderBase::StartBufferBased(const WAVEFORMATEX* format, int64_t) {
     return true;
 }
 
+bool ZrEncoderBase::Fail(ZrTraceScope& scope, const ZrString& reason) noexcept {
+    LastError = reason;
+    try {
+        scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
+    } catch (...) {
+        // No memory for the log line: the last error still holds the reason.
+    }
+    return false;
+}
+
+bool ZrEncoderBase::FailWithCurrentException(ZrTraceScope& scope) noexcept {
+    ZrString reason;
+    try {
+        reason = DescribeCurrentException();
+    } catch (...) {
+        reason = OutOfMemory; // no memory left to describe it
+    }
+    return Fail(scope, reason);
+}
+
+// Texts are allocated on the way: without memory the host gets no text rather than an exception.
 ZrSysString ZrEncoderBase::GetProperty(const char16_t* name) {
+    try {
+        return PropertyText(name);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool ZrEncoderBase::SetProperty(const char16_t* name, const char16_t* value) {
+    ZrTraceScope scope(u"ZrEncoderBase::SetProperty", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return StoreProperty(name, value); });
+}
+
+ZrSysString ZrEncoderBase::PropertyText(const char16_t* name) {
     const std::u16string_view n = name ? std::u16string_view(name) : std::u16string_view();
     auto is = [&](std::u16string_view candidate) { return ZrEqualsNoCase(n, candidate); };
 
@@ -95,7 +148,7 @@ ZrSysString ZrEncoderBase::GetProperty(const char16_t* name) {
     return ToSys(std::u16string_view());
 }
 
-bool ZrEncoderBase::SetProperty(const char16_t* name, const char16_t* value) {
+bool ZrEncoderBase::StoreProperty(const char16_t* name, const char16_t* value) {
     const std::u16string_view n = name ? std::u16string_view(name) : std::u16string_view();
     const std::u16string_view v = value ? std::u16string_view(value) : std::u16string_view();
     auto is = [&](std::u16string_view candidate) { return ZrEqualsNoCase(n, candidate); };

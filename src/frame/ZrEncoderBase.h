@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/ZrLog.h"
 #include "foundation/ZrString.h"
 #include "frame/ZrAudioFormat.h"
 #include "frame/ZrPropertyMap.h"
@@ -50,6 +51,22 @@ protected:
     bool WriteStreamingWavHeader();
     void SetLastError(const ZrString& text) { LastError = text; }
 
+    // The one way a slot fails with a reason: `reason` becomes the last error, "ERROR - <reason>"
+    // goes to the log under the scope's name (a silent scope included), and the result is false.
+    bool Fail(ZrTraceScope& scope, const ZrString& reason) noexcept;
+
+    // Runs a slot's body so that no exception crosses the interface: one that escapes fails the
+    // slot through Fail with a readable reason ("out of memory", ...). Every slot that can throw
+    // reads `return Guarded(scope, [&] { ... });`.
+    template <typename Body>
+    bool Guarded(ZrTraceScope& scope, Body&& body) noexcept {
+        try {
+            return body();
+        } catch (...) {
+            return FailWithCurrentException(scope);
+        }
+    }
+
     IZrEncoderCallback* HostCallback;
     ZrString SourceFilename;
     ZrString DestinationFilename;
@@ -59,6 +76,12 @@ protected:
     bool AutoConfig = false;
     int32_t AutoConfigFor = -1;
     ZrPropertyMap Settings;
+
+private:
+    ZrSysString PropertyText(const char16_t* name);
+    bool StoreProperty(const char16_t* name, const char16_t* value);
+    // Only inside a catch block.
+    bool FailWithCurrentException(ZrTraceScope& scope) noexcept;
 };
 
 // The streaming header's bytes, for encoders and tests.
