@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "foundation/ZrLog.h"
@@ -57,14 +58,24 @@ protected:
 
     // Runs a slot's body so that no exception crosses the interface: one that escapes fails the
     // slot through Fail with a readable reason ("out of memory", ...). Every slot that can throw
-    // reads `return Guarded(scope, [&] { ... });`.
-    template <typename Body>
-    bool Guarded(ZrTraceScope& scope, Body&& body) noexcept {
+    // reads `return Guarded(scope, [&] { ... });`. `undo`, when given, runs first after such an
+    // exception, to let go of what the body had half done.
+    template <typename Body, typename Undo>
+    bool Guarded(ZrTraceScope& scope, Body&& body, Undo&& undo) noexcept {
         try {
             return body();
         } catch (...) {
+            try {
+                undo();
+            } catch (...) {
+                // The exception's own reason is the one to report.
+            }
             return FailWithCurrentException(scope);
         }
+    }
+    template <typename Body>
+    bool Guarded(ZrTraceScope& scope, Body&& body) noexcept {
+        return Guarded(scope, std::forward<Body>(body), [] {});
     }
 
     IZrEncoderCallback* HostCallback;

@@ -62,12 +62,6 @@ void CFlacEncoder::SaveSettings() {
         setting->Save(Settings);
 }
 
-bool CFlacEncoder::Fail(ZrTraceScope& scope, const ZrString& error) {
-    LastError = error;
-    scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
-    return false;
-}
-
 ZrString CFlacEncoder::ProcessFailure() {
     const ::FLAC__StreamEncoderState state = get_state();
     return ZrString::Format("Failed to process data correctly (state: %s)",
@@ -78,6 +72,10 @@ ZrString CFlacEncoder::ProcessFailure() {
 
 bool CFlacEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     ZrTraceScope scope(u"CFlacEncoder::StartBufferBased");
+    return Guarded(scope, [&] { return Start(scope, format, expectedBytes); });
+}
+
+bool CFlacEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes) {
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
 
@@ -184,20 +182,18 @@ bool CFlacEncoder::AddMetadata(uint64_t totalSamples, ZrTraceScope& scope) {
 // --- Encode ----------------------------------------------------------------------------------
 
 bool CFlacEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
+    // Silent per buffer: only a failure writes a line.
     ZrTraceScope scope(u"CFlacEncoder::EncodeBuffer", ZrLogCategoryEncoder, false);
-    // The scope is silent per buffer; a failure is still worth a line in the log.
-    auto fail = [&](const ZrString& error) {
-        LastError = error;
-        ZrLogLine(u"CFlacEncoder::EncodeBuffer",
-                  ZrString::Format("ERROR - %s", LastError.ToUtf8().c_str()));
-        return false;
-    };
+    return Guarded(scope, [&] { return Encode(scope, data, bytes); });
+}
+
+bool CFlacEncoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes) {
     if (bytes == 0)
         return true;
     if (!m_started)
-        return fail(is_valid() ? ProcessFailure() : ZrString(u"Failed to init"));
+        return Fail(scope, is_valid() ? ProcessFailure() : ZrString(u"Failed to init"));
     if (!data)
-        return fail(u"Failed to format input samples");
+        return Fail(scope, u"Failed to format input samples");
 
     const uint32_t bits = get_bits_per_sample();
     const uint32_t channels = get_channels();
@@ -209,9 +205,9 @@ bool CFlacEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
         // A trailing partial frame is dropped.
         const auto frames = static_cast<uint32_t>(size / bytesPerFrame);
         if (!Deinterleave(frames, channels, bits))
-            return fail(u"Failed to format input samples");
+            return Fail(scope, u"Failed to format input samples");
         if (frames != 0 && !process(m_channels, frames))
-            return fail(ProcessFailure());
+            return Fail(scope, ProcessFailure());
     }
     return true;
 }
@@ -262,13 +258,15 @@ bool CFlacEncoder::Deinterleave(uint32_t frames, uint32_t channels, uint32_t bit
 
 bool CFlacEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CFlacEncoder::FinishBufferBased");
-    // finish encodes the last partial block, then rewrites STREAMINFO (length, MD5) and the seek
-    // table, or the first Ogg pages, through the seek, tell, read and write callbacks.
-    if (is_valid())
-        finish();
-    m_started = false;
-    m_file.Close();
-    return true;
+    return Guarded(scope, [&] {
+        // finish encodes the last partial block, then rewrites STREAMINFO (length, MD5) and the
+        // seek table, or the first Ogg pages, through the seek, tell, read and write callbacks.
+        if (is_valid())
+            finish();
+        m_started = false;
+        m_file.Close();
+        return true;
+    });
 }
 
 // --- libFLAC callbacks -----------------------------------------------------------------------
@@ -310,5 +308,5 @@ bool CFlacEncoder::FinishBufferBased() {
 
 bool CFlacEncoder::Options() {
     ZrTraceScope scope(u"CFlacEncoder::Options");
-    return ZrEncoderOptionsWnd::Show<CFlacEncoderOptionsWnd>(this);
+    return Guarded(scope, [&] { return ZrEncoderOptionsWnd::Show<CFlacEncoderOptionsWnd>(this); });
 }

@@ -1,10 +1,10 @@
 #include "codecs/wavpack/WvEncoder.h"
-#include "options/WvEncoderOptionsWnd.h"
 
 #include "codecs/wavpack/WvSettings.h"
 #include "foundation/ZrFileSystem.h"
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
+#include "options/WvEncoderOptionsWnd.h"
 
 #include <cinttypes>
 #include <cstring>
@@ -130,17 +130,16 @@ void CWvEncoder::DeleteOutputs() {
 
 bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     ZrTraceScope scope(u"CWvEncoder::StartBufferBased");
+    return Guarded(scope, [&] { return Start(scope, format, expectedBytes); });
+}
+
+bool CWvEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes) {
     // A new job on the same object: let go of whatever an earlier one left open.
     m_context.reset();
     CloseOutputs();
     m_framesPacked = 0;
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
-    auto fail = [&](const ZrString& reason) {
-        SetLastError(reason);
-        scope.Log("ERROR - %s", reason.ToUtf8().c_str());
-        return false;
-    };
 
     // Step 1: the input format and what the host expects to deliver.
     const int64_t fileSize = expectedBytes < 1 ? 0 : expectedBytes;
@@ -148,7 +147,7 @@ bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBy
     scope.Log("Passed WaveFormatEx valid");
     ZrString reason;
     if (!CheckFormat(format, reason))
-        return fail(reason);
+        return Fail(scope, reason);
     m_channels = format->nChannels;
     m_bytesPerSample = (format->wBitsPerSample + 7u) / 8u;
     const int64_t samples = fileSize / (int64_t{m_channels} * m_bytesPerSample);
@@ -161,9 +160,9 @@ bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBy
     if (m_useCorrectionFile)
         scope.Log("    Using Correction File\n");
     if (!CreateOutput(m_main, DestinationFilename, reason))
-        return fail(reason);
+        return Fail(scope, reason);
     if (m_useCorrectionFile && !CreateOutput(m_correction, DestinationFilename + u"c", reason))
-        return fail(reason);
+        return Fail(scope, reason);
 
     // Step 3: the library.
     m_context.reset(WavpackOpenFileOutput(&CWvEncoder::WriteBlock, &m_main,
@@ -253,6 +252,10 @@ void CWvEncoder::ConvertSlice(const uint8_t* in, uint32_t frames) {
 
 bool CWvEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
     ZrTraceScope scope(u"CWvEncoder::EncodeBuffer");
+    return Guarded(scope, [&] { return Encode(scope, data, bytes); });
+}
+
+bool CWvEncoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes) {
     if (!m_context)
         return false;
     if (!data)
@@ -265,11 +268,8 @@ bool CWvEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
         const auto frames = static_cast<uint32_t>(take / frameBytes);
         if (frames > 0) {
             ConvertSlice(data, frames);
-            if (!WavpackPackSamples(m_context.get(), m_samples.data(), frames)) {
-                SetLastError(u"Failed to format input samples");
-                scope.Log("ERROR - %s", "Failed to format input samples");
-                return false;
-            }
+            if (!WavpackPackSamples(m_context.get(), m_samples.data(), frames))
+                return Fail(scope, u"Failed to format input samples");
             m_framesPacked += frames;
         }
         data += take;
@@ -291,6 +291,10 @@ void CWvEncoder::UpdateFirstBlock(WvOutputSink& sink) {
 
 bool CWvEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CWvEncoder::FinishBufferBased");
+    return Guarded(scope, [&] { return Finish(scope); });
+}
+
+bool CWvEncoder::Finish(ZrTraceScope& scope) {
     if (!m_context)
         return false;
     // WavPack decoders open no file without a sample, and nothing was written: leave no empty
@@ -298,9 +302,7 @@ bool CWvEncoder::FinishBufferBased() {
     if (m_framesPacked == 0) {
         m_context.reset();
         DeleteOutputs();
-        SetLastError(u"No audio to encode: a WavPack file needs at least one sample");
-        scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
-        return false;
+        return Fail(scope, u"No audio to encode: a WavPack file needs at least one sample");
     }
     if (!WavpackFlushSamples(m_context.get())) {
         scope.Log("  ERROR - Failed to Flush Samples\n");
@@ -316,5 +318,5 @@ bool CWvEncoder::FinishBufferBased() {
 
 bool CWvEncoder::Options() {
     ZrTraceScope scope(u"CWvEncoder::Options");
-    return ZrEncoderOptionsWnd::Show<CWvEncoderOptionsWnd>(this);
+    return Guarded(scope, [&] { return ZrEncoderOptionsWnd::Show<CWvEncoderOptionsWnd>(this); });
 }

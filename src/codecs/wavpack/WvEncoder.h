@@ -52,12 +52,15 @@ private:
         void operator()(WavpackContext* context) const;
     };
 
+    // The bodies of the slots of the same names.
+    bool Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes);
+    bool Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes);
+    bool Finish(ZrTraceScope& scope);
     bool CheckFormat(const WAVEFORMATEX* format, ZrString& reason) const;
     bool CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString& reason);
     bool Configure(int64_t sampleEstimate);
     void ConvertSlice(const uint8_t* bytes, uint32_t frames);
     void UpdateFirstBlock(WvOutputSink& sink);
-    bool FailStart(const ZrString& reason);
     void CloseOutputs();
     void DeleteOutputs();
 
