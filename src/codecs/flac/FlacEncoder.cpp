@@ -259,12 +259,19 @@ bool CFlacEncoder::Deinterleave(uint32_t frames, uint32_t channels, uint32_t bit
 bool CFlacEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CFlacEncoder::FinishBufferBased");
     return Guarded(scope, [&] {
+        // A stream that failed before was reported by the call that failed; one that fails
+        // only now, in its last block, its header or Ogg page rewrite or its close, is not whole.
+        const bool healthy = m_started && get_state() == FLAC__STREAM_ENCODER_OK;
         // finish encodes the last partial block, then rewrites STREAMINFO (length, MD5) and the
         // seek table, or the first Ogg pages, through the seek, tell, read and write callbacks.
-        if (is_valid())
-            finish();
+        const bool finished = !is_valid() || finish();
         m_started = false;
-        m_file.Close();
+        const bool closed = m_file.Close();
+        if (healthy && !finished)
+            return Fail(scope, ProcessFailure());
+        if (healthy && !closed)
+            return Fail(scope, ZrString::Format("Failed to close the output file: %s",
+                                                m_file.ErrorText().ToUtf8().c_str()));
         return true;
     });
 }

@@ -27,7 +27,8 @@ public:
 
     bool StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) override;
     bool EncodeBuffer(uint8_t* data, uint64_t bytes) override;
-    // Always true: a stream that cannot be finished has already failed in EncodeBuffer.
+    // True unless the stream fails only now (last block, header rewrite, close); a stream that
+    // failed earlier was reported by the call that failed.
     bool FinishBufferBased() override;
     ZrString& GetDisplayName(ZrString& out) override;
     ZrString& GetExtension(ZrString& out) override;
