@@ -116,9 +116,21 @@ bool CWvEncoder::CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString
     return false;
 }
 
+bool CWvEncoder::CloseOutputs(ZrString& reason) {
+    bool closed = true;
+    for (WvOutputSink* sink : {&m_correction, &m_main})
+        if (!sink->File.Close() && closed) {
+            reason =
+                ZrString::Format("Failed to close \"%s\": %s", sink->File.Path().ToUtf8().c_str(),
+                                 sink->File.ErrorText().ToUtf8().c_str());
+            closed = false;
+        }
+    return closed;
+}
+
 void CWvEncoder::CloseOutputs() {
-    m_correction.File.Close();
-    m_main.File.Close();
+    ZrString ignored;
+    CloseOutputs(ignored);
 }
 
 void CWvEncoder::DeleteOutputs() {
@@ -278,15 +290,21 @@ bool CWvEncoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes
     return true;
 }
 
-void CWvEncoder::UpdateFirstBlock(WvOutputSink& sink) {
-    if (!sink.File.IsOpen() || sink.FirstBlockSize < BlockHeaderSize)
-        return;
+bool CWvEncoder::UpdateFirstBlock(WvOutputSink& sink, ZrString& reason) {
+    if (sink.FirstBlockSize < BlockHeaderSize)
+        return true; // no block, nothing to count
     std::vector<uint8_t> block(sink.FirstBlockSize);
-    if (sink.File.ReadAt(block.data(), block.size(), 0) != static_cast<int64_t>(block.size()) ||
-        std::memcmp(block.data(), "wvpk", 4) != 0)
-        return;
-    WavpackUpdateNumSamples(m_context.get(), block.data());
-    sink.File.WriteAt(block.data(), block.size(), 0);
+    if (sink.File.ReadAt(block.data(), block.size(), 0) == static_cast<int64_t>(block.size()) &&
+        std::memcmp(block.data(), "wvpk", 4) == 0) {
+        WavpackUpdateNumSamples(m_context.get(), block.data());
+        if (sink.File.WriteAt(block.data(), block.size(), 0) == static_cast<int64_t>(block.size()))
+            return true;
+    }
+    reason = ZrString::Format("Failed to write the sample count into \"%s\": %s",
+                              sink.File.Path().ToUtf8().c_str(),
+                              sink.File.Error() ? sink.File.ErrorText().ToUtf8().c_str()
+                                                : "its first block is not as it was written");
+    return false;
 }
 
 bool CWvEncoder::FinishBufferBased() {
@@ -308,11 +326,17 @@ bool CWvEncoder::Finish(ZrTraceScope& scope) {
         scope.Log("  ERROR - Failed to Flush Samples\n");
         return false;
     }
-    UpdateFirstBlock(m_main);
-    if (m_useCorrectionFile)
-        UpdateFirstBlock(m_correction);
+    // Without the real count a file whose length was unknown at start says it has none.
+    ZrString reason;
+    const bool counted = UpdateFirstBlock(m_main, reason) &&
+                         (!m_useCorrectionFile || UpdateFirstBlock(m_correction, reason));
     m_context.reset();
-    CloseOutputs();
+    ZrString closeReason;
+    const bool closed = CloseOutputs(closeReason);
+    if (!counted)
+        return Fail(scope, reason);
+    if (!closed)
+        return Fail(scope, closeReason);
     return true;
 }
 

@@ -60,7 +60,11 @@ private:
     bool CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString& reason);
     bool Configure(int64_t sampleEstimate);
     void ConvertSlice(const uint8_t* bytes, uint32_t frames);
-    void UpdateFirstBlock(WvOutputSink& sink);
+    // Puts the final sample count into the file's first block; false with the reason when the
+    // block cannot be read back or written over.
+    bool UpdateFirstBlock(WvOutputSink& sink, ZrString& reason);
+    // Closes both files; false with the reason when the system reports a late write error.
+    bool CloseOutputs(ZrString& reason);
     void CloseOutputs();
     void DeleteOutputs();
 
