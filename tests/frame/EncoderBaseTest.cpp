@@ -1,8 +1,12 @@
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
+#include <new>
+#include <stdexcept>
 
 #include "frame/TestEncoders.h"
 #include "support/TestSupport.h"
+#include "tessary/ZrTools.h"
 
 namespace {
 
@@ -154,6 +158,48 @@ TEST(EncoderBase, SettingsSequenceRunsSaveThenPairsThenLoad) {
     e.SetProperty(u"Settings", u"Verify=1");
     EXPECT_EQ(FiveKeyTestEncoder::AddPB.Get(e.SettingsMap()), 1);
     EXPECT_EQ(FiveKeyTestEncoder::Verify.Get(e.SettingsMap()), 1);
+}
+
+// A slot whose body throws fails with a readable reason and one log line; nothing escapes.
+TEST(EncoderBase, GuardedSlotTurnsAnExceptionIntoAFailure) {
+    struct Logger final : IZrLogger {
+        bool IsEnabled(uint32_t) override { return true; }
+        void Write(uint32_t, const char16_t* scope, const char16_t* text) override {
+            Lines.push_back(ZrString(scope).ToUtf8() + ": " + ZrString(text).ToUtf8());
+        }
+        std::vector<std::string> Lines;
+    };
+    static Logger logger;
+    struct Throwing : FiveKeyTestEncoder {
+        std::function<void()> Throw;
+        bool FinishBufferBased() override {
+            ZrTraceScope scope(u"Throwing::FinishBufferBased", ZrLogCategoryEncoder, false);
+            return Guarded(scope, [&] {
+                Throw();
+                return true;
+            });
+        }
+    };
+    const struct {
+        std::function<void()> Throw;
+        const char* Error;
+    } cases[] = {
+        {[] { throw std::bad_alloc(); }, "out of memory"},
+        {[] { throw std::runtime_error("disk on fire"); }, "internal error: disk on fire"},
+        {[] { throw 42; }, "internal error: unknown exception"},
+    };
+    ZrSetLoggerProvider([]() -> IZrLogger* { return &logger; });
+    for (const auto& c : cases) {
+        logger.Lines.clear();
+        Throwing e;
+        e.Throw = c.Throw;
+        EXPECT_FALSE(e.FinishBufferBased());
+        EXPECT_EQ(e.Property(u"Last Error").ToUtf8(), c.Error);
+        EXPECT_EQ(logger.Lines,
+                  std::vector<std::string>{std::string("Throwing::FinishBufferBased: ERROR - ") +
+                                           c.Error});
+    }
+    ZrSetLoggerProvider(nullptr);
 }
 
 } // namespace
