@@ -50,7 +50,6 @@ protected:
     // Hands the 44-byte streaming WAV header (sizes 0x80000023 and 0x7FFFFFFF, tag 1, channels,
     // rate and bits of Format) to this encoder's own EncodeBuffer; returns its result.
     bool WriteStreamingWavHeader();
-    void SetLastError(const ZrString& text) { LastError = text; }
 
     // The one way a slot fails with a reason: `reason` becomes the last error, "ERROR - <reason>"
     // goes to the log under the scope's name (a silent scope included), and the result is false.
