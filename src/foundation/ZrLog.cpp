@@ -46,6 +46,7 @@ void Write(IZrLogger* logger, uint32_t category, const char16_t* scope,
     try {
         logger->Write(category, scope, text);
     } catch (...) {
+        // The line is lost; the operation that logged it carries on.
     }
 }
 
