@@ -4,7 +4,9 @@
 // No thread is ever killed. A worker that may block makes the call interruptible: it waits in
 // WaitForDescriptor, which returns when Stop's time-out has passed, or in Wait, which returns at
 // the stop request. When the time-out passes, Stop writes the hard-kill line, interrupts those
-// waits and then waits for Run to return.
+// waits and then waits for Run to return. The interruption is an event, not a signal: a library
+// must not take a signal's disposition from its host, and a signal that arrives just before the
+// call blocks is lost.
 //
 // Start, Stop and the destructor are the owner's and run on one thread; SetStop and the getters
 // may be called from any thread. A derived class whose Run uses members of its own calls Stop in
