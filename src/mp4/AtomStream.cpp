@@ -3,53 +3,10 @@
 #include "mp4/MP4Error.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-
-// ---- CBuffererBase ----------------------------------------------------------------------------
-
-CBuffererBase::~CBuffererBase() {
-    StopAndJoin();
-}
-
-bool CBuffererBase::Start() {
-    if (m_thread.joinable())
-        return false;
-    m_stop.store(false, std::memory_order_release);
-    m_running.store(true, std::memory_order_release);
-    try {
-        m_thread = std::thread([this] {
-            Run();
-            m_running.store(false, std::memory_order_release);
-        });
-    } catch (...) {
-        m_running.store(false, std::memory_order_release);
-        return false;
-    }
-    return true;
-}
-
-void CBuffererBase::StopAndJoin() {
-    if (!m_thread.joinable())
-        return;
-    m_stop.store(true, std::memory_order_release);
-    Signal();
-    m_thread.join();
-}
-
-void CBuffererBase::Signal() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_signalled = true;
-    }
-    m_wake.notify_one();
-}
-
-void CBuffererBase::WaitForSignal() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait(lock, [this] { return m_signalled; });
-    m_signalled = false;
-}
+#include <thread>
 
 // ---- CReaderBufferer --------------------------------------------------------------------------
 
@@ -57,7 +14,11 @@ CReaderBufferer::CReaderBufferer(IGenericFile& file)
     : m_file(file), m_ring(std::make_unique<uint8_t[]>(RingSize)) {}
 
 CReaderBufferer::~CReaderBufferer() {
-    StopAndJoin();
+    Stop();
+}
+
+bool CReaderBufferer::OnStarting() {
+    return m_pendingEvent.IsValid();
 }
 
 void CReaderBufferer::Write(const uint8_t* data, size_t bytes) {
@@ -67,11 +28,11 @@ void CReaderBufferer::Write(const uint8_t* data, size_t bytes) {
         const size_t readIndex = m_readIndex.load(std::memory_order_acquire);
         const size_t room = RingSize - 1 - Pending(readIndex, writeIndex);
         if (room == 0) {
-            if (!Running()) {
+            if (!IsRunning()) {
                 m_ok.store(false, std::memory_order_release);
                 return;
             }
-            Signal();
+            m_pendingEvent.Set();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
@@ -82,19 +43,19 @@ void CReaderBufferer::Write(const uint8_t* data, size_t bytes) {
         data += piece;
         bytes -= piece;
         if (Pending(readIndex, writeIndex) >= WriteThreshold)
-            Signal();
+            m_pendingEvent.Set();
     }
-}
-
-bool CReaderBufferer::Stop() {
-    StopAndJoin();
-    // Anything written after the thread ended was dropped by Write already.
-    return Succeeded();
 }
 
 ZrString CReaderBufferer::ErrorText() const {
     std::lock_guard<std::mutex> lock(m_errorMutex);
     return m_error;
+}
+
+void CReaderBufferer::Fail(const ZrString& reason) {
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    m_error = reason;
+    m_ok.store(false, std::memory_order_release);
 }
 
 void CReaderBufferer::WritePending() {
@@ -105,26 +66,29 @@ void CReaderBufferer::WritePending() {
         const size_t end = writeIndex > at ? writeIndex : RingSize;
         const size_t piece = end - at;
         // After a failed write the bytes are still taken out, so the producer never stalls.
-        if (Succeeded() && m_file.Write(m_ring.get() + at, piece) != static_cast<int64_t>(piece)) {
-            std::lock_guard<std::mutex> lock(m_errorMutex);
-            m_error = m_file.ErrorText();
-            m_ok.store(false, std::memory_order_release);
-        }
+        if (Succeeded() && m_file.Write(m_ring.get() + at, piece) != static_cast<int64_t>(piece))
+            Fail(m_file.ErrorText());
         at = end % RingSize;
     }
     m_readIndex.exchange(writeIndex, std::memory_order_acq_rel);
 }
 
-void CReaderBufferer::Run() {
+bool CReaderBufferer::Run() {
     for (;;) {
-        WaitForSignal();
-        const bool stop = StopRequested();
+        const ZrWaitResult woke = Wait(NoTimeout, m_pendingEvent.Descriptor());
+        if (woke == ZrWaitResult::Extra)
+            m_pendingEvent.Reset();
+        if (woke == ZrWaitResult::Failed) {
+            Fail(ZrString::Format("Cannot wait for data to write: %s", std::strerror(errno)));
+            return false;
+        }
+        const bool stop = IsStopRequested();
         const size_t pending = Pending(m_readIndex.load(std::memory_order_relaxed),
                                        m_writeIndex.load(std::memory_order_acquire));
         if (pending >= WriteThreshold || stop)
             WritePending();
         if (stop)
-            return;
+            return Succeeded();
     }
 }
 
@@ -152,7 +116,7 @@ bool CAtomStream::Open(const ZrString& name, bool forWriting) {
     m_position = 0;
     if (forWriting) {
         m_bufferer = std::make_unique<CReaderBufferer>(*m_file);
-        if (!m_bufferer->Start())
+        if (!m_bufferer->Start(ZrThread::PriorityNormal))
             m_bufferer.reset(); // writes go straight to the file
     }
     return true;
@@ -266,7 +230,7 @@ void CAtomStream::Seek(uint64_t position) {
 void CAtomStream::Write(const void* data, size_t bytes) {
     if (bytes == 0)
         return;
-    if (m_bufferer && m_bufferer->Running()) {
+    if (m_bufferer && m_bufferer->IsRunning()) {
         m_bufferer->Write(static_cast<const uint8_t*>(data), bytes);
     } else {
         if (m_fill) { // the file is ahead of us by the read-ahead bytes
@@ -293,7 +257,8 @@ void CAtomStream::WriteBE(uint64_t value, unsigned bytes) {
 bool CAtomStream::StopWriteBehind() {
     if (!m_bufferer)
         return true;
-    const bool ok = m_bufferer->Stop();
+    // Anything written after the thread ended was dropped by Write, which cleared Succeeded.
+    const bool ok = m_bufferer->Stop() && m_bufferer->Succeeded();
     if (!ok && !m_directWriteFailed) {
         m_directWriteFailed = true;
         m_directError = m_bufferer->ErrorText();
