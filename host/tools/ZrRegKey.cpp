@@ -21,9 +21,12 @@ ZrSysString ToSysString(std::u16string_view text) {
 ZrRegKey::ZrRegKey(ZrSettingsStore& store, std::vector<std::u16string> path)
     : m_store(store), m_path(std::move(path)) {}
 
+ZrRegKey::~ZrRegKey() {
+    m_store.Commit(this);
+}
+
 void ZrRegKey::Release() {
     std::unique_ptr<ZrRegKey> self(this);
-    m_store.Commit(this);
 }
 
 bool ZrRegKey::Create() {

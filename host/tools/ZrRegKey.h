@@ -23,7 +23,7 @@ class ZrSettingsStore;
 class ZrRegKey final : public IZrRegKey {
 public:
     ZrRegKey(ZrSettingsStore& store, std::vector<std::u16string> path);
-    ~ZrRegKey() = default;
+    ~ZrRegKey(); // writes the key's changes
 
     void Release() override;
     void Prepare() override;
