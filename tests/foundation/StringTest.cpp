@@ -1,3 +1,4 @@
+#include <atomic>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -105,6 +106,36 @@ TEST(ZrString, CaseInsensitiveComparisonUsesTheTables) {
     EXPECT_EQ(ZrString(u"MiXeD").Lower(), u"mixed");
     EXPECT_EQ(ZrString(u"a.FLAC").FindNoCase(u".flac"), 1);
     EXPECT_TRUE(ZrString(u"song.WAV").EndsWithNoCase(u".wav"));
+}
+
+// The tables are rebuilt under the user's locale at start-up while other threads may already
+// compare names.
+TEST(ZrString, ComparisonWhileTheTablesAreRebuilt) {
+    std::atomic<int> readersLeft{2};
+    std::atomic<int> rebuilds{0};
+    std::atomic<int> wrong{0};
+    std::thread rebuilder([&] {
+        while (readersLeft.load() > 0) {
+            ZrStringManager::Instance().RebuildTables();
+            rebuilds.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 2; ++t)
+        readers.emplace_back([&] {
+            const ZrString name(u"Compression Level");
+            // Until the rebuilds have surely overlapped the comparisons, however busy the machine.
+            const int until = rebuilds.load(std::memory_order_relaxed) + 50;
+            for (int i = 0; i < 20000 || rebuilds.load(std::memory_order_relaxed) < until; ++i)
+                if (!name.EqualsNoCase(u"cOMPRESSION lEVEL") ||
+                    !ZrStringManager::Instance().IsSpace(u' '))
+                    ++wrong;
+            --readersLeft;
+        });
+    for (auto& t : readers)
+        t.join();
+    rebuilder.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(ZrString, EditingHelpers) {

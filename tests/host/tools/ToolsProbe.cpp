@@ -7,7 +7,8 @@
 //                                             line per name
 //     getmachine <key> <name>                 the same in the machine tree (OpenKey)
 //     create <key>                            OpenHostKey with flag 1; prints "key" or "null"
-//     hammer <key> <prefix> <count>           writes <prefix><i> = i for i < count
+//     hammer <key> <prefix> <count>           writes <prefix><i> = i for i < count, ten
+//                                             values per key object
 //     load                                    product information; prints "before: null|object",
 //                                             then "ok <folder>" or "fail <reason>"
 //     log <category> <scope> <text>           one log line; prints "enabled" or "disabled"
@@ -92,13 +93,19 @@ int Run(ZrTools* tools, int argc, char** argv) {
         return 0;
     }
     if (command == "hammer" && argc == 6) {
-        IZrRegKey* key = tools->OpenHostKey(arg(3).c_str(), 0);
+        IZrRegKey* key = nullptr;
         const int count = std::atoi(argv[5]);
         int failures = 0;
-        for (int i = 0; i < count; ++i)
+        for (int i = 0; i < count; ++i) {
+            if (i % 10 == 0 && key)
+                key->Release();
+            if (i % 10 == 0)
+                key = tools->OpenHostKey(arg(3).c_str(), 0);
             if (!key->SetInt((arg(4) + Ascii(std::to_string(i).c_str())).c_str(), i))
                 ++failures;
-        key->Release();
+        }
+        if (key)
+            key->Release();
         std::printf("failures %d\n", failures);
         return failures == 0 ? 0 : 1;
     }

@@ -10,24 +10,8 @@ namespace {
 
 using namespace zrtest;
 
-// A settings home where the plug-in library is registered already: registering writes every
-// value durably and takes seconds, so each test starts from a copy.
-const fs::path& RegisteredHome() {
-    static const TempDir folder;
-    static const fs::path home = [] {
-        const fs::path path = folder.Path() / "home";
-        const RunResult r =
-            zrtest::Run({ZrencProgram().string(), "--register"}, {"TESSARY_HOME=" + path.string()});
-        EXPECT_EQ(r.ExitCode, 0) << r.Output;
-        return path;
-    }();
-    return home;
-}
-
 class ZrencTest : public ::testing::Test {
 protected:
-    void SetUp() override { fs::copy(RegisteredHome(), dir / "home", fs::copy_options::recursive); }
-
     RunResult Zrenc(std::vector<std::string> args, std::vector<std::string> env = {}) {
         args.insert(args.begin(), ZrencProgram().string());
         env.push_back("TESSARY_HOME=" + (dir / "home").string());
