@@ -175,17 +175,4 @@ TEST_F(EncoderPluginTest, SavesToTheClientsValueAndKeepsTheTextForReloads) {
     EXPECT_EQ(Stored(HostKey, u"Settings"), "Level=1");
 }
 
-TEST_F(EncoderPluginTest, TheHostsWavEncoderUsesTextsSavedThroughTheSameObject) {
-    const std::u16string key = u"Plugins\\Encoders\\Uncompressed Wave";
-    Register(key, 5, 0);
-    CEncoderPlugin plugin(u"Uncompressed Wave", u"");
-    plugin.SaveSettings(u"Level=7");
-    EXPECT_EQ(Stored(key, u"Settings"), "Level=7");
-    ASSERT_TRUE(plugin.Load(false));
-    EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), "Level=7");
-    CEncoderPlugin fresh(u"Uncompressed Wave", u"");
-    ASSERT_TRUE(fresh.Load(false));
-    EXPECT_EQ(fresh.GetProperty(u"Settings").ToUtf8(), "Level=5");
-}
-
 } // namespace
