@@ -379,13 +379,13 @@ TEST(PluginEntry, ToolsLibraryIsFoundWhereAHostKeepsIt) {
         << r.Output;
 }
 
-TEST(PluginEntry, TraceScopesGoToTheHostLog) {
+TEST(PluginEntry, FailuresGoToTheHostLog) {
     Host host("");
-    const RunResult r = host.Run({"encode@2", (host.Dir() / "a.wav").string()});
-    ASSERT_NE(r.Output.find("encode: 1 1 1"), std::string::npos) << r.Output;
-    const std::string log = host.Log();
-    EXPECT_NE(log.find("[512] CWavEncoder::StartBufferBased: Start\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("[512] CWavEncoder::StartBufferBased: Finish ("), std::string::npos) << log;
+    WriteFile(host.Dir() / "file", "x", 1);
+    const RunResult r = host.Run({"encode@2", (host.Dir() / "file" / "a.wav").string()});
+    ASSERT_NE(r.Output.find("encode: 0 0 0"), std::string::npos) << r.Output;
+    EXPECT_NE(host.Log().find("CWavEncoder::StartBufferBased: ERROR - "), std::string::npos)
+        << host.Log();
 }
 
 // Loading the plug-in, creating every encoder and writing a WAV file must not load the FFmpeg
