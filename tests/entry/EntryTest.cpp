@@ -16,7 +16,6 @@ extern "C" {
 #include <libavutil/macros.h>
 }
 
-#include "frame/ZrHostLibraries.h"
 #include "tessary/IZrEncoder.h"
 
 using namespace zrtest;
@@ -162,10 +161,6 @@ EncoderPtr Create(int32_t index) {
     return EncoderPtr(plugin.Create()(index, nullptr));
 }
 
-std::string Property(IZrEncoder& e, const char16_t* name) {
-    return ZrTakeSysString(e.GetProperty(name)).ToUtf8();
-}
-
 std::string Describe(IZrEncoder& e) {
     std::string out;
     for (const char16_t* name : {u"Configurable", u"Streaming", u"Buffer Input", u"WAV File Input",
@@ -215,7 +210,7 @@ TEST(Encoders, LoadSettingsKeepsOnlyAllowedValues) {
         SCOPED_TRACE(std::string(Encoders[c.Index].Name) + ": " + c.Given);
         const EncoderPtr e = Create(c.Index);
         ASSERT_NE(e, nullptr);
-        ASSERT_TRUE(e->SetProperty(u"Settings", ZrString::FromUtf8(c.Given).c_str()));
+        ASSERT_TRUE(SetProperty(*e, u"Settings", c.Given));
         const std::string kept = Property(*e, u"Settings");
         EXPECT_EQ(Pairs(kept), Pairs(c.Kept ? c.Kept : c.Given)) << kept;
         EXPECT_EQ(Property(*e, u"Extension"), c.Extension);

@@ -47,8 +47,8 @@ int32_t Find(ZrPopupWnd& w, const char16_t* text) {
     return -1;
 }
 
-ZrString Settings(IZrEncoder& e) {
-    return ZrTakeSysString(e.GetProperty(u"Settings"));
+std::string Settings(IZrEncoder& e) {
+    return zrtest::Property(e, u"Settings");
 }
 
 TEST(WavPackWindow, ShowsTheSettingsAndWritesThemBack) {
@@ -89,8 +89,8 @@ TEST(WavPackWindow, ShowsTheSettingsAndWritesThemBack) {
     window.SetSelected(Find(window, u"Extra Encode Processing"), 4);
     ASSERT_TRUE(window.OnOkPressed());
     EXPECT_EQ(window.Result(), ZrModalOk);
-    EXPECT_EQ(Settings(encoder), u"Compression Type=Hybrid|Target Bitrate=512|Correction File=0|"
-                                 u"Compression=4096|Extra Encode Processing=4");
+    EXPECT_EQ(Settings(encoder), "Compression Type=Hybrid|Target Bitrate=512|Correction File=0|"
+                                 "Compression=4096|Extra Encode Processing=4");
 
     // Bad indices are ignored.
     for (int32_t bad : {-1, window.ControlCount(), 1000}) {
@@ -114,14 +114,14 @@ TEST(WavPackWindow, OkOnAnEmptyMapWritesEveryKeyAndCancelWritesNone) {
     cancelled.SetChecked(Find(cancelled, u"Hybrid"), true);
     cancelled.OnCancelPressed();
     EXPECT_EQ(cancelled.Result(), ZrModalCancel);
-    EXPECT_EQ(Settings(encoder), u"");
+    EXPECT_EQ(Settings(encoder), "");
 
     // Only "Lossless" itself shows as lossless, and only 1 checks the correction-file box.
     CWvEncoderOptionsWnd window(&encoder);
     window.Create();
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(Settings(encoder), u"Compression Type=Hybrid|Target Bitrate=256|Correction File=0|"
-                                 u"Compression=0|Extra Encode Processing=0");
+    EXPECT_EQ(Settings(encoder), "Compression Type=Hybrid|Target Bitrate=256|Correction File=0|"
+                                 "Compression=0|Extra Encode Processing=0");
 }
 
 TEST(FlacWindow, ShowsTheLevelAndFourOptions) {
@@ -147,7 +147,7 @@ TEST(FlacWindow, ShowsTheLevelAndFourOptions) {
     window.SetSelected(2, 3);
     window.SetChecked(Find(window, u"Use Ogg as transport layer (*.ogg)"), true);
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(Settings(encoder), u"Quality=3|Verify=0|Ogg=1|AddPB=1|AddST=0");
+    EXPECT_EQ(Settings(encoder), "Quality=3|Verify=0|Ogg=1|AddPB=1|AddST=0");
     ZrString extension;
     EXPECT_EQ(encoder.GetExtension(extension), u"ogg");
 }
@@ -161,7 +161,7 @@ TEST(FlacWindow, AbsentKeysShowTheirDefaultsAndNoHostMeansCancel) {
         EXPECT_FALSE(window.Checked(Find(window, box)));
     // Without a host the window closes as Cancel and Options still answers true.
     EXPECT_TRUE(encoder.Options());
-    EXPECT_EQ(Settings(encoder), u"");
+    EXPECT_EQ(Settings(encoder), "");
 }
 
 TEST(DsdWindow, OffersTheFourRates) {
@@ -183,7 +183,7 @@ TEST(DsdWindow, OffersTheFourRates) {
     EXPECT_EQ(Describe(window), expected);
     window.SetSelected(2, 3);
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(Settings(*encoder), u"SampleRate=22579200");
+    EXPECT_EQ(Settings(*encoder), "SampleRate=22579200");
 }
 
 TEST(ApeWindow, OffersTheFourLevels) {
@@ -204,7 +204,7 @@ TEST(ApeWindow, OffersTheFourLevels) {
     EXPECT_EQ(Describe(window), expected);
     window.SetSelected(3, 3);
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(Settings(*encoder), u"Compression=4000");
+    EXPECT_EQ(Settings(*encoder), "Compression=4000");
 }
 
 } // namespace
