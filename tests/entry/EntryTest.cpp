@@ -128,37 +128,24 @@ const SettingsCase SettingsCases[] = {
     {11, "SampleRate=44100", "SampleRate=2822400", "dsf"},
 };
 
-// The plug-in loaded into this process as a host loads it, once.
-class LoadedPlugin {
-public:
-    LoadedPlugin() {
-        ::setenv("TESSARY_HOME", (m_home / "home").c_str(), 1);
-        ::setenv("TESSARY_PROGRAM_DIR", LibDir().c_str(), 1);
-        m_module = ::dlopen(Plugin().c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (m_module)
-            m_create = reinterpret_cast<ZrCreateEncoderFn>(::dlsym(m_module, "CreateEncoder"));
-    }
-    // Kept loaded: the string blocks the plug-in keeps for reuse stay reachable.
-    ZrCreateEncoderFn Create() const { return m_create; }
+using EncoderPtr = std::unique_ptr<IZrEncoder>;
 
-private:
-    TempDir m_home;
-    void* m_module = nullptr;
-    ZrCreateEncoderFn m_create = nullptr;
-};
-
-struct Deleter {
-    void operator()(IZrEncoder* e) const { delete e; }
-};
-using EncoderPtr = std::unique_ptr<IZrEncoder, Deleter>;
-
+// The plug-in loaded into this process as a host loads it, once, and kept: the string blocks
+// it keeps for reuse stay reachable.
 EncoderPtr Create(int32_t index) {
-    static LoadedPlugin plugin;
-    if (!plugin.Create()) {
+    static const TempDir home;
+    static const ZrCreateEncoderFn create = [] {
+        ::setenv("TESSARY_HOME", (home / "home").c_str(), 1);
+        ::setenv("TESSARY_PROGRAM_DIR", LibDir().c_str(), 1);
+        void* module = ::dlopen(Plugin().c_str(), RTLD_NOW | RTLD_LOCAL);
+        return module ? reinterpret_cast<ZrCreateEncoderFn>(::dlsym(module, "CreateEncoder"))
+                      : nullptr;
+    }();
+    if (!create) {
         ADD_FAILURE() << "the plug-in did not load: " << ::dlerror();
         return nullptr;
     }
-    return EncoderPtr(plugin.Create()(index, nullptr));
+    return EncoderPtr(create(index, nullptr));
 }
 
 std::string Describe(IZrEncoder& e) {
