@@ -66,12 +66,8 @@ TEST(TerminalDialog, DrawsABorderedBoxOfTheWindowWidth) {
     EXPECT_NE(plain.find("[ OK ]"), std::string::npos);
     EXPECT_NE(plain.find("[ Cancel ]"), std::string::npos);
     EXPECT_NE(plain.find("encoding.  Higher"), std::string::npos) << plain; // two spaces kept
-}
-
-TEST(TerminalDialog, NarrowTerminalsShrinkTheBox) {
-    Fixture f;
-    ZrTerminalDialog dialog(f.window, 30);
-    EXPECT_EQ(dialog.Columns(), 28);
+    // A narrow terminal shrinks the box.
+    EXPECT_EQ(ZrTerminalDialog(f.window, 30).Columns(), 28);
 }
 
 TEST(TerminalDialog, KeysChangeTheFormAndOkWrites) {
