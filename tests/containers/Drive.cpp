@@ -5,13 +5,6 @@
 
 namespace ct {
 
-std::string Property(IZrEncoder& encoder, const char16_t* name) {
-    ZrSysString text = encoder.GetProperty(name);
-    const std::string out = ZrString(text, SysStringLen(text)).ToUtf8();
-    SysFreeString(text);
-    return out;
-}
-
 bool Set(IZrEncoder& encoder, const char16_t* name, const std::string& value) {
     return encoder.SetProperty(name, ZrString::FromUtf8(value).c_str());
 }
@@ -31,11 +24,6 @@ std::string Encode(IZrEncoder& encoder, const path& destination, const Job& job)
             return "encode";
     }
     return encoder.FinishBufferBased() ? "" : "finish";
-}
-
-bool Exhaustive() {
-    const char* value = std::getenv("ZR_EXHAUSTIVE");
-    return value && std::string(value) == "1";
 }
 
 std::vector<size_t> FrameCounts(size_t combination) {

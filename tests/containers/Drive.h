@@ -12,8 +12,8 @@ namespace ct {
 
 using zrtest::fs::path;
 
-// A property as UTF-8.
-std::string Property(IZrEncoder& encoder, const char16_t* name);
+using zrtest::Exhaustive;
+using zrtest::Property;
 bool Set(IZrEncoder& encoder, const char16_t* name, const std::string& value);
 
 struct Job {
@@ -31,6 +31,5 @@ std::string Encode(IZrEncoder& encoder, const path& destination, const Job& job)
 // Frame counts for the `combination`-th case of a matrix: in the default mode one count per
 // case, taken in turn from the boundaries; in the exhaustive mode all of them for every case.
 std::vector<size_t> FrameCounts(size_t combination);
-bool Exhaustive();
 
 } // namespace ct

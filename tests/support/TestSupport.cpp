@@ -1,5 +1,9 @@
 #include "support/TestSupport.h"
 
+#include "foundation/ZrLog.h"
+#include "tessary/ZrTools.h"
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -7,7 +11,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <gtest/gtest.h>
+#include <memory>
+#include <mutex>
 #include <poll.h>
 #include <random>
 #include <spawn.h>
@@ -72,12 +77,22 @@ TempDir::~TempDir() {
     fs::remove_all(m_path, ignored);
 }
 
-fs::path BuildDir() { return EnvPath("ZR_BUILD_DIR", fs::current_path()); }
-fs::path SourceDir() { return EnvPath("ZR_SOURCE_DIR", fs::current_path()); }
-fs::path LibDir() { return BuildDir() / "lib"; }
+fs::path BuildDir() {
+    return EnvPath("ZR_BUILD_DIR", fs::current_path());
+}
+fs::path SourceDir() {
+    return EnvPath("ZR_SOURCE_DIR", fs::current_path());
+}
+fs::path LibDir() {
+    return BuildDir() / "lib";
+}
 
-ZrString U(const fs::path& path) { return ZrString::FromUtf8(path.string()); }
-ZrString U(const std::string& utf8) { return ZrString::FromUtf8(utf8); }
+ZrString U(const fs::path& path) {
+    return ZrString::FromUtf8(path.string());
+}
+ZrString U(const std::string& utf8) {
+    return ZrString::FromUtf8(utf8);
+}
 
 WAVEFORMATEX PcmFormat(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag) {
     WAVEFORMATEX f{};
@@ -220,21 +235,34 @@ std::string RawFormatFor(uint16_t bits, bool isFloat) {
     if (isFloat)
         return bits == 64 ? "f64le" : "f32le";
     switch (bits) {
-    case 8: return "u8";
-    case 16: return "s16le";
-    case 24: return "s24le";
-    default: return "s32le";
+    case 8:
+        return "u8";
+    case 16:
+        return "s16le";
+    case 24:
+        return "s24le";
+    default:
+        return "s32le";
     }
 }
 
 std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& rawFormat,
                                       std::string* log) {
+    return DecodeWithFfmpeg(path, rawFormat, {}, {}, log);
+}
+
+std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& rawFormat,
+                                      const std::vector<std::string>& inputOptions,
+                                      const std::vector<std::string>& outputOptions,
+                                      std::string* log) {
     TempDir dir;
     const fs::path out = dir / "decoded.raw";
-    const std::string codec = "pcm_" + rawFormat;
-    const RunResult r = Run({"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-i",
-                             path.string(), "-map", "0:a:0", "-c:a", codec, "-f", rawFormat,
-                             out.string()});
+    std::vector<std::string> argv{"ffmpeg", "-nostdin", "-hide_banner", "-v", "error"};
+    argv.insert(argv.end(), inputOptions.begin(), inputOptions.end());
+    argv.insert(argv.end(), {"-i", path.string(), "-map", "0:a:0"});
+    argv.insert(argv.end(), outputOptions.begin(), outputOptions.end());
+    argv.insert(argv.end(), {"-c:a", "pcm_" + rawFormat, "-f", rawFormat, out.string()});
+    const RunResult r = Run(argv);
     if (log)
         *log = r.Output;
     if (r.ExitCode != 0) {
@@ -242,6 +270,117 @@ std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& r
         return {};
     }
     return ReadFile(out);
+}
+
+std::vector<uint8_t> WavData(const std::vector<uint8_t>& wav) {
+    if (wav.size() < 12 || std::memcmp(wav.data(), "RIFF", 4) != 0) {
+        ADD_FAILURE() << "not a RIFF file (" << wav.size() << " bytes)";
+        return {};
+    }
+    for (size_t at = 12; at + 8 <= wav.size();) {
+        const uint32_t size = Le32(wav.data() + at + 4);
+        if (std::memcmp(wav.data() + at, "data", 4) == 0) {
+            const size_t end = std::min<size_t>(wav.size(), at + 8 + size);
+            return std::vector<uint8_t>(wav.begin() + static_cast<ptrdiff_t>(at + 8),
+                                        wav.begin() + static_cast<ptrdiff_t>(end));
+        }
+        at += 8 + size + (size & 1);
+    }
+    ADD_FAILURE() << "no data chunk in a WAV file of " << wav.size() << " bytes";
+    return {};
+}
+
+void WriteWav(const fs::path& file, const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm) {
+    std::vector<uint8_t> out;
+    const auto size = static_cast<uint32_t>(pcm.size());
+    auto tag = [&](const char* t) { out.insert(out.end(), t, t + 4); };
+    tag("RIFF");
+    PutLe(out, 36 + size + (size & 1), 4);
+    tag("WAVE");
+    tag("fmt ");
+    PutLe(out, 16, 4);
+    PutLe(out,
+          format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM,
+          2);
+    PutLe(out, format.nChannels, 2);
+    PutLe(out, format.nSamplesPerSec, 4);
+    PutLe(out, format.nAvgBytesPerSec, 4);
+    PutLe(out, format.nBlockAlign, 2);
+    PutLe(out, format.wBitsPerSample, 2);
+    tag("data");
+    PutLe(out, size, 4);
+    out.insert(out.end(), pcm.begin(), pcm.end());
+    if (size & 1)
+        out.push_back(0);
+    WriteFile(file, out);
+}
+
+namespace {
+
+// Runs `argv` with "{out}" replaced by a WAV file's name and returns that file's PCM.
+// `complained` says whether the run failed even when the program's exit code says otherwise.
+std::vector<uint8_t> DecodeToWav(std::vector<std::string> argv,
+                                 bool (*complained)(const RunResult&) = nullptr) {
+    TempDir dir;
+    const std::string out = (dir / "decoded.wav").string();
+    for (auto& a : argv)
+        if (a == "{out}")
+            a = out;
+    const RunResult r = Run(argv);
+    if (r.ExitCode != 0 || (complained && complained(r)) || !fs::exists(out)) {
+        std::string command;
+        for (const auto& a : argv)
+            command += a + " ";
+        ADD_FAILURE() << command << "failed:\n" << r.Output;
+        return {};
+    }
+    return WavData(ReadFile(out));
+}
+
+} // namespace
+
+std::vector<uint8_t> DecodeWithFlac(const fs::path& file, const std::vector<std::string>& extra) {
+    std::vector<std::string> argv{"flac", "-d", "-s", "-f"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.insert(argv.end(), {"-o", "{out}", file.string()});
+    return DecodeToWav(argv);
+}
+
+std::vector<uint8_t> DecodeWithWvunpack(const fs::path& file,
+                                        const std::vector<std::string>& extra) {
+    std::vector<std::string> argv{"wvunpack", "-q", "-y"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.insert(argv.end(), {file.string(), "-o", "{out}"});
+    return DecodeToWav(argv);
+}
+
+std::vector<uint8_t> DecodeWithSox(const fs::path& file) {
+    return DecodeToWav({"sox", "-V1", file.string(), "-t", "wav", "{out}"});
+}
+
+bool HaveJmac() {
+    return HaveProgram("jmac") && HaveProgram("java");
+}
+
+namespace {
+
+// JMAC exits 0 whatever happens; its complaints are Java exceptions on its output.
+bool JmacComplained(const RunResult& r) {
+    return r.ExitCode != 0 || r.Output.find("Exception") != std::string::npos ||
+           r.Output.find("rror") != std::string::npos;
+}
+
+} // namespace
+
+std::vector<uint8_t> DecodeWithJmac(const fs::path& file, bool verifyMd5) {
+    if (verifyMd5) {
+        const RunResult verify = Run({"jmac", "v", file.string()});
+        if (JmacComplained(verify)) {
+            ADD_FAILURE() << "jmac v " << file << ":\n" << verify.Output;
+            return {};
+        }
+    }
+    return DecodeToWav({"jmac", "d", file.string(), "{out}"}, JmacComplained);
 }
 
 std::string FirstDifference(const std::vector<uint8_t>& expected,
@@ -264,13 +403,167 @@ std::string FirstDifference(const std::vector<uint8_t>& expected,
     return s.str();
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+testing::AssertionResult SamePcm(const std::vector<uint8_t>& expected,
+                                 const std::vector<uint8_t>& actual, size_t bytesPerSample) {
+    const std::string difference = FirstDifference(expected, actual, bytesPerSample);
+    if (difference.empty())
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << difference;
+}
+
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint64_t Le64(const uint8_t* p) {
+    return uint64_t{Le32(p)} | (uint64_t{Le32(p + 4)} << 32);
+}
+uint16_t Be16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 uint32_t Be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+uint64_t Be64(const uint8_t* p) {
+    return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
+}
+
+void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits) {
+    const size_t width = (bits + 7u) / 8u;
+    std::vector<int32_t> out(pcm.size() / width);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const uint8_t* p = pcm.data() + i * width;
+        if (width == 1) {
+            out[i] = int32_t{p[0]} - 128;
+            continue;
+        }
+        uint32_t v = 0;
+        for (size_t b = 0; b < width; ++b)
+            v |= uint32_t{p[b]} << (8 * b);
+        const int shift = static_cast<int>(32 - 8 * width);
+        out[i] = static_cast<int32_t>(v << shift) >> shift;
+    }
+    return out;
+}
+
+bool Exhaustive() {
+    const char* value = std::getenv("ZR_EXHAUSTIVE");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+std::string Property(IZrEncoder& encoder, const char16_t* name) {
+    ZrSysString text = encoder.GetProperty(name);
+    const std::string utf8 = ZrString(text, SysStringLen(text)).ToUtf8();
+    SysFreeString(text);
+    return utf8;
+}
+
+bool SetProperty(IZrEncoder& encoder, const char16_t* name, const std::string& utf8) {
+    return encoder.SetProperty(name, ZrString::FromUtf8(utf8).c_str());
+}
+
+std::string EncodeResult::FailedStep() const {
+    if (!Started)
+        return "start";
+    if (!Encoded)
+        return "encode";
+    return Finished ? "" : "finish";
+}
+
+EncodeResult Encode(IZrEncoder& encoder, const fs::path& destination, const EncodeJob& job) {
+    EncodeResult result;
+    if (job.Settings)
+        SetProperty(encoder, u"Settings", *job.Settings);
+    encoder.SetProperty(u"Add Output Extension", job.AddExtension ? u"1" : u"0");
+    encoder.SetProperty(u"Destination Filename", U(destination).c_str());
+    const int64_t expected =
+        job.ExpectedBytes ? *job.ExpectedBytes : static_cast<int64_t>(job.Pcm.size());
+    result.Started = encoder.StartBufferBased(job.Format, expected);
+    if (result.Started) {
+        const size_t frameBytes =
+            job.Format && job.Format->nBlockAlign ? job.Format->nBlockAlign : 1;
+        const size_t step =
+            job.BlockBytes ? job.BlockBytes : std::max<size_t>(1, 65536 / frameBytes) * frameBytes;
+        std::vector<uint8_t> block;
+        result.Encoded = true;
+        for (size_t at = 0; at < job.Pcm.size() && result.Encoded; at += step) {
+            const size_t n = std::min(step, job.Pcm.size() - at);
+            block.assign(job.Pcm.begin() + static_cast<ptrdiff_t>(at),
+                         job.Pcm.begin() + static_cast<ptrdiff_t>(at + n));
+            result.Encoded = encoder.EncodeBuffer(block.data(), n);
+        }
+        if (result.Encoded)
+            result.Finished = encoder.FinishBufferBased();
+    }
+    result.LastError = Property(encoder, u"Last Error");
+    return result;
+}
+
+EncodeResult Encode(EncoderCreator create, const fs::path& destination, const EncodeJob& job) {
+    std::unique_ptr<IZrEncoder> encoder(create(nullptr));
+    return Encode(*encoder, destination, job);
+}
+
+namespace {
+
+class CapturingLogger final : public IZrLogger {
+public:
+    bool IsEnabled(uint32_t) override { return true; }
+    void Write(uint32_t, const char16_t* scope, const char16_t* text) override {
+        std::string line = ZrString(text).ToUtf8();
+        if (line.starts_with("Finish (") && line.ends_with(" ms)"))
+            line = line.find("(result: ") == 7 ? line.substr(0, line.find(") (") + 1) : "Finish";
+        std::lock_guard<std::mutex> lock(Mutex);
+        Lines.push_back(ZrString(scope).ToUtf8() + ": " + line);
+    }
+    std::mutex Mutex;
+    std::vector<std::string> Lines;
+};
+
+CapturingLogger g_capturingLogger;
+
+} // namespace
+
+LogCapture::LogCapture() {
+    Clear();
+    ZrSetLoggerProvider([]() -> IZrLogger* { return &g_capturingLogger; });
+}
+
+LogCapture::~LogCapture() {
+    ZrSetLoggerProvider(nullptr);
+}
+
+std::vector<std::string> LogCapture::Lines() const {
+    std::lock_guard<std::mutex> lock(g_capturingLogger.Mutex);
+    return g_capturingLogger.Lines;
+}
+
+std::vector<std::string> LogCapture::Errors() const {
+    std::vector<std::string> errors;
+    for (const std::string& line : Lines()) {
+        const size_t at = line.find("ERROR - ");
+        if (at != std::string::npos)
+            errors.push_back(line.substr(at + 8));
+    }
+    return errors;
+}
+
+void LogCapture::Clear() {
+    std::lock_guard<std::mutex> lock(g_capturingLogger.Mutex);
+    g_capturingLogger.Lines.clear();
 }
 
 } // namespace zrtest

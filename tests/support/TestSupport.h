@@ -1,15 +1,21 @@
 // Helpers shared by the tests: temporary folders, generated PCM, wave-format records, running
-// programs without a shell, and decoding through independent decoders.
+// programs without a shell, driving an encoder as a host does, capturing the log, and decoding
+// through independent decoders.
 #pragma once
+
+#include "foundation/ZrString.h"
+#include "tessary/IZrEncoder.h"
+#include "tessary/IZrEncoderCallback.h"
+#include "tessary/WaveFormat.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <gtest/gtest.h>
+#include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
-
-#include "foundation/ZrString.h"
-#include "tessary/WaveFormat.h"
 
 namespace zrtest {
 
@@ -72,6 +78,11 @@ bool HaveProgram(const std::string& name);
 // "s16le", "s24le", "s32le", "f32le"). Fails the calling test and returns empty on error.
 std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& rawFormat,
                                       std::string* log = nullptr);
+// The same with options before the input ("-err_detect", "crccheck") and after it ("-af", ...).
+std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& rawFormat,
+                                      const std::vector<std::string>& inputOptions,
+                                      const std::vector<std::string>& outputOptions,
+                                      std::string* log = nullptr);
 // The raw format name ffmpeg uses for WAV-style PCM of this width.
 std::string RawFormatFor(uint16_t bits, bool isFloat = false);
 
@@ -79,9 +90,101 @@ std::string RawFormatFor(uint16_t bits, bool isFloat = false);
 std::string FirstDifference(const std::vector<uint8_t>& expected,
                             const std::vector<uint8_t>& actual, size_t bytesPerSample);
 
+// Equal buffers, or a failure naming the first difference (see FirstDifference).
+testing::AssertionResult SamePcm(const std::vector<uint8_t>& expected,
+                                 const std::vector<uint8_t>& actual, size_t bytesPerSample);
+
 uint16_t Le16(const uint8_t* p);
 uint32_t Le32(const uint8_t* p);
+uint64_t Le64(const uint8_t* p);
 uint16_t Be16(const uint8_t* p);
 uint32_t Be32(const uint8_t* p);
+uint64_t Be64(const uint8_t* p);
+void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes);
+void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes);
+
+// Little-endian PCM of `bits` (8 unsigned, 16/24/32 signed) to signed integers.
+std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits);
+
+// True when ZR_EXHAUSTIVE=1: the full matrices instead of their fast representative subsets.
+bool Exhaustive();
+// The whole list in the exhaustive mode; otherwise every `stride`-th entry starting at `phase`
+// (mod stride), so that a fast run still meets every value somewhere in a matrix.
+template <typename T>
+std::vector<T> Pick(const std::vector<T>& all, size_t stride, size_t phase = 0) {
+    if (Exhaustive() || stride <= 1)
+        return all;
+    std::vector<T> some;
+    for (size_t i = phase % stride; i < all.size(); i += stride)
+        some.push_back(all[i]);
+    return some;
+}
+
+// --- Driving an encoder --------------------------------------------------------------------
+
+// A property as UTF-8, and setting one from UTF-8.
+std::string Property(IZrEncoder& encoder, const char16_t* name);
+bool SetProperty(IZrEncoder& encoder, const char16_t* name, const std::string& utf8);
+
+using EncoderCreator = IZrEncoder* (*)(IZrEncoderCallback*);
+
+struct EncodeJob {
+    const WAVEFORMATEX* Format = nullptr; // or a WAVEFORMATEXTENSIBLE's Format member
+    std::span<const uint8_t> Pcm;
+    size_t BlockBytes = 0;                // per EncodeBuffer call; 0: 64 KiB of whole frames
+    std::optional<int64_t> ExpectedBytes; // the host's expected size; unset: Pcm.size()
+    std::optional<std::string> Settings;  // "Settings" text, set first when present
+    bool AddExtension = false;            // "Add Output Extension"
+};
+
+struct EncodeResult {
+    bool Started = false;
+    bool Encoded = false; // every EncodeBuffer call succeeded
+    bool Finished = false;
+    std::string LastError; // "Last Error" after the last step taken
+    bool Ok() const { return Started && Encoded && Finished; }
+    // "start", "encode", "finish", or "" when every step succeeded.
+    std::string FailedStep() const;
+};
+
+// As a host does: settings, "Add Output Extension", "Destination Filename", start, the PCM in
+// blocks (each a fresh copy: encoders may work in the host's buffer), finish. Stops at the
+// first step that fails.
+EncodeResult Encode(IZrEncoder& encoder, const fs::path& destination, const EncodeJob& job);
+EncodeResult Encode(EncoderCreator create, const fs::path& destination, const EncodeJob& job);
+
+// --- The log -------------------------------------------------------------------------------
+
+// Installs a logger for its lifetime that keeps every line as "scope: text", with the varying
+// "Finish (... ms)" durations cut to "Finish". One at a time.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    std::vector<std::string> Lines() const;
+    // The texts after "ERROR - " of the lines that carry one.
+    std::vector<std::string> Errors() const;
+    void Clear();
+};
+
+// --- Independent decoders ------------------------------------------------------------------
+
+// The audio of a WAV file's "data" chunk; fails the calling test when there is none.
+std::vector<uint8_t> WavData(const std::vector<uint8_t>& wav);
+// A canonical 44-byte-header PCM WAV file.
+void WriteWav(const fs::path& file, const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm);
+
+// Each runs the program to a WAV file and returns its PCM as WAV holds it; empty with a failure
+// added when the decoder complains. `extra` goes before the input's name.
+std::vector<uint8_t> DecodeWithFlac(const fs::path& file,
+                                    const std::vector<std::string>& extra = {});
+std::vector<uint8_t> DecodeWithWvunpack(const fs::path& file,
+                                        const std::vector<std::string>& extra = {});
+std::vector<uint8_t> DecodeWithSox(const fs::path& file);
+bool HaveJmac();
+// JMAC checks every frame's CRC; with `verifyMd5` it first checks the file's MD5 too.
+std::vector<uint8_t> DecodeWithJmac(const fs::path& file, bool verifyMd5 = true);
 
 } // namespace zrtest

@@ -11,8 +11,6 @@ namespace wvtest {
 
 using zrtest::fs::path;
 
-bool Exhaustive();
-
 struct EncodeOutcome {
     bool Started = false;
     bool Encoded = false; // every EncodeBuffer call succeeded
@@ -45,18 +43,10 @@ struct WvInfo {
 };
 WvInfo Info(const path& file);
 
-// wvunpack: the audio of the WAV it restores (its data chunk), checked against the RIFF sizes.
-// `ignoreCorrection` decodes the lossy part alone. Fails the calling test on error.
-std::vector<uint8_t> DecodeWithWvunpack(const path& file, bool ignoreCorrection = false);
 // wvunpack -v: true when every block checks out.
 bool VerifyWithWvunpack(const path& file, std::string* output = nullptr);
 
-// A canonical 44-byte-header WAV file of the PCM, as input for the wavpack program.
-void WriteWav(const path& file, const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm);
 // Runs the wavpack program on `wav` with `options`, writing `out`; fails the test on error.
 bool RunWavpackProgram(const path& wav, const path& out, const std::vector<std::string>& options);
-
-// Little-endian PCM of `bits` (8 unsigned) to signed integers.
-std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits);
 
 } // namespace wvtest
