@@ -93,27 +93,6 @@ TEST(ToolsStore, EveryKindOfValueSurvivesReopenAndNewProcess) {
     EXPECT_NE(ReadText(HostStoreFile()).find("Grüße, ünïcödé"), std::string::npos);
 }
 
-TEST(ToolsStore, OddTextsWorkAsValueAndKeyNames) {
-    for (const OddText& c : OddTexts) {
-        if (c.Text.empty() || c.Text.size() > 1000)
-            continue;
-        // A key name cannot hold the path separator; everything else goes.
-        const std::u16string keyName = u"Tests\\Names\\" + c.Text;
-        {
-            Key key = HostKey(keyName);
-            ASSERT_TRUE(key->SetString(c.Text.c_str(), u"value")) << c.What;
-        }
-        Key parent = HostKey(u"Tests\\Names");
-        const std::vector<std::u16string> names = SubKeys(parent.get());
-        EXPECT_NE(std::find(names.begin(), names.end(), ZrSplitKeyPath(c.Text).front()),
-                  names.end())
-            << c.What;
-        Key again = HostKey(keyName);
-        EXPECT_EQ(Take(again->GetString(c.Text.c_str())).Value, u"value") << c.What;
-        EXPECT_EQ(ValueNames(again.get()), std::vector<std::u16string>{c.Text}) << c.What;
-    }
-}
-
 TEST(ToolsStore, NamesAreComparedWithoutRegardToCase) {
     {
         Key key = HostKey(u"Plugins\\Encoders\\FLAC Encoder", 1);

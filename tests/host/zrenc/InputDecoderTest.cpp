@@ -63,8 +63,9 @@ std::string Describe(const PcmSpec& s) {
 }
 
 std::vector<uint8_t> Le32Bytes(uint32_t v) {
-    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-            static_cast<uint8_t>(v >> 24)};
+    std::vector<uint8_t> out;
+    PutLe(out, v, 4);
+    return out;
 }
 
 // The outputs compared: the source's own, another width and float.
@@ -105,7 +106,7 @@ void ExpectSameAsLibraries(const fs::path& path, bool partialFrame = false,
         EXPECT_EQ(Describe(native.source), Describe(libav.source));
         EXPECT_EQ(native.expectedFrames, libav.expectedFrames);
         EXPECT_EQ(native.bytes.size(), libav.bytes.size());
-        EXPECT_EQ(FirstDifference(libav.bytes, native.bytes, output.bits / 8), "");
+        EXPECT_TRUE(SamePcm(libav.bytes, native.bytes, output.bits / 8));
     }
 }
 
@@ -145,15 +146,16 @@ protected:
 
 // ---- The matrix ---------------------------------------------------------------------------
 
-// One shape per sample conversion, with both records; 3001 frames span several of the
-// libraries' packets, 1 frame is the smallest file.
+// 3001 frames span several of the libraries' packets; 1 frame is the smallest file.
 TEST_F(InputDecoderTest, SampleFormatsAndLayoutsMatchTheLibraries) {
-    const std::pair<Shape, size_t> cases[] = {
-        {{8, false, 1}, 3001},        {{16, false, 2}, 3001},      {{16, false, 2, true}, 1},
-        {{24, false, 6, true}, 3001}, {{24, false, 1}, 1},         {{32, false, 2, true}, 3001},
-        {{32, true, 1}, 3001},        {{32, true, 6, true}, 3001},
-    };
-    for (const auto& [s, frames] : cases) {
+    std::vector<std::pair<Shape, size_t>> all;
+    for (const auto& [bits, isFloat] :
+         {std::pair<uint16_t, bool>{8, false}, {16, false}, {24, false}, {32, false}, {32, true}})
+        for (uint16_t channels : {1, 2, 3, 6, 8})
+            for (bool extensible : {false, true})
+                for (size_t frames : {1, 2, 1023, 1024, 1025, 3001, 48000})
+                    all.push_back({{bits, isFloat, channels, extensible}, frames});
+    for (const auto& [s, frames] : Pick(all, 24)) {
         SCOPED_TRACE(Describe({s.channels, s.rate, s.bits, s.isFloat}) +
                      (s.extensible ? " extensible " : " ") + std::to_string(frames));
         ExpectSameAsLibraries(Write("matrix.wav", Riff({Fmt(s), Data(Pcm(s, frames))})));
@@ -311,42 +313,25 @@ TEST_F(InputDecoderTest, BitstreamsInPcmGoToTheLibraries) {
     EXPECT_EQ(direct.bytes, libav.bytes);
 }
 
+// Inputs that are broken past what the libraries accept (garbage and cut headers are zrenc's
+// end-to-end cases).
 TEST_F(InputDecoderTest, UnreadableInputsFailWithAReason) {
-    std::vector<uint8_t> garbage(5000);
-    for (size_t i = 0; i < garbage.size(); ++i)
-        garbage[i] = static_cast<uint8_t>(i * 7919 >> 3);
     const Shape s{16, false, 2, false, 0, 44100};
-    std::vector<uint8_t> noData = Riff({Fmt(s)});
-    std::vector<uint8_t> noFormat = Riff({Data(Pcm(s, 100))});
-    std::vector<uint8_t> emptyData = Riff({Fmt(s), Data({})});
-    std::vector<uint8_t> headerOnly = Riff({Fmt(s), Data(Pcm(s, 100))});
-    headerOnly.resize(30);
     std::vector<uint8_t> rifx = Riff({Fmt(s), Data(Pcm(s, 100))}); // big-endian: not supported
     std::copy_n("RIFX", 4, rifx.begin());
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-    };
-    const Case cases[] = {
-        {"empty", {}},
-        {"garbage", garbage},
-        {"wav without data", noData},
-        {"wav without fmt", noFormat},
-        {"wav with empty data", emptyData},
-        {"wav cut in its header", headerOnly},
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"wav without data", Riff({Fmt(s)})},
+        {"wav without fmt", Riff({Data(Pcm(s, 100))})},
+        {"wav with empty data", Riff({Fmt(s), Data({})})},
         {"big-endian riff", rifx},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Delivery d = Decode(Write("bad file.wav", c.bytes), true);
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        const Delivery d = Decode(Write("bad file.wav", bytes), true);
         EXPECT_FALSE(d.opened && !d.bytes.empty());
-        if (!d.opened) {
-            EXPECT_FALSE(d.error.empty());
-        }
+        EXPECT_TRUE(d.opened || !d.error.empty());
     }
-    const Delivery missing = Decode(dir / "missing.wav", true);
-    EXPECT_FALSE(missing.opened);
-    EXPECT_CONTAINS(missing.error, "No such file");
+    EXPECT_CONTAINS(Decode(dir / "missing.wav", true).error, "No such file");
 }
 
 } // namespace

@@ -102,13 +102,12 @@ TEST_F(ZrencTest, EncodesEveryInputAndDecodesBackIdentically) {
         EXPECT_EQ(Le16(&bytes[20]), i.shape.isFloat ? 3 : 1);
         EXPECT_EQ(Le16(&bytes[22]), i.shape.channels);
         EXPECT_EQ(Le16(&bytes[34]), i.shape.bits);
-        EXPECT_EQ(FirstDifference(pcm[i.name], WavData(out), i.shape.bits / 8), "");
+        EXPECT_TRUE(SamePcm(pcm[i.name], WavData(out), i.shape.bits / 8));
     }
 
     EXPECT_EQ(encode({"-e", "6", "-j", "1", "-d", In("j1")}, flacInputs), "")
         << "not a terminal: nothing but errors";
     encode({"-e", "flac", "-j", "4", "-d", In("j4")}, flacInputs);
-    encode({"-e", "FLAC Encoder", "-d", In("named")}, {flacInputs.front()});
     // A WAV input needs no decoding library.
     const std::string report =
         encode({"-e", "9", "-d", In("aiff")}, {flacInputs.front()}, {"LD_DEBUG=files"});
@@ -120,14 +119,12 @@ TEST_F(ZrencTest, EncodesEveryInputAndDecodesBackIdentically) {
             continue;
         SCOPED_TRACE(i.name);
         const std::string flac = std::string(i.name) + ".flac";
-        EXPECT_EQ(FirstDifference(pcm[i.name],
-                                  DecodeWithFfmpeg(dir / "j1" / flac, RawFormatFor(i.shape.bits)),
-                                  i.shape.bits / 8),
-                  "");
+        EXPECT_TRUE(SamePcm(pcm[i.name],
+                            DecodeWithFfmpeg(dir / "j1" / flac, RawFormatFor(i.shape.bits)),
+                            i.shape.bits / 8));
         EXPECT_EQ(ReadFile(dir / "j1" / flac), ReadFile(dir / "j4" / flac));
     }
-    EXPECT_EQ(ReadFile(dir / "named/s16.flac"), ReadFile(dir / "j1/s16.flac"));
-    EXPECT_EQ(FirstDifference(pcm["s16"], DecodeWithFfmpeg(dir / "aiff/s16.aif", "s16le"), 2), "");
+    EXPECT_TRUE(SamePcm(pcm["s16"], DecodeWithFfmpeg(dir / "aiff/s16.aif", "s16le"), 2));
     for (const std::string& name : FilesIn(dir.Path()))
         EXPECT_EQ(name.find(".zrenc-"), std::string::npos) << "left behind: " << name;
 }
@@ -258,7 +255,7 @@ TEST_F(ZrencTest, TwentyBitFlacTravelsInTwentyFourBits) {
     const std::vector<uint8_t> out = ReadFile(dir / "out.wav");
     ASSERT_GE(out.size(), 44u);
     EXPECT_EQ(Le16(&out[34]), 24);
-    EXPECT_EQ(FirstDifference(pcm, WavData(dir / "out.wav"), 3), "");
+    EXPECT_TRUE(SamePcm(pcm, WavData(dir / "out.wav"), 3));
 }
 
 TEST_F(ZrencTest, OddFileNamesWorkEndToEnd) {
@@ -268,7 +265,7 @@ TEST_F(ZrencTest, OddFileNamesWorkEndToEnd) {
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
     const fs::path expected = dir / "out $x ;y é" / (odd + ".flac");
     ASSERT_TRUE(fs::exists(expected)) << testing::PrintToString(FilesIn(dir / "out $x ;y é"));
-    EXPECT_EQ(FirstDifference(pcm, DecodeWithFfmpeg(expected, "s16le"), 2), "");
+    EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(expected, "s16le"), 2));
     // An input whose name is not UTF-8.
     fs::copy_file(In(odd + ".wav"), In("not UTF-8 \xff\xfe.wav"));
     r = Zrenc({"-e", "wav", "-o", In("§ $(echo) `x`.wav"), In("not UTF-8 \xff\xfe.wav")});
@@ -284,7 +281,7 @@ TEST_F(ZrencTest, DISABLED_OutputNamesThatAreNotUtf8) {
         const std::string name = std::string("not UTF-8 \xff.") + encoder;
         const RunResult r = Zrenc({"-e", encoder, "-d", In("out"), "-o", In(name), In("a.wav")});
         EXPECT_EQ(r.ExitCode, 0) << r.Output;
-        EXPECT_EQ(FirstDifference(pcm, DecodeWithFfmpeg(dir / name, "s16le"), 2), "");
+        EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(dir / name, "s16le"), 2));
     }
     EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
 }

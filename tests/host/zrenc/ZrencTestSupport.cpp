@@ -4,19 +4,6 @@
 
 namespace zrtest {
 
-namespace {
-
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
-} // namespace
-
 fs::path ZrencProgram() {
     return BuildDir() / "bin" / "zrenc";
 }
@@ -29,17 +16,17 @@ Piece Fmt(const Shape& s) {
     const uint16_t align = static_cast<uint16_t>(s.channels * s.bits / 8);
     const uint16_t tag = s.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
     std::vector<uint8_t> f;
-    Put16(f, s.extensible ? WAVE_FORMAT_EXTENSIBLE : tag);
-    Put16(f, s.channels);
-    Put32(f, s.rate);
-    Put32(f, s.rate * align);
-    Put16(f, align);
-    Put16(f, s.bits);
+    PutLe(f, s.extensible ? WAVE_FORMAT_EXTENSIBLE : tag, 2);
+    PutLe(f, s.channels, 2);
+    PutLe(f, s.rate, 4);
+    PutLe(f, s.rate * align, 4);
+    PutLe(f, align, 2);
+    PutLe(f, s.bits, 2);
     if (s.extensible) {
-        Put16(f, 22);
-        Put16(f, s.validBits ? s.validBits : s.bits);
-        Put32(f, s.channels == 6 ? 0x3F : 0);
-        Put32(f, tag); // the sub-format GUID: the tag, then the common tail
+        PutLe(f, 22, 2);
+        PutLe(f, s.validBits ? s.validBits : s.bits, 2);
+        PutLe(f, s.channels == 6 ? 0x3F : 0, 4);
+        PutLe(f, tag, 4); // the sub-format GUID: the tag, then the common tail
         f.insert(f.end(), {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
     }
     return {"fmt ", f, {}};
@@ -53,7 +40,7 @@ std::vector<uint8_t> Riff(const std::vector<Piece>& pieces) {
     std::vector<uint8_t> out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
     for (const Piece& p : pieces) {
         out.insert(out.end(), p.id.begin(), p.id.end());
-        Put32(out, p.declared.value_or(static_cast<uint32_t>(p.body.size())));
+        PutLe(out, p.declared.value_or(static_cast<uint32_t>(p.body.size())), 4);
         out.insert(out.end(), p.body.begin(), p.body.end());
         if (p.body.size() & 1)
             out.push_back(0);
@@ -68,12 +55,6 @@ std::vector<uint8_t> MakeWav(const fs::path& path, const Shape& s, size_t frames
     const std::vector<uint8_t> pcm = Pcm(s, frames, seed);
     WriteFile(path, Riff({Fmt(s), Data(pcm)}));
     return pcm;
-}
-
-std::vector<uint8_t> WavData(const fs::path& path) {
-    const std::vector<uint8_t> bytes = ReadFile(path);
-    return bytes.size() < 44 ? std::vector<uint8_t>{}
-                             : std::vector<uint8_t>(bytes.begin() + 44, bytes.end());
 }
 
 std::vector<std::string> FilesIn(const fs::path& folder) {

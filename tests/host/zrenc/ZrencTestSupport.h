@@ -36,8 +36,9 @@ std::vector<uint8_t> Riff(const std::vector<Piece>& pieces);
 // Writes a canonical WAV file (44-byte header) of generated music; returns its samples.
 std::vector<uint8_t> MakeWav(const fs::path& path, const Shape& s = {}, size_t frames = 44100,
                              uint32_t seed = 7);
-// The samples of a canonical WAV file.
-std::vector<uint8_t> WavData(const fs::path& path);
+inline std::vector<uint8_t> WavData(const fs::path& path) {
+    return WavData(ReadFile(path));
+}
 
 // Every file below `folder`, hidden ones included, as paths relative to it.
 std::vector<std::string> FilesIn(const fs::path& folder);
