@@ -51,46 +51,35 @@ const OddText OddTexts[] = {
 };
 
 TEST(ToolsStore, EveryKindOfValueSurvivesReopenAndNewProcess) {
-    const std::u16string path = u"Tests\\Survival";
-    struct IntCase {
-        const char* Name;
-        int32_t Value;
-    };
-    const IntCase ints[] = {
-        {"Zero", 0}, {"One", 1}, {"MinusOne", -1}, {"Min", INT32_MIN}, {"Max", INT32_MAX}};
-    {
-        Key key = HostKey(path);
-        ASSERT_TRUE(key);
-        for (const IntCase& c : ints)
-            ASSERT_TRUE(
-                key->SetInt(std::u16string(c.Name, c.Name + strlen(c.Name)).c_str(), c.Value));
-        for (const OddText& c : OddTexts)
-            ASSERT_TRUE(key->SetString(std::u16string(c.What, c.What + strlen(c.What)).c_str(),
-                                       c.Text.c_str()))
-                << c.What;
-    }
-    Key key = HostKey(path);
+    const std::pair<std::string, int32_t> ints[] = {
+        {"Zero", 0}, {"MinusOne", -1}, {"Min", INT32_MIN}, {"Max", INT32_MAX}};
     std::vector<std::string> probe{"get", "Tests\\Survival"};
     std::string expected;
-    for (const IntCase& c : ints) {
-        const std::u16string name(c.Name, c.Name + strlen(c.Name));
-        int32_t value = 12345;
-        EXPECT_TRUE(key->GetInt(name.c_str(), &value)) << c.Name;
-        EXPECT_EQ(value, c.Value) << c.Name;
-        probe.push_back(c.Name);
-        expected += "int " + std::to_string(c.Value) + "\n";
+    {
+        Key key = HostKey(u"Tests\\Survival");
+        for (const auto& [name, value] : ints) {
+            ASSERT_TRUE(key->SetInt(ZrUtf8ToUtf16(name).c_str(), value));
+            probe.push_back(name);
+            expected += "int " + std::to_string(value) + "\n";
+        }
+        for (const OddText& c : OddTexts) {
+            ASSERT_TRUE(key->SetString(ZrUtf8ToUtf16(c.What).c_str(), c.Text.c_str())) << c.What;
+            probe.push_back(c.What);
+            expected += "text " + Hex(c.Text) + "\n";
+        }
     }
-    for (const OddText& c : OddTexts) {
-        const std::u16string name(c.What, c.What + strlen(c.What));
-        const Text read = Take(key->GetString(name.c_str()));
-        EXPECT_TRUE(read.Present) << c.What;
-        EXPECT_EQ(Hex(read.Value), Hex(c.Text)) << c.What;
-        probe.push_back(c.What);
-        expected += "text " + Hex(c.Text) + "\n";
+    // Read back through a new key object, and by another process.
+    Key key = HostKey(u"Tests\\Survival");
+    for (const auto& [name, value] : ints) {
+        int32_t read = 12345;
+        EXPECT_TRUE(key->GetInt(ZrUtf8ToUtf16(name).c_str(), &read) && read == value) << name;
     }
+    for (const OddText& c : OddTexts)
+        EXPECT_EQ(Hex(Take(key->GetString(ZrUtf8ToUtf16(c.What).c_str())).Value), Hex(c.Text))
+            << c.What;
     EXPECT_EQ(Probe(probe, Home()).Output, expected) << "read by another process";
-    // The file stays readable by a person: non-ASCII text is written as it is.
-    EXPECT_NE(ReadText(HostStoreFile()).find("Grüße, ünïcödé"), std::string::npos);
+    EXPECT_NE(ReadText(HostStoreFile()).find("Grüße, ünïcödé"), std::string::npos)
+        << "non-ASCII text is written as it is, readable by a person";
 }
 
 TEST(ToolsStore, NamesAreComparedWithoutRegardToCase) {

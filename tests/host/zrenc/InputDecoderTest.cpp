@@ -68,17 +68,12 @@ std::vector<uint8_t> Le32Bytes(uint32_t v) {
     return out;
 }
 
-// The outputs compared: the source's own, another width and float.
-std::vector<PcmSpec> OutputsFor(const PcmSpec& source) {
-    PcmSpec other = source;
-    other.isFloat = false;
-    other.bits = source.bits == 16 && !source.isFloat ? 24 : 16;
-    PcmSpec asFloat = source;
-    asFloat.isFloat = true;
-    asFloat.bits = 32;
-    std::vector<PcmSpec> outputs = {source, other};
-    if (!source.isFloat)
-        outputs.push_back(asFloat);
+// The outputs compared: the source's own, another width and, for integers, float.
+std::vector<PcmSpec> OutputsFor(const PcmSpec& s) {
+    const uint16_t other = s.bits == 16 && !s.isFloat ? 24 : 16;
+    std::vector<PcmSpec> outputs = {s, {s.channels, s.rate, other, false}};
+    if (!s.isFloat)
+        outputs.push_back({s.channels, s.rate, 32, true});
     return outputs;
 }
 
@@ -114,19 +109,9 @@ fs::path Ffmpeg(const fs::path& out, const Shape& s, const std::vector<uint8_t>&
                 const std::vector<std::string>& args) {
     const fs::path raw = out.string() + ".raw";
     WriteFile(raw, pcm);
-    std::vector<std::string> argv = {"ffmpeg",
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     RawFormatFor(s.bits, s.isFloat),
-                                     "-ar",
-                                     std::to_string(s.rate),
-                                     "-ac",
-                                     std::to_string(s.channels),
-                                     "-i",
-                                     raw.string()};
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f"};
+    argv.insert(argv.end(), {RawFormatFor(s.bits, s.isFloat), "-ar", std::to_string(s.rate), "-ac",
+                             std::to_string(s.channels), "-i", raw.string()});
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(out.string());
     const RunResult r = Run(argv);
