@@ -88,16 +88,33 @@ TEST_F(ZrencStoreTest, AHostKeyOfVersionFourFallsBackToTheMachineTree) {
     ZrHostTools::OpenHostKey(HostEncoderKey(u"Uncompressed Wave"), 0)->SetInt(u"IVersion", 5);
 }
 
-// Each profile has a settings value of its own; the WAV encoder starts from its defaults
-// without one.
+// Each profile has a settings value of its own, -s changes one run only, and the WAV encoder
+// starts from its defaults without a profile.
 TEST_F(ZrencStoreTest, SettingsAreKeptPerProfile) {
-    const std::vector<uint8_t> pcm = MakeWav(In("a.wav"));
-    RunResult r = Zrenc({"--set", "wav", "NOHDR=1"});
+    const std::vector<uint8_t> pcm = MakeWav(In("a.wav"), {}, 44100 * 2);
+    EXPECT_CONTAINS(Zrenc({"--settings", "flac"}).Output, "Quality=6"); // before any was saved
+    ASSERT_EQ(Zrenc({"--set", "flac", "Quality=8|Verify=1"}).ExitCode, 0);
+    ASSERT_EQ(Zrenc({"-p", "Vida Zuzuvi", "--set", "FLAC Encoder", "Quality=3"}).ExitCode, 0);
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), "Quality=8|Verify=1");
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings (Vida Zuzuvi)"), "Quality=3");
+    RunResult r = Zrenc({"-p", "Vida Zuzuvi", "--settings", "6"});
+    EXPECT_CONTAINS(r.Output, "Quality=3");
+    EXPECT_CONTAINS(r.Output, "Verify=0");
+    r = Zrenc({"--set", "flac", "Qualty=8"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_CONTAINS(r.Output, "\"Qualty\" is not a setting of FLAC Encoder"); // but saved
+    // -o takes the name as it is, without adding an extension.
+    ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=0", "-o", In("fast.bin"), In("a.wav")}).ExitCode,
+              0);
+    ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=8", "-o", In("best.bin"), In("a.wav")}).ExitCode,
+              0);
+    EXPECT_LT(ReadFile(dir / "best.bin").size(), ReadFile(dir / "fast.bin").size());
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), "Qualty=8");
+
+    r = Zrenc({"--set", "wav", "NOHDR=1"});
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_CONTAINS(r.Output, "always starts from its defaults");
-    ASSERT_EQ(Zrenc({"-p", "Studio", "--set", "wav", "NOHDR=1|X=2"}).ExitCode, 0);
-    EXPECT_EQ(Stored(u"Uncompressed Wave", u"Settings"), "NOHDR=1");
-    EXPECT_EQ(Stored(u"Uncompressed Wave", u"Settings (Studio)"), "NOHDR=1|X=2");
+    ASSERT_EQ(Zrenc({"-p", "Studio", "--set", "wav", "NOHDR=1"}).ExitCode, 0);
     ASSERT_EQ(Zrenc({"-e", "wav", "-o", In("plain.wav"), In("a.wav")}).ExitCode, 0);
     EXPECT_EQ(WavData(dir / "plain.wav"), pcm);
     ASSERT_EQ(Zrenc({"-p", "Studio", "-e", "wav", "-o", In("raw.pcm"), In("a.wav")}).ExitCode, 0);

@@ -209,33 +209,6 @@ TEST_F(ZrencTest, BadInputsFailReadablyAndLeaveNothing) {
     EXPECT_EQ(FilesIn(dir / "tmp"), std::vector<std::string>{});
 }
 
-TEST_F(ZrencTest, SettingsTextsRoundTripPerProfileAndRun) {
-    MakeWav(In("a.wav"), {}, 44100 * 2);
-    EXPECT_CONTAINS(Zrenc({"--settings", "flac"}).Output, "Quality=6"); // before any was saved
-    ASSERT_EQ(Zrenc({"--set", "flac", "Quality=8|Verify=1"}).ExitCode, 0);
-    ASSERT_EQ(Zrenc({"-p", "Vida Zuzuvi", "--set", "FLAC Encoder", "Quality=3"}).ExitCode, 0);
-    RunResult r = Zrenc({"--settings", "6"});
-    EXPECT_CONTAINS(r.Output, "Quality=8");
-    EXPECT_CONTAINS(r.Output, "Verify=1");
-    r = Zrenc({"-p", "Vida Zuzuvi", "--settings", "flac"});
-    EXPECT_CONTAINS(r.Output, "Quality=3");
-    EXPECT_CONTAINS(r.Output, "Verify=0");
-
-    // A key the encoder does not know is saved but named.
-    r = Zrenc({"--set", "flac", "Qualty=8"});
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_CONTAINS(r.Output, "\"Qualty\" is not a setting of FLAC Encoder");
-
-    // -s changes one run only; -o takes the name as it is, without adding an extension.
-    const std::string saved = Zrenc({"--settings", "flac"}).Output;
-    ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=0", "-o", In("fast.bin"), In("a.wav")}).ExitCode,
-              0);
-    ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=8", "-o", In("best.bin"), In("a.wav")}).ExitCode,
-              0);
-    EXPECT_LT(ReadFile(dir / "best.bin").size(), ReadFile(dir / "fast.bin").size());
-    EXPECT_EQ(Zrenc({"--settings", "flac"}).Output, saved);
-}
-
 // A 20-bit FLAC decodes into 32-bit samples; it travels in 24-bit containers. Inputs other than
 // WAV load the decoding libraries.
 TEST_F(ZrencTest, TwentyBitFlacTravelsInTwentyFourBits) {
