@@ -1,5 +1,6 @@
 #include "zrenc/EncoderCatalog.h"
 
+#include "frame/ZrPluginRegistry.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
 #include "tessary/IZrEncoder.h"
@@ -37,8 +38,13 @@ const EncoderKind* KindByShortName(const std::string& name) {
 
 namespace {
 
-constexpr const char16_t* HostEncodersPath = u"Plugins\\Encoders";
-constexpr const char16_t* MachineEncodersPath = u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders";
+ZrString HostEncodersPath() {
+    return ZrPluginRegistry::EncodersKey;
+}
+ZrString MachineEncodersPath() {
+    return ZrString(ZrPluginRegistry::MachinePluginsKey) + u"\\" +
+           ZrPluginRegistry::EncodersCategory;
+}
 
 bool SameFile(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty())
@@ -64,7 +70,7 @@ void AddSubKeys(IZrRegKey* key, std::vector<ZrString>& names) {
 }
 
 bool KeyNamesPath(ZrRegKeyPtr key, const std::string& path) {
-    return key && SameFile(ZrReadString(key.get(), u"Path").ToUtf8(), path);
+    return key && SameFile(ZrReadString(key.get(), ZrPluginRegistry::PathValue).ToUtf8(), path);
 }
 
 } // namespace
@@ -115,8 +121,8 @@ bool PluginLibrary::Unregister(std::string& error) const {
 }
 
 EncoderCatalog::EncoderCatalog(const std::string& shippedPath, const ZrString& profile) {
-    ZrRegKeyPtr hostRoot = ZrHostTools::OpenHostKey(HostEncodersPath, 0);
-    ZrRegKeyPtr machineRoot = ZrHostTools::OpenMachineKey(MachineEncodersPath);
+    ZrRegKeyPtr hostRoot = ZrHostTools::OpenHostKey(HostEncodersPath(), 0);
+    ZrRegKeyPtr machineRoot = ZrHostTools::OpenMachineKey(MachineEncodersPath());
     std::vector<ZrString> names;
     AddSubKeys(hostRoot.get(), names);
     AddSubKeys(machineRoot.get(), names);
@@ -125,8 +131,9 @@ EncoderCatalog::EncoderCatalog(const std::string& shippedPath, const ZrString& p
         const ZrString relative = ZrString(u"\\") + name;
         m_mentioned =
             m_mentioned ||
-            KeyNamesPath(ZrHostTools::OpenHostKey(HostEncodersPath + relative, 0), shippedPath) ||
-            KeyNamesPath(ZrHostTools::OpenMachineKey(MachineEncodersPath + relative), shippedPath);
+            KeyNamesPath(ZrHostTools::OpenHostKey(HostEncodersPath() + relative, 0), shippedPath) ||
+            KeyNamesPath(ZrHostTools::OpenMachineKey(MachineEncodersPath() + relative),
+                         shippedPath);
         CEncoderPlugin plugin(name, profile);
         Registration r;
         r.name = name;

@@ -2,7 +2,6 @@
 
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
-#include "options/WaveAiffPluginConfigDlg.h"
 
 #include <algorithm>
 
@@ -46,7 +45,7 @@ bool CWavEncoder::FinishBufferBased() {
 }
 
 bool CWavEncoder::Options() {
-    return CWaveAiffPluginConfigDlg::Show();
+    return ZrShowOptionsWindow(ZrEncoderIndex::Wav, *this);
 }
 
 ZrString& CWavEncoder::GetExtension(ZrString& out) {

@@ -1,5 +1,4 @@
 #include "codecs/ape/ApeEncoder.h"
-#include "options/ApeEncoderOptionsWnd.h"
 
 #include "codecs/ape/ApeSettings.h"
 #include "frame/ZrEncoderFactory.h"
@@ -66,4 +65,4 @@ void CApeEncoder::LoadSettings() {
         ApeSettings::Compression.Set(Settings, ApeSettings::Compression.Default);
 }
 
-bool CApeEncoder::Options() { return ZrEncoderOptionsWnd::Show<CApeEncoderOptionsWnd>(this); }
+bool CApeEncoder::Options() { return ZrShowOptionsWindow(ZrEncoderIndex::Ape, *this); }

@@ -1,5 +1,4 @@
 #include "codecs/dsd/DSDEncoderPlugin.h"
-#include "options/DSDEncoderOptionsWnd.h"
 
 #include "codecs/dsd/DsdSettings.h"
 #include "frame/ZrEncoderFactory.h"
@@ -155,4 +154,4 @@ IZrEncoder* CreateDsdEncoder(IZrEncoderCallback* callback) {
     return new CDSDEncoderPlugin(callback);
 }
 
-bool CDSDEncoderPlugin::Options() { return ZrEncoderOptionsWnd::Show<CDSDEncoderOptionsWnd>(this); }
+bool CDSDEncoderPlugin::Options() { return ZrShowOptionsWindow(ZrEncoderIndex::Dsd, *this); }

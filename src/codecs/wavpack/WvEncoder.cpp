@@ -1,5 +1,4 @@
 #include "codecs/wavpack/WvEncoder.h"
-#include "options/WvEncoderOptionsWnd.h"
 
 #include "codecs/wavpack/WvSettings.h"
 #include "foundation/ZrFileSystem.h"
@@ -316,5 +315,5 @@ bool CWvEncoder::FinishBufferBased() {
 
 bool CWvEncoder::Options() {
     ZrTraceScope scope(u"CWvEncoder::Options");
-    return ZrEncoderOptionsWnd::Show<CWvEncoderOptionsWnd>(this);
+    return ZrShowOptionsWindow(ZrEncoderIndex::Wv, *this);
 }

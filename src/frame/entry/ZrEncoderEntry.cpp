@@ -2,6 +2,7 @@
 // the host's settings store.
 #include "frame/ZrEncoderFactory.h"
 #include "frame/ZrHostLibraries.h"
+#include "frame/ZrPluginRegistry.h"
 #include "frame/entry/ZrEncoderApp.h"
 #include "frame/entry/ZrHostLibraryManager.h"
 #include "frame/entry/ZrVendor.h"
@@ -25,8 +26,6 @@ constexpr Creator EncoderTable[ZrEncoderCount] = {
     CreateWvEncoder,       CreateAiffEncoder, CreateAlacEncoder, CreateDsdEncoder,
 };
 
-constexpr char16_t EncodersKey[] = u"Plugins\\Encoders";
-
 ZrString Property(IZrEncoder& encoder, const char16_t* name) {
     return ZrTakeSysString(encoder.GetProperty(name));
 }
@@ -34,27 +33,28 @@ ZrString Property(IZrEncoder& encoder, const char16_t* name) {
 void RemoveEncoderKey(const ZrString& displayName) {
     GetTools(true);
     // Both openings of the parent: the one registration writes through and the plain one.
-    if (ZrRegKeyPtr key = ZrOpenHostKey(EncodersKey, 1))
+    if (ZrRegKeyPtr key = ZrOpenHostKey(ZrPluginRegistry::EncodersKey, 1))
         key->DeleteSubKey(displayName.c_str());
-    if (ZrRegKeyPtr key = ZrOpenHostKey(EncodersKey, 0))
+    if (ZrRegKeyPtr key = ZrOpenHostKey(ZrPluginRegistry::EncodersKey, 0))
         key->DeleteSubKey(displayName.c_str());
 }
 
 void WriteEncoderKey(IZrEncoder& encoder, const ZrString& displayName, int32_t index) {
     const ZrString extension = Property(encoder, u"Extension");
-    ZrRegKeyPtr key = ZrOpenHostKey(ZrString(EncodersKey) + u"\\" + displayName, 1);
+    namespace R = ZrPluginRegistry;
+    ZrRegKeyPtr key = ZrOpenHostKey(R::EncoderKey(displayName), 1);
     if (!key)
         return;
     key->Prepare();
-    key->SetInt(u"IVersion", ZrEncoderInterfaceVersion);
-    key->SetString(u"Company", ZrVendorCompany);
-    key->SetString(u"Path", ZrModuleFileName().c_str());
-    key->SetInt(u"Index", index);
-    key->SetString(u"Version", ZrPluginVersion);
-    key->SetString(u"Ext", extension.c_str());
-    key->SetString(u"URL", ZrVendorUrl);
-    key->SetString(u"Copyright", ZrVendorCopyright);
-    key->SetString(u"Description", ZrPluginDescription);
+    key->SetInt(R::InterfaceVersionValue, ZrEncoderInterfaceVersion);
+    key->SetString(R::CompanyValue, ZrVendorCompany);
+    key->SetString(R::PathValue, ZrModuleFileName().c_str());
+    key->SetInt(R::IndexValue, index);
+    key->SetString(R::VersionValue, ZrPluginVersion);
+    key->SetString(R::ExtensionValue, extension.c_str());
+    key->SetString(R::UrlValue, ZrVendorUrl);
+    key->SetString(R::CopyrightValue, ZrVendorCopyright);
+    key->SetString(R::DescriptionValue, ZrPluginDescription);
 }
 
 void RegisterEncoders(bool doRegister) {
