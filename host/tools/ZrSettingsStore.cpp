@@ -1,5 +1,6 @@
 #include "tools/ZrSettingsStore.h"
 
+#include "foundation/ZrFileSystem.h"
 #include "tools/ZrToolsFiles.h"
 #include "tools/ZrToolsLogger.h"
 
@@ -170,7 +171,7 @@ bool ZrSettingsStore::KeepCorruptCopy(std::string* error) {
 bool ZrSettingsStore::Change(const std::function<bool(ZrStoreNode&)>& change) {
     std::lock_guard<std::mutex> guard(m_lock);
     std::string error;
-    if (!ZrToolsFiles::MakeFolders(ZrToolsFiles::FolderOf(m_path), &error))
+    if (!ZrFileSystem::MakeDirectories(ZrToolsFiles::FolderOf(m_path), &error))
         return Fail(error);
     const std::string lockPath = m_path + ".lock";
     LockFile lock(lockPath, m_fileMode);

@@ -83,27 +83,22 @@ IZrRegKey* ZrToolsService::OpenKey(intptr_t root, const char16_t* path) {
     return std::make_unique<ZrRegKey>(m_machineStore, ZrSplitKeyPath(PathOf(path))).release();
 }
 
-// Arrives with the work that first searches strings through the host.
+// Services this tools library does not offer: callers get null and go without them.
 IZrStringService* ZrToolsService::GetStringService() {
     return nullptr;
 }
-// Arrives with the user-defined encoder, which posts progress to the main thread.
 IZrMainThreadMessages* ZrToolsService::GetMainThreadMessages() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrNamedLocks* ZrToolsService::GetNamedLocks() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrWaitWindow* ZrToolsService::GetWaitWindow() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrArchiveUnpacker* ZrToolsService::GetArchiveUnpacker() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrFileLoader* ZrToolsService::GetFileLoader() {
     return nullptr;
 }

@@ -8,9 +8,9 @@
 // path there is absolute ("SOFTWARE\...").
 //
 // Initialize and Uninitialize count calls per module; unbalanced or repeated calls are harmless.
-// The user-interface service comes from ui/. Services that arrive with later work (string
-// search, main-thread messages, named locks, wait window, archive unpacker, file loader) are
-// null until then.
+// The user-interface service comes from ui/. String search, main-thread messages, named locks,
+// the wait window, the archive unpacker and the file loader are not offered: their getters
+// return null.
 #pragma once
 
 #include "tessary/ZrTools.h"

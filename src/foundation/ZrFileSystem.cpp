@@ -1,34 +1,25 @@
 #include "foundation/ZrFileSystem.h"
 
+#include "foundation/ZrFile.h"
+#include "foundation/ZrLog.h"
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "foundation/ZrFile.h"
-#include "foundation/ZrLog.h"
-
 namespace ZrFileSystem {
 
 namespace {
 
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty())
-        return true;
-    struct stat info;
-    if (::stat(folder.c_str(), &info) == 0)
-        return S_ISDIR(info.st_mode);
-    for (size_t at = folder.find('/', 1); ; at = folder.find('/', at + 1)) {
-        const std::string part = folder.substr(0, at);
-        if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
-        if (at == std::string::npos)
-            break;
-    }
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+std::string ErrnoText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which may or may not lie in `buffer`.
+    return ::strerror_r(error, buffer, sizeof buffer);
 }
 
 bool CopyThenUnlink(const ZrString& from, const ZrString& to) {
@@ -55,14 +46,44 @@ bool CopyThenUnlink(const ZrString& from, const ZrString& to) {
 
 bool MakeDirectoryTree(const ZrString& filePath) {
     const ZrString folder = FolderOf(filePath);
-    if (MakeFolders(folder.ToUtf8()))
+    if (MakeDirectories(folder.ToUtf8()))
         return true;
-    ZrLogLine(u"ZrFileSystem::MakeDirectoryTree", ZrString::Format("Failed! Path=%s",
-                                                                   filePath.ToUtf8().c_str()));
+    ZrLogLine(u"ZrFileSystem::MakeDirectoryTree",
+              ZrString::Format("Failed! Path=%s", filePath.ToUtf8().c_str()));
     return false;
 }
 
-bool MakeDirectories(const ZrString& folder) { return MakeFolders(folder.ToUtf8()); }
+bool MakeDirectories(const ZrString& folder) {
+    return MakeDirectories(folder.ToUtf8());
+}
+
+bool MakeDirectories(const std::string& folder, std::string* error) {
+    if (folder.empty())
+        return true;
+    struct stat info;
+    if (::stat(folder.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return true;
+        if (error)
+            *error = "\"" + folder + "\" exists and is not a folder";
+        return false;
+    }
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+        const std::string part = folder.substr(0, at);
+        if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            if (error)
+                *error = "cannot create \"" + part + "\": " + ErrnoText(errno);
+            return false;
+        }
+        if (at == std::string::npos)
+            break;
+    }
+    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return true;
+    if (error)
+        *error = "cannot create \"" + folder + "\": " + ErrnoText(errno ? errno : ENOTDIR);
+    return false;
+}
 
 bool FileExists(const ZrString& path) {
     struct stat info;
@@ -74,7 +95,9 @@ bool DirectoryExists(const ZrString& path) {
     return ::stat(path.ToUtf8().c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool DeleteFile(const ZrString& path) { return ::unlink(path.ToUtf8().c_str()) == 0; }
+bool DeleteFile(const ZrString& path) {
+    return ::unlink(path.ToUtf8().c_str()) == 0;
+}
 
 bool MoveFile(const ZrString& from, const ZrString& to) {
     if (::rename(from.ToUtf8().c_str(), to.ToUtf8().c_str()) == 0)
@@ -92,8 +115,7 @@ int64_t FileSize(const ZrString& path) {
 int64_t FreeSpace(const ZrString& path) {
     struct statvfs info;
     std::string p = path.ToUtf8();
-    if (::statvfs(p.c_str(), &info) != 0 &&
-        ::statvfs(FolderOf(path).ToUtf8().c_str(), &info) != 0)
+    if (::statvfs(p.c_str(), &info) != 0 && ::statvfs(FolderOf(path).ToUtf8().c_str(), &info) != 0)
         return -1;
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }

@@ -1,9 +1,10 @@
 // File-system helpers of the foundation.
 #pragma once
 
-#include <cstdint>
-
 #include "foundation/ZrString.h"
+
+#include <cstdint>
+#include <string>
 
 namespace ZrFileSystem {
 
@@ -12,6 +13,9 @@ namespace ZrFileSystem {
 bool MakeDirectoryTree(const ZrString& filePath);
 // Creates `folder` and every missing folder above it.
 bool MakeDirectories(const ZrString& folder);
+// The same for a path kept as bytes (file names need not be UTF-8). On failure `error` (when
+// given) names the folder that could not be made and why.
+bool MakeDirectories(const std::string& folder, std::string* error = nullptr);
 bool FileExists(const ZrString& path);
 bool DirectoryExists(const ZrString& path);
 bool DeleteFile(const ZrString& path);
