@@ -57,7 +57,6 @@ public:
     // Whether any key of either tree names the shipped library in its "Path", whatever its
     // interface version: a library that appears nowhere has never been registered.
     bool MentionsShippedLibrary() const { return m_mentioned; }
-    const std::vector<Registration>& Registrations() const { return m_registrations; }
     // The shipped library's encoder with this index.
     const Registration* ByIndex(int32_t index) const;
     // An index, a short name or a display name (any case). Null with a reason in `error`;

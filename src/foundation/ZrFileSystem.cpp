@@ -1,12 +1,10 @@
 #include "foundation/ZrFileSystem.h"
 
-#include "foundation/ZrFile.h"
 #include "foundation/ZrLog.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -22,26 +20,6 @@ std::string ErrnoText(int error) {
     return ::strerror_r(error, buffer, sizeof buffer);
 }
 
-bool CopyThenUnlink(const ZrString& from, const ZrString& to) {
-    ZrFile source(from), target(to);
-    if (!source.Open(ZrFile::Mode::Read) || !target.Open(ZrFile::Mode::Write))
-        return false;
-    char buffer[1 << 16];
-    for (;;) {
-        const int64_t n = source.Read(buffer, sizeof buffer);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (!target.WriteAll(buffer, static_cast<size_t>(n)))
-            return false;
-    }
-    if (!target.Sync() || !target.Close())
-        return false;
-    source.Close();
-    return ::unlink(from.ToUtf8().c_str()) == 0;
-}
-
 } // namespace
 
 bool MakeDirectoryTree(const ZrString& filePath) {
@@ -51,10 +29,6 @@ bool MakeDirectoryTree(const ZrString& filePath) {
     ZrLogLine(u"ZrFileSystem::MakeDirectoryTree",
               ZrString::Format("Failed! Path=%s", filePath.ToUtf8().c_str()));
     return false;
-}
-
-bool MakeDirectories(const ZrString& folder) {
-    return MakeDirectories(folder.ToUtf8());
 }
 
 bool MakeDirectories(const std::string& folder, std::string* error) {
@@ -85,11 +59,6 @@ bool MakeDirectories(const std::string& folder, std::string* error) {
     return false;
 }
 
-bool FileExists(const ZrString& path) {
-    struct stat info;
-    return ::stat(path.ToUtf8().c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 bool DirectoryExists(const ZrString& path) {
     struct stat info;
     return ::stat(path.ToUtf8().c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -97,19 +66,6 @@ bool DirectoryExists(const ZrString& path) {
 
 bool DeleteFile(const ZrString& path) {
     return ::unlink(path.ToUtf8().c_str()) == 0;
-}
-
-bool MoveFile(const ZrString& from, const ZrString& to) {
-    if (::rename(from.ToUtf8().c_str(), to.ToUtf8().c_str()) == 0)
-        return true;
-    return errno == EXDEV && CopyThenUnlink(from, to);
-}
-
-int64_t FileSize(const ZrString& path) {
-    struct stat info;
-    if (::stat(path.ToUtf8().c_str(), &info) != 0)
-        return -1;
-    return info.st_size;
 }
 
 int64_t FreeSpace(const ZrString& path) {
@@ -127,17 +83,6 @@ ZrString FolderOf(const ZrString& path) {
     if (slash == 0)
         return ZrString(u"/");
     return path.Left(static_cast<size_t>(slash));
-}
-
-ZrString NameOf(const ZrString& path) {
-    const int64_t slash = path.ReverseFind(u'/');
-    return slash < 0 ? path : path.Mid(static_cast<size_t>(slash) + 1);
-}
-
-ZrString ExtensionOf(const ZrString& path) {
-    const ZrString name = NameOf(path);
-    const int64_t dot = name.ReverseFind(u'.');
-    return dot <= 0 ? ZrString() : name.Mid(static_cast<size_t>(dot) + 1);
 }
 
 ZrString Join(const ZrString& folder, const ZrString& name) {
