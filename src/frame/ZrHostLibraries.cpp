@@ -1,6 +1,6 @@
 #include "frame/ZrHostLibraries.h"
 
-#include "frame/entry/ZrHostLibraryManager.h"
+#include "frame/ZrHostLibraryManager.h"
 
 #include <atomic>
 #include <climits>

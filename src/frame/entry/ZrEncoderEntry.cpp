@@ -2,9 +2,9 @@
 // the host's settings store.
 #include "frame/ZrEncoderFactory.h"
 #include "frame/ZrHostLibraries.h"
+#include "frame/ZrHostLibraryManager.h"
 #include "frame/ZrPluginRegistry.h"
 #include "frame/entry/ZrEncoderApp.h"
-#include "frame/entry/ZrHostLibraryManager.h"
 #include "frame/entry/ZrVendor.h"
 
 #include <memory>
