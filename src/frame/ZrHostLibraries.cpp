@@ -163,12 +163,6 @@ ZrString ZrModuleFileName() {
     return ZrString::FromUtf8(ThisModulePath());
 }
 
-ZrString ZrHostProgramDirectory() {
-    Manager& m = TheManager();
-    std::lock_guard<std::mutex> guard(m.Lock);
-    return ZrString::FromUtf8(ProgramDirectoryLocked(m));
-}
-
 ZrTools* GetTools(bool load) {
     Manager& m = TheManager();
     if (ZrTools* tools = m.Tools.load(std::memory_order_acquire); tools || !load)
