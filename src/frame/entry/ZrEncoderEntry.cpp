@@ -7,6 +7,8 @@
 #include "frame/entry/ZrEncoderApp.h"
 #include "frame/entry/ZrVendor.h"
 
+#include <algorithm>
+#include <array>
 #include <memory>
 
 #define ZR_EXPORT extern "C" __attribute__((visibility("default")))
@@ -19,12 +21,28 @@ namespace {
 
 using Creator = IZrEncoder* (*)(IZrEncoderCallback*);
 
+constexpr std::array<Creator, ZrEncoderCount> MakeEncoderTable() {
+    namespace I = ZrEncoderIndex;
+    std::array<Creator, ZrEncoderCount> table{};
+    table[I::Ape] = CreateApeEncoder;
+    table[I::Ogg] = CreateOggEncoder;
+    table[I::Wav] = CreateWavEncoder;
+    table[I::Mp3] = CreateMp3Encoder;
+    table[I::External] = CreateExternalEncoder;
+    table[I::Wma] = CreateWmaEncoder;
+    table[I::Flac] = CreateFlacEncoder;
+    table[I::Mpc] = CreateMpcEncoder;
+    table[I::Wv] = CreateWvEncoder;
+    table[I::Aiff] = CreateAiffEncoder;
+    table[I::Alac] = CreateAlacEncoder;
+    table[I::Dsd] = CreateDsdEncoder;
+    return table;
+}
+
 // Indices are part of the host contract: they are stored in the host's settings as "Index".
-constexpr Creator EncoderTable[ZrEncoderCount] = {
-    CreateApeEncoder,      CreateOggEncoder,  CreateWavEncoder,  CreateMp3Encoder,
-    CreateExternalEncoder, CreateWmaEncoder,  CreateFlacEncoder, CreateMpcEncoder,
-    CreateWvEncoder,       CreateAiffEncoder, CreateAlacEncoder, CreateDsdEncoder,
-};
+constexpr std::array<Creator, ZrEncoderCount> EncoderTable = MakeEncoderTable();
+static_assert(std::ranges::none_of(EncoderTable, [](Creator c) { return c == nullptr; }),
+              "every factory index has a creator");
 
 ZrString Property(IZrEncoder& encoder, const char16_t* name) {
     return ZrTakeSysString(encoder.GetProperty(name));
