@@ -1,5 +1,6 @@
 #include "zrenc/EncoderCatalog.h"
 
+#include "frame/ZrEncoderFactory.h"
 #include "frame/ZrPluginRegistry.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
@@ -14,19 +15,19 @@ namespace zrenc {
 
 namespace fs = std::filesystem;
 
-const std::array<EncoderKind, 12> EncoderKinds = {{
-    {0, "ape", true},
-    {1, "ogg", false},
-    {2, "wav", true},
-    {3, "mp3", false},
-    {4, "external", false},
-    {5, "wma", false},
-    {6, "flac", true},
-    {7, "mpc", false},
-    {8, "wavpack", true},
-    {9, "aiff", true},
-    {10, "alac", true},
-    {11, "dsd", false},
+const std::array<EncoderKind, ZrEncoderCount> EncoderKinds = {{
+    {ZrEncoderIndex::Ape, "ape", true},
+    {ZrEncoderIndex::Ogg, "ogg", false},
+    {ZrEncoderIndex::Wav, "wav", true},
+    {ZrEncoderIndex::Mp3, "mp3", false},
+    {ZrEncoderIndex::External, "external", false},
+    {ZrEncoderIndex::Wma, "wma", false},
+    {ZrEncoderIndex::Flac, "flac", true},
+    {ZrEncoderIndex::Mpc, "mpc", false},
+    {ZrEncoderIndex::Wv, "wavpack", true},
+    {ZrEncoderIndex::Aiff, "aiff", true},
+    {ZrEncoderIndex::Alac, "alac", true},
+    {ZrEncoderIndex::Dsd, "dsd", false},
 }};
 
 const EncoderKind* KindByShortName(const std::string& name) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/ZrString.h"
+#include "frame/ZrEncoderFactory.h"
 
 #include <array>
 #include <optional>
@@ -17,7 +18,7 @@ struct EncoderKind {
     const char* shortName;
     bool lossless; // what the encoder keeps with its default settings
 };
-extern const std::array<EncoderKind, 12> EncoderKinds;
+extern const std::array<EncoderKind, ZrEncoderCount> EncoderKinds;
 const EncoderKind* KindByShortName(const std::string& name);
 
 // The plug-in library shipped with zrenc. It stays loaded for the life of the process, so that
