@@ -7,6 +7,8 @@
 // "IVersion" is 5 counts. The settings text lives in the host's key, in the value "Settings",
 // or "Settings (<client name>)" when a client name is given (frame/ZrPluginRegistry.h).
 //
+// Built into the plug-in library and, as the same static library zr_loader, into zrenc.
+//
 // Not thread-safe: one thread uses an object at a time. Objects on different threads may load
 // at once; library loading and CreateEncoder are serialised process-wide.
 #pragma once
