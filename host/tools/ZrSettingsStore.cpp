@@ -1,5 +1,6 @@
 #include "tools/ZrSettingsStore.h"
 
+#include "foundation/ZrFileSystem.h"
 #include "tools/ZrToolsFiles.h"
 #include "tools/ZrToolsLogger.h"
 
@@ -234,7 +235,7 @@ bool ZrSettingsStore::Commit(const void* owner) {
     m_viewStale = true;
 
     std::string error;
-    if (!ZrToolsFiles::MakeFolders(ZrToolsFiles::FolderOf(m_path), &error))
+    if (!ZrFileSystem::MakeDirectories(ZrToolsFiles::FolderOf(m_path), &error))
         return Fail(error);
     const std::string lockPath = m_path + ".lock";
     LockFile lock(lockPath, m_fileMode);

@@ -2,7 +2,6 @@
 
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
-#include "options/WaveAiffPluginConfigDlg.h"
 #include "tessary/ZrTools.h"
 
 #include <algorithm>
@@ -54,7 +53,7 @@ bool CWavEncoder::FinishBufferBased() {
 
 bool CWavEncoder::Options() {
     ZrTraceScope scope(u"CWavEncoder::Options", ZrLogCategoryEncoder, false);
-    return Guarded(scope, [&] { return CWaveAiffPluginConfigDlg::Show(); });
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Wav, *this); });
 }
 
 ZrString& CWavEncoder::GetExtension(ZrString& out) {

@@ -149,7 +149,7 @@ bool CMP4File::ValidateAtoms() {
                 m_uits = uuid;
             }
         }
-        if (!m_ftyp && !m_ftypOptional)
+        if (!m_ftyp)
             Mp4Raise("Missing FTYP Atom");
         if (!m_moov)
             Mp4Raise("Missing MOOV Atom");

@@ -70,5 +70,5 @@ void CApeEncoder::LoadSettings() {
 
 bool CApeEncoder::Options() {
     ZrTraceScope scope(u"CApeEncoder::Options", ZrLogCategoryEncoder, false);
-    return Guarded(scope, [&] { return ZrEncoderOptionsWnd::Show<CApeEncoderOptionsWnd>(this); });
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Ape, *this); });
 }

@@ -152,5 +152,5 @@ IZrEncoder* CreateDsdEncoder(IZrEncoderCallback* callback) {
 
 bool CDSDEncoderPlugin::Options() {
     ZrTraceScope scope(u"CDSDEncoderPlugin::Options", ZrLogCategoryEncoder, false);
-    return Guarded(scope, [&] { return ZrEncoderOptionsWnd::Show<CDSDEncoderOptionsWnd>(this); });
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Dsd, *this); });
 }

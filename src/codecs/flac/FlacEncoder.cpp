@@ -1,5 +1,4 @@
 #include "codecs/flac/FlacEncoder.h"
-#include "options/FlacEncoderOptionsWnd.h"
 
 #include "codecs/flac/FlacSettings.h"
 #include "foundation/ZrLog.h"
@@ -315,5 +314,5 @@ bool CFlacEncoder::FinishBufferBased() {
 
 bool CFlacEncoder::Options() {
     ZrTraceScope scope(u"CFlacEncoder::Options");
-    return Guarded(scope, [&] { return ZrEncoderOptionsWnd::Show<CFlacEncoderOptionsWnd>(this); });
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Flac, *this); });
 }

@@ -342,5 +342,5 @@ bool CWvEncoder::Finish(ZrTraceScope& scope) {
 
 bool CWvEncoder::Options() {
     ZrTraceScope scope(u"CWvEncoder::Options");
-    return Guarded(scope, [&] { return ZrEncoderOptionsWnd::Show<CWvEncoderOptionsWnd>(this); });
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Wv, *this); });
 }
