@@ -186,7 +186,7 @@ const ZrStoreNode& ZrSettingsStore::View() {
 // can report it.
 bool ZrSettingsStore::CheckWritable() {
     std::string error;
-    if (!ZrToolsFiles::MakeFolders(ZrToolsFiles::FolderOf(m_path), &error))
+    if (!ZrFileSystem::MakeDirectories(ZrToolsFiles::FolderOf(m_path), &error))
         return Fail(error);
     const std::string lockPath = m_path + ".lock";
     if (!LockFile(lockPath, m_fileMode).IsOpen())
