@@ -146,14 +146,14 @@ int AIFFCreator::Finish() {
     if (!IsOpen)
         return 0;
     if (WriteHeader) {
-        const int64_t length = File->GetLength();
+        const int64_t length = File.Size();
         if (length >= static_cast<int64_t>(m_layout.Size)) {
             const uint32_t l = static_cast<uint32_t>(length);
             uint32_t formEnd = l;
             // Chunks are padded to an even length; the pad counts for FORM but not for SSND.
             if (l & 1u) {
                 const uint8_t zero = 0;
-                if (File->Seek(length) == 0 && File->Write(&zero, 1) == 1)
+                if (File.WriteAt(&zero, 1, static_cast<uint64_t>(length)) == 1)
                     formEnd = l + 1;
             }
             uint8_t field[4];

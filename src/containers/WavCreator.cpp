@@ -30,11 +30,9 @@ bool CWAVCreator::OpenOutput(const ZrString& fileName, const ZrAudioFormat& form
     }
 
     ZrFileSystem::MakeDirectoryTree(fileName);
-    File = CreateGenericFile(fileName);
-    if (!File->OpenForWriting()) {
+    if (!File.Open(fileName, ZrFile::Mode::ReadWrite)) {
         Fail(ZrString::Format("Cannot create \"%s\": %s", fileName.ToUtf8().c_str(),
-                              File->ErrorText().ToUtf8().c_str()));
-        File.reset();
+                              File.ErrorText().ToUtf8().c_str()));
         return false;
     }
     BytesWritten = 0;
@@ -42,21 +40,19 @@ bool CWAVCreator::OpenOutput(const ZrString& fileName, const ZrAudioFormat& form
 }
 
 bool CWAVCreator::WriteBlock(const void* data, size_t length) {
-    if (File->Write(data, length) == static_cast<int64_t>(length))
+    if (File.WriteAll(data, length))
         return true;
-    Fail(ZrString::Format("Cannot write to \"%s\": %s", File->FileName().ToUtf8().c_str(),
-                          File->ErrorText().ToUtf8().c_str()));
+    Fail(ZrString::Format("Cannot write to \"%s\": %s", File.Path().ToUtf8().c_str(),
+                          File.ErrorText().ToUtf8().c_str()));
     return false;
 }
 
 bool CWAVCreator::PatchField(uint64_t offset, const uint8_t bytes[4]) {
-    return File->Seek(static_cast<int64_t>(offset)) == 0 && File->Write(bytes, 4) == 4;
+    return File.WriteAt(bytes, 4, offset) == 4;
 }
 
 void CWAVCreator::CloseOutput() {
-    if (File)
-        File->Close();
-    File.reset();
+    File.Close();
     BytesWritten = 0;
     IsOpen = false;
 }
@@ -98,12 +94,12 @@ int CWAVCreator::Write(uint8_t* data, uint64_t length) {
         ReverseGroups(data, length, Format.BitsPerSample / 8u);
     if (length < 1)
         return 0;
-    const int64_t written = File->Write(data, length);
-    BytesWritten += static_cast<uint64_t>(written);
+    const int64_t written = File.Write(data, length);
+    BytesWritten += static_cast<uint64_t>(std::max<int64_t>(written, 0));
     if (static_cast<uint64_t>(written) == length)
         return 0;
-    Fail(ZrString::Format("Cannot write to \"%s\": %s", File->FileName().ToUtf8().c_str(),
-                          File->ErrorText().ToUtf8().c_str()));
+    Fail(ZrString::Format("Cannot write to \"%s\": %s", File.Path().ToUtf8().c_str(),
+                          File.ErrorText().ToUtf8().c_str()));
     return -1;
 }
 
@@ -112,7 +108,7 @@ int CWAVCreator::Finish() {
         return 0;
     if (WriteHeader) {
         // Sizes come from the real length, so a failed block still leaves a consistent file.
-        const int64_t length = File->GetLength();
+        const int64_t length = File.Size();
         if (length >= static_cast<int64_t>(ZrWavHeaderBytes)) {
             const uint32_t l = static_cast<uint32_t>(length);
             uint8_t field[4];

@@ -6,12 +6,11 @@
 // when BigEndian is set.
 #pragma once
 
-#include "containers/GenericFile.h"
+#include "foundation/ZrFile.h"
 #include "foundation/ZrString.h"
 #include "frame/ZrAudioFormat.h"
 
 #include <cstdint>
-#include <memory>
 
 class CWAVCreator {
 public:
@@ -49,7 +48,7 @@ protected:
 
     ZrAudioFormat Format;
     uint64_t BytesWritten = 0;
-    std::unique_ptr<ZrGenericFile> File;
+    ZrFile File;
     bool IsOpen = false;
 
 private:
