@@ -349,7 +349,7 @@ void WavReader::ConvertInto(uint8_t* out, size_t frames) {
     const uint8_t* in = m_raw.data();
     for (size_t done = 0; done < frames;) {
         const size_t n = std::min(slice, frames - done);
-        zrpcm::ToInt32(in, n * channels, zrpcm::Sample::S24, m_wide.data(), 8);
+        zrpcm::ToInt32(in, n * channels, zrpcm::Sample::S24, m_wide.data(), zrpcm::Align::Top);
         in += n * channels * 3;
         const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(m_wide.data())};
         ConvertFrames(planes, m_layout, n, m_output, out + done * outAlign);

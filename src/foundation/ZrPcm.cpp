@@ -4,28 +4,44 @@ namespace zrpcm {
 
 namespace {
 
-template <Sample S, bool Shifted>
-void Interleaved(const uint8_t* in, size_t samples, int32_t* out, unsigned shift) {
-    constexpr size_t step = Bytes(S);
-    for (size_t i = 0; i < samples; ++i, in += step) {
-        const int32_t v = LoadInt<S>(in);
-        out[i] = Shifted ? static_cast<int32_t>(static_cast<uint32_t>(v) << shift) : v;
-    }
+// The sample's bits at the top of 32, the low bits zero.
+template <Sample S>
+inline int32_t TopAligned(const uint8_t* p) noexcept {
+    if constexpr (S == Sample::U8)
+        return static_cast<int32_t>(uint32_t{p[0] ^ 0x80u} << 24);
+    else if constexpr (S == Sample::S16)
+        return static_cast<int32_t>(uint32_t{zrbytes::LoadLE16(p)} << 16);
+    else if constexpr (S == Sample::S24)
+        return static_cast<int32_t>(zrbytes::LoadLE24(p) << 8);
+    else
+        return static_cast<int32_t>(zrbytes::LoadLE32(p));
 }
 
-template <Sample S, bool Shifted>
-void Planar(const uint8_t* in, size_t frames, unsigned channels, int32_t* const* out,
-            unsigned shift) {
+template <Sample S, Align A>
+inline int32_t Unpack(const uint8_t* p) noexcept {
+    if constexpr (A == Align::Top)
+        return TopAligned<S>(p);
+    else
+        return LoadInt<S>(p);
+}
+
+template <Sample S, Align A>
+void Interleaved(const uint8_t* in, size_t samples, int32_t* out) {
+    constexpr size_t step = Bytes(S);
+    for (size_t i = 0; i < samples; ++i, in += step)
+        out[i] = Unpack<S, A>(in);
+}
+
+template <Sample S, Align A>
+void Planar(const uint8_t* in, size_t frames, unsigned channels, int32_t* const* out) {
     constexpr size_t step = Bytes(S);
     const size_t stride = step * channels;
     // Channel by channel: each output array is written in order, which the stores prefer.
     for (unsigned c = 0; c < channels; ++c) {
         int32_t* plane = out[c];
         const uint8_t* p = in + step * c;
-        for (size_t f = 0; f < frames; ++f, p += stride) {
-            const int32_t v = LoadInt<S>(p);
-            plane[f] = Shifted ? static_cast<int32_t>(static_cast<uint32_t>(v) << shift) : v;
-        }
+        for (size_t f = 0; f < frames; ++f, p += stride)
+            plane[f] = Unpack<S, A>(p);
     }
 }
 
@@ -56,22 +72,22 @@ void WithInt(Sample sample, F&& f) {
 
 } // namespace
 
-void ToInt32(const uint8_t* in, size_t samples, Sample sample, int32_t* out, unsigned shift) {
+void ToInt32(const uint8_t* in, size_t samples, Sample sample, int32_t* out, Align align) {
     WithInt(sample, [&]<Sample S>() {
-        if (shift)
-            Interleaved<S, true>(in, samples, out, shift);
+        if (align == Align::Top)
+            Interleaved<S, Align::Top>(in, samples, out);
         else
-            Interleaved<S, false>(in, samples, out, 0);
+            Interleaved<S, Align::Stored>(in, samples, out);
     });
 }
 
 void ToInt32Planar(const uint8_t* in, size_t frames, unsigned channels, Sample sample,
-                   int32_t* const* out, unsigned shift) {
+                   int32_t* const* out, Align align) {
     WithInt(sample, [&]<Sample S>() {
-        if (shift)
-            Planar<S, true>(in, frames, channels, out, shift);
+        if (align == Align::Top)
+            Planar<S, Align::Top>(in, frames, channels, out);
         else
-            Planar<S, false>(in, frames, channels, out, 0);
+            Planar<S, Align::Stored>(in, frames, channels, out);
     });
 }
 

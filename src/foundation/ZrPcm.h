@@ -91,12 +91,16 @@ inline double LoadDouble(const uint8_t* p) noexcept {
     }
 }
 
-// `samples` integer samples to int32, each shifted left by `shift` (8 puts a 24-bit sample at
-// the top of 32 bits).
-void ToInt32(const uint8_t* in, size_t samples, Sample sample, int32_t* out, unsigned shift = 0);
-// `frames` frames of `channels` integer samples to one array per channel, shifted as above.
+// Where an integer sample lands in 32 bits: as stored (sign-extended; 8-bit samples centred on
+// 0), or at the top with the low bits zero (a 24-bit sample times 256).
+enum class Align : uint8_t { Stored, Top };
+
+// `samples` integer samples to int32.
+void ToInt32(const uint8_t* in, size_t samples, Sample sample, int32_t* out,
+             Align align = Align::Stored);
+// `frames` frames of `channels` integer samples to one int32 array per channel.
 void ToInt32Planar(const uint8_t* in, size_t frames, unsigned channels, Sample sample,
-                   int32_t* const* out, unsigned shift = 0);
+                   int32_t* const* out, Align align = Align::Stored);
 // 16-bit frames to one int16 array per channel.
 void ToInt16Planar(const uint8_t* in, size_t frames, unsigned channels, int16_t* const* out);
 // `samples` samples of any type to doubles, as LoadDouble reads them.

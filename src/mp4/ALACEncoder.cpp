@@ -224,7 +224,7 @@ void ALACEncoder::Deinterleave(const uint8_t* in, uint32_t frames, uint32_t cont
     int32_t* planes[8] = {};
     for (unsigned c = 0; c < channels; ++c)
         planes[c] = reinterpret_cast<int32_t*>(frame->extended_data[c]);
-    zrpcm::ToInt32Planar(in, frames, channels, zrpcm::Sample::S24, planes, 8);
+    zrpcm::ToInt32Planar(in, frames, channels, zrpcm::Sample::S24, planes, zrpcm::Align::Top);
 }
 
 int32_t ALACEncoder::Encode(const AudioFormatDescription& input, const AudioFormatDescription&,

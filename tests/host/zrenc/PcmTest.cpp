@@ -200,14 +200,14 @@ TEST(PcmTest, InterleavesPlanes) {
     }
 }
 
-// Every WAV sample type at its extremes, as int32 (as stored and shifted to the top) and double.
+// Every WAV sample type at its extremes, as int32 (as stored and at the top) and as double.
 TEST(PcmTest, UnpacksWavSamples) {
     using zrpcm::Sample;
     struct Case {
         Sample sample;
         std::vector<uint8_t> in;
         std::vector<int32_t> ints; // empty for float samples
-        unsigned shift;
+        unsigned shift;            // to the top of 32 bits
         std::vector<double> doubles;
     };
     const Case cases[] = {
@@ -238,13 +238,13 @@ TEST(PcmTest, UnpacksWavSamples) {
         EXPECT_EQ(doubles, c.doubles);
         if (c.ints.empty())
             continue;
-        std::vector<int32_t> ints(n), shifted(n), expectedShifted;
+        std::vector<int32_t> ints(n), top(n), expectedTop;
         zrpcm::ToInt32(c.in.data(), n, c.sample, ints.data());
         EXPECT_EQ(ints, c.ints);
-        zrpcm::ToInt32(c.in.data(), n, c.sample, shifted.data(), c.shift);
+        zrpcm::ToInt32(c.in.data(), n, c.sample, top.data(), zrpcm::Align::Top);
         for (int32_t v : c.ints)
-            expectedShifted.push_back(static_cast<int32_t>(static_cast<uint32_t>(v) << c.shift));
-        EXPECT_EQ(shifted, expectedShifted);
+            expectedTop.push_back(static_cast<int32_t>(static_cast<uint32_t>(v) << c.shift));
+        EXPECT_EQ(top, expectedTop);
     }
 }
 
@@ -259,7 +259,7 @@ TEST(PcmTest, UnpacksIntoPlanes) {
     int16_t* planes16[] = {p16[0].data(), p16[1].data(), p16[2].data()};
     int32_t* planes32[] = {p32[0].data(), p32[1].data(), p32[2].data()};
     zrpcm::ToInt16Planar(in, 3, 3, planes16);
-    zrpcm::ToInt32Planar(in, 3, 3, zrpcm::Sample::S16, planes32, 16);
+    zrpcm::ToInt32Planar(in, 3, 3, zrpcm::Sample::S16, planes32, zrpcm::Align::Top);
     for (int c = 0; c < 3; ++c)
         for (int f = 0; f < 3; ++f) {
             EXPECT_EQ(p16[c][f], c * 100 + f);
