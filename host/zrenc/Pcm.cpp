@@ -66,16 +66,13 @@ inline void WriteInt(uint8_t* out, int32_t v, int bits) {
         out[0] = static_cast<uint8_t>(v + 128);
         break;
     case 16:
-        out[0] = static_cast<uint8_t>(v);
-        out[1] = static_cast<uint8_t>(v >> 8);
+        zrbytes::StoreLE16(out, static_cast<uint16_t>(v));
         break;
     case 24:
-        out[0] = static_cast<uint8_t>(v);
-        out[1] = static_cast<uint8_t>(v >> 8);
-        out[2] = static_cast<uint8_t>(v >> 16);
+        zrbytes::StoreLE24(out, static_cast<uint32_t>(v));
         break;
     default:
-        std::memcpy(out, &v, 4);
+        zrbytes::StoreLE32(out, static_cast<uint32_t>(v));
         break;
     }
 }
