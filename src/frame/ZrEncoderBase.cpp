@@ -6,6 +6,7 @@
 #include <string>
 
 #include "foundation/ZrNumber.h"
+#include "foundation/ZrWavHeader.h"
 #include "tessary/ZrTools.h"
 
 namespace {
@@ -35,16 +36,6 @@ ZrSysString ToSys(std::u16string_view text) {
 ZrSysString ToSys(bool value) { return SysAllocString(value ? u"1" : u"0"); }
 
 ZrSysString ToSys(int64_t value) { return ToSys(std::u16string_view(ZrFormatInt(value))); }
-
-void PutLE16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 } // namespace
 
@@ -189,20 +180,18 @@ bool ZrEncoderBase::StoreProperty(const char16_t* name, const char16_t* value) {
 }
 
 void ZrBuildStreamingWavHeader(const ZrAudioFormat& format, uint8_t header[44]) {
-    const uint32_t bytesPerSample = format.BitsPerSample / 8u;
-    const uint32_t blockAlign = bytesPerSample * format.Channels;
-    std::memcpy(header, "RIFF", 4);
-    PutLE32(header + 4, 0x80000023u);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    PutLE32(header + 16, 16);
-    PutLE16(header + 20, WAVE_FORMAT_PCM);
-    PutLE16(header + 22, format.Channels);
-    PutLE32(header + 24, format.SamplesPerSec);
-    PutLE32(header + 28, blockAlign * format.SamplesPerSec);
-    PutLE16(header + 32, static_cast<uint16_t>(blockAlign));
-    PutLE16(header + 34, format.BitsPerSample);
-    std::memcpy(header + 36, "data", 4);
-    PutLE32(header + 40, 0x7FFFFFFFu);
+    const uint32_t blockAlign = format.BitsPerSample / 8u * format.Channels;
+    ZrWavHeaderFields fields;
+    fields.formatTag = WAVE_FORMAT_PCM;
+    fields.channels = format.Channels;
+    fields.samplesPerSec = format.SamplesPerSec;
+    fields.avgBytesPerSec = blockAlign * format.SamplesPerSec;
+    fields.blockAlign = static_cast<uint16_t>(blockAlign);
+    fields.bitsPerSample = format.BitsPerSample;
+    // The length is unknown while streaming: sizes that readers take as "to the end".
+    fields.riffSize = 0x80000023u;
+    fields.dataSize = 0x7FFFFFFFu;
+    ZrWriteWavHeader(fields, header);
 }
 
 bool ZrEncoderBase::WriteStreamingWavHeader() {

@@ -1,6 +1,7 @@
 #include "mp4/ALACEncoder.h"
 
 #include "foundation/ZrLibav.h"
+#include "foundation/ZrPcm.h"
 
 #include <algorithm>
 #include <cstring>
@@ -157,26 +158,21 @@ size_t ALACEncoder::MaxPacketBytes() const {
 
 void ALACEncoder::Deinterleave(const uint8_t* in, uint32_t frames, uint32_t containerBytes) {
     AVFrame* frame = m_codec->Frame.get();
-    const uint32_t channels = m_channels;
-    const size_t stride = size_t{containerBytes} * channels;
+    // The codec's layouts end at eight channels.
+    const unsigned channels = std::min(m_channels, 8u);
     if (containerBytes == 2) {
-        for (uint32_t c = 0; c < channels; ++c) {
-            auto* plane = reinterpret_cast<int16_t*>(frame->extended_data[c]);
-            const uint8_t* p = in + 2 * c;
-            for (uint32_t i = 0; i < frames; ++i, p += stride)
-                plane[i] = static_cast<int16_t>(p[0] | (p[1] << 8));
-        }
+        int16_t* planes[8] = {};
+        for (unsigned c = 0; c < channels; ++c)
+            planes[c] = reinterpret_cast<int16_t*>(frame->extended_data[c]);
+        zrpcm::ToInt16Planar(in, frames, channels, planes);
         return;
     }
     // Three bytes per sample (24-bit, and 20-bit in its container): the codec takes 32-bit
     // samples with the significant bits at the top.
-    for (uint32_t c = 0; c < channels; ++c) {
-        auto* plane = reinterpret_cast<int32_t*>(frame->extended_data[c]);
-        const uint8_t* p = in + 3 * c;
-        for (uint32_t i = 0; i < frames; ++i, p += stride)
-            plane[i] = static_cast<int32_t>((uint32_t{p[0]} << 8) | (uint32_t{p[1]} << 16) |
-                                            (uint32_t{p[2]} << 24));
-    }
+    int32_t* planes[8] = {};
+    for (unsigned c = 0; c < channels; ++c)
+        planes[c] = reinterpret_cast<int32_t*>(frame->extended_data[c]);
+    zrpcm::ToInt32Planar(in, frames, channels, zrpcm::Sample::S24, planes, zrpcm::Align::Top);
 }
 
 int32_t ALACEncoder::Encode(const AudioFormatDescription& input, const AudioFormatDescription&,

@@ -1,5 +1,6 @@
 #include "mp4/AtomStream.h"
 
+#include "foundation/ZrByteOrder.h"
 #include "mp4/MP4Error.h"
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 
 // ---- CReaderBufferer --------------------------------------------------------------------------
 
-CReaderBufferer::CReaderBufferer(IGenericFile& file)
+CReaderBufferer::CReaderBufferer(ZrFile& file)
     : m_file(file), m_ring(std::make_unique<uint8_t[]>(RingSize)) {}
 
 CReaderBufferer::~CReaderBufferer() {
@@ -102,59 +103,53 @@ CAtomStream::~CAtomStream() {
 
 bool CAtomStream::Open(const ZrString& name, bool forWriting) {
     Close();
-    std::unique_ptr<IGenericFile> file = CreateGenericReaderFile();
-    if (!forWriting)
-        file->SetOption(u"READ_ONLY");
-    if (!file->Open(name)) {
-        m_directError = file->ErrorText();
+    if (!m_file.Open(name, forWriting ? ZrFile::Mode::ReadWrite : ZrFile::Mode::Read)) {
+        m_directError = m_file.ErrorText();
         return false;
     }
-    m_file = std::move(file);
     m_name = name;
-    const int64_t size = m_file->Size();
+    const int64_t size = m_file.Size();
     m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
     m_position = 0;
     if (forWriting) {
-        m_bufferer = std::make_unique<CReaderBufferer>(*m_file);
+        m_bufferer = std::make_unique<CReaderBufferer>(m_file);
         if (!m_bufferer->Start(ZrThread::PriorityNormal))
             m_bufferer.reset(); // writes go straight to the file
     }
     return true;
 }
 
-bool CAtomStream::Attach(std::unique_ptr<IGenericFile> file, const ZrString& name) {
+bool CAtomStream::Attach(ZrFile file, const ZrString& name) {
     Close();
-    if (!file || !file->Open(name))
+    if (!file.IsOpen())
         return false;
     m_file = std::move(file);
     m_name = name;
-    const int64_t size = m_file->Size();
+    const int64_t size = m_file.Size();
     m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
     m_position = 0;
     return true;
 }
 
 bool CAtomStream::IsOpen() const {
-    return m_file && m_file->IsOpen();
+    return m_file.IsOpen();
 }
 
 bool CAtomStream::Close() {
     const bool drained = StopWriteBehind();
     const bool ok = drained && !m_directWriteFailed;
-    if (m_file)
-        m_file->Close();
-    m_file.reset();
+    m_file.Close();
     m_fill = m_index = 0;
     return ok;
 }
 
 bool CAtomStream::Fill() {
-    if (!m_file)
+    if (!m_file.IsOpen())
         return false;
     if (m_buffer.empty())
         m_buffer.resize(ReadAheadSize);
     m_index = 0;
-    const int64_t n = m_file->Read(m_buffer.data(), m_buffer.size());
+    const int64_t n = m_file.Read(m_buffer.data(), m_buffer.size());
     m_fill = n > 0 ? static_cast<size_t>(n) : 0;
     return m_fill > 0;
 }
@@ -169,8 +164,7 @@ uint8_t CAtomStream::ReadByte() {
 uint64_t CAtomStream::ReadBE(unsigned bytes) {
     uint64_t value = 0;
     if (m_fill - m_index >= bytes) { // the common case: no refill inside the integer
-        for (unsigned i = 0; i < bytes; ++i)
-            value = (value << 8) | m_buffer[m_index + i];
+        value = zrbytes::LoadBE(m_buffer.data() + m_index, bytes);
         m_index += bytes;
         m_position += bytes;
         return value;
@@ -186,8 +180,8 @@ size_t CAtomStream::ReadSome(void* data, size_t bytes) {
     while (done < bytes) {
         if (m_index == m_fill) {
             // Large reads skip the read-ahead buffer.
-            if (bytes - done >= ReadAheadSize && m_file) {
-                const int64_t n = m_file->Read(out + done, bytes - done);
+            if (bytes - done >= ReadAheadSize && m_file.IsOpen()) {
+                const int64_t n = m_file.Read(out + done, bytes - done);
                 if (n <= 0)
                     break;
                 done += static_cast<size_t>(n);
@@ -223,8 +217,7 @@ void CAtomStream::Skip(uint64_t bytes) {
 void CAtomStream::Seek(uint64_t position) {
     m_fill = m_index = 0;
     m_position = position;
-    if (m_file)
-        m_file->Seek(position);
+    m_file.Seek(position);
 }
 
 void CAtomStream::Write(const void* data, size_t bytes) {
@@ -234,12 +227,13 @@ void CAtomStream::Write(const void* data, size_t bytes) {
         m_bufferer->Write(static_cast<const uint8_t*>(data), bytes);
     } else {
         if (m_fill) { // the file is ahead of us by the read-ahead bytes
-            m_file->Seek(m_position);
+            m_file.Seek(m_position);
             m_fill = m_index = 0;
         }
-        if (!m_file || m_file->Write(data, bytes) != static_cast<int64_t>(bytes)) {
+        if (m_file.Write(data, bytes) != static_cast<int64_t>(bytes)) {
             if (!m_directWriteFailed)
-                m_directError = m_file ? m_file->ErrorText() : ZrString(u"File not open");
+                m_directError =
+                    m_file.IsOpen() ? m_file.ErrorText() : ZrString(u"File not open");
             m_directWriteFailed = true;
         }
     }
@@ -249,8 +243,7 @@ void CAtomStream::Write(const void* data, size_t bytes) {
 
 void CAtomStream::WriteBE(uint64_t value, unsigned bytes) {
     uint8_t buffer[8];
-    for (unsigned i = 0; i < bytes; ++i)
-        buffer[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
+    zrbytes::StoreBE(buffer, value, bytes);
     Write(buffer, bytes);
 }
 

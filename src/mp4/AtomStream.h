@@ -3,8 +3,8 @@
 #pragma once
 
 #include "foundation/ZrString.h"
+#include "foundation/ZrFile.h"
 #include "foundation/ZrThread.h"
-#include "mp4/GenericFile.h"
 
 #include <atomic>
 #include <cstddef>
@@ -22,7 +22,7 @@ public:
     static constexpr size_t RingSize = 0x100001;    // one byte always stays free: 1 MiB usable
     static constexpr size_t WriteThreshold = 65536; // pending bytes that wake the thread
 
-    explicit CReaderBufferer(IGenericFile& file);
+    explicit CReaderBufferer(ZrFile& file);
     ~CReaderBufferer() override;
 
     // Copies the bytes into the ring, waiting while it is full. When the thread has ended, the
@@ -40,7 +40,7 @@ private:
     }
     void WritePending();
 
-    IGenericFile& m_file;
+    ZrFile& m_file;
     ZrEvent m_pendingEvent; // auto-reset: set by the producer when the thread has work
     std::unique_ptr<uint8_t[]> m_ring;
     std::atomic<size_t> m_readIndex{0};  // only the thread moves it
@@ -59,11 +59,11 @@ public:
     CAtomStream& operator=(const CAtomStream&) = delete;
     ~CAtomStream();
 
-    // Opens `name` through a new generic file object: for writing (created anew, readable too,
-    // with the write-behind thread running) or read only.
+    // Opens `name`: for writing (created anew, readable too, with the write-behind thread
+    // running) or read only.
     bool Open(const ZrString& name, bool forWriting);
-    // Reads through a file object the caller made (already configured, not yet open).
-    bool Attach(std::unique_ptr<IGenericFile> file, const ZrString& name);
+    // Reads through a file the caller opened.
+    bool Attach(ZrFile file, const ZrString& name);
     bool IsOpen() const;
     // Drains the write-behind thread and closes; false when a write failed.
     bool Close();
@@ -94,7 +94,7 @@ public:
 private:
     bool Fill();
 
-    std::unique_ptr<IGenericFile> m_file;
+    ZrFile m_file;
     std::unique_ptr<CReaderBufferer> m_bufferer;
     ZrString m_name;
     uint64_t m_size = 0;

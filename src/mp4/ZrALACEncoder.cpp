@@ -1,5 +1,6 @@
 #include "mp4/ZrALACEncoder.h"
 
+#include "foundation/ZrByteOrder.h"
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
 #include "tessary/ZrTools.h"
@@ -19,11 +20,6 @@ uint32_t OutputFlagsFor(uint16_t bits) {
     default:
         return 0;
     }
-}
-
-void PutBE(uint8_t* p, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        p[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
 }
 
 } // namespace
@@ -186,17 +182,17 @@ bool ZrALACEncoder::Finish(ZrTraceScope& scope) {
         return Fail(scope, ZrString::FromUtf8(m_encoder->ErrorText()));
 
     uint8_t config[CMP4File::ConfigRecordSize] = {};
-    PutBE(config + 0, m_encoder->GetFrameSize(), 4);
+    zrbytes::StoreBE32(config + 0, m_encoder->GetFrameSize());
     config[4] = 0; // compatible version
     config[5] = static_cast<uint8_t>(m_encoder->GetBitDepth());
     config[6] = ALACEncoder::HistoryMult;
     config[7] = ALACEncoder::InitialHistory;
     config[8] = ALACEncoder::KModifier;
     config[9] = static_cast<uint8_t>(m_encoder->GetChannelCount());
-    PutBE(config + 10, 255, 2); // maximum run
-    PutBE(config + 12, m_encoder->GetMaxFrameBytes(), 4);
-    PutBE(config + 16, m_encoder->GetAverageBitRate(), 4);
-    PutBE(config + 20, m_encoder->GetOutputSampleRate(), 4);
+    zrbytes::StoreBE16(config + 10, 255); // maximum run
+    zrbytes::StoreBE32(config + 12, m_encoder->GetMaxFrameBytes());
+    zrbytes::StoreBE32(config + 16, m_encoder->GetAverageBitRate());
+    zrbytes::StoreBE32(config + 20, m_encoder->GetOutputSampleRate());
 
     const bool saved = m_file->FinishAudioFile(config, m_encoder->GetTotalBytes());
     const ZrString reason = m_file->ErrorText();

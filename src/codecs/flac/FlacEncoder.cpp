@@ -2,7 +2,9 @@
 
 #include "codecs/flac/FlacSettings.h"
 #include "foundation/ZrLog.h"
+#include "foundation/ZrPcm.h"
 #include "frame/ZrEncoderFactory.h"
+#include "options/FlacEncoderOptionsWnd.h"
 #include "tessary/ZrTools.h"
 
 #include <algorithm>
@@ -216,28 +218,13 @@ bool CFlacEncoder::Deinterleave(uint32_t frames, uint32_t channels, uint32_t bit
     if (channels > MaxChannels || frames > ChannelSamples)
         return false;
     const uint32_t container = (bits + 7) / 8 * 8;
-    const uint8_t* p = m_staging;
-    switch (container) {
-    case 8:
-        for (uint32_t f = 0; f < frames; ++f)
-            for (uint32_t c = 0; c < channels; ++c, ++p)
-                m_channelData[c][f] = static_cast<FLAC__int32>(p[0]) - 128;
-        break;
-    case 16:
-        for (uint32_t f = 0; f < frames; ++f)
-            for (uint32_t c = 0; c < channels; ++c, p += 2)
-                m_channelData[c][f] = static_cast<int16_t>(p[0] | (p[1] << 8));
-        break;
-    case 24:
-        for (uint32_t f = 0; f < frames; ++f)
-            for (uint32_t c = 0; c < channels; ++c, p += 3) {
-                const uint32_t u = p[0] | (p[1] << 8) | (uint32_t{p[2]} << 16);
-                m_channelData[c][f] = static_cast<FLAC__int32>(u << 8) >> 8;
-            }
-        break;
-    default:
+    zrpcm::Sample sample;
+    if (container > 24 || !zrpcm::SampleFor(container, false, sample))
         return false;
-    }
+    FLAC__int32* planes[MaxChannels] = {};
+    for (uint32_t c = 0; c < channels; ++c)
+        planes[c] = m_channelData[c];
+    zrpcm::ToInt32Planar(m_staging, frames, channels, sample, planes);
 
     // Samples narrower than their container carry their signal in the high bits.
     const uint32_t pad = container - bits;

@@ -162,6 +162,8 @@ bool CWvEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t 
         return Fail(scope, reason);
     m_channels = format->nChannels;
     m_bytesPerSample = (format->wBitsPerSample + 7u) / 8u;
+    if (!zrpcm::SampleFor(m_bytesPerSample * 8, false, m_sample))
+        m_sample = zrpcm::Sample::S32;
     const int64_t samples = fileSize / (int64_t{m_channels} * m_bytesPerSample);
     scope.Log("nSamples is now %" PRId64, samples);
 
@@ -237,29 +239,7 @@ bool CWvEncoder::Configure(int64_t sampleEstimate) {
 }
 
 void CWvEncoder::ConvertSlice(const uint8_t* in, uint32_t frames) {
-    const size_t count = size_t{frames} * m_channels;
-    int32_t* out = m_samples.data();
-    switch (m_bytesPerSample) {
-    case 1: // unsigned, centred on 128
-        for (size_t i = 0; i < count; ++i)
-            out[i] = int32_t{in[i]} - 128;
-        break;
-    case 2:
-        for (size_t i = 0; i < count; ++i, in += 2)
-            out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[0] | in[1] << 8));
-        break;
-    case 3:
-        for (size_t i = 0; i < count; ++i, in += 3) {
-            const uint32_t v = uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16;
-            out[i] = static_cast<int32_t>(v << 8) >> 8;
-        }
-        break;
-    default:
-        for (size_t i = 0; i < count; ++i, in += 4)
-            out[i] = static_cast<int32_t>(uint32_t{in[0]} | uint32_t{in[1]} << 8 |
-                                          uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24);
-        break;
-    }
+    zrpcm::ToInt32(in, size_t{frames} * m_channels, m_sample, m_samples.data());
 }
 
 bool CWvEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "foundation/ZrFile.h"
+#include "foundation/ZrPcm.h"
 #include "frame/ZrEncoderBase.h"
 
 #include <array>
@@ -74,6 +75,7 @@ private:
     bool m_useCorrectionFile = false;
     std::unique_ptr<WavpackContext, ContextCloser> m_context;
     uint32_t m_bytesPerSample = 0;
+    zrpcm::Sample m_sample = zrpcm::Sample::S16;
     uint32_t m_channels = 0;
     uint64_t m_framesPacked = 0;
     // One slice of interleaved 32-bit samples as the library takes them.
