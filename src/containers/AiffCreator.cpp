@@ -158,14 +158,14 @@ int AIFFCreator::Finish() {
             }
             uint8_t field[4];
             StoreBE32(field, formEnd - 8);
-            PatchField(4, field);
+            bool patched = PatchField(4, field);
             StoreBE32(field,
                       static_cast<uint32_t>(BytesWritten / static_cast<uint64_t>(FrameSize)));
-            PatchField(m_layout.FramesOffset, field);
+            patched = patched && PatchField(m_layout.FramesOffset, field);
             StoreBE32(field, l - static_cast<uint32_t>(m_layout.Size - 8));
-            PatchField(m_layout.SoundSizeOffset, field);
+            patched = patched && PatchField(m_layout.SoundSizeOffset, field);
+            return CloseFinished(patched);
         }
     }
-    CloseOutput();
-    return 0;
+    return CloseFinished(true);
 }

@@ -48,13 +48,30 @@ bool CWAVCreator::WriteBlock(const void* data, size_t length) {
 }
 
 bool CWAVCreator::PatchField(uint64_t offset, const uint8_t bytes[4]) {
-    return File.WriteAt(bytes, 4, offset) == 4;
+    if (File.WriteAt(bytes, 4, offset) == 4)
+        return true;
+    Fail(ZrString::Format("Cannot write the header of \"%s\": %s", File.Path().ToUtf8().c_str(),
+                          File.ErrorText().ToUtf8().c_str()));
+    return false;
 }
 
-void CWAVCreator::CloseOutput() {
-    File.Close();
+bool CWAVCreator::CloseOutput() {
+    const bool closed = File.Close();
     BytesWritten = 0;
     IsOpen = false;
+    return closed;
+}
+
+int CWAVCreator::CloseFinished(bool headerWritten) {
+    // The close is where a full disk may show itself last; either failure leaves a file that
+    // does not say what it holds.
+    const ZrString path = File.Path();
+    if (!CloseOutput() && headerWritten) {
+        Fail(ZrString::Format("Cannot close \"%s\": %s", path.ToUtf8().c_str(),
+                              File.ErrorText().ToUtf8().c_str()));
+        return -1;
+    }
+    return headerWritten ? 0 : -1;
 }
 
 int CWAVCreator::Start(const ZrString& fileName, const ZrAudioFormat& format,
@@ -113,11 +130,11 @@ int CWAVCreator::Finish() {
             const uint32_t l = static_cast<uint32_t>(length);
             uint8_t field[4];
             StoreLE32(field, l - 8);
-            PatchField(ZrWavRiffSizeOffset, field);
+            bool patched = PatchField(ZrWavRiffSizeOffset, field);
             StoreLE32(field, l - 44);
-            PatchField(ZrWavDataSizeOffset, field);
+            patched = patched && PatchField(ZrWavDataSizeOffset, field);
+            return CloseFinished(patched);
         }
     }
-    CloseOutput();
-    return 0;
+    return CloseFinished(true);
 }

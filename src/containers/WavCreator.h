@@ -40,10 +40,13 @@ protected:
     bool OpenOutput(const ZrString& fileName, const ZrAudioFormat& format);
     // Writes a whole header block; false (and the reason kept) on a short write.
     bool WriteBlock(const void* data, size_t length);
-    // Writes a 32-bit field at an absolute offset.
+    // Writes a 32-bit field at an absolute offset; false (and the reason kept) when it fails.
     bool PatchField(uint64_t offset, const uint8_t bytes[4]);
-    // Closes and releases the file; the writer is closed afterwards.
-    void CloseOutput();
+    // Closes and releases the file; the writer is closed afterwards. False when the close failed.
+    bool CloseOutput();
+    // Finish's last step: closes the file; 0 only when the header was written and the close
+    // succeeded, -1 with the reason kept otherwise.
+    int CloseFinished(bool headerWritten);
     void Fail(const ZrString& reason) { m_failure = reason; }
 
     ZrAudioFormat Format;
