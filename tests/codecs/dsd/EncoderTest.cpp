@@ -172,16 +172,6 @@ INSTANTIATE_TEST_SUITE_P(Dsd, DsfProvisionalHeader,
                                          HeaderCase{5, 0, 6, 0}, HeaderCase{6, 0, 7, 0},
                                          HeaderCase{7, 0, 0, 0}, HeaderCase{8, 0, 0, 0}));
 
-TEST(DsdEncoder, SettingsDefaultAndCorrection) {
-    CDSDEncoderPlugin encoder(nullptr);
-    encoder.SetProperty(u"Settings", u"");
-    EXPECT_EQ(u"SampleRate=2822400", encoder.SettingsMap().ToSettingsText());
-    encoder.SetProperty(u"Settings", u"SampleRate=22579200");
-    EXPECT_EQ(u"SampleRate=22579200", encoder.SettingsMap().ToSettingsText());
-    encoder.SetProperty(u"Settings", u"SampleRate=44100");
-    EXPECT_EQ(u"SampleRate=2822400", encoder.SettingsMap().ToSettingsText());
-}
-
 // A start that cannot go on leaves no file behind (even one that was there before) and no
 // error text: the result is the only report.
 TEST(DsdEncoder, FailedStartDeletesTheFile) {
