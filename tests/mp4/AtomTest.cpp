@@ -441,14 +441,4 @@ TEST(Atoms, CloneWritesTheSameBytes) {
                     file.begin() + static_cast<std::ptrdiff_t>(box->Offset + box->Size)));
 }
 
-TEST(Atoms, DumpDescribesTheTree) {
-    const Bytes file = Movie().Build();
-    CMP4File mp4;
-    ASSERT_TRUE(mp4.OpenMemory(file.data(), file.size()) && mp4.ReadAtoms());
-    const std::string dump = mp4.Dump(1);
-    EXPECT_NE(dump.find("Atom: moov\tPosition: 20, length="), std::string::npos) << dump;
-    EXPECT_NE(dump.find("\t\tAtom: tkhd\tPosition: "), std::string::npos) << dump;
-    EXPECT_NE(dump.find("Version: 0, Flags: 7"), std::string::npos) << dump;
-}
-
 } // namespace
