@@ -420,25 +420,4 @@ TEST(Atoms, MergesRefuseWithTheirReasons) {
     EXPECT_EQ(refusal(moovA, moovB), "MOOVAtom Append not finished mvex");
 }
 
-TEST(Atoms, CloneWritesTheSameBytes) {
-    const Bytes file = Movie().Build();
-    CMP4File mp4;
-    ASSERT_TRUE(mp4.OpenMemory(file.data(), file.size()) && mp4.ReadAtoms());
-    CAtom* moov = mp4.FindAtom("moov");
-    ASSERT_NE(moov, nullptr);
-    std::unique_ptr<CAtom> copy = moov->Clone(nullptr);
-    zrtest::TempDir dir;
-    {
-        CAtomStream out;
-        ASSERT_TRUE(out.Open(zrtest::U(dir / "clone"), true));
-        SizeWithHeader(*copy);
-        copy->Write(out);
-        ASSERT_TRUE(out.Close());
-    }
-    const auto box = mp4test::FindBox(file, "moov");
-    EXPECT_EQ(zrtest::ReadFile(dir / "clone"),
-              Bytes(file.begin() + static_cast<std::ptrdiff_t>(box->Offset),
-                    file.begin() + static_cast<std::ptrdiff_t>(box->Offset + box->Size)));
-}
-
 } // namespace
