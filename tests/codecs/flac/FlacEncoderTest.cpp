@@ -315,12 +315,6 @@ TEST_P(FlacFailure, StartFailsWithReason) {
 INSTANTIATE_TEST_SUITE_P(Cases, FlacFailure, testing::ValuesIn(kFailureCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(FlacFailures, NullFormatLeavesNoReason) {
-    auto encoder = NewEncoder(u"");
-    EXPECT_FALSE(encoder->StartBufferBased(nullptr, 100));
-    EXPECT_EQ(Property(*encoder, u"Last Error"), "");
-}
-
 // A file-size limit makes the disk "full" in the middle of the stream. Run in a child process,
 // since the limit applies to the whole process.
 TEST(FlacFailures, WriteFailureMidStream) {
