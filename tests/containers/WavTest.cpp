@@ -184,8 +184,10 @@ TEST(WavEncoder, AbsurdFormatsFailWithAReason) {
     for (const auto& record : records) {
         TempDir dir;
         auto wav = NewWav();
+        LogCapture log;
         EXPECT_EQ(Encode(*wav, dir / "a.wav", {&record, {}, 4096}).FailedStep(), "start");
         EXPECT_NE(Property(*wav, u"Last Error"), "");
+        EXPECT_EQ(log.Errors(), std::vector<std::string>{Property(*wav, u"Last Error")});
         EXPECT_FALSE(fs::exists(dir / "a.wav"));
     }
     auto wav = NewWav();
