@@ -47,38 +47,21 @@ function(zr_target_defaults target)
         ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/include)
 endfunction()
 
-# Sources that exist, relative to the calling folder. A folder being edited may name a file that
-# is not written yet; it is left out with a warning instead of failing the whole configuration.
-function(zr_existing_sources out)
-    set(found)
-    foreach(source IN LISTS ARGN)
-        if(IS_ABSOLUTE ${source})
-            set(path ${source})
-        else()
-            set(path ${CMAKE_CURRENT_SOURCE_DIR}/${source})
-        endif()
-        if(EXISTS ${path} OR source MATCHES "^\\$<")
-            list(APPEND found ${source})
-        else()
-            message(WARNING "${CMAKE_CURRENT_SOURCE_DIR}: source ${source} does not exist")
-        endif()
-    endforeach()
-    set(${out} ${found} PARENT_SCOPE)
-endfunction()
-
-# A static library of the plug-in (one per encoder folder). It joins the plug-in library
-# libzrencoders.so when the plug-in is linked.
-function(zr_add_encoder_library target)
-    zr_existing_sources(sources ${ARGN})
-    if(NOT sources)
-        message(WARNING "${target}: no sources yet; left out")
-        add_library(${target} INTERFACE)
-        return()
-    endif()
-    add_library(${target} STATIC ${sources})
+# A static library that joins the plug-in library libzrencoders.so: the plug-in links every
+# such library whole.
+function(zr_add_plugin_library target)
+    add_library(${target} STATIC ${ARGN})
     zr_target_defaults(${target})
     target_link_libraries(${target} PUBLIC zr_core)
-    set_property(GLOBAL APPEND PROPERTY ZR_ENCODER_LIBRARIES ${target})
+    set_property(GLOBAL APPEND PROPERTY ZR_PLUGIN_LIBRARIES ${target})
+endfunction()
+
+# An encoder folder's library. Its encoders' Options slots reach their windows through the
+# window table of the options library (ZrShowOptionsWindow), so every encoder library links
+# zr_options, and zr_options links no encoder: it knows only their settings declarations.
+function(zr_add_encoder_library target)
+    zr_add_plugin_library(${target} ${ARGN})
+    target_link_libraries(${target} PUBLIC zr_options)
 endfunction()
 
 # Adds every immediate subfolder of the current folder that has a CMakeLists.txt, so that a new
@@ -104,10 +87,6 @@ function(zr_add_gtest)
         return()
     endif()
     find_package(GTest REQUIRED)
-    zr_existing_sources(T_SOURCES ${T_SOURCES})
-    if(NOT T_SOURCES)
-        return()
-    endif()
     add_executable(${T_NAME} ${T_SOURCES})
     zr_target_defaults(${T_NAME})
     target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
@@ -127,10 +106,6 @@ endfunction()
 function(zr_add_fuzzer)
     cmake_parse_arguments(F "" "NAME;SECONDS" "SOURCES;LIBRARIES" ${ARGN})
     if(NOT ZR_FUZZ)
-        return()
-    endif()
-    zr_existing_sources(F_SOURCES ${F_SOURCES})
-    if(NOT F_SOURCES)
         return()
     endif()
     add_executable(${F_NAME} ${F_SOURCES})

@@ -8,6 +8,7 @@
 #include "codecs/dsd/DsdModulator.h"
 #include "codecs/dsd/ReferenceModulator.h"
 #include "codecs/dsd/player/ZrAudioPlayer.h"
+#include "foundation/ZrUtf.h"
 #include "tessary/SysString.h"
 
 #include <algorithm>
@@ -79,10 +80,7 @@ std::vector<double> Convert(const std::vector<uint8_t>& pcm) {
 // Seconds for the whole encoder, fed in 4096-frame buffers as a host does.
 double TimeEncoder(const std::vector<uint8_t>& pcm, uint32_t dsdRate, const std::string& path) {
     CDSDEncoderPlugin encoder(nullptr);
-    const std::u16string settings = u"SampleRate=" + [&] {
-        std::string s = std::to_string(dsdRate);
-        return std::u16string(s.begin(), s.end());
-    }();
+    const std::u16string settings = u"SampleRate=" + ZrUtf8ToUtf16(std::to_string(dsdRate));
     encoder.SetProperty(u"Settings", settings.c_str());
     encoder.SetProperty(u"Add Output Extension", u"0");
     const ZrString destination = ZrString::FromUtf8(path);

@@ -1,5 +1,6 @@
 #include "tools/ZrProductInfo.h"
 
+#include "foundation/ZrFileSystem.h"
 #include "foundation/ZrUtf.h"
 #include "tools/ZrSettingsStore.h"
 #include "tools/ZrToolsFiles.h"
@@ -41,7 +42,7 @@ bool ZrProductInfo::Load(const char16_t*, ZrSysString* errorText) {
         *errorText = nullptr;
     std::lock_guard<std::mutex> guard(m_lock);
     std::string error;
-    if (ZrToolsFiles::MakeFolders(m_dataFolder, &error))
+    if (ZrFileSystem::MakeDirectories(m_dataFolder, &error))
         return true;
     const std::string reason = "Cannot create the data folder \"" + m_dataFolder + "\": " + error;
     ZrToolsLog("ZrProductInfo::Load", reason);

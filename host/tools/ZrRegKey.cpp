@@ -21,6 +21,10 @@ ZrSysString ToSysString(std::u16string_view text) {
 ZrRegKey::ZrRegKey(ZrSettingsStore& store, std::vector<std::u16string> path)
     : m_store(store), m_path(std::move(path)) {}
 
+ZrRegKey::~ZrRegKey() {
+    m_store.Commit(this);
+}
+
 void ZrRegKey::Release() {
     std::unique_ptr<ZrRegKey> self(this);
 }
@@ -30,9 +34,9 @@ bool ZrRegKey::Create() {
         m_store.Read([&](const ZrStoreNode& root) { return root.Find(m_path) != nullptr; });
     if (exists)
         return true;
-    return m_store.Change([&](ZrStoreNode& root) {
+    return m_store.Stage(this, [path = m_path](ZrStoreNode& root) {
         bool created = false;
-        root.FindOrCreate(m_path, &created);
+        root.FindOrCreate(path, &created);
         return created;
     });
 }
@@ -42,15 +46,18 @@ void ZrRegKey::Prepare() {
 }
 
 bool ZrRegKey::SetInt(const char16_t* name, int32_t value) {
-    ZrStoreValue stored{std::u16string(NameOf(name)), true, value, {}};
-    return m_store.Change(
-        [&](ZrStoreNode& root) { return root.FindOrCreate(m_path).SetValue(stored); });
+    return SetValue(ZrStoreValue{std::u16string(NameOf(name)), true, value, {}});
 }
 
 bool ZrRegKey::SetString(const char16_t* name, const char16_t* value) {
-    ZrStoreValue stored{std::u16string(NameOf(name)), false, 0, std::u16string(NameOf(value))};
-    return m_store.Change(
-        [&](ZrStoreNode& root) { return root.FindOrCreate(m_path).SetValue(stored); });
+    return SetValue(
+        ZrStoreValue{std::u16string(NameOf(name)), false, 0, std::u16string(NameOf(value))});
+}
+
+bool ZrRegKey::SetValue(ZrStoreValue value) {
+    return m_store.Stage(this, [path = m_path, value = std::move(value)](ZrStoreNode& root) {
+        return root.FindOrCreate(path).SetValue(value);
+    });
 }
 
 bool ZrRegKey::DeleteSubKey(const char16_t* name) {
@@ -60,11 +67,10 @@ bool ZrRegKey::DeleteSubKey(const char16_t* name) {
     if (path.size() == m_path.size())
         return false; // never the key itself
     bool removed = false;
-    const bool written = m_store.Change([&](ZrStoreNode& root) {
-        removed = root.RemoveSubtree(path);
-        return removed;
-    });
-    return written && removed;
+    const bool staged = m_store.Stage(
+        this, [path = std::move(path)](ZrStoreNode& root) { return root.RemoveSubtree(path); },
+        &removed);
+    return staged && removed;
 }
 
 bool ZrRegKey::GetInt(const char16_t* name, int32_t* value) {
@@ -94,12 +100,14 @@ ZrSysString ZrRegKey::GetString(const char16_t* name) {
 
 bool ZrRegKey::DeleteValue(const char16_t* name) {
     bool removed = false;
-    const bool written = m_store.Change([&](ZrStoreNode& root) {
-        ZrStoreNode* node = root.Find(m_path);
-        removed = node && node->RemoveValue(NameOf(name));
-        return removed;
-    });
-    return written && removed;
+    const bool staged = m_store.Stage(
+        this,
+        [path = m_path, name = std::u16string(NameOf(name))](ZrStoreNode& root) {
+            ZrStoreNode* node = root.Find(path);
+            return node && node->RemoveValue(name);
+        },
+        &removed);
+    return staged && removed;
 }
 
 ZrSysString ZrRegKey::EnumSubKey(uint32_t index) {

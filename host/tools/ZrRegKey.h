@@ -1,5 +1,9 @@
 // A key object of the settings store (IZrRegKey): a path in one tree of the store.
 //
+// Its changes form one batch: this process reads them at once, and they are written to the
+// file together when the key is released (ZrSettingsStore: Stage, Commit). A write fails at
+// once when the store cannot be written; a failure of the final write is logged.
+//
 // The key need not exist: reading a missing key gives absent values and no subkeys, and the
 // first write creates it with its parents. A null name is the key's unnamed value (""), a
 // null text an empty one. GetString of an integer value gives its decimal text; GetInt of a
@@ -9,6 +13,7 @@
 #pragma once
 
 #include "tessary/ZrTools.h"
+#include "tools/ZrStoreFormat.h"
 
 #include <string>
 #include <vector>
@@ -18,7 +23,7 @@ class ZrSettingsStore;
 class ZrRegKey final : public IZrRegKey {
 public:
     ZrRegKey(ZrSettingsStore& store, std::vector<std::u16string> path);
-    ~ZrRegKey() = default;
+    ~ZrRegKey(); // writes the key's changes
 
     void Release() override;
     void Prepare() override;
@@ -35,6 +40,8 @@ public:
     bool Create();
 
 private:
+    bool SetValue(ZrStoreValue value);
+
     ZrSettingsStore& m_store;
     const std::vector<std::u16string> m_path;
 };

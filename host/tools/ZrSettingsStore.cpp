@@ -1,5 +1,6 @@
 #include "tools/ZrSettingsStore.h"
 
+#include "foundation/ZrFileSystem.h"
 #include "tools/ZrToolsFiles.h"
 #include "tools/ZrToolsLogger.h"
 
@@ -77,6 +78,7 @@ void ZrSettingsStore::CloseCache() {
 void ZrSettingsStore::ForgetFile() {
     CloseCache();
     m_tree = ZrStoreNode();
+    m_viewStale = true;
     m_hasProblems = false;
 }
 
@@ -134,6 +136,7 @@ void ZrSettingsStore::Load() {
     m_fd = fd;
     m_identity = Identity{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
     m_tree = std::move(parsed.Root);
+    m_viewStale = true;
     m_hasProblems = !parsed.Problems.empty();
     m_readError = 0;
 }
@@ -167,10 +170,72 @@ bool ZrSettingsStore::KeepCorruptCopy(std::string* error) {
     return false;
 }
 
-bool ZrSettingsStore::Change(const std::function<bool(ZrStoreNode&)>& change) {
-    std::lock_guard<std::mutex> guard(m_lock);
+const ZrStoreNode& ZrSettingsStore::View() {
+    if (m_staged.empty())
+        return m_tree;
+    if (m_viewStale) {
+        m_view = m_tree;
+        for (const auto& staged : m_staged)
+            staged.second(m_view);
+        m_viewStale = false;
+    }
+    return m_view;
+}
+
+// Catches what would make the commit fail before anything is staged, so that the write itself
+// can report it.
+bool ZrSettingsStore::CheckWritable() {
     std::string error;
-    if (!ZrToolsFiles::MakeFolders(ZrToolsFiles::FolderOf(m_path), &error))
+    if (!ZrFileSystem::MakeDirectories(ZrToolsFiles::FolderOf(m_path), &error))
+        return Fail(error);
+    const std::string lockPath = m_path + ".lock";
+    if (!LockFile(lockPath, m_fileMode).IsOpen())
+        return Fail("cannot open the lock file " + Quoted(lockPath) + ": " +
+                    ZrToolsFiles::ErrnoText(errno));
+    Refresh();
+    if (m_readError)
+        return Fail("the file cannot be read (" + ZrToolsFiles::ErrnoText(m_readError) +
+                    ") and is left as it is");
+    return true;
+}
+
+bool ZrSettingsStore::Stage(const void* owner, Edit edit, bool* changed) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (changed)
+        *changed = false;
+    if (!CheckWritable())
+        return false;
+    if (m_staged.empty())
+        m_view = m_tree;
+    else
+        View();
+    const bool didChange = edit(m_view);
+    if (changed)
+        *changed = didChange;
+    if (didChange) {
+        m_staged.emplace_back(owner, std::move(edit));
+        m_viewStale = false;
+    }
+    return true;
+}
+
+bool ZrSettingsStore::Commit(const void* owner) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::vector<Edit> edits;
+    for (auto it = m_staged.begin(); it != m_staged.end();) {
+        if (it->first == owner) {
+            edits.push_back(std::move(it->second));
+            it = m_staged.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (edits.empty())
+        return true;
+    m_viewStale = true;
+
+    std::string error;
+    if (!ZrFileSystem::MakeDirectories(ZrToolsFiles::FolderOf(m_path), &error))
         return Fail(error);
     const std::string lockPath = m_path + ".lock";
     LockFile lock(lockPath, m_fileMode);
@@ -185,7 +250,10 @@ bool ZrSettingsStore::Change(const std::function<bool(ZrStoreNode&)>& change) {
         return Fail("the file cannot be read (" + ZrToolsFiles::ErrnoText(m_readError) +
                     ") and is left as it is");
     ZrStoreNode tree = m_tree;
-    if (!change(tree))
+    bool changed = false;
+    for (const Edit& edit : edits)
+        changed = edit(tree) || changed;
+    if (!changed)
         return true;
     if (m_hasProblems && !KeepCorruptCopy(&error))
         return Fail(error);

@@ -6,9 +6,12 @@
 // other processes wrote. The cache keeps the file it parsed open: an inode in use cannot be
 // handed to the next version, so a replaced file is always noticed.
 //
-// Changing takes the lock file beside the store (flock on "<file>.lock"), reads the current
-// file under that lock, applies the change and replaces the file before unlocking; two
-// processes writing at the same moment therefore both keep their values.
+// Changes come in batches: Stage collects an edit for its owner (a key object) and applies it
+// at once to what this process reads; Commit writes the owner's edits in one go. Committing
+// takes the lock file beside the store (flock on "<file>.lock"), reads the current file under
+// that lock, applies only the owner's edits and replaces the file before unlocking; two
+// processes writing at the same moment therefore both keep their values. Edits are kept as
+// functions of the tree because they run again on every newer version of the file.
 //
 // A file with unreadable lines is read without them (each logged once per version of the
 // file). Before the first change replaces such a file, its bytes are kept as "<file>.bak" (or
@@ -22,6 +25,8 @@
 #include <mutex>
 #include <string>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 class ZrSettingsStore {
 public:
@@ -31,18 +36,24 @@ public:
     ZrSettingsStore(const ZrSettingsStore&) = delete;
     ZrSettingsStore& operator=(const ZrSettingsStore&) = delete;
 
-    // Runs `read` on the current tree.
+    // Returns whether it changed the tree.
+    using Edit = std::function<bool(ZrStoreNode&)>;
+
+    // Runs `read` on the current tree with this process's staged edits applied.
     template <typename Reader>
     auto Read(Reader&& read) {
         std::lock_guard<std::mutex> guard(m_lock);
         Refresh();
-        return read(static_cast<const ZrStoreNode&>(m_tree));
+        return read(static_cast<const ZrStoreNode&>(View()));
     }
 
-    // Applies `change` to the file's current tree; `change` returns whether it changed
-    // anything, and only then is the file replaced. False when the store could not be written
-    // (the reason is logged).
-    bool Change(const std::function<bool(ZrStoreNode&)>& change);
+    // Applies `edit` to what this process reads and, when it changed anything, keeps it for
+    // Commit(owner); `changed` receives what it returned. False, with the reason logged, when
+    // the store cannot be written: nothing is staged then.
+    bool Stage(const void* owner, Edit edit, bool* changed = nullptr);
+    // Writes the edits staged by `owner` and forgets them, whether or not they could be
+    // written. False when the store could not be written (the reason is logged).
+    bool Commit(const void* owner);
 
     const std::string& Path() const noexcept { return m_path; }
 
@@ -58,6 +69,8 @@ private:
 
     void Refresh();
     void Load();
+    const ZrStoreNode& View();
+    bool CheckWritable();
     bool KeepCorruptCopy(std::string* error);
     void ForgetFile();
     bool Fail(const std::string& error);
@@ -67,7 +80,10 @@ private:
     const std::string m_treeName;
     const unsigned m_fileMode;
     std::mutex m_lock;
-    ZrStoreNode m_tree;
+    ZrStoreNode m_tree;                                 // as the file holds it
+    std::vector<std::pair<const void*, Edit>> m_staged; // in the order they were made
+    ZrStoreNode m_view;         // m_tree with m_staged applied, when m_staged is not empty
+    bool m_viewStale = false;   // m_view must be made again from m_tree
     Identity m_identity;        // of the file behind m_fd
     int m_fd = -1;              // the parsed file, kept open (see above)
     bool m_hasProblems = false; // the parsed file had unreadable lines

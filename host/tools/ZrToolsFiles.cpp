@@ -40,34 +40,6 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool MakeFolders(const std::string& folder, std::string* error) {
-    struct stat info;
-    if (::stat(folder.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode))
-            return true;
-        if (error)
-            *error = Quoted(folder) + " exists and is not a folder";
-        return false;
-    }
-    size_t at = 0;
-    for (;;) {
-        at = folder.find('/', at + 1);
-        const std::string part = folder.substr(0, at);
-        if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-            if (error)
-                *error = "cannot create " + Quoted(part) + ": " + ErrnoText(errno);
-            return false;
-        }
-        if (at == std::string::npos)
-            break;
-    }
-    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return true;
-    if (error)
-        *error = "cannot create " + Quoted(folder) + ": " + ErrnoText(errno ? errno : ENOTDIR);
-    return false;
-}
-
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());

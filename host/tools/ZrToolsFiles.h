@@ -8,9 +8,6 @@ namespace ZrToolsFiles {
 
 // "No such file or directory" and so on.
 std::string ErrnoText(int error);
-// Creates `folder` and every missing folder above it; on failure `error` names the folder that
-// could not be made and why.
-bool MakeFolders(const std::string& folder, std::string* error);
 std::string FolderOf(const std::string& path);
 // Writes everything, resuming after interruptions and short writes.
 bool WriteAll(int fd, std::string_view data);

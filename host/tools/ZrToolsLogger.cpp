@@ -1,5 +1,6 @@
 #include "tools/ZrToolsLogger.h"
 
+#include "foundation/ZrFileSystem.h"
 #include "foundation/ZrUtf.h"
 #include "tools/ZrNoDestroy.h"
 #include "tools/ZrToolsFiles.h"
@@ -96,7 +97,7 @@ bool ZrToolsLogger::OpenFile() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    if (!ZrToolsFiles::MakeFolders(ZrToolsFiles::FolderOf(m_path), nullptr))
+    if (!ZrFileSystem::MakeDirectories(ZrToolsFiles::FolderOf(m_path), nullptr))
         return false;
     m_fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0)

@@ -28,24 +28,12 @@ ZrToolsService::ZrToolsService()
       m_translator(ZrToolsPaths::Get().TranslationsFolder()),
       m_productInfo(ZrToolsPaths::Get().DataFolder, m_hostStore) {}
 
-bool ZrToolsService::Initialize(void*, void* module) {
-    std::lock_guard<std::mutex> guard(m_modulesLock);
-    ++m_modules[module];
+// Nothing here depends on who uses the library: the stores and the log live for the process.
+bool ZrToolsService::Initialize(void*, void*) {
     return true;
 }
 
-void ZrToolsService::Uninitialize(void* module) {
-    std::lock_guard<std::mutex> guard(m_modulesLock);
-    const auto found = m_modules.find(module);
-    if (found != m_modules.end() && --found->second <= 0)
-        m_modules.erase(found);
-}
-
-int ZrToolsService::InitializeCount(void* module) {
-    std::lock_guard<std::mutex> guard(m_modulesLock);
-    const auto found = m_modules.find(module);
-    return found == m_modules.end() ? 0 : found->second;
-}
+void ZrToolsService::Uninitialize(void*) {}
 
 void ZrToolsService::OnProductInfoLoaded(intptr_t) {
     if (!m_productInfoLoaded.exchange(true))
@@ -83,27 +71,22 @@ IZrRegKey* ZrToolsService::OpenKey(intptr_t root, const char16_t* path) {
     return std::make_unique<ZrRegKey>(m_machineStore, ZrSplitKeyPath(PathOf(path))).release();
 }
 
-// Arrives with the work that first searches strings through the host.
+// Services this tools library does not offer: callers get null and go without them.
 IZrStringService* ZrToolsService::GetStringService() {
     return nullptr;
 }
-// Arrives with the user-defined encoder, which posts progress to the main thread.
 IZrMainThreadMessages* ZrToolsService::GetMainThreadMessages() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrNamedLocks* ZrToolsService::GetNamedLocks() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrWaitWindow* ZrToolsService::GetWaitWindow() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrArchiveUnpacker* ZrToolsService::GetArchiveUnpacker() {
     return nullptr;
 }
-// Arrives with the dependency installer.
 IZrFileLoader* ZrToolsService::GetFileLoader() {
     return nullptr;
 }

@@ -7,10 +7,10 @@
 // the root HKEY_LOCAL_MACHINE only, from the machine tree, and never creates anything; the
 // path there is absolute ("SOFTWARE\...").
 //
-// Initialize and Uninitialize count calls per module; unbalanced or repeated calls are harmless.
-// The user-interface service comes from ui/. Services that arrive with later work (string
-// search, main-thread messages, named locks, wait window, archive unpacker, file loader) are
-// null until then.
+// Initialize and Uninitialize do nothing; unbalanced or repeated calls are harmless.
+// The user-interface service comes from ui/. String search, main-thread messages, named locks,
+// the wait window, the archive unpacker and the file loader are not offered: their getters
+// return null.
 #pragma once
 
 #include "tessary/ZrTools.h"
@@ -19,8 +19,6 @@
 #include "tools/ZrToolsTranslator.h"
 
 #include <atomic>
-#include <map>
-#include <mutex>
 
 class ZrToolsService final : public ZrTools {
 public:
@@ -45,10 +43,6 @@ public:
     IZrArchiveUnpacker* GetArchiveUnpacker() override;
     IZrFileLoader* GetFileLoader() override;
 
-    // How many Initialize calls of `module` are not yet matched by Uninitialize.
-    int InitializeCount(void* module);
-    bool ProductInfoLoaded() const { return m_productInfoLoaded.load(); }
-
 private:
     ZrSettingsStore m_hostStore;
     ZrSettingsStore m_machineStore;
@@ -56,6 +50,4 @@ private:
     ZrProductInfo m_productInfo;
     std::atomic<bool> m_productInfoCreated{false};
     std::atomic<bool> m_productInfoLoaded{false};
-    std::mutex m_modulesLock;
-    std::map<void*, int> m_modules;
 };

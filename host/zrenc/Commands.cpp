@@ -1,5 +1,6 @@
 #include "zrenc/Commands.h"
 
+#include "foundation/ZrFileSystem.h"
 #include "foundation/ZrNumber.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
@@ -416,11 +417,9 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
         return ExitFailed;
     }
     if (!options.outputFolder.empty()) {
-        std::error_code ec;
-        fs::create_directories(options.outputFolder, ec);
-        if (!fs::is_directory(options.outputFolder)) {
-            PrintError("cannot make the folder " + options.outputFolder +
-                       (ec ? ": " + ec.message() : std::string()));
+        std::string why;
+        if (!ZrFileSystem::MakeDirectories(options.outputFolder, &why)) {
+            PrintError("cannot make the folder " + options.outputFolder + ": " + why);
             return ExitFailed;
         }
     }
@@ -438,8 +437,6 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     const auto started = std::chrono::steady_clock::now();
     InstallSignalHandlers();
     RunHooks hooks;
-    // The host's main-thread message queue (ZrTools slot 27) is pumped here once the tools
-    // library serves one; file encoders report through it.
     hooks.finished = [&](size_t index, const JobOutcome& outcome) {
         const JobSpec& job = plan.jobs[index];
         if (outcome.ok) {

@@ -1,5 +1,7 @@
 #include "zrenc/Display.h"
 
+#include "foundation/ZrTextWidth.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,21 +12,6 @@
 namespace zrenc {
 
 namespace {
-
-bool IsContinuation(unsigned char c) {
-    return (c & 0xC0) == 0x80;
-}
-
-// Byte offset of the character that starts column `columns`.
-size_t OffsetOfColumn(const std::string& s, size_t columns) {
-    size_t i = 0;
-    for (size_t n = 0; i < s.size() && n < columns; ++n) {
-        ++i;
-        while (i < s.size() && IsContinuation(static_cast<unsigned char>(s[i])))
-            ++i;
-    }
-    return i;
-}
 
 // Control characters in file names would move the cursor or fake lines: shown as "?".
 std::string Printable(const std::string& text) {
@@ -73,10 +60,7 @@ std::string FormatDuration(double seconds) {
 }
 
 size_t TextWidth(const std::string& utf8) {
-    size_t n = 0;
-    for (unsigned char c : utf8)
-        n += IsContinuation(c) ? 0 : 1;
-    return n;
+    return ZrTextColumns(utf8);
 }
 
 std::string FitName(const std::string& utf8, size_t width, bool unicode) {
@@ -88,8 +72,8 @@ std::string FitName(const std::string& utf8, size_t width, bool unicode) {
         return {};
     const size_t head = (width - 1) / 2;
     const size_t tail = width - 1 - head;
-    return clean.substr(0, OffsetOfColumn(clean, head)) + (unicode ? "…" : "~") +
-           clean.substr(OffsetOfColumn(clean, length - tail));
+    return clean.substr(0, ZrTextPrefixBytes(clean, head)) + (unicode ? "…" : "~") +
+           clean.substr(ZrTextSuffixStart(clean, tail));
 }
 
 std::string FormatRow(const ProgressRow& row, size_t width, bool unicode, size_t nameColumn) {
@@ -117,7 +101,7 @@ std::string FormatRow(const ProgressRow& row, size_t width, bool unicode, size_t
         line += unicode ? "  " : "]  ";
     }
     line += tail;
-    return line.substr(0, OffsetOfColumn(line, width));
+    return line.substr(0, ZrTextPrefixBytes(line, width));
 }
 
 std::string FormatSummary(const RunTotals& t) {

@@ -29,7 +29,7 @@ struct RunTotals {
 std::string FormatBytes(uint64_t bytes);
 // "0:07", "12:34", "1:02:03".
 std::string FormatDuration(double seconds);
-// Columns of text, counted in characters, not bytes.
+// Terminal columns of text (ZrTextWidth.h): wide characters take two, combining marks none.
 size_t TextWidth(const std::string& utf8);
 // At most `width` columns; the middle of a longer name gives way to "…" (or "~" in ASCII).
 std::string FitName(const std::string& utf8, size_t width, bool unicode);

@@ -1,5 +1,7 @@
 #include "zrenc/EncoderCatalog.h"
 
+#include "frame/ZrEncoderFactory.h"
+#include "frame/ZrPluginRegistry.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
 #include "tessary/IZrEncoder.h"
@@ -13,19 +15,19 @@ namespace zrenc {
 
 namespace fs = std::filesystem;
 
-const std::array<EncoderKind, 12> EncoderKinds = {{
-    {0, "ape", true},
-    {1, "ogg", false},
-    {2, "wav", true},
-    {3, "mp3", false},
-    {4, "external", false},
-    {5, "wma", false},
-    {6, "flac", true},
-    {7, "mpc", false},
-    {8, "wavpack", true},
-    {9, "aiff", true},
-    {10, "alac", true},
-    {11, "dsd", false},
+const std::array<EncoderKind, ZrEncoderCount> EncoderKinds = {{
+    {ZrEncoderIndex::Ape, "ape", true},
+    {ZrEncoderIndex::Ogg, "ogg", false},
+    {ZrEncoderIndex::Wav, "wav", true},
+    {ZrEncoderIndex::Mp3, "mp3", false},
+    {ZrEncoderIndex::External, "external", false},
+    {ZrEncoderIndex::Wma, "wma", false},
+    {ZrEncoderIndex::Flac, "flac", true},
+    {ZrEncoderIndex::Mpc, "mpc", false},
+    {ZrEncoderIndex::Wv, "wavpack", true},
+    {ZrEncoderIndex::Aiff, "aiff", true},
+    {ZrEncoderIndex::Alac, "alac", true},
+    {ZrEncoderIndex::Dsd, "dsd", false},
 }};
 
 const EncoderKind* KindByShortName(const std::string& name) {
@@ -37,8 +39,13 @@ const EncoderKind* KindByShortName(const std::string& name) {
 
 namespace {
 
-constexpr const char16_t* HostEncodersPath = u"Plugins\\Encoders";
-constexpr const char16_t* MachineEncodersPath = u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders";
+ZrString HostEncodersPath() {
+    return ZrPluginRegistry::EncodersKey;
+}
+ZrString MachineEncodersPath() {
+    return ZrString(ZrPluginRegistry::MachinePluginsKey) + u"\\" +
+           ZrPluginRegistry::EncodersCategory;
+}
 
 bool SameFile(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty())
@@ -64,7 +71,7 @@ void AddSubKeys(IZrRegKey* key, std::vector<ZrString>& names) {
 }
 
 bool KeyNamesPath(ZrRegKeyPtr key, const std::string& path) {
-    return key && SameFile(ZrReadString(key.get(), u"Path").ToUtf8(), path);
+    return key && SameFile(ZrReadString(key.get(), ZrPluginRegistry::PathValue).ToUtf8(), path);
 }
 
 } // namespace
@@ -115,8 +122,8 @@ bool PluginLibrary::Unregister(std::string& error) const {
 }
 
 EncoderCatalog::EncoderCatalog(const std::string& shippedPath, const ZrString& profile) {
-    ZrRegKeyPtr hostRoot = ZrHostTools::OpenHostKey(HostEncodersPath, 0);
-    ZrRegKeyPtr machineRoot = ZrHostTools::OpenMachineKey(MachineEncodersPath);
+    ZrRegKeyPtr hostRoot = ZrHostTools::OpenHostKey(HostEncodersPath(), 0);
+    ZrRegKeyPtr machineRoot = ZrHostTools::OpenMachineKey(MachineEncodersPath());
     std::vector<ZrString> names;
     AddSubKeys(hostRoot.get(), names);
     AddSubKeys(machineRoot.get(), names);
@@ -125,8 +132,9 @@ EncoderCatalog::EncoderCatalog(const std::string& shippedPath, const ZrString& p
         const ZrString relative = ZrString(u"\\") + name;
         m_mentioned =
             m_mentioned ||
-            KeyNamesPath(ZrHostTools::OpenHostKey(HostEncodersPath + relative, 0), shippedPath) ||
-            KeyNamesPath(ZrHostTools::OpenMachineKey(MachineEncodersPath + relative), shippedPath);
+            KeyNamesPath(ZrHostTools::OpenHostKey(HostEncodersPath() + relative, 0), shippedPath) ||
+            KeyNamesPath(ZrHostTools::OpenMachineKey(MachineEncodersPath() + relative),
+                         shippedPath);
         CEncoderPlugin plugin(name, profile);
         Registration r;
         r.name = name;

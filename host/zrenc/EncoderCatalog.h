@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/ZrString.h"
+#include "frame/ZrEncoderFactory.h"
 
 #include <array>
 #include <optional>
@@ -17,7 +18,7 @@ struct EncoderKind {
     const char* shortName;
     bool lossless; // what the encoder keeps with its default settings
 };
-extern const std::array<EncoderKind, 12> EncoderKinds;
+extern const std::array<EncoderKind, ZrEncoderCount> EncoderKinds;
 const EncoderKind* KindByShortName(const std::string& name);
 
 // The plug-in library shipped with zrenc. It stays loaded for the life of the process, so that
@@ -57,7 +58,6 @@ public:
     // Whether any key of either tree names the shipped library in its "Path", whatever its
     // interface version: a library that appears nowhere has never been registered.
     bool MentionsShippedLibrary() const { return m_mentioned; }
-    const std::vector<Registration>& Registrations() const { return m_registrations; }
     // The shipped library's encoder with this index.
     const Registration* ByIndex(int32_t index) const;
     // An index, a short name or a display name (any case). Null with a reason in `error`;

@@ -1,98 +1,26 @@
 #include "zrenc/InputDecoder.h"
 
-#include "foundation/ZrSharedLibrary.h"
+#include "foundation/ZrLibav.h"
 #include "zrenc/WavReader.h"
 
 #include <algorithm>
 #include <cstdio>
 
-// Headers only, for the types and macros: the libraries themselves are opened at run time.
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-}
-
 namespace zrenc {
 
-namespace {
-
-// Every library function the decoder calls, with the library that exports it.
-#define ZRENC_LIBAV_FUNCTIONS(X)                                                                   \
-    X(avutil, av_frame_alloc)                                                                      \
-    X(avutil, av_frame_free)                                                                       \
-    X(avutil, av_get_bytes_per_sample)                                                             \
-    X(avutil, av_get_packed_sample_fmt)                                                            \
-    X(avutil, av_rescale_q)                                                                        \
-    X(avutil, av_sample_fmt_is_planar)                                                             \
-    X(avutil, av_strerror)                                                                         \
-    X(avcodec, av_packet_alloc)                                                                    \
-    X(avcodec, av_packet_free)                                                                     \
-    X(avcodec, av_packet_unref)                                                                    \
-    X(avcodec, avcodec_alloc_context3)                                                             \
-    X(avcodec, avcodec_free_context)                                                               \
-    X(avcodec, avcodec_open2)                                                                      \
-    X(avcodec, avcodec_parameters_to_context)                                                      \
-    X(avcodec, avcodec_receive_frame)                                                              \
-    X(avcodec, avcodec_send_packet)                                                                \
-    X(avformat, av_find_best_stream)                                                               \
-    X(avformat, av_read_frame)                                                                     \
-    X(avformat, avformat_close_input)                                                              \
-    X(avformat, avformat_find_stream_info)                                                         \
-    X(avformat, avformat_open_input)                                                               \
-    X(avformat, avio_seek)                                                                         \
-    X(avformat, avio_size)
-
-// The three libraries and the functions resolved from them. They stay loaded for the life of the
-// process: decoders on other threads hold their objects.
-struct Libav {
-    ZrSharedLibrary avutil;
-    ZrSharedLibrary avcodec;
-    ZrSharedLibrary avformat;
-#define ZRENC_LIBAV_POINTER(library, name) decltype(&::name) name = nullptr;
-    ZRENC_LIBAV_FUNCTIONS(ZRENC_LIBAV_POINTER)
-#undef ZRENC_LIBAV_POINTER
-    std::string error; // why they cannot be used; empty when they can
-
-    Libav(const char* avutilName, const char* avcodecName, const char* avformatName) {
-        // Dependencies first, so that the reason names the library that is missing.
-        if (!avutil.Open(avutilName))
-            error = avutil.Error();
-        else if (!avcodec.Open(avcodecName))
-            error = avcodec.Error();
-        else if (!avformat.Open(avformatName))
-            error = avformat.Error();
-        if (!error.empty())
-            return;
-#define ZRENC_LIBAV_RESOLVE(library, name)                                                         \
-    if (error.empty() && !library.Resolve(#name, name))                                            \
-        error = library.Error();
-        ZRENC_LIBAV_FUNCTIONS(ZRENC_LIBAV_RESOLVE)
-#undef ZRENC_LIBAV_RESOLVE
-    }
-};
-
-// The libraries of the major versions the headers describe, loaded once per process (a static
-// local: threads opening inputs at the same time wait for the one that loads).
-const Libav& Api() {
-    static const Libav libav("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
-                             "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
-                             "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR));
-    return libav;
-}
-
-} // namespace
-
 std::string CheckDecodingLibraries() {
-    return Api().error;
+    std::string why;
+    ZrLibav::Open(ZrLibav::Format, &why);
+    return why;
 }
 
 std::string CheckDecodingLibraries(const char* avutil, const char* avcodec, const char* avformat) {
-    return Libav(avutil, avcodec, avformat).error;
+    return ZrLibav(avutil, avcodec, avformat).Load(ZrLibav::Format);
 }
 
 struct InputDecoder::Av {
-    const Libav& api = Api();
+    explicit Av(const ZrLibav& libav) : api(libav) {}
+    const ZrLibav& api;
     AVFormatContext* format = nullptr;
     AVCodecContext* codec = nullptr;
     AVPacket* packet = nullptr;
@@ -110,14 +38,7 @@ struct InputDecoder::Av {
 
 namespace {
 
-std::string AvErrorText(int averror) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    Api().av_strerror(averror, text, sizeof text);
-    return text;
-}
-
-bool MapSample(int format, SourceSample& sample, bool& planar) {
-    const Libav& api = Api();
+bool MapSample(const ZrLibav& api, int format, SourceSample& sample, bool& planar) {
     planar = api.av_sample_fmt_is_planar(static_cast<AVSampleFormat>(format)) != 0;
     switch (api.av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format))) {
     case AV_SAMPLE_FMT_U8:
@@ -149,7 +70,7 @@ InputDecoder::InputDecoder() = default;
 InputDecoder::~InputDecoder() = default;
 
 bool InputDecoder::Fail(const std::string& what, int averror) {
-    m_error = averror ? what + ": " + AvErrorText(averror) : what;
+    m_error = averror ? what + ": " + ZrLibav::Loaded().ErrorText(averror) : what;
     return false;
 }
 
@@ -173,10 +94,12 @@ void InputDecoder::SetOutput(const PcmSpec& spec) {
 }
 
 bool InputDecoder::OpenWithLibraries(const std::string& path) {
-    const Libav& api = Api();
-    if (!api.error.empty())
-        return Fail("needs the decoding libraries, which did not load: " + api.error, 0);
-    m_av = std::make_unique<Av>();
+    std::string why;
+    const ZrLibav* libav = ZrLibav::Open(ZrLibav::Format, &why);
+    if (!libav)
+        return Fail("needs the decoding libraries, which did not load: " + why, 0);
+    const ZrLibav& api = *libav;
+    m_av = std::make_unique<Av>(api);
     Av& av = *m_av;
     int rc = api.avformat_open_input(&av.format, path.c_str(), nullptr, nullptr);
     if (rc < 0)
@@ -217,7 +140,7 @@ bool InputDecoder::OpenWithLibraries(const std::string& path) {
     const AVFrame* frame = av.frame;
     bool planar = false;
     SourceSample sample{};
-    if (!MapSample(frame->format, sample, planar))
+    if (!MapSample(api, frame->format, sample, planar))
         return Fail("has a sample format zrenc cannot deliver", 0);
     const int channels = frame->ch_layout.nb_channels;
     if (channels < 1 || channels > 0xFFFF || frame->sample_rate <= 0)
@@ -239,7 +162,7 @@ bool InputDecoder::OpenWithLibraries(const std::string& path) {
 
 bool InputDecoder::NextFrame() {
     Av& av = *m_av;
-    const Libav& api = av.api;
+    const ZrLibav& api = av.api;
     m_havePending = false;
     m_pendingOffset = 0;
     if (m_ended)
@@ -282,10 +205,10 @@ bool InputDecoder::NextFrame() {
 
 bool InputDecoder::AppendPending(std::vector<uint8_t>& block, size_t maxBytes) {
     const AVFrame* frame = m_av->frame;
-    const Libav& api = m_av->api;
+    const ZrLibav& api = m_av->api;
     bool planar = false;
     SourceSample sample{};
-    if (!MapSample(frame->format, sample, planar) || sample != m_layout.sample ||
+    if (!MapSample(api, frame->format, sample, planar) || sample != m_layout.sample ||
         planar != m_layout.planar || frame->sample_rate != static_cast<int>(m_source.rate) ||
         frame->ch_layout.nb_channels != m_layout.channels)
         return Fail("the audio changes its format midway, which zrenc does not follow", 0);

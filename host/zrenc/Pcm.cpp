@@ -1,5 +1,7 @@
 #include "zrenc/Pcm.h"
 
+#include "foundation/ZrPcm.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,34 +13,23 @@ namespace {
 // Integer samples travel as 32-bit values aligned to the most significant bit.
 template <SourceSample S>
 inline int32_t ReadInt(const uint8_t* p) {
+    using zrpcm::LoadInt;
+    using zrpcm::Sample;
     if constexpr (S == SourceSample::U8) {
-        return static_cast<int32_t>(static_cast<uint32_t>(p[0] ^ 0x80u) << 24);
+        return static_cast<int32_t>(static_cast<uint32_t>(LoadInt<Sample::U8>(p)) << 24);
     } else if constexpr (S == SourceSample::S16) {
-        int16_t v;
-        std::memcpy(&v, p, 2);
-        return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(v)) << 16);
+        return static_cast<int32_t>(static_cast<uint32_t>(LoadInt<Sample::S16>(p)) << 16);
     } else if constexpr (S == SourceSample::S32) {
-        int32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
+        return LoadInt<Sample::S32>(p);
     } else {
-        int64_t v;
-        std::memcpy(&v, p, 8);
-        return static_cast<int32_t>(v >> 32);
+        return static_cast<int32_t>(zrbytes::LoadLE64(p) >> 32);
     }
 }
 
 template <SourceSample S>
 inline float ReadFloat(const uint8_t* p) {
-    if constexpr (S == SourceSample::F32) {
-        float v;
-        std::memcpy(&v, p, 4);
-        return v;
-    } else {
-        double v;
-        std::memcpy(&v, p, 8);
-        return static_cast<float>(v);
-    }
+    return static_cast<float>(
+        zrpcm::LoadDouble < S == SourceSample::F32 ? zrpcm::Sample::F32 : zrpcm::Sample::F64 > (p));
 }
 
 template <SourceSample S>
@@ -75,16 +66,13 @@ inline void WriteInt(uint8_t* out, int32_t v, int bits) {
         out[0] = static_cast<uint8_t>(v + 128);
         break;
     case 16:
-        out[0] = static_cast<uint8_t>(v);
-        out[1] = static_cast<uint8_t>(v >> 8);
+        zrbytes::StoreLE16(out, static_cast<uint16_t>(v));
         break;
     case 24:
-        out[0] = static_cast<uint8_t>(v);
-        out[1] = static_cast<uint8_t>(v >> 8);
-        out[2] = static_cast<uint8_t>(v >> 16);
+        zrbytes::StoreLE24(out, static_cast<uint32_t>(v));
         break;
     default:
-        std::memcpy(out, &v, 4);
+        zrbytes::StoreLE32(out, static_cast<uint32_t>(v));
         break;
     }
 }

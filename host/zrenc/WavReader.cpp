@@ -1,5 +1,8 @@
 #include "zrenc/WavReader.h"
 
+#include "foundation/ZrByteOrder.h"
+#include "foundation/ZrPcm.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,6 +16,10 @@ namespace zrenc {
 
 namespace {
 
+using zrbytes::LoadLE16;
+using zrbytes::LoadLE32;
+using zrbytes::LoadLE64;
+
 // Enough for the header of nearly every file in one read.
 constexpr size_t HeadBytes = 4096;
 // The stretch of sample data the libraries probe for a compressed bitstream disguised as PCM.
@@ -25,15 +32,6 @@ constexpr int64_t Unbounded = INT64_MAX;
 constexpr uint8_t SubFormatBase[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
                                        0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-uint64_t Le64(const uint8_t* p) {
-    return uint64_t{Le32(p)} | uint64_t{Le32(p + 4)} << 32;
-}
 bool Is(const uint8_t* p, const char (&id)[5]) {
     return std::memcmp(p, id, 4) == 0;
 }
@@ -123,9 +121,9 @@ bool WavReader::ParseChunks(Header& h) {
         uint8_t ds64[32]; // id, size, RIFF size, data size, sample count
         if (!ReadAt(12, ds64, sizeof ds64) || !Is(ds64, "ds64"))
             return false;
-        const uint32_t size = Le32(ds64 + 4);
-        h.ds64DataSize = static_cast<int64_t>(Le64(ds64 + 16));
-        h.sampleCount = static_cast<int64_t>(Le64(ds64 + 24));
+        const uint32_t size = LoadLE32(ds64 + 4);
+        h.ds64DataSize = static_cast<int64_t>(LoadLE64(ds64 + 16));
+        h.sampleCount = static_cast<int64_t>(LoadLE64(ds64 + 24));
         // The libraries skip an odd-sized ds64 without its pad byte, read nothing from a data
         // size of 0 and zero one too large for them.
         if (size < 24 || (size & 1) || h.ds64DataSize <= 0 || h.ds64DataSize > (INT64_MAX >> 3) ||
@@ -141,7 +139,7 @@ bool WavReader::ParseChunks(Header& h) {
         uint8_t chunk[8];
         if (pos + 8 > fileSize || !ReadAt(pos, chunk, sizeof chunk))
             break;
-        const uint32_t size = Le32(chunk + 4);
+        const uint32_t size = LoadLE32(chunk + 4);
         const uint64_t body = pos + 8;
         uint64_t next = body + size;
         if (Is(chunk, "fmt ")) {
@@ -171,7 +169,7 @@ bool WavReader::ParseChunks(Header& h) {
             if (!h.sampleCount) {
                 if (body + 4 > fileSize || !ReadAt(body, count, 4))
                     return false;
-                h.sampleCount = Le32(count);
+                h.sampleCount = LoadLE32(count);
             }
         } else if (Is(chunk, "LIST")) {
             if (size < 4) // the libraries refuse the file
@@ -196,21 +194,21 @@ bool WavReader::ParseFormat(Header& h, uint64_t offset, uint32_t size) {
     uint8_t f[40] = {}; // WAVEFORMATEXTENSIBLE
     if (!ReadAt(offset, f, std::min<size_t>(size, sizeof f)))
         return false;
-    h.tag = Le16(f);
-    h.channels = Le16(f + 2);
-    h.rate = Le32(f + 4);
-    h.bytesPerSecond = Le32(f + 8);
-    h.blockAlign = Le16(f + 12);
-    h.codedBits = Le16(f + 14);
+    h.tag = LoadLE16(f);
+    h.channels = LoadLE16(f + 2);
+    h.rate = LoadLE32(f + 4);
+    h.bytesPerSecond = LoadLE32(f + 8);
+    h.blockAlign = LoadLE16(f + 12);
+    h.codedBits = LoadLE16(f + 14);
     if (size < 18)
         return h.tag != WAVE_FORMAT_EXTENSIBLE;
-    int extra = std::min<int>(static_cast<int>(size) - 18, Le16(f + 16));
+    int extra = std::min<int>(static_cast<int>(size) - 18, LoadLE16(f + 16));
     if (h.tag == WAVE_FORMAT_EXTENSIBLE) {
         if (extra < 22 || std::memcmp(f + 28, SubFormatBase, sizeof SubFormatBase) != 0)
             return false;
-        if (const uint16_t valid = Le16(f + 18))
+        if (const uint16_t valid = LoadLE16(f + 18))
             h.codedBits = valid;
-        h.tag = Le32(f + 24);
+        h.tag = LoadLE32(f + 24);
         extra -= 22;
     }
     h.extraBytes = extra;
@@ -351,9 +349,8 @@ void WavReader::ConvertInto(uint8_t* out, size_t frames) {
     const uint8_t* in = m_raw.data();
     for (size_t done = 0; done < frames;) {
         const size_t n = std::min(slice, frames - done);
-        for (size_t i = 0; i < n * channels; ++i, in += 3)
-            m_wide[i] = static_cast<int32_t>(uint32_t{in[0]} << 8 | uint32_t{in[1]} << 16 |
-                                             uint32_t{in[2]} << 24);
+        zrpcm::ToInt32(in, n * channels, zrpcm::Sample::S24, m_wide.data(), zrpcm::Align::Top);
+        in += n * channels * 3;
         const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(m_wide.data())};
         ConvertFrames(planes, m_layout, n, m_output, out + done * outAlign);
         done += n;

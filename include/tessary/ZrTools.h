@@ -51,7 +51,8 @@ protected:
 };
 
 // A key of the host's settings store: integer and text values and subkeys, at the same paths a
-// Windows host keeps in its registry. Every write is durable when the call returns.
+// Windows host keeps in its registry. A key object's writes are seen at once in this process
+// and reach the store together, durably, when Release returns.
 class IZrRegKey {
 public:
     virtual void Release() = 0; // closes the key and frees the object

@@ -1,6 +1,6 @@
 #include "containers/AiffCreator.h"
 
-#include "containers/ByteOrder.h"
+#include "foundation/ZrByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,8 +33,8 @@ void ZrAiffHeader::EncodeRate(uint32_t rate, uint8_t out[10]) {
     uint32_t mantissa = rate;
     while (mantissa && !(mantissa & 0x80000000u))
         mantissa <<= 1;
-    PutBE16(out, exponent);
-    PutBE32(out + 2, mantissa);
+    StoreBE16(out, exponent);
+    StoreBE32(out + 2, mantissa);
     std::memset(out + 6, 0, 4);
 }
 
@@ -47,11 +47,11 @@ void ZrAiffHeader::Build(const ZrAudioFormat& format, uint64_t expectedBytes, in
         p += 4;
     };
     auto u32 = [&](uint64_t v) {
-        PutBE32(p, static_cast<uint32_t>(v));
+        StoreBE32(p, static_cast<uint32_t>(v));
         p += 4;
     };
     auto u16 = [&](uint32_t v) {
-        PutBE16(p, v);
+        StoreBE16(p, v);
         p += 2;
     };
 
@@ -146,22 +146,23 @@ int AIFFCreator::Finish() {
     if (!IsOpen)
         return 0;
     if (WriteHeader) {
-        const int64_t length = File->GetLength();
+        const int64_t length = File.Size();
         if (length >= static_cast<int64_t>(m_layout.Size)) {
             const uint32_t l = static_cast<uint32_t>(length);
             uint32_t formEnd = l;
             // Chunks are padded to an even length; the pad counts for FORM but not for SSND.
             if (l & 1u) {
                 const uint8_t zero = 0;
-                if (File->Seek(length) == 0 && File->Write(&zero, 1) == 1)
+                if (File.WriteAt(&zero, 1, static_cast<uint64_t>(length)) == 1)
                     formEnd = l + 1;
             }
             uint8_t field[4];
-            PutBE32(field, formEnd - 8);
+            StoreBE32(field, formEnd - 8);
             PatchField(4, field);
-            PutBE32(field, static_cast<uint32_t>(BytesWritten / static_cast<uint64_t>(FrameSize)));
+            StoreBE32(field,
+                      static_cast<uint32_t>(BytesWritten / static_cast<uint64_t>(FrameSize)));
             PatchField(m_layout.FramesOffset, field);
-            PutBE32(field, l - static_cast<uint32_t>(m_layout.Size - 8));
+            StoreBE32(field, l - static_cast<uint32_t>(m_layout.Size - 8));
             PatchField(m_layout.SoundSizeOffset, field);
         }
     }

@@ -2,6 +2,7 @@
 
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
+#include "tessary/ZrTools.h"
 
 #include <algorithm>
 
@@ -11,15 +12,16 @@ IZrEncoder* CreateAiffEncoder(IZrEncoderCallback* callback) {
 
 bool AIFFEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     ZrTraceScope scope(u"AIFFEncoder::StartBufferBased");
+    return Guarded(scope, [&] { return Start(scope, format, expectedBytes); });
+}
+
+bool AIFFEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes) {
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
     ZrAudioFormat plain = Format;
     plain.MakePlain();
-    if (const ZrString refusal = AIFFCreator::Refusal(plain); !refusal.IsEmpty()) {
-        LastError = refusal;
-        scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
-        return false;
-    }
+    if (const ZrString refusal = AIFFCreator::Refusal(plain); !refusal.IsEmpty())
+        return Fail(scope, refusal);
     Creator.WriteHeader = true;
     Creator.BigEndian = true;
     if (Creator.Start(DestinationFilename, Format, std::max<int64_t>(expectedBytes, 0)) != 0) {
@@ -32,17 +34,21 @@ bool AIFFEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedB
 }
 
 bool AIFFEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
-    if (Creator.Write(data, bytes) == 0)
+    ZrTraceScope scope(u"AIFFEncoder::EncodeBuffer", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] {
+        if (Creator.Write(data, bytes) != 0)
+            return Fail(scope, Creator.FailureText());
         return true;
-    LastError = Creator.FailureText();
-    ZrLogLine(u"AIFFEncoder::EncodeBuffer", ZrString(u"ERROR - ") + LastError);
-    return false;
+    });
 }
 
 bool AIFFEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"AIFFEncoder::FinishBufferBased");
-    Creator.Finish();
-    return true;
+    return Guarded(scope, [&] {
+        if (Creator.Finish() != 0)
+            return Fail(scope, Creator.FailureText());
+        return true;
+    });
 }
 
 int32_t AIFFEncoder::GetEstimatedBitrate() {

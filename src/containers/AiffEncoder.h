@@ -18,5 +18,7 @@ public:
     int32_t GetConfigurable() override { return 0; }
 
 private:
+    // The body of StartBufferBased.
+    bool Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes);
     AIFFCreator Creator;
 };

@@ -1,29 +1,13 @@
 #include "containers/WavCreator.h"
 
-#include "containers/ByteOrder.h"
+#include "foundation/ZrByteOrder.h"
 #include "foundation/ZrFileSystem.h"
+#include "foundation/ZrWavHeader.h"
 
 #include <algorithm>
 #include <cstring>
 
 using namespace zrbytes;
-
-void ZrWavHeader::Build(const ZrAudioFormat& format, uint32_t riffSize, uint32_t dataSize,
-                        uint8_t out[Size]) {
-    std::memcpy(out + 0, "RIFF", 4);
-    PutLE32(out + 4, riffSize);
-    std::memcpy(out + 8, "WAVE", 4);
-    std::memcpy(out + 12, "fmt ", 4);
-    PutLE32(out + 16, 16); // format chunk size: the plain 16-byte record
-    PutLE16(out + 20, format.IsIeeeFloat() ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
-    PutLE16(out + 22, format.Channels);
-    PutLE32(out + 24, format.SamplesPerSec);
-    PutLE32(out + 28, format.AvgBytesPerSec);
-    PutLE16(out + 32, format.BlockAlign);
-    PutLE16(out + 34, format.BitsPerSample); // container width, a multiple of 8
-    std::memcpy(out + 36, "data", 4);
-    PutLE32(out + 40, dataSize);
-}
 
 CWAVCreator::~CWAVCreator() {
     Finish();
@@ -46,11 +30,9 @@ bool CWAVCreator::OpenOutput(const ZrString& fileName, const ZrAudioFormat& form
     }
 
     ZrFileSystem::MakeDirectoryTree(fileName);
-    File = CreateGenericFile(fileName);
-    if (!File->OpenForWriting()) {
+    if (!File.Open(fileName, ZrFile::Mode::ReadWrite)) {
         Fail(ZrString::Format("Cannot create \"%s\": %s", fileName.ToUtf8().c_str(),
-                              File->ErrorText().ToUtf8().c_str()));
-        File.reset();
+                              File.ErrorText().ToUtf8().c_str()));
         return false;
     }
     BytesWritten = 0;
@@ -58,21 +40,19 @@ bool CWAVCreator::OpenOutput(const ZrString& fileName, const ZrAudioFormat& form
 }
 
 bool CWAVCreator::WriteBlock(const void* data, size_t length) {
-    if (File->Write(data, length) == static_cast<int64_t>(length))
+    if (File.WriteAll(data, length))
         return true;
-    Fail(ZrString::Format("Cannot write to \"%s\": %s", File->FileName().ToUtf8().c_str(),
-                          File->ErrorText().ToUtf8().c_str()));
+    Fail(ZrString::Format("Cannot write to \"%s\": %s", File.Path().ToUtf8().c_str(),
+                          File.ErrorText().ToUtf8().c_str()));
     return false;
 }
 
 bool CWAVCreator::PatchField(uint64_t offset, const uint8_t bytes[4]) {
-    return File->Seek(static_cast<int64_t>(offset)) == 0 && File->Write(bytes, 4) == 4;
+    return File.WriteAt(bytes, 4, offset) == 4;
 }
 
 void CWAVCreator::CloseOutput() {
-    if (File)
-        File->Close();
-    File.reset();
+    File.Close();
     BytesWritten = 0;
     IsOpen = false;
 }
@@ -83,9 +63,18 @@ int CWAVCreator::Start(const ZrString& fileName, const ZrAudioFormat& format,
     if (!OpenOutput(fileName, format))
         return -1;
     if (WriteHeader) {
-        uint8_t header[ZrWavHeader::Size];
-        ZrWavHeader::Build(Format, static_cast<uint32_t>(expected + 36),
-                           static_cast<uint32_t>(expected), header);
+        ZrWavHeaderFields fields;
+        fields.formatTag = Format.IsIeeeFloat() ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+        fields.channels = Format.Channels;
+        fields.samplesPerSec = Format.SamplesPerSec;
+        fields.avgBytesPerSec = Format.AvgBytesPerSec;
+        fields.blockAlign = Format.BlockAlign;
+        fields.bitsPerSample = Format.BitsPerSample; // container width, a multiple of 8
+        // Sizes modulo 2^32; Finish writes the real ones.
+        fields.riffSize = static_cast<uint32_t>(expected + ZrWavHeaderBytes - 8);
+        fields.dataSize = static_cast<uint32_t>(expected);
+        uint8_t header[ZrWavHeaderBytes];
+        ZrWriteWavHeader(fields, header);
         // A destination that cannot take even the header fails the start, not the first block.
         if (!WriteBlock(header, sizeof header)) {
             CloseOutput();
@@ -105,12 +94,12 @@ int CWAVCreator::Write(uint8_t* data, uint64_t length) {
         ReverseGroups(data, length, Format.BitsPerSample / 8u);
     if (length < 1)
         return 0;
-    const int64_t written = File->Write(data, length);
-    BytesWritten += static_cast<uint64_t>(written);
+    const int64_t written = File.Write(data, length);
+    BytesWritten += static_cast<uint64_t>(std::max<int64_t>(written, 0));
     if (static_cast<uint64_t>(written) == length)
         return 0;
-    Fail(ZrString::Format("Cannot write to \"%s\": %s", File->FileName().ToUtf8().c_str(),
-                          File->ErrorText().ToUtf8().c_str()));
+    Fail(ZrString::Format("Cannot write to \"%s\": %s", File.Path().ToUtf8().c_str(),
+                          File.ErrorText().ToUtf8().c_str()));
     return -1;
 }
 
@@ -119,14 +108,14 @@ int CWAVCreator::Finish() {
         return 0;
     if (WriteHeader) {
         // Sizes come from the real length, so a failed block still leaves a consistent file.
-        const int64_t length = File->GetLength();
-        if (length >= static_cast<int64_t>(ZrWavHeader::Size)) {
+        const int64_t length = File.Size();
+        if (length >= static_cast<int64_t>(ZrWavHeaderBytes)) {
             const uint32_t l = static_cast<uint32_t>(length);
             uint8_t field[4];
-            PutLE32(field, l - 8);
-            PatchField(ZrWavHeader::RiffSizeOffset, field);
-            PutLE32(field, l - 44);
-            PatchField(ZrWavHeader::DataSizeOffset, field);
+            StoreLE32(field, l - 8);
+            PatchField(ZrWavRiffSizeOffset, field);
+            StoreLE32(field, l - 44);
+            PatchField(ZrWavDataSizeOffset, field);
         }
     }
     CloseOutput();

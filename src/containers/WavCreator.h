@@ -6,23 +6,11 @@
 // when BigEndian is set.
 #pragma once
 
-#include "containers/GenericFile.h"
+#include "foundation/ZrFile.h"
 #include "foundation/ZrString.h"
 #include "frame/ZrAudioFormat.h"
 
 #include <cstdint>
-#include <memory>
-
-// The 44-byte header: RIFF size and data size are the two fields patched at the end.
-struct ZrWavHeader {
-    static constexpr size_t Size = 44;
-    static constexpr uint64_t RiffSizeOffset = 4;  // file length - 8
-    static constexpr uint64_t DataSizeOffset = 40; // file length - 44
-
-    // The header for `format` (plain form) with the two size fields given, modulo 2^32.
-    static void Build(const ZrAudioFormat& format, uint32_t riffSize, uint32_t dataSize,
-                      uint8_t out[Size]);
-};
 
 class CWAVCreator {
 public:
@@ -40,8 +28,6 @@ public:
     int Finish();
 
     const ZrAudioFormat& GetFormat() const noexcept { return Format; }
-    uint64_t GetBytesWritten() const noexcept { return BytesWritten; }
-    bool IsFileOpen() const noexcept { return IsOpen; }
     // Why the last Start or Write failed, for the log ("" after success).
     const ZrString& FailureText() const noexcept { return m_failure; }
 
@@ -62,7 +48,7 @@ protected:
 
     ZrAudioFormat Format;
     uint64_t BytesWritten = 0;
-    std::unique_ptr<ZrGenericFile> File;
+    ZrFile File;
     bool IsOpen = false;
 
 private:

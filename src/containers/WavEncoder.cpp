@@ -2,7 +2,7 @@
 
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
-#include "options/WaveAiffPluginConfigDlg.h"
+#include "tessary/ZrTools.h"
 
 #include <algorithm>
 
@@ -12,19 +12,21 @@ IZrEncoder* CreateWavEncoder(IZrEncoderCallback* callback) {
 
 bool CWavEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     ZrTraceScope scope(u"CWavEncoder::StartBufferBased");
+    return Guarded(scope, [&] { return Start(scope, format, expectedBytes); });
+}
+
+bool CWavEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes) {
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
-    if (Format.BlockAlign == 0) {
-        LastError = ZrString::Format("Unsupported input: %u channels of %u bits",
-                                     static_cast<unsigned>(Format.Channels),
-                                     static_cast<unsigned>(format->wBitsPerSample));
-        scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
-        return false;
-    }
+    if (Format.BlockAlign == 0)
+        return Fail(scope, ZrString::Format("Unsupported input: %u channels of %u bits",
+                                            static_cast<unsigned>(Format.Channels),
+                                            static_cast<unsigned>(format->wBitsPerSample)));
     // A header and big-endian data are independent: "L16" alone gives a WAV with swapped data.
     Creator.WriteHeader = !Headerless();
     Creator.BigEndian = BigEndianRaw();
     if (Creator.Start(DestinationFilename, Format, std::max<int64_t>(expectedBytes, 0)) != 0) {
+        // A refused start keeps the last error empty; its reason goes to the log only.
         scope.Log("ERROR - %s", Creator.FailureText().ToUtf8().c_str());
         return false;
     }
@@ -32,21 +34,26 @@ bool CWavEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedB
 }
 
 bool CWavEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
-    if (Creator.Write(data, bytes) == 0)
+    ZrTraceScope scope(u"CWavEncoder::EncodeBuffer", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] {
+        if (Creator.Write(data, bytes) != 0)
+            return Fail(scope, Creator.FailureText());
         return true;
-    LastError = Creator.FailureText();
-    ZrLogLine(u"CWavEncoder::EncodeBuffer", ZrString(u"ERROR - ") + LastError);
-    return false;
+    });
 }
 
 bool CWavEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CWavEncoder::FinishBufferBased");
-    Creator.Finish();
-    return true;
+    return Guarded(scope, [&] {
+        if (Creator.Finish() != 0)
+            return Fail(scope, Creator.FailureText());
+        return true;
+    });
 }
 
 bool CWavEncoder::Options() {
-    return CWaveAiffPluginConfigDlg::Show();
+    ZrTraceScope scope(u"CWavEncoder::Options", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Wav, *this); });
 }
 
 ZrString& CWavEncoder::GetExtension(ZrString& out) {

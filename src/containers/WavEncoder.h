@@ -29,6 +29,8 @@ public:
     void SaveSettings() override;
 
 private:
+    // The body of StartBufferBased.
+    bool Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes);
     bool Headerless() const { return NoHeader.Get(Settings) == 1; }
     bool BigEndianRaw() const { return L16.Get(Settings) != 0 || L24.Get(Settings) != 0; }
 

@@ -1,4 +1,4 @@
-// Until this encoder lands, the factory hands out a placeholder that refuses every job.
+// A placeholder that names itself and refuses every job with a reason.
 #include "frame/ZrEncoderFactory.h"
 #include "frame/ZrPlaceholderEncoder.h"
 

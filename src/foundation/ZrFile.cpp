@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -31,8 +32,8 @@ int64_t Transfer(Op op, size_t bytes, int& error) {
 } // namespace
 
 ZrFile::ZrFile(ZrFile&& other) noexcept
-    : m_path(std::move(other.m_path)), m_fd(std::exchange(other.m_fd, -1)),
-      m_errno(other.m_errno) {}
+    : m_path(std::move(other.m_path)), m_fd(std::exchange(other.m_fd, -1)), m_errno(other.m_errno) {
+}
 
 ZrFile& ZrFile::operator=(ZrFile&& other) noexcept {
     if (this != &other) {
@@ -82,6 +83,26 @@ bool ZrFile::Open(Mode mode) {
         ::close(m_fd);
         m_fd = -1;
         m_errno = EISDIR;
+        return false;
+    }
+    m_errno = 0;
+    return true;
+}
+
+bool ZrFile::OpenCopyOf(const void* data, size_t bytes) {
+    Close();
+    m_fd = ::memfd_create("ZrFile", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (m_fd < 0) {
+        m_errno = errno;
+        return false;
+    }
+    m_errno = 0;
+    const bool ok =
+        Write(data, bytes) == static_cast<int64_t>(bytes) && Seek(0) &&
+        ::fcntl(m_fd, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) == 0;
+    if (!ok) {
+        m_errno = m_errno ? m_errno : errno;
+        Close();
         return false;
     }
     m_errno = 0;

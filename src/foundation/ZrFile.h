@@ -1,21 +1,22 @@
-// ZrFile: a plain POSIX file with the operations the writers use (open modes, positioned and
-// sequential reads and writes, seek, tell, size). Paths are UTF-16 and converted to UTF-8 at the
-// system call. Every failing call returns false (or -1) and keeps errno in Error().
+// ZrFile: the generic file object every writer and reader of the library goes through, a plain
+// POSIX file (open modes, positioned and sequential reads and writes, seek, tell, size). Paths
+// are UTF-16 and converted to UTF-8 at the system call. Every failing call returns false (or -1)
+// and keeps errno in Error().
 #pragma once
+
+#include "foundation/ZrString.h"
 
 #include <cstddef>
 #include <cstdint>
 
-#include "foundation/ZrString.h"
-
 class ZrFile {
 public:
     enum class Mode {
-        Read,            // existing file, read only
-        Write,           // created anew (truncated), write only
-        ReadWrite,       // created anew (truncated), read and write
+        Read,              // existing file, read only
+        Write,             // created anew (truncated), write only
+        ReadWrite,         // created anew (truncated), read and write
         ReadWriteExisting, // existing file, read and write, kept as it is
-        Append,          // created when missing, written at the end
+        Append,            // created when missing, written at the end
     };
 
     ZrFile() = default;
@@ -34,6 +35,9 @@ public:
         m_path = path;
         return Open(mode);
     }
+    // An anonymous file holding a copy of `bytes` at `data`, positioned at its start, that
+    // refuses writes (EPERM): for reading bytes that never touched the disk like a file.
+    bool OpenCopyOf(const void* data, size_t bytes);
     // Closes the descriptor; false when the system reported an error (a late write error).
     bool Close();
     bool IsOpen() const noexcept { return m_fd >= 0; }

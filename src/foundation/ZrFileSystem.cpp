@@ -1,72 +1,62 @@
 #include "foundation/ZrFileSystem.h"
 
+#include "foundation/ZrLog.h"
+
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "foundation/ZrFile.h"
-#include "foundation/ZrLog.h"
-
 namespace ZrFileSystem {
 
 namespace {
 
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty())
-        return true;
-    struct stat info;
-    if (::stat(folder.c_str(), &info) == 0)
-        return S_ISDIR(info.st_mode);
-    for (size_t at = folder.find('/', 1); ; at = folder.find('/', at + 1)) {
-        const std::string part = folder.substr(0, at);
-        if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
-        if (at == std::string::npos)
-            break;
-    }
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool CopyThenUnlink(const ZrString& from, const ZrString& to) {
-    ZrFile source(from), target(to);
-    if (!source.Open(ZrFile::Mode::Read) || !target.Open(ZrFile::Mode::Write))
-        return false;
-    char buffer[1 << 16];
-    for (;;) {
-        const int64_t n = source.Read(buffer, sizeof buffer);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        if (!target.WriteAll(buffer, static_cast<size_t>(n)))
-            return false;
-    }
-    if (!target.Sync() || !target.Close())
-        return false;
-    source.Close();
-    return ::unlink(from.ToUtf8().c_str()) == 0;
+std::string ErrnoText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which may or may not lie in `buffer`.
+    return ::strerror_r(error, buffer, sizeof buffer);
 }
 
 } // namespace
 
 bool MakeDirectoryTree(const ZrString& filePath) {
     const ZrString folder = FolderOf(filePath);
-    if (MakeFolders(folder.ToUtf8()))
+    if (MakeDirectories(folder.ToUtf8()))
         return true;
-    ZrLogLine(u"ZrFileSystem::MakeDirectoryTree", ZrString::Format("Failed! Path=%s",
-                                                                   filePath.ToUtf8().c_str()));
+    ZrLogLine(u"ZrFileSystem::MakeDirectoryTree",
+              ZrString::Format("Failed! Path=%s", filePath.ToUtf8().c_str()));
     return false;
 }
 
-bool MakeDirectories(const ZrString& folder) { return MakeFolders(folder.ToUtf8()); }
-
-bool FileExists(const ZrString& path) {
+bool MakeDirectories(const std::string& folder, std::string* error) {
+    if (folder.empty())
+        return true;
     struct stat info;
-    return ::stat(path.ToUtf8().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    if (::stat(folder.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            return true;
+        if (error)
+            *error = "\"" + folder + "\" exists and is not a folder";
+        return false;
+    }
+    for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+        const std::string part = folder.substr(0, at);
+        if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            if (error)
+                *error = "cannot create \"" + part + "\": " + ErrnoText(errno);
+            return false;
+        }
+        if (at == std::string::npos)
+            break;
+    }
+    if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return true;
+    if (error)
+        *error = "cannot create \"" + folder + "\": " + ErrnoText(errno ? errno : ENOTDIR);
+    return false;
 }
 
 bool DirectoryExists(const ZrString& path) {
@@ -74,26 +64,14 @@ bool DirectoryExists(const ZrString& path) {
     return ::stat(path.ToUtf8().c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool DeleteFile(const ZrString& path) { return ::unlink(path.ToUtf8().c_str()) == 0; }
-
-bool MoveFile(const ZrString& from, const ZrString& to) {
-    if (::rename(from.ToUtf8().c_str(), to.ToUtf8().c_str()) == 0)
-        return true;
-    return errno == EXDEV && CopyThenUnlink(from, to);
-}
-
-int64_t FileSize(const ZrString& path) {
-    struct stat info;
-    if (::stat(path.ToUtf8().c_str(), &info) != 0)
-        return -1;
-    return info.st_size;
+bool DeleteFile(const ZrString& path) {
+    return ::unlink(path.ToUtf8().c_str()) == 0;
 }
 
 int64_t FreeSpace(const ZrString& path) {
     struct statvfs info;
     std::string p = path.ToUtf8();
-    if (::statvfs(p.c_str(), &info) != 0 &&
-        ::statvfs(FolderOf(path).ToUtf8().c_str(), &info) != 0)
+    if (::statvfs(p.c_str(), &info) != 0 && ::statvfs(FolderOf(path).ToUtf8().c_str(), &info) != 0)
         return -1;
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
@@ -105,17 +83,6 @@ ZrString FolderOf(const ZrString& path) {
     if (slash == 0)
         return ZrString(u"/");
     return path.Left(static_cast<size_t>(slash));
-}
-
-ZrString NameOf(const ZrString& path) {
-    const int64_t slash = path.ReverseFind(u'/');
-    return slash < 0 ? path : path.Mid(static_cast<size_t>(slash) + 1);
-}
-
-ZrString ExtensionOf(const ZrString& path) {
-    const ZrString name = NameOf(path);
-    const int64_t dot = name.ReverseFind(u'.');
-    return dot <= 0 ? ZrString() : name.Mid(static_cast<size_t>(dot) + 1);
 }
 
 ZrString Join(const ZrString& folder, const ZrString& name) {

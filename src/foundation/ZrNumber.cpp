@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "foundation/ZrStringManager.h"
+#include "foundation/ZrUtf.h"
 
 namespace {
 
@@ -38,11 +39,7 @@ Unsigned ReadMagnitude(std::u16string_view text, size_t i, const ZrStringManager
 }
 
 std::u16string Widen(const char* begin, const char* end) {
-    std::u16string out;
-    out.reserve(static_cast<size_t>(end - begin));
-    for (const char* p = begin; p < end; ++p)
-        out += static_cast<char16_t>(static_cast<unsigned char>(*p));
-    return out;
+    return ZrUtf8ToUtf16(std::string_view(begin, static_cast<size_t>(end - begin)));
 }
 
 } // namespace

@@ -17,6 +17,12 @@ std::atomic_ref<uint32_t> Refs(ZrStringHeader* header) {
     return std::atomic_ref<uint32_t>(header->RefCount);
 }
 
+// Other threads may copy or release the same block at any moment: every read of the count is
+// atomic too.
+uint32_t RefsNow(ZrStringHeader* header) {
+    return Refs(header).load(std::memory_order_acquire);
+}
+
 uint32_t CheckedLength(size_t length) {
     if (length > 0x7FFFFFF0u)
         throw std::length_error("ZrString: text too long");
@@ -39,7 +45,7 @@ ZrString::ZrString(const char16_t* text, size_t length) : ZrString() {
 
 ZrString::ZrString(const ZrString& other) noexcept : m_chars(other.m_chars) {
     ZrStringHeader* header = MutableHeader();
-    if (header->RefCount == ZrStringWritingRefs) {
+    if (RefsNow(header) == ZrStringWritingRefs) {
         // The other string's owner is writing into its buffer: take a real copy.
         m_chars = ZrStringManager::Instance().EmptyString()->Chars();
         Assign(other.m_chars, header->Length);
@@ -84,12 +90,12 @@ ZrString& ZrString::operator=(std::u16string_view text) {
 ZrString::~ZrString() { ReleaseBlock(MutableHeader()); }
 
 void ZrString::AddRef(ZrStringHeader* header) noexcept {
-    if (header->RefCount != ZrStringStaticRefs)
+    if (RefsNow(header) != ZrStringStaticRefs)
         Refs(header).fetch_add(1, std::memory_order_relaxed);
 }
 
 void ZrString::ReleaseBlock(ZrStringHeader* header) noexcept {
-    const uint32_t refs = header->RefCount;
+    const uint32_t refs = RefsNow(header);
     if (refs == ZrStringStaticRefs)
         return;
     if (refs == ZrStringWritingRefs) {
@@ -124,7 +130,8 @@ void ZrString::Assign(const char16_t* text, size_t length) {
 
 void ZrString::PrepareWrite(uint32_t capacity) {
     ZrStringHeader* header = MutableHeader();
-    const bool shared = header->RefCount != 1 && header->RefCount != ZrStringWritingRefs;
+    const uint32_t refs = RefsNow(header);
+    const bool shared = refs != 1 && refs != ZrStringWritingRefs;
     if (!shared && header->Capacity >= capacity)
         return;
     if (!shared && header->Manager == &ZrStringManager::Instance()) {
@@ -163,13 +170,13 @@ ZrString& ZrString::Append(const char16_t* text, size_t length) {
 
 char16_t* ZrString::GetBuffer(uint32_t minLength) {
     PrepareWrite(minLength > Length() ? minLength : Length());
-    MutableHeader()->RefCount = ZrStringWritingRefs;
+    Refs(MutableHeader()).store(ZrStringWritingRefs, std::memory_order_relaxed);
     return m_chars;
 }
 
 void ZrString::ReleaseBuffer(int64_t newLength) {
     ZrStringHeader* header = MutableHeader();
-    if (header->RefCount != ZrStringWritingRefs)
+    if (RefsNow(header) != ZrStringWritingRefs)
         return;
     uint32_t length;
     if (newLength < 0) {
@@ -181,7 +188,7 @@ void ZrString::ReleaseBuffer(int64_t newLength) {
     }
     m_chars[length] = 0;
     header->Length = length;
-    header->RefCount = 1;
+    Refs(header).store(1, std::memory_order_release);
     if (length == 0)
         Empty();
 }

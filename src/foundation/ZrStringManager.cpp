@@ -9,10 +9,9 @@ namespace {
 
 // Decimal digit blocks of other scripts: the code of each block's zero.
 constexpr char16_t DigitZeros[] = {
-    0x0660, 0x06F0, 0x07C0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0BE6, 0x0C66,
-    0x0CE6, 0x0D66, 0x0DE6, 0x0E50, 0x0ED0, 0x0F20, 0x1040, 0x1090, 0x17E0, 0x1810,
-    0x1946, 0x19D0, 0x1A80, 0x1A90, 0x1B50, 0x1BB0, 0x1C40, 0x1C50, 0xA620, 0xA8D0,
-    0xA900, 0xA9D0, 0xA9F0, 0xAA50, 0xABF0, 0xFF10,
+    0x0660, 0x06F0, 0x07C0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0BE6, 0x0C66, 0x0CE6, 0x0D66,
+    0x0DE6, 0x0E50, 0x0ED0, 0x0F20, 0x1040, 0x1090, 0x17E0, 0x1810, 0x1946, 0x19D0, 0x1A80, 0x1A90,
+    0x1B50, 0x1BB0, 0x1C40, 0x1C50, 0xA620, 0xA8D0, 0xA900, 0xA9D0, 0xA9F0, 0xAA50, 0xABF0, 0xFF10,
 };
 
 size_t BlockBytes(uint32_t capacity) {
@@ -85,7 +84,7 @@ ZrStringHeader* ZrStringManager::Reallocate(ZrStringHeader* block, uint32_t capa
 
 char16_t ZrStringManager::Lower(char16_t c) const noexcept {
     if (c < 256)
-        return m_lower[c];
+        return m_tables.load(std::memory_order_acquire)->Lower[c];
     if (c >= 0xD800 && c <= 0xDFFF)
         return c;
     const wint_t lowered = std::towlower(static_cast<wint_t>(c));
@@ -125,13 +124,11 @@ int ZrStringManager::DigitValue(char16_t c) const noexcept {
 }
 
 void ZrStringManager::RebuildTables() {
-    // Built outside the lock into locals, then copied: readers never see a half-built table.
-    char16_t lower[256];
-    uint16_t cls[256];
+    Tables built;
     for (int i = 0; i < 256; ++i) {
         const auto w = static_cast<wint_t>(i);
         const wint_t lw = std::towlower(w);
-        lower[i] = lw < 256 ? static_cast<char16_t>(lw) : static_cast<char16_t>(i);
+        built.Lower[i] = lw < 256 ? static_cast<char16_t>(lw) : static_cast<char16_t>(i);
         uint16_t c = 0;
         if (std::iswupper(w))
             c |= ZrCharUpper;
@@ -151,9 +148,12 @@ void ZrStringManager::RebuildTables() {
             c |= ZrCharHexDigit;
         if (std::iswalpha(w))
             c |= ZrCharAlpha;
-        cls[i] = c;
+        built.Class[i] = c;
     }
     std::lock_guard<std::mutex> guard(m_lock);
-    std::memcpy(m_lower, lower, sizeof lower);
-    std::memcpy(m_class, cls, sizeof cls);
+    const Tables* current = m_tables.load(std::memory_order_relaxed);
+    if (current && std::memcmp(current, &built, sizeof built) == 0)
+        return; // the same locale again: nothing to publish, nothing to keep
+    m_allTables.push_front(built);
+    m_tables.store(&m_allTables.front(), std::memory_order_release);
 }

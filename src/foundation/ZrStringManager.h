@@ -3,11 +3,13 @@
 // tables that case-insensitive comparison and number parsing use.
 #pragma once
 
+#include "foundation/ZrString.h"
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <forward_list>
 #include <mutex>
-
-#include "foundation/ZrString.h"
 
 // Character classes of the first 256 characters.
 enum ZrCharClass : uint16_t {
@@ -37,9 +39,12 @@ public:
     ZrStringHeader* EmptyString() noexcept { return &m_empty.Header; }
 
     // The tables for the first 256 characters, built from the C library's wide-character
-    // functions under the locale that is current when RebuildTables runs.
+    // functions under the locale that is current when RebuildTables runs. A rebuild publishes
+    // new tables whole while other threads go on reading the old ones, which stay alive.
     char16_t Lower(char16_t c) const noexcept;
-    uint16_t Class(char16_t c) const noexcept { return c < 256 ? m_class[c] : ClassAbove(c); }
+    uint16_t Class(char16_t c) const noexcept {
+        return c < 256 ? m_tables.load(std::memory_order_acquire)->Class[c] : ClassAbove(c);
+    }
     bool IsSpace(char16_t c) const noexcept { return Class(c) & ZrCharSpace; }
     // Value 0-9 of a decimal digit of any script the manager knows, or -1.
     int DigitValue(char16_t c) const noexcept;
@@ -60,9 +65,14 @@ private:
         char16_t Terminator;
     };
 
+    struct Tables {
+        char16_t Lower[256];
+        uint16_t Class[256];
+    };
+
     std::mutex m_lock;
     ZrStringHeader* m_reuse[ReuseSlots] = {};
     EmptyBlock m_empty;
-    char16_t m_lower[256];
-    uint16_t m_class[256];
+    std::atomic<const Tables*> m_tables{nullptr};
+    std::forward_list<Tables> m_allTables; // under m_lock; a rebuild or two per process
 };

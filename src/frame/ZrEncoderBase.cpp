@@ -1,11 +1,31 @@
 #include "frame/ZrEncoderBase.h"
 
 #include <cstring>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "foundation/ZrNumber.h"
+#include "foundation/ZrWavHeader.h"
+#include "tessary/ZrTools.h"
 
 namespace {
+
+// Made while memory is plentiful: the one reason that must not need an allocation.
+const ZrString OutOfMemory(u"out of memory");
+
+ZrString DescribeCurrentException() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
+    } catch (const std::exception& e) {
+        const char* what = e.what();
+        return ZrString::Format("internal error: %s", what && *what ? what : "unknown");
+    } catch (...) {
+        return ZrString(u"internal error: unknown exception");
+    }
+}
 
 ZrSysString ToSys(const ZrString& text) { return SysAllocStringLen(text.c_str(), text.Length()); }
 
@@ -16,16 +36,6 @@ ZrSysString ToSys(std::u16string_view text) {
 ZrSysString ToSys(bool value) { return SysAllocString(value ? u"1" : u"0"); }
 
 ZrSysString ToSys(int64_t value) { return ToSys(std::u16string_view(ZrFormatInt(value))); }
-
-void PutLE16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void PutLE32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 } // namespace
 
@@ -41,7 +51,41 @@ bool ZrEncoderBase::StartBufferBased(const WAVEFORMATEX* format, int64_t) {
     return true;
 }
 
+bool ZrEncoderBase::Fail(ZrTraceScope& scope, const ZrString& reason) noexcept {
+    LastError = reason;
+    try {
+        scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
+    } catch (...) {
+        // No memory for the log line: the last error still holds the reason.
+    }
+    return false;
+}
+
+bool ZrEncoderBase::FailWithCurrentException(ZrTraceScope& scope) noexcept {
+    ZrString reason;
+    try {
+        reason = DescribeCurrentException();
+    } catch (...) {
+        reason = OutOfMemory; // no memory left to describe it
+    }
+    return Fail(scope, reason);
+}
+
+// Texts are allocated on the way: without memory the host gets no text rather than an exception.
 ZrSysString ZrEncoderBase::GetProperty(const char16_t* name) {
+    try {
+        return PropertyText(name);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool ZrEncoderBase::SetProperty(const char16_t* name, const char16_t* value) {
+    ZrTraceScope scope(u"ZrEncoderBase::SetProperty", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return StoreProperty(name, value); });
+}
+
+ZrSysString ZrEncoderBase::PropertyText(const char16_t* name) {
     const std::u16string_view n = name ? std::u16string_view(name) : std::u16string_view();
     auto is = [&](std::u16string_view candidate) { return ZrEqualsNoCase(n, candidate); };
 
@@ -95,7 +139,7 @@ ZrSysString ZrEncoderBase::GetProperty(const char16_t* name) {
     return ToSys(std::u16string_view());
 }
 
-bool ZrEncoderBase::SetProperty(const char16_t* name, const char16_t* value) {
+bool ZrEncoderBase::StoreProperty(const char16_t* name, const char16_t* value) {
     const std::u16string_view n = name ? std::u16string_view(name) : std::u16string_view();
     const std::u16string_view v = value ? std::u16string_view(value) : std::u16string_view();
     auto is = [&](std::u16string_view candidate) { return ZrEqualsNoCase(n, candidate); };
@@ -136,20 +180,18 @@ bool ZrEncoderBase::SetProperty(const char16_t* name, const char16_t* value) {
 }
 
 void ZrBuildStreamingWavHeader(const ZrAudioFormat& format, uint8_t header[44]) {
-    const uint32_t bytesPerSample = format.BitsPerSample / 8u;
-    const uint32_t blockAlign = bytesPerSample * format.Channels;
-    std::memcpy(header, "RIFF", 4);
-    PutLE32(header + 4, 0x80000023u);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    PutLE32(header + 16, 16);
-    PutLE16(header + 20, WAVE_FORMAT_PCM);
-    PutLE16(header + 22, format.Channels);
-    PutLE32(header + 24, format.SamplesPerSec);
-    PutLE32(header + 28, blockAlign * format.SamplesPerSec);
-    PutLE16(header + 32, static_cast<uint16_t>(blockAlign));
-    PutLE16(header + 34, format.BitsPerSample);
-    std::memcpy(header + 36, "data", 4);
-    PutLE32(header + 40, 0x7FFFFFFFu);
+    const uint32_t blockAlign = format.BitsPerSample / 8u * format.Channels;
+    ZrWavHeaderFields fields;
+    fields.formatTag = WAVE_FORMAT_PCM;
+    fields.channels = format.Channels;
+    fields.samplesPerSec = format.SamplesPerSec;
+    fields.avgBytesPerSec = blockAlign * format.SamplesPerSec;
+    fields.blockAlign = static_cast<uint16_t>(blockAlign);
+    fields.bitsPerSample = format.BitsPerSample;
+    // The length is unknown while streaming: sizes that readers take as "to the end".
+    fields.riffSize = 0x80000023u;
+    fields.dataSize = 0x7FFFFFFFu;
+    ZrWriteWavHeader(fields, header);
 }
 
 bool ZrEncoderBase::WriteStreamingWavHeader() {

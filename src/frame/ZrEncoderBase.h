@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "foundation/ZrLog.h"
 #include "foundation/ZrString.h"
 #include "frame/ZrAudioFormat.h"
 #include "frame/ZrPropertyMap.h"
@@ -48,7 +50,32 @@ protected:
     // Hands the 44-byte streaming WAV header (sizes 0x80000023 and 0x7FFFFFFF, tag 1, channels,
     // rate and bits of Format) to this encoder's own EncodeBuffer; returns its result.
     bool WriteStreamingWavHeader();
-    void SetLastError(const ZrString& text) { LastError = text; }
+
+    // The one way a slot fails with a reason: `reason` becomes the last error, "ERROR - <reason>"
+    // goes to the log under the scope's name (a silent scope included), and the result is false.
+    bool Fail(ZrTraceScope& scope, const ZrString& reason) noexcept;
+
+    // Runs a slot's body so that no exception crosses the interface: one that escapes fails the
+    // slot through Fail with a readable reason ("out of memory", ...). Every slot that can throw
+    // reads `return Guarded(scope, [&] { ... });`. `undo`, when given, runs first after such an
+    // exception, to let go of what the body had half done.
+    template <typename Body, typename Undo>
+    bool Guarded(ZrTraceScope& scope, Body&& body, Undo&& undo) noexcept {
+        try {
+            return body();
+        } catch (...) {
+            try {
+                undo();
+            } catch (...) {
+                // The exception's own reason is the one to report.
+            }
+            return FailWithCurrentException(scope);
+        }
+    }
+    template <typename Body>
+    bool Guarded(ZrTraceScope& scope, Body&& body) noexcept {
+        return Guarded(scope, std::forward<Body>(body), [] {});
+    }
 
     IZrEncoderCallback* HostCallback;
     ZrString SourceFilename;
@@ -59,6 +86,12 @@ protected:
     bool AutoConfig = false;
     int32_t AutoConfigFor = -1;
     ZrPropertyMap Settings;
+
+private:
+    ZrSysString PropertyText(const char16_t* name);
+    bool StoreProperty(const char16_t* name, const char16_t* value);
+    // Only inside a catch block.
+    bool FailWithCurrentException(ZrTraceScope& scope) noexcept;
 };
 
 // The streaming header's bytes, for encoders and tests.

@@ -1,6 +1,6 @@
 #include "frame/ZrHostLibraries.h"
 
-#include "frame/entry/ZrHostLibraryManager.h"
+#include "frame/ZrHostLibraryManager.h"
 
 #include <atomic>
 #include <climits>
@@ -161,12 +161,6 @@ void ZrReleaseHostLibraries() {
 
 ZrString ZrModuleFileName() {
     return ZrString::FromUtf8(ThisModulePath());
-}
-
-ZrString ZrHostProgramDirectory() {
-    Manager& m = TheManager();
-    std::lock_guard<std::mutex> guard(m.Lock);
-    return ZrString::FromUtf8(ProgramDirectoryLocked(m));
 }
 
 ZrTools* GetTools(bool load) {

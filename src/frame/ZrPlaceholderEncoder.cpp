@@ -1,5 +1,7 @@
 #include "frame/ZrPlaceholderEncoder.h"
 
+#include "tessary/ZrTools.h"
+
 namespace {
 
 ZrString NotAvailable(const char16_t* displayName) {
@@ -10,13 +12,15 @@ ZrString NotAvailable(const char16_t* displayName) {
 } // namespace
 
 bool ZrPlaceholderEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
-    if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
-        return false;
-    LastError = NotAvailable(m_displayName);
-    return false;
+    ZrTraceScope scope(u"ZrPlaceholderEncoder::StartBufferBased");
+    return Guarded(scope, [&] {
+        if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
+            return false;
+        return Fail(scope, NotAvailable(m_displayName));
+    });
 }
 
 bool ZrPlaceholderEncoder::EncodeFile() {
-    LastError = NotAvailable(m_displayName);
-    return false;
+    ZrTraceScope scope(u"ZrPlaceholderEncoder::EncodeFile");
+    return Guarded(scope, [&] { return Fail(scope, NotAvailable(m_displayName)); });
 }

@@ -1,5 +1,6 @@
 #include "loader/CEncoderPlugin.h"
 
+#include "frame/ZrPluginRegistry.h"
 #include "loader/ZrHostTools.h"
 
 #include <dlfcn.h>
@@ -7,8 +8,7 @@
 
 namespace {
 
-constexpr const char16_t* EncodersCategory = u"Encoders";
-constexpr const char16_t* MachinePluginsPath = u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\";
+namespace R = ZrPluginRegistry;
 
 // Loading a library and creating its encoder happen one at a time in the process.
 std::mutex& LoadLock() {
@@ -17,24 +17,20 @@ std::mutex& LoadLock() {
 }
 
 bool HasInterfaceVersion(IZrRegKey* key) {
-    return key && ZrReadInt(key, u"IVersion", -1) == ZrEncoderInterfaceVersion;
+    return key && ZrReadInt(key, R::InterfaceVersionValue, -1) == ZrEncoderInterfaceVersion;
 }
 
 // The plug-in's registration key: the host's own, or an earlier host's machine-wide one.
 ZrRegKeyPtr OpenPluginKey(const ZrString& category, const ZrString& name) {
-    const ZrString relative = category + u"\\" + name;
-    ZrRegKeyPtr key = ZrHostTools::OpenHostKey(ZrString(u"Plugins\\") + relative, 1);
+    const ZrString relative = ZrString(u"\\") + category + u"\\" + name;
+    ZrRegKeyPtr key = ZrHostTools::OpenHostKey(ZrString(R::PluginsKey) + relative, 1);
     if (HasInterfaceVersion(key.get()))
         return key;
     key.reset();
-    key = ZrHostTools::OpenMachineKey(ZrString(MachinePluginsPath) + relative);
+    key = ZrHostTools::OpenMachineKey(ZrString(R::MachinePluginsKey) + relative);
     if (HasInterfaceVersion(key.get()))
         return key;
     return nullptr;
-}
-
-ZrString EncoderKeyPath(const ZrString& name) {
-    return ZrString(u"Plugins\\Encoders\\") + name;
 }
 
 } // namespace
@@ -47,9 +43,9 @@ void CEncoderPlugin::ModuleClose::operator()(void* module) const noexcept {
 CEncoderPlugin::CEncoderPlugin(const ZrString& name, const ZrString& clientName,
                                IZrEncoderCallback* callback)
     : Name(name), ClientName(clientName), m_callback(callback) {
-    if (ZrRegKeyPtr key = OpenPluginKey(EncodersCategory, Name)) {
-        Path = ZrReadString(key.get(), u"Path");
-        Index = ZrReadInt(key.get(), u"Index", 0);
+    if (ZrRegKeyPtr key = OpenPluginKey(R::EncodersCategory, Name)) {
+        Path = ZrReadString(key.get(), R::PathValue);
+        Index = ZrReadInt(key.get(), R::IndexValue, 0);
     }
 }
 
@@ -63,9 +59,7 @@ void CEncoderPlugin::Unload() {
 }
 
 ZrString CEncoderPlugin::SettingsValueName() const {
-    if (ClientName.IsEmpty())
-        return u"Settings";
-    return ZrString(u"Settings (") + ClientName + u")";
+    return R::SettingsValueName(ClientName);
 }
 
 ZrString CEncoderPlugin::StoredSettings() const {
@@ -74,7 +68,7 @@ ZrString CEncoderPlugin::StoredSettings() const {
     // The uncompressed-wave encoder of the host's own converter always starts from defaults.
     if (ClientName.IsEmpty() && Name.EqualsNoCase(u"Uncompressed Wave"))
         return {};
-    ZrRegKeyPtr key = ZrHostTools::OpenHostKey(EncoderKeyPath(Name), 0);
+    ZrRegKeyPtr key = ZrHostTools::OpenHostKey(R::EncoderKey(Name), 0);
     return ZrReadString(key.get(), SettingsValueName().c_str());
 }
 
@@ -108,7 +102,7 @@ void CEncoderPlugin::SaveSettings(const ZrString& text) {
     SettingsText = text;
     if (Encoder)
         Encoder->SetProperty(u"Settings", text.c_str());
-    if (ZrRegKeyPtr key = ZrHostTools::OpenHostKey(EncoderKeyPath(Name), 0))
+    if (ZrRegKeyPtr key = ZrHostTools::OpenHostKey(R::EncoderKey(Name), 0))
         key->SetString(SettingsValueName().c_str(), text.c_str());
 }
 

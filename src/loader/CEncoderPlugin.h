@@ -5,7 +5,9 @@
 // Registrations live below "Plugins\Encoders\<display name>" in the host's tree, or, for
 // libraries registered by an earlier host, below the machine-wide tree; only a key whose
 // "IVersion" is 5 counts. The settings text lives in the host's key, in the value "Settings",
-// or "Settings (<client name>)" when a client name is given.
+// or "Settings (<client name>)" when a client name is given (frame/ZrPluginRegistry.h).
+//
+// Built into the plug-in library and, as the same static library zr_loader, into zrenc.
 //
 // Not thread-safe: one thread uses an object at a time. Objects on different threads may load
 // at once; library loading and CreateEncoder are serialised process-wide.
@@ -40,12 +42,12 @@ public:
 
     // The held encoder (null before a successful Load); owned by this object.
     IZrEncoder* GetEncoder() const { return Encoder.get(); }
-    const ZrString& GetName() const { return Name; }
     const ZrString& GetPath() const { return Path; }
     int32_t GetIndex() const { return Index; }
     // "Settings", or "Settings (<client name>)".
     ZrString SettingsValueName() const;
-    // The text that the next Load gives the encoder (what Load step 5 reads).
+    // The text that the next Load gives the encoder: the text last saved through this object,
+    // else the one kept in the host's settings.
     ZrString StoredSettings() const;
 
 private:

@@ -77,7 +77,9 @@ ZrTools* Load(const std::vector<std::string>& folders, std::string* error) {
 ZrTools* Get() {
     State& state = Shared();
     std::lock_guard lock(state.Lock);
-    return state.Provided ? state.Provided : state.Loaded;
+    if (state.Provided)
+        return state.Provided;
+    return state.Loaded ? state.Loaded : GetTools(false);
 }
 
 void Provide(ZrTools* tools) {

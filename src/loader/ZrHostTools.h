@@ -18,7 +18,8 @@ inline constexpr const char* LibraryName = "libZrTools.so";
 // folder named by $TESSARY_PROGRAM_DIR is tried first, then each of `folders` in order, then the
 // system's search. Returns null and describes the failure in `error` when nothing loads.
 ZrTools* Load(const std::vector<std::string>& folders, std::string* error);
-// The loaded (or provided) interface; null before Load.
+// The provided or loaded interface; otherwise the one the plug-in library holds (GetTools), so
+// that the loader works inside the plug-in too; null when there is none.
 ZrTools* Get();
 // Makes `tools` the interface that Get returns, for hosts and tests that bring their own
 // store. Null goes back to the loaded library.

@@ -1,70 +1,18 @@
 #include "mp4/ALACEncoder.h"
 
-#include "foundation/ZrSharedLibrary.h"
+#include "foundation/ZrLibav.h"
+#include "foundation/ZrPcm.h"
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/error.h>
-#include <libavutil/frame.h>
-#include <libavutil/macros.h>
-}
-
 namespace {
 
-// The codec library, opened when the first Apple Lossless file starts: linked at load time it
-// would cost every host of the plug-in its whole dependency tree, whichever encoder it uses.
-struct AvCodecApi {
-    decltype(&::avcodec_find_encoder) avcodec_find_encoder = nullptr;
-    decltype(&::avcodec_alloc_context3) avcodec_alloc_context3 = nullptr;
-    decltype(&::avcodec_open2) avcodec_open2 = nullptr;
-    decltype(&::avcodec_free_context) avcodec_free_context = nullptr;
-    decltype(&::avcodec_send_frame) avcodec_send_frame = nullptr;
-    decltype(&::avcodec_receive_packet) avcodec_receive_packet = nullptr;
-    decltype(&::av_packet_alloc) av_packet_alloc = nullptr;
-    decltype(&::av_packet_unref) av_packet_unref = nullptr;
-    decltype(&::av_packet_free) av_packet_free = nullptr;
-    decltype(&::av_frame_alloc) av_frame_alloc = nullptr;
-    decltype(&::av_frame_get_buffer) av_frame_get_buffer = nullptr;
-    decltype(&::av_frame_make_writable) av_frame_make_writable = nullptr;
-    decltype(&::av_frame_free) av_frame_free = nullptr;
-    decltype(&::av_channel_layout_copy) av_channel_layout_copy = nullptr;
-    decltype(&::av_channel_layout_default) av_channel_layout_default = nullptr;
-    decltype(&::av_strerror) av_strerror = nullptr;
-    std::string Error; // empty once every function is resolved
-};
-
-const AvCodecApi& Av() {
-    static const AvCodecApi api = [] {
-        AvCodecApi a;
-        static ZrSharedLibrary avutil, avcodec;
-        const bool ok = avutil.Open("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR)) &&
-                        avcodec.Open("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR)) &&
-                        avcodec.Resolve("avcodec_find_encoder", a.avcodec_find_encoder) &&
-                        avcodec.Resolve("avcodec_alloc_context3", a.avcodec_alloc_context3) &&
-                        avcodec.Resolve("avcodec_open2", a.avcodec_open2) &&
-                        avcodec.Resolve("avcodec_free_context", a.avcodec_free_context) &&
-                        avcodec.Resolve("avcodec_send_frame", a.avcodec_send_frame) &&
-                        avcodec.Resolve("avcodec_receive_packet", a.avcodec_receive_packet) &&
-                        avcodec.Resolve("av_packet_alloc", a.av_packet_alloc) &&
-                        avcodec.Resolve("av_packet_unref", a.av_packet_unref) &&
-                        avcodec.Resolve("av_packet_free", a.av_packet_free) &&
-                        avutil.Resolve("av_frame_alloc", a.av_frame_alloc) &&
-                        avutil.Resolve("av_frame_get_buffer", a.av_frame_get_buffer) &&
-                        avutil.Resolve("av_frame_make_writable", a.av_frame_make_writable) &&
-                        avutil.Resolve("av_frame_free", a.av_frame_free) &&
-                        avutil.Resolve("av_channel_layout_copy", a.av_channel_layout_copy) &&
-                        avutil.Resolve("av_channel_layout_default", a.av_channel_layout_default) &&
-                        avutil.Resolve("av_strerror", a.av_strerror);
-        if (!ok)
-            a.Error = !avcodec.Error().empty() ? avcodec.Error() : avutil.Error();
-        return a;
-    }();
-    return api;
+// The codec library's functions, set once InitializeEncoder has opened it: everything that calls
+// them runs after that.
+const ZrLibav& Av() {
+    return ZrLibav::Loaded();
 }
 
 } // namespace
@@ -98,9 +46,8 @@ int32_t ALACEncoder::Fail(int32_t status, std::string text) {
 }
 
 int32_t ALACEncoder::FailLibrary(int code, const char* what) {
-    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-    Av().av_strerror(code, reason, sizeof reason);
-    return Fail(StatusLibraryError, std::string("Apple Lossless encoder: ") + what + ": " + reason);
+    return Fail(StatusLibraryError,
+                std::string("Apple Lossless encoder: ") + what + ": " + Av().ErrorText(code));
 }
 
 namespace {
@@ -154,8 +101,10 @@ int32_t ALACEncoder::InitializeEncoder(const AudioFormatDescription& output) {
     if (m_frameSize < 1 || m_frameSize > DefaultFrameSize)
         return Fail(StatusParameterError, "Apple Lossless encoder: invalid frame size");
 
-    if (!Av().Error.empty())
-        return Fail(StatusLibraryError, "Apple Lossless encoder: " + Av().Error);
+    // Opened when the first Apple Lossless file starts: a host that never writes one never pays
+    // for the library's dependencies.
+    if (std::string why; !ZrLibav::Open(ZrLibav::Codec, &why))
+        return Fail(StatusLibraryError, "Apple Lossless encoder: " + why);
     const AVCodec* codec = Av().avcodec_find_encoder(AV_CODEC_ID_ALAC);
     if (!codec)
         return Fail(StatusLibraryError, "Apple Lossless encoder: libavcodec has no ALAC encoder");
@@ -209,26 +158,21 @@ size_t ALACEncoder::MaxPacketBytes() const {
 
 void ALACEncoder::Deinterleave(const uint8_t* in, uint32_t frames, uint32_t containerBytes) {
     AVFrame* frame = m_codec->Frame.get();
-    const uint32_t channels = m_channels;
-    const size_t stride = size_t{containerBytes} * channels;
+    // The codec's layouts end at eight channels.
+    const unsigned channels = std::min(m_channels, 8u);
     if (containerBytes == 2) {
-        for (uint32_t c = 0; c < channels; ++c) {
-            auto* plane = reinterpret_cast<int16_t*>(frame->extended_data[c]);
-            const uint8_t* p = in + 2 * c;
-            for (uint32_t i = 0; i < frames; ++i, p += stride)
-                plane[i] = static_cast<int16_t>(p[0] | (p[1] << 8));
-        }
+        int16_t* planes[8] = {};
+        for (unsigned c = 0; c < channels; ++c)
+            planes[c] = reinterpret_cast<int16_t*>(frame->extended_data[c]);
+        zrpcm::ToInt16Planar(in, frames, channels, planes);
         return;
     }
     // Three bytes per sample (24-bit, and 20-bit in its container): the codec takes 32-bit
     // samples with the significant bits at the top.
-    for (uint32_t c = 0; c < channels; ++c) {
-        auto* plane = reinterpret_cast<int32_t*>(frame->extended_data[c]);
-        const uint8_t* p = in + 3 * c;
-        for (uint32_t i = 0; i < frames; ++i, p += stride)
-            plane[i] = static_cast<int32_t>((uint32_t{p[0]} << 8) | (uint32_t{p[1]} << 16) |
-                                            (uint32_t{p[2]} << 24));
-    }
+    int32_t* planes[8] = {};
+    for (unsigned c = 0; c < channels; ++c)
+        planes[c] = reinterpret_cast<int32_t*>(frame->extended_data[c]);
+    zrpcm::ToInt32Planar(in, frames, channels, zrpcm::Sample::S24, planes, zrpcm::Align::Top);
 }
 
 int32_t ALACEncoder::Encode(const AudioFormatDescription& input, const AudioFormatDescription&,

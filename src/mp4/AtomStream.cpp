@@ -1,63 +1,25 @@
 #include "mp4/AtomStream.h"
 
+#include "foundation/ZrByteOrder.h"
 #include "mp4/MP4Error.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-
-// ---- CBuffererBase ----------------------------------------------------------------------------
-
-CBuffererBase::~CBuffererBase() {
-    StopAndJoin();
-}
-
-bool CBuffererBase::Start() {
-    if (m_thread.joinable())
-        return false;
-    m_stop.store(false, std::memory_order_release);
-    m_running.store(true, std::memory_order_release);
-    try {
-        m_thread = std::thread([this] {
-            Run();
-            m_running.store(false, std::memory_order_release);
-        });
-    } catch (...) {
-        m_running.store(false, std::memory_order_release);
-        return false;
-    }
-    return true;
-}
-
-void CBuffererBase::StopAndJoin() {
-    if (!m_thread.joinable())
-        return;
-    m_stop.store(true, std::memory_order_release);
-    Signal();
-    m_thread.join();
-}
-
-void CBuffererBase::Signal() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_signalled = true;
-    }
-    m_wake.notify_one();
-}
-
-void CBuffererBase::WaitForSignal() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait(lock, [this] { return m_signalled; });
-    m_signalled = false;
-}
+#include <thread>
 
 // ---- CReaderBufferer --------------------------------------------------------------------------
 
-CReaderBufferer::CReaderBufferer(IGenericFile& file)
+CReaderBufferer::CReaderBufferer(ZrFile& file)
     : m_file(file), m_ring(std::make_unique<uint8_t[]>(RingSize)) {}
 
 CReaderBufferer::~CReaderBufferer() {
-    StopAndJoin();
+    Stop();
+}
+
+bool CReaderBufferer::OnStarting() {
+    return m_pendingEvent.IsValid();
 }
 
 void CReaderBufferer::Write(const uint8_t* data, size_t bytes) {
@@ -67,11 +29,11 @@ void CReaderBufferer::Write(const uint8_t* data, size_t bytes) {
         const size_t readIndex = m_readIndex.load(std::memory_order_acquire);
         const size_t room = RingSize - 1 - Pending(readIndex, writeIndex);
         if (room == 0) {
-            if (!Running()) {
+            if (!IsRunning()) {
                 m_ok.store(false, std::memory_order_release);
                 return;
             }
-            Signal();
+            m_pendingEvent.Set();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
@@ -82,19 +44,19 @@ void CReaderBufferer::Write(const uint8_t* data, size_t bytes) {
         data += piece;
         bytes -= piece;
         if (Pending(readIndex, writeIndex) >= WriteThreshold)
-            Signal();
+            m_pendingEvent.Set();
     }
-}
-
-bool CReaderBufferer::Stop() {
-    StopAndJoin();
-    // Anything written after the thread ended was dropped by Write already.
-    return Succeeded();
 }
 
 ZrString CReaderBufferer::ErrorText() const {
     std::lock_guard<std::mutex> lock(m_errorMutex);
     return m_error;
+}
+
+void CReaderBufferer::Fail(const ZrString& reason) {
+    std::lock_guard<std::mutex> lock(m_errorMutex);
+    m_error = reason;
+    m_ok.store(false, std::memory_order_release);
 }
 
 void CReaderBufferer::WritePending() {
@@ -105,26 +67,29 @@ void CReaderBufferer::WritePending() {
         const size_t end = writeIndex > at ? writeIndex : RingSize;
         const size_t piece = end - at;
         // After a failed write the bytes are still taken out, so the producer never stalls.
-        if (Succeeded() && m_file.Write(m_ring.get() + at, piece) != static_cast<int64_t>(piece)) {
-            std::lock_guard<std::mutex> lock(m_errorMutex);
-            m_error = m_file.ErrorText();
-            m_ok.store(false, std::memory_order_release);
-        }
+        if (Succeeded() && m_file.Write(m_ring.get() + at, piece) != static_cast<int64_t>(piece))
+            Fail(m_file.ErrorText());
         at = end % RingSize;
     }
     m_readIndex.exchange(writeIndex, std::memory_order_acq_rel);
 }
 
-void CReaderBufferer::Run() {
+bool CReaderBufferer::Run() {
     for (;;) {
-        WaitForSignal();
-        const bool stop = StopRequested();
+        const ZrWaitResult woke = Wait(NoTimeout, m_pendingEvent.Descriptor());
+        if (woke == ZrWaitResult::Extra)
+            m_pendingEvent.Reset();
+        if (woke == ZrWaitResult::Failed) {
+            Fail(ZrString::Format("Cannot wait for data to write: %s", std::strerror(errno)));
+            return false;
+        }
+        const bool stop = IsStopRequested();
         const size_t pending = Pending(m_readIndex.load(std::memory_order_relaxed),
                                        m_writeIndex.load(std::memory_order_acquire));
         if (pending >= WriteThreshold || stop)
             WritePending();
         if (stop)
-            return;
+            return Succeeded();
     }
 }
 
@@ -138,59 +103,53 @@ CAtomStream::~CAtomStream() {
 
 bool CAtomStream::Open(const ZrString& name, bool forWriting) {
     Close();
-    std::unique_ptr<IGenericFile> file = CreateGenericReaderFile();
-    if (!forWriting)
-        file->SetOption(u"READ_ONLY");
-    if (!file->Open(name)) {
-        m_directError = file->ErrorText();
+    if (!m_file.Open(name, forWriting ? ZrFile::Mode::ReadWrite : ZrFile::Mode::Read)) {
+        m_directError = m_file.ErrorText();
         return false;
     }
-    m_file = std::move(file);
     m_name = name;
-    const int64_t size = m_file->Size();
+    const int64_t size = m_file.Size();
     m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
     m_position = 0;
     if (forWriting) {
-        m_bufferer = std::make_unique<CReaderBufferer>(*m_file);
-        if (!m_bufferer->Start())
+        m_bufferer = std::make_unique<CReaderBufferer>(m_file);
+        if (!m_bufferer->Start(ZrThread::PriorityNormal))
             m_bufferer.reset(); // writes go straight to the file
     }
     return true;
 }
 
-bool CAtomStream::Attach(std::unique_ptr<IGenericFile> file, const ZrString& name) {
+bool CAtomStream::Attach(ZrFile file, const ZrString& name) {
     Close();
-    if (!file || !file->Open(name))
+    if (!file.IsOpen())
         return false;
     m_file = std::move(file);
     m_name = name;
-    const int64_t size = m_file->Size();
+    const int64_t size = m_file.Size();
     m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
     m_position = 0;
     return true;
 }
 
 bool CAtomStream::IsOpen() const {
-    return m_file && m_file->IsOpen();
+    return m_file.IsOpen();
 }
 
 bool CAtomStream::Close() {
     const bool drained = StopWriteBehind();
     const bool ok = drained && !m_directWriteFailed;
-    if (m_file)
-        m_file->Close();
-    m_file.reset();
+    m_file.Close();
     m_fill = m_index = 0;
     return ok;
 }
 
 bool CAtomStream::Fill() {
-    if (!m_file)
+    if (!m_file.IsOpen())
         return false;
     if (m_buffer.empty())
         m_buffer.resize(ReadAheadSize);
     m_index = 0;
-    const int64_t n = m_file->Read(m_buffer.data(), m_buffer.size());
+    const int64_t n = m_file.Read(m_buffer.data(), m_buffer.size());
     m_fill = n > 0 ? static_cast<size_t>(n) : 0;
     return m_fill > 0;
 }
@@ -205,8 +164,7 @@ uint8_t CAtomStream::ReadByte() {
 uint64_t CAtomStream::ReadBE(unsigned bytes) {
     uint64_t value = 0;
     if (m_fill - m_index >= bytes) { // the common case: no refill inside the integer
-        for (unsigned i = 0; i < bytes; ++i)
-            value = (value << 8) | m_buffer[m_index + i];
+        value = zrbytes::LoadBE(m_buffer.data() + m_index, bytes);
         m_index += bytes;
         m_position += bytes;
         return value;
@@ -222,8 +180,8 @@ size_t CAtomStream::ReadSome(void* data, size_t bytes) {
     while (done < bytes) {
         if (m_index == m_fill) {
             // Large reads skip the read-ahead buffer.
-            if (bytes - done >= ReadAheadSize && m_file) {
-                const int64_t n = m_file->Read(out + done, bytes - done);
+            if (bytes - done >= ReadAheadSize && m_file.IsOpen()) {
+                const int64_t n = m_file.Read(out + done, bytes - done);
                 if (n <= 0)
                     break;
                 done += static_cast<size_t>(n);
@@ -259,23 +217,23 @@ void CAtomStream::Skip(uint64_t bytes) {
 void CAtomStream::Seek(uint64_t position) {
     m_fill = m_index = 0;
     m_position = position;
-    if (m_file)
-        m_file->Seek(position);
+    m_file.Seek(position);
 }
 
 void CAtomStream::Write(const void* data, size_t bytes) {
     if (bytes == 0)
         return;
-    if (m_bufferer && m_bufferer->Running()) {
+    if (m_bufferer && m_bufferer->IsRunning()) {
         m_bufferer->Write(static_cast<const uint8_t*>(data), bytes);
     } else {
         if (m_fill) { // the file is ahead of us by the read-ahead bytes
-            m_file->Seek(m_position);
+            m_file.Seek(m_position);
             m_fill = m_index = 0;
         }
-        if (!m_file || m_file->Write(data, bytes) != static_cast<int64_t>(bytes)) {
+        if (m_file.Write(data, bytes) != static_cast<int64_t>(bytes)) {
             if (!m_directWriteFailed)
-                m_directError = m_file ? m_file->ErrorText() : ZrString(u"File not open");
+                m_directError =
+                    m_file.IsOpen() ? m_file.ErrorText() : ZrString(u"File not open");
             m_directWriteFailed = true;
         }
     }
@@ -285,15 +243,15 @@ void CAtomStream::Write(const void* data, size_t bytes) {
 
 void CAtomStream::WriteBE(uint64_t value, unsigned bytes) {
     uint8_t buffer[8];
-    for (unsigned i = 0; i < bytes; ++i)
-        buffer[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
+    zrbytes::StoreBE(buffer, value, bytes);
     Write(buffer, bytes);
 }
 
 bool CAtomStream::StopWriteBehind() {
     if (!m_bufferer)
         return true;
-    const bool ok = m_bufferer->Stop();
+    // Anything written after the thread ended was dropped by Write, which cleared Succeeded.
+    const bool ok = m_bufferer->Stop() && m_bufferer->Succeeded();
     if (!ok && !m_directWriteFailed) {
         m_directWriteFailed = true;
         m_directError = m_bufferer->ErrorText();

@@ -3,72 +3,45 @@
 #pragma once
 
 #include "foundation/ZrString.h"
-#include "mp4/GenericFile.h"
+#include "foundation/ZrFile.h"
+#include "foundation/ZrThread.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
-// A thread with a stop request and an auto-reset event.
-class CBuffererBase {
-public:
-    CBuffererBase() = default;
-    CBuffererBase(const CBuffererBase&) = delete;
-    CBuffererBase& operator=(const CBuffererBase&) = delete;
-    virtual ~CBuffererBase();
-
-    bool Start();
-    // Asks the thread to end, wakes it and waits for it.
-    void StopAndJoin();
-    bool Running() const noexcept { return m_running.load(std::memory_order_acquire); }
-
-protected:
-    virtual void Run() = 0;
-    void Signal();
-    // Waits until signalled; resets the event.
-    void WaitForSignal();
-    bool StopRequested() const noexcept { return m_stop.load(std::memory_order_acquire); }
-
-private:
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_signalled = false;
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_running{false};
-};
-
 // Write-behind for one file: a single-producer, single-consumer ring. The caller's writes land
-// in the ring; the thread writes them to the file in large pieces.
-class CReaderBufferer final : public CBuffererBase {
+// in the ring; the thread writes them to the file in large pieces. Stop (without a time-out:
+// draining to a slow disk must not be cut short) writes what is pending and ends the thread; it
+// returns false when any file write came up short.
+class CReaderBufferer final : public ZrThread {
 public:
     static constexpr size_t RingSize = 0x100001;    // one byte always stays free: 1 MiB usable
     static constexpr size_t WriteThreshold = 65536; // pending bytes that wake the thread
 
-    explicit CReaderBufferer(IGenericFile& file);
+    explicit CReaderBufferer(ZrFile& file);
     ~CReaderBufferer() override;
 
     // Copies the bytes into the ring, waiting while it is full. When the thread has ended, the
     // rest is dropped and the bufferer no longer succeeds.
     void Write(const uint8_t* data, size_t bytes);
-    // Writes what is pending and ends the thread; false when any file write came up short.
-    bool Stop();
     bool Succeeded() const noexcept { return m_ok.load(std::memory_order_acquire); }
     ZrString ErrorText() const;
 
 private:
-    void Run() override;
+    bool OnStarting() override;
+    bool Run() override;
+    void Fail(const ZrString& reason);
     size_t Pending(size_t readIndex, size_t writeIndex) const noexcept {
         return (writeIndex + RingSize - readIndex) % RingSize;
     }
     void WritePending();
 
-    IGenericFile& m_file;
+    ZrFile& m_file;
+    ZrEvent m_pendingEvent; // auto-reset: set by the producer when the thread has work
     std::unique_ptr<uint8_t[]> m_ring;
     std::atomic<size_t> m_readIndex{0};  // only the thread moves it
     std::atomic<size_t> m_writeIndex{0}; // only the producer moves it
@@ -86,11 +59,11 @@ public:
     CAtomStream& operator=(const CAtomStream&) = delete;
     ~CAtomStream();
 
-    // Opens `name` through a new generic file object: for writing (created anew, readable too,
-    // with the write-behind thread running) or read only.
+    // Opens `name`: for writing (created anew, readable too, with the write-behind thread
+    // running) or read only.
     bool Open(const ZrString& name, bool forWriting);
-    // Reads through a file object the caller made (already configured, not yet open).
-    bool Attach(std::unique_ptr<IGenericFile> file, const ZrString& name);
+    // Reads through a file the caller opened.
+    bool Attach(ZrFile file, const ZrString& name);
     bool IsOpen() const;
     // Drains the write-behind thread and closes; false when a write failed.
     bool Close();
@@ -121,7 +94,7 @@ public:
 private:
     bool Fill();
 
-    std::unique_ptr<IGenericFile> m_file;
+    ZrFile m_file;
     std::unique_ptr<CReaderBufferer> m_bufferer;
     ZrString m_name;
     uint64_t m_size = 0;

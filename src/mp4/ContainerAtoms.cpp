@@ -1,5 +1,6 @@
 #include "mp4/ContainerAtoms.h"
 
+#include "foundation/ZrByteOrder.h"
 #include "mp4/BasicAtoms.h"
 #include "mp4/ChunkOffsetAtoms.h"
 #include "mp4/SampleTableAtoms.h"
@@ -40,8 +41,7 @@ void RefuseEditList(const CAtom* edts) {
     if (auto* opaque = dynamic_cast<const CFREEAtom*>(edts)) {
         const std::vector<uint8_t>& p = opaque->Payload;
         if (p.size() >= 16 && p[4] == 'e' && p[5] == 'l' && p[6] == 's' && p[7] == 't') {
-            const uint32_t entries =
-                (uint32_t{p[12]} << 24) | (uint32_t{p[13]} << 16) | (uint32_t{p[14]} << 8) | p[15];
+            const uint32_t entries = zrbytes::LoadBE32(p.data() + 12);
             if (entries > 1)
                 Mp4Raise("Cannot merge ELST boxes with multiple entries");
         }

@@ -1,5 +1,6 @@
 #include "mp4/DescriptionAtoms.h"
 
+#include "foundation/ZrByteOrder.h"
 #include <algorithm>
 #include <array>
 
@@ -277,10 +278,8 @@ void CESDescriptorAtom::DumpFields(int, int indent, std::string& out) const {
 uint32_t CALACDesc::Field(size_t at, size_t bytes) const {
     if (Payload.size() < at + bytes)
         return 0;
-    uint32_t value = 0;
-    for (size_t i = 0; i < bytes; ++i)
-        value = (value << 8) | Payload[at + i];
-    return value;
+    return static_cast<uint32_t>(
+        zrbytes::LoadBE(Payload.data() + at, static_cast<unsigned>(bytes)));
 }
 
 void CALACDesc::Verify(CVerifyContext&) {

@@ -1,5 +1,6 @@
 #include "mp4/HeaderAtoms.h"
 
+#include "foundation/ZrByteOrder.h"
 #include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
@@ -256,12 +257,8 @@ CHDLRAtom::CHDLRAtom(CAtomReader& reader) : CFullAtom(reader) {
         Unparsed = true;
         return;
     }
-    auto be32 = [&](size_t at) {
-        return (uint32_t{p[at]} << 24) | (uint32_t{p[at + 1]} << 16) | (uint32_t{p[at + 2]} << 8) |
-               p[at + 3];
-    };
-    PreDefined = be32(0);
-    HandlerType = be32(4);
+    PreDefined = zrbytes::LoadBE32(p.data());
+    HandlerType = zrbytes::LoadBE32(p.data() + 4);
     Name.assign(p.begin() + 20, p.end());
     RawPayload.clear();
 }

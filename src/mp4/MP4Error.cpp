@@ -1,5 +1,7 @@
 #include "mp4/MP4Error.h"
 
+#include "foundation/ZrUtf.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -33,8 +35,7 @@ std::string FourCCText(FourCC code) {
         } else if (c < 0x80) {
             text += static_cast<char>(c);
         } else {
-            text += static_cast<char>(0xC0 | (c >> 6));
-            text += static_cast<char>(0x80 | (c & 0x3F));
+            text += ZrUtf16ToUtf8(std::u16string(1, static_cast<char16_t>(c))); // Latin-1
         }
     }
     return text;

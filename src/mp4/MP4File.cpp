@@ -1,5 +1,6 @@
 #include "mp4/MP4File.h"
 
+#include "foundation/ZrFile.h"
 #include "foundation/ZrFileSystem.h"
 #include "foundation/ZrSafeReplaceFile.h"
 #include "mp4/BasicAtoms.h"
@@ -73,7 +74,8 @@ bool CMP4File::Open(const ZrString& fileName, bool forWriting) {
 bool CMP4File::OpenMemory(const uint8_t* data, size_t bytes) {
     Close();
     auto stream = std::make_shared<CAtomStream>();
-    if (!stream->Attach(CreateMemoryReaderFile(data, bytes), ZrString(u"memory")))
+    ZrFile file;
+    if (!file.OpenCopyOf(data, bytes) || !stream->Attach(std::move(file), ZrString(u"memory")))
         return false;
     m_stream = std::move(stream);
     m_name.Empty();
@@ -149,7 +151,7 @@ bool CMP4File::ValidateAtoms() {
                 m_uits = uuid;
             }
         }
-        if (!m_ftyp && !m_ftypOptional)
+        if (!m_ftyp)
             Mp4Raise("Missing FTYP Atom");
         if (!m_moov)
             Mp4Raise("Missing MOOV Atom");

@@ -80,9 +80,9 @@ public:
     uint64_t TotalSize() const noexcept { return m_totalSize; }
     std::string Dump(int verbosity) const;
 
+    // While set, Close and the destructor save first.
     void SetModified(bool modified) { m_modified = modified; }
     void SetMdatOptional(bool optional) { m_mdatOptional = optional; }
-    void SetFtypOptional(bool optional) { m_ftypOptional = optional; }
     void SetOverlapCheck(int check) { m_overlapCheck = check; }
 
 private:
@@ -106,7 +106,6 @@ private:
     bool m_modified = false;
     bool m_validated = false;
     bool m_mdatOptional = true;
-    bool m_ftypOptional = false;
     int m_overlapCheck = 0;
 
     // The writer's shortcuts and chunk state.

@@ -1,13 +1,11 @@
 #include "mp4/ZrALACEncoder.h"
 
+#include "foundation/ZrByteOrder.h"
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
+#include "tessary/ZrTools.h"
 
 namespace {
-
-constexpr const char16_t* StartScope = u"ZrALACEncoder::StartBufferBased";
-constexpr const char16_t* EncodeScope = u"ZrALACEncoder::EncodeBuffer";
-constexpr const char16_t* FinishScope = u"ZrALACEncoder::FinishBufferBased";
 
 uint32_t OutputFlagsFor(uint16_t bits) {
     switch (bits) {
@@ -22,11 +20,6 @@ uint32_t OutputFlagsFor(uint16_t bits) {
     default:
         return 0;
     }
-}
-
-void PutBE(uint8_t* p, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        p[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
 }
 
 } // namespace
@@ -53,14 +46,13 @@ ZrString& ZrALACEncoder::GetExtension(ZrString& out) {
     return out = u"m4a";
 }
 
-bool ZrALACEncoder::Fail(const char16_t* scope, const ZrString& reason) {
-    LastError = reason;
-    ZrLogLine(scope, ZrString::Format("ERROR - %s", reason.ToUtf8().c_str()));
-    return false;
+bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
+    ZrTraceScope scope(u"ZrALACEncoder::StartBufferBased");
+    return Guarded(
+        scope, [&] { return Start(scope, format, expectedBytes); }, [&] { Release(); });
 }
 
-bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
-    ZrTraceScope scope(StartScope);
+bool ZrALACEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes) {
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
     m_hostFormat = format;
@@ -73,7 +65,7 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     if (!m_file->CreateAudioFile(DestinationFilename, format)) {
         const ZrString reason = m_file->ErrorText();
         Release();
-        return Fail(StartScope, reason);
+        return Fail(scope, reason);
     }
 
     // 20-bit samples arrive in 3-byte containers: every size counts whole bytes.
@@ -89,14 +81,13 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     in.BitsPerChannel = bits;
     if (bits < 8 || in.BytesPerFrame == 0) {
         Release();
-        return Fail(StartScope, ZrString::Format("Unsupported input format: %u bits, %u channels",
-                                                 bits, channels));
+        return Fail(scope, ZrString::Format("Unsupported input format: %u bits, %u channels", bits,
+                                            channels));
     }
     if (!Format.IsIntegerPcm()) {
         Release();
-        return Fail(StartScope,
-                    ZrString(u"Apple Lossless encodes integer PCM only; this input is ") +
-                        (Format.IsIeeeFloat() ? u"floating point" : u"not PCM"));
+        return Fail(scope, ZrString(u"Apple Lossless encodes integer PCM only; this input is ") +
+                               (Format.IsIeeeFloat() ? u"floating point" : u"not PCM"));
     }
 
     AudioFormatDescription& out = *m_outputDescription;
@@ -108,7 +99,7 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     if (out.FormatFlags == 0) {
         Release();
         return Fail(
-            StartScope,
+            scope,
             ZrString::Format(
                 "Apple Lossless cannot store %u-bit samples; 16, 20 and 24-bit input is supported",
                 bits));
@@ -118,7 +109,7 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     if (m_encoder->InitializeEncoder(out) != ALACEncoder::StatusOk) {
         const ZrString reason = ZrString::FromUtf8(m_encoder->ErrorText());
         Release();
-        return Fail(StartScope, reason);
+        return Fail(scope, reason);
     }
     m_packetInputBytes = in.BytesPerFrame * FramesPerPacket;
     m_carryOver.clear();
@@ -127,7 +118,7 @@ bool ZrALACEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expecte
     return true;
 }
 
-bool ZrALACEncoder::EncodePacket(const char16_t* scope, const uint8_t* pcm, uint32_t bytes,
+bool ZrALACEncoder::EncodePacket(ZrTraceScope& scope, const uint8_t* pcm, uint32_t bytes,
                                  uint32_t frames) {
     int32_t io = static_cast<int32_t>(bytes);
     if (m_encoder->Encode(*m_inputDescription, *m_outputDescription, pcm, m_packet.data(), &io) !=
@@ -139,8 +130,13 @@ bool ZrALACEncoder::EncodePacket(const char16_t* scope, const uint8_t* pcm, uint
 }
 
 bool ZrALACEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
+    ZrTraceScope scope(u"ZrALACEncoder::EncodeBuffer", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return Encode(scope, data, bytes); });
+}
+
+bool ZrALACEncoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes) {
     if (!m_file || !m_encoder)
-        return Fail(EncodeScope, ZrString(u"The encoder was not started"));
+        return Fail(scope, ZrString(u"The encoder was not started"));
     if (!data || bytes == 0)
         return true;
     const uint32_t packetBytes = m_packetInputBytes;
@@ -152,22 +148,26 @@ bool ZrALACEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
         bytes -= take;
         if (m_carryOver.size() < packetBytes)
             return true;
-        if (!EncodePacket(EncodeScope, m_carryOver.data(), packetBytes, FramesPerPacket))
+        if (!EncodePacket(scope, m_carryOver.data(), packetBytes, FramesPerPacket))
             return false;
         m_carryOver.clear();
     }
     // Whole packets straight from the host's buffer.
     for (; bytes >= packetBytes; data += packetBytes, bytes -= packetBytes)
-        if (!EncodePacket(EncodeScope, data, packetBytes, FramesPerPacket))
+        if (!EncodePacket(scope, data, packetBytes, FramesPerPacket))
             return false;
     m_carryOver.insert(m_carryOver.end(), data, data + bytes);
     return true;
 }
 
 bool ZrALACEncoder::FinishBufferBased() {
-    ZrTraceScope scope(FinishScope);
+    ZrTraceScope scope(u"ZrALACEncoder::FinishBufferBased");
+    return Guarded(scope, [&] { return Finish(scope); });
+}
+
+bool ZrALACEncoder::Finish(ZrTraceScope& scope) {
     if (!m_file || !m_encoder)
-        return Fail(FinishScope, ZrString(u"The encoder was not started"));
+        return Fail(scope, ZrString(u"The encoder was not started"));
 
     // The last, short packet.
     const uint32_t frameBytes = m_inputDescription->BytesPerFrame;
@@ -175,31 +175,31 @@ bool ZrALACEncoder::FinishBufferBased() {
     if (m_carryOver.size() % frameBytes)
         scope.Log("Ignoring %u bytes of an incomplete last frame",
                   static_cast<unsigned>(m_carryOver.size() % frameBytes));
-    if (frames && !EncodePacket(FinishScope, m_carryOver.data(), frames * frameBytes, frames))
+    if (frames && !EncodePacket(scope, m_carryOver.data(), frames * frameBytes, frames))
         return false;
     m_carryOver.clear();
     if (m_encoder->Finish() != ALACEncoder::StatusOk)
-        return Fail(FinishScope, ZrString::FromUtf8(m_encoder->ErrorText()));
+        return Fail(scope, ZrString::FromUtf8(m_encoder->ErrorText()));
 
     uint8_t config[CMP4File::ConfigRecordSize] = {};
-    PutBE(config + 0, m_encoder->GetFrameSize(), 4);
+    zrbytes::StoreBE32(config + 0, m_encoder->GetFrameSize());
     config[4] = 0; // compatible version
     config[5] = static_cast<uint8_t>(m_encoder->GetBitDepth());
     config[6] = ALACEncoder::HistoryMult;
     config[7] = ALACEncoder::InitialHistory;
     config[8] = ALACEncoder::KModifier;
     config[9] = static_cast<uint8_t>(m_encoder->GetChannelCount());
-    PutBE(config + 10, 255, 2); // maximum run
-    PutBE(config + 12, m_encoder->GetMaxFrameBytes(), 4);
-    PutBE(config + 16, m_encoder->GetAverageBitRate(), 4);
-    PutBE(config + 20, m_encoder->GetOutputSampleRate(), 4);
+    zrbytes::StoreBE16(config + 10, 255); // maximum run
+    zrbytes::StoreBE32(config + 12, m_encoder->GetMaxFrameBytes());
+    zrbytes::StoreBE32(config + 16, m_encoder->GetAverageBitRate());
+    zrbytes::StoreBE32(config + 20, m_encoder->GetOutputSampleRate());
 
     const bool saved = m_file->FinishAudioFile(config, m_encoder->GetTotalBytes());
     const ZrString reason = m_file->ErrorText();
     Release();
     scope.SetResult(saved);
     if (!saved)
-        return Fail(FinishScope, reason.IsEmpty() ? ZrString(u"Cannot save the M4A file") : reason);
+        return Fail(scope, reason.IsEmpty() ? ZrString(u"Cannot save the M4A file") : reason);
     return true;
 }
 

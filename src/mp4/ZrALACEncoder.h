@@ -27,9 +27,11 @@ public:
     int32_t GetConfigurable() override { return 0; }
 
 private:
-    // Keeps the reason as the last error and logs it under the operation's name.
-    bool Fail(const char16_t* scope, const ZrString& reason);
-    bool EncodePacket(const char16_t* scope, const uint8_t* pcm, uint32_t bytes, uint32_t frames);
+    // The bodies of the slots of the same names.
+    bool Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes);
+    bool Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes);
+    bool Finish(ZrTraceScope& scope);
+    bool EncodePacket(ZrTraceScope& scope, const uint8_t* pcm, uint32_t bytes, uint32_t frames);
     void Release();
 
     std::unique_ptr<ALACEncoder> m_encoder;

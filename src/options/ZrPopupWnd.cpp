@@ -98,11 +98,7 @@ ZrComboBox* ZrPopupWnd::AddComboBox(const char16_t* label) {
 }
 
 ZrEditBox* ZrPopupWnd::AddEdit(const char16_t* label) {
-    return Add<ZrEditBox>(ZrTranslate(label), false);
-}
-
-ZrEditBox* ZrPopupWnd::AddFileChooser(const char16_t* label) {
-    return Add<ZrEditBox>(ZrTranslate(label), true);
+    return Add<ZrEditBox>(ZrTranslate(label));
 }
 
 void ZrPopupWnd::CheckRadio(ZrRadioButton* button) {
@@ -181,7 +177,7 @@ int32_t ZrPopupWnd::Selected(int32_t control) {
 
 const char16_t* ZrPopupWnd::EditText(int32_t control) {
     const ZrControl* c = ControlAt(control);
-    if (!c || (c->Kind() != ZrControlKind::Edit && c->Kind() != ZrControlKind::FileChooser))
+    if (!c || c->Kind() != ZrControlKind::Edit)
         return u"";
     return static_cast<const ZrEditBox*>(c)->GetText().c_str();
 }
@@ -219,8 +215,7 @@ void ZrPopupWnd::SetSelected(int32_t control, int32_t item) {
 
 void ZrPopupWnd::SetEditText(int32_t control, const char16_t* text) {
     ZrControl* c = ControlAt(control);
-    if (!c || !c->IsEnabled() ||
-        (c->Kind() != ZrControlKind::Edit && c->Kind() != ZrControlKind::FileChooser))
+    if (!c || !c->IsEnabled() || c->Kind() != ZrControlKind::Edit)
         return;
     static_cast<ZrEditBox*>(c)->SetText(ZrString(text));
     UpdateControls();

@@ -61,7 +61,6 @@ public:
     void AddItem(const ZrString& text, const ZrString& value);
     int32_t ItemCount() const { return static_cast<int32_t>(m_items.size()); }
     const ZrString& ItemText(int32_t item) const { return m_items[item].Text; }
-    const ZrString& ItemValue(int32_t item) const { return m_items[item].Value; }
     int32_t Selected() const { return m_selected; }
     void Select(int32_t item) { m_selected = item >= 0 && item < ItemCount() ? item : -1; }
     // Selects the first item whose value equals `value` (exactly); false when none does.
@@ -78,11 +77,10 @@ private:
     int32_t m_selected = -1;
 };
 
-// A line of text; with `fileChooser` the host offers to pick a file.
+// A line of text.
 class ZrEditBox : public ZrControl {
 public:
-    ZrEditBox(const ZrString& label, bool fileChooser)
-        : ZrControl(fileChooser ? ZrControlKind::FileChooser : ZrControlKind::Edit, label) {}
+    explicit ZrEditBox(const ZrString& label) : ZrControl(ZrControlKind::Edit, label) {}
     const ZrString& GetText() const { return m_value; }
     void SetText(const ZrString& text) { m_value = text; }
 
@@ -147,7 +145,6 @@ protected:
     ZrRadioButton* AddRadioButton(const char16_t* text, int32_t group);
     ZrComboBox* AddComboBox(const char16_t* label);
     ZrEditBox* AddEdit(const char16_t* label);
-    ZrEditBox* AddFileChooser(const char16_t* label);
     void CheckRadio(ZrRadioButton* button);
     void Close(int32_t result) { m_result = result; }
 

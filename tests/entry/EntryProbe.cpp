@@ -4,15 +4,9 @@
 //   entry_probe PLUGIN.so COMMAND...
 //     create              every index from -1 to 12: "index N: NAME|EXT" or "index N: null"
 //     register, unregister the exports' results
-//     dump                the host's "Plugins\Encoders" tree, read through TOOLS.so
-//     recreate            for each registered key: the encoder its "Index" creates
-//     encode PATH         a short WAV job through index 2
-//     encode@N PATH       the same job through index N
+//     encode@N PATH       a short job through index N: "encode: STARTED ENCODED FINISHED"
 //     loaded SONAME       whether the process has that library loaded: "loaded SONAME: 0|1"
-//     unload              dlclose the plug-in
-// The tools library for dump and recreate is $ZR_PROBE_TOOLS.
 #include "tessary/IZrEncoder.h"
-#include "tessary/ZrTools.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,99 +17,16 @@
 
 namespace {
 
-std::string Utf8(const char16_t* text) {
-    std::string out;
-    for (; text && *text; ++text) {
-        const uint32_t c = *text;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::u16string Wide(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
-}
-
+// The names and paths the tests use are ASCII.
 std::string Take(ZrSysString text) {
-    const std::string out = Utf8(text);
+    std::string out;
+    for (const char16_t* c = text; c && *c; ++c)
+        out += *c < 0x80 ? static_cast<char>(*c) : '?';
     SysFreeString(text);
     return out;
 }
 
-struct KeyRelease {
-    void operator()(IZrRegKey* key) const {
-        if (key)
-            key->Release();
-    }
-};
-using Key = std::unique_ptr<IZrRegKey, KeyRelease>;
-
-struct EncoderDelete {
-    void operator()(IZrEncoder* encoder) const { delete encoder; }
-};
-using Encoder = std::unique_ptr<IZrEncoder, EncoderDelete>;
-
-ZrTools* Tools() {
-    const char* path = std::getenv("ZR_PROBE_TOOLS");
-    void* module = path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr;
-    auto entry = module ? reinterpret_cast<ZrGetToolsFn>(dlsym(module, "GetZrToolsDLL")) : nullptr;
-    return entry ? entry(ZrToolsVersion) : nullptr;
-}
-
-std::vector<std::string> SubKeys(ZrTools* tools) {
-    std::vector<std::string> names;
-    Key parent(tools->OpenHostKey(u"Plugins\\Encoders", 0));
-    for (uint32_t i = 0; parent; ++i) {
-        ZrSysString name = parent->EnumSubKey(i);
-        if (!name)
-            break;
-        names.push_back(Take(name));
-    }
-    return names;
-}
-
-void Dump(ZrTools* tools) {
-    const auto names = SubKeys(tools);
-    std::printf("keys: %zu\n", names.size());
-    for (const std::string& name : names) {
-        Key key(tools->OpenHostKey(Wide("Plugins\\Encoders\\" + name).c_str(), 0));
-        for (uint32_t i = 0; key; ++i) {
-            ZrSysString valueName = key->EnumValue(i);
-            if (!valueName)
-                break;
-            int32_t number = 0;
-            if (key->GetInt(valueName, &number))
-                std::printf("value %s|%s=%d\n", name.c_str(), Utf8(valueName).c_str(), number);
-            else
-                std::printf("value %s|%s=\"%s\"\n", name.c_str(), Utf8(valueName).c_str(),
-                            Take(key->GetString(valueName)).c_str());
-            SysFreeString(valueName);
-        }
-    }
-}
-
-void Recreate(ZrTools* tools, ZrCreateEncoderFn create) {
-    for (const std::string& name : SubKeys(tools)) {
-        Key key(tools->OpenHostKey(Wide("Plugins\\Encoders\\" + name).c_str(), 0));
-        int32_t index = -1;
-        if (!key || !key->GetInt(u"Index", &index)) {
-            std::printf("recreate %s: no Index\n", name.c_str());
-            continue;
-        }
-        Encoder encoder(create(index, nullptr));
-        std::printf("recreate %s: %s\n", name.c_str(),
-                    encoder ? Take(encoder->GetProperty(u"Display Name")).c_str() : "null");
-    }
-}
+using Encoder = std::unique_ptr<IZrEncoder>;
 
 void Encode(ZrCreateEncoderFn create, int32_t index, const std::string& path) {
     Encoder encoder(create(index, nullptr));
@@ -124,7 +35,7 @@ void Encode(ZrCreateEncoderFn create, int32_t index, const std::string& path) {
         return;
     }
     encoder->SetProperty(u"Add Output Extension", u"0");
-    encoder->SetProperty(u"Destination Filename", Wide(path).c_str());
+    encoder->SetProperty(u"Destination Filename", std::u16string(path.begin(), path.end()).c_str());
     WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
     std::vector<uint8_t> pcm(4096, 0);
     const bool started = encoder->StartBufferBased(&format, 0);
@@ -171,16 +82,6 @@ int main(int argc, char** argv) {
             std::printf("register: %d\n", registerServer());
         } else if (command == "unregister") {
             std::printf("unregister: %d\n", unregisterServer());
-        } else if (command == "dump" || command == "recreate") {
-            ZrTools* tools = Tools();
-            if (!tools)
-                std::printf("%s: no tools library\n", command.c_str());
-            else if (command == "dump")
-                Dump(tools);
-            else
-                Recreate(tools, create);
-        } else if (command == "encode" && i + 1 < argc) {
-            Encode(create, 2, argv[++i]);
         } else if (command.rfind("encode@", 0) == 0 && i + 1 < argc) {
             Encode(create, std::atoi(command.c_str() + 7), argv[++i]);
         } else if (command == "loaded" && i + 1 < argc) {
@@ -189,10 +90,6 @@ int main(int argc, char** argv) {
             std::printf("loaded %s: %d\n", soname, module != nullptr);
             if (module)
                 dlclose(module);
-        } else if (command == "unload") {
-            std::printf("unload: %d\n", dlclose(plugin));
-            plugin = nullptr;
-            break;
         } else {
             std::printf("unknown command %s\n", command.c_str());
             return 2;

@@ -70,19 +70,12 @@ TEST(ZrFileSystem, MakesFolderTreesAndSplitsPaths) {
     EXPECT_EQ(ZrFileSystem::FolderOf(u"/a/b/c.wav"), u"/a/b");
     EXPECT_EQ(ZrFileSystem::FolderOf(u"c.wav"), u".");
     EXPECT_EQ(ZrFileSystem::FolderOf(u"/c.wav"), u"/");
-    EXPECT_EQ(ZrFileSystem::NameOf(u"/a/b/c.wav"), u"c.wav");
-    EXPECT_EQ(ZrFileSystem::ExtensionOf(u"/a.b/c.tar.gz"), u"gz");
-    EXPECT_EQ(ZrFileSystem::ExtensionOf(u"/a.b/.hidden"), u"");
     EXPECT_EQ(ZrFileSystem::Join(u"/a/", u"b"), u"/a/b");
 }
 
-TEST(ZrFileSystem, MovesAndMeasures) {
+TEST(ZrFileSystem, MeasuresAndDeletes) {
     TempDir dir;
-    zrtest::WriteFile(dir / "from", "12345", 5);
-    EXPECT_EQ(ZrFileSystem::FileSize(U(dir / "from")), 5);
-    EXPECT_TRUE(ZrFileSystem::MoveFile(U(dir / "from"), U(dir / "to")));
-    EXPECT_FALSE(ZrFileSystem::FileExists(U(dir / "from")));
-    EXPECT_TRUE(ZrFileSystem::FileExists(U(dir / "to")));
+    zrtest::WriteFile(dir / "to", "12345", 5);
     EXPECT_GT(ZrFileSystem::FreeSpace(U(dir.Path())), 0);
     EXPECT_TRUE(ZrFileSystem::DeleteFile(U(dir / "to")));
     EXPECT_FALSE(ZrFileSystem::DeleteFile(U(dir / "to")));

@@ -1,8 +1,8 @@
-#include <gtest/gtest.h>
-#include <vector>
-
 #include "frame/ZrAudioFormat.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -29,24 +29,17 @@ ZrAudioFormat From(const WAVEFORMATEXTENSIBLE& record) {
     return f;
 }
 
-TEST(AudioFormat, LayoutIsTheExtensibleRecord) {
-    ZrAudioFormat f = From(PcmFormat(2, 48000, 24));
+TEST(AudioFormat, DefaultIsCdStereoAndANullRecordChangesNothing) {
+    ZrAudioFormat f;
+    f.FromWaveFormat(nullptr);
     const WAVEFORMATEXTENSIBLE r = f.ExtensibleRecord();
     EXPECT_EQ(r.Format.wFormatTag, 1);
-    EXPECT_EQ(r.Format.nSamplesPerSec, 48000u);
-    EXPECT_EQ(r.Format.nBlockAlign, 6);
-    EXPECT_EQ(r.Samples.wValidBitsPerSample, 24);
+    EXPECT_EQ(r.Format.nChannels, 2);
+    EXPECT_EQ(r.Format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(r.Format.nAvgBytesPerSec, 176400u);
+    EXPECT_EQ(r.Format.nBlockAlign, 4);
+    EXPECT_EQ(r.Samples.wValidBitsPerSample, 16);
     EXPECT_TRUE(r.SubFormat == KSDATAFORMAT_SUBTYPE_PCM);
-}
-
-TEST(AudioFormat, DefaultIsCdStereo) {
-    ZrAudioFormat f;
-    EXPECT_EQ(f.FormatTag, 1);
-    EXPECT_EQ(f.Channels, 2);
-    EXPECT_EQ(f.SamplesPerSec, 44100u);
-    EXPECT_EQ(f.BitsPerSample, 16);
-    EXPECT_EQ(f.AvgBytesPerSec, 176400u);
-    EXPECT_TRUE(f.SubFormat == KSDATAFORMAT_SUBTYPE_PCM);
 }
 
 TEST(AudioFormat, FromPlainRecords) {
@@ -58,11 +51,11 @@ TEST(AudioFormat, FromPlainRecords) {
         bool integer;
     } cases[] = {
         {1, 2, 16, 44100, 1, 16, 16, 4, 176400, true},
-        {3, 2, 32, 44100, 3, 32, 32, 8, 352800, false},  // float
-        {1, 2, 32, 44100, 1, 32, 32, 8, 352800, true},   // 32-bit integer stays integer
-        {1, 2, 20, 96000, 1, 24, 20, 6, 576000, true},   // 20 bits in 3-byte containers
-        {1, 2, 1, 2822400, 1, 1, 1, 0, 705600, true},    // one-bit: no block align
-        {2, 1, 16, 8000, 1, 16, 16, 2, 16000, true},     // unknown tag: integer PCM
+        {3, 2, 32, 44100, 3, 32, 32, 8, 352800, false}, // float
+        {1, 2, 32, 44100, 1, 32, 32, 8, 352800, true},  // 32-bit integer stays integer
+        {1, 2, 20, 96000, 1, 24, 20, 6, 576000, true},  // 20 bits in 3-byte containers
+        {1, 2, 1, 2822400, 1, 1, 1, 0, 705600, true},   // one-bit: no block align
+        {2, 1, 16, 8000, 1, 16, 16, 2, 16000, true},    // unknown tag: integer PCM
         {3, 1, 64, 8000, 3, 64, 64, 8, 64000, false},
         {1, 1, 12, 8000, 1, 16, 12, 2, 16000, true},
     };
@@ -99,34 +92,34 @@ TEST(AudioFormat, ExtensibleRecords) {
     EXPECT_TRUE(f.IsPcmOrFloat());
 
     // A mask with fewer set bits than channels is dropped; the table follows the count.
-    const ZrAudioFormat odd = From(ExtensibleFormat(6, 48000, 16, 16, 0x3, KSDATAFORMAT_SUBTYPE_PCM));
+    const ZrAudioFormat odd =
+        From(ExtensibleFormat(6, 48000, 16, 16, 0x3, KSDATAFORMAT_SUBTYPE_PCM));
     EXPECT_EQ(odd.ChannelMask, 0u);
     EXPECT_EQ(SpeakerIds(odd), (std::vector<uint32_t>{2, 3, 4, 5, 6, 7}));
 
-    const ZrAudioFormat fl = From(ExtensibleFormat(2, 48000, 32, 32, 3, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT));
+    const ZrAudioFormat fl =
+        From(ExtensibleFormat(2, 48000, 32, 32, 3, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT));
     EXPECT_TRUE(fl.IsFloat());
     EXPECT_TRUE(fl.IsIeeeFloat());
 }
 
 TEST(AudioFormat, MakePlainKeepsTheShape) {
-    ZrAudioFormat f = From(ExtensibleFormat(2, 88200, 24, 24, 3, KSDATAFORMAT_SUBTYPE_PCM));
-    const uint16_t align = f.BlockAlign;
-    f.MakePlain();
-    EXPECT_EQ(f.FormatTag, 1);
-    EXPECT_EQ(f.ExtraSize, 0);
-    EXPECT_EQ(f.SamplesPerSec, 88200u);
-    EXPECT_EQ(f.Channels, 2);
-    EXPECT_EQ(f.BlockAlign, align);
-
-    ZrAudioFormat fl = From(ExtensibleFormat(1, 48000, 32, 32, 4, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT));
-    fl.MakePlain();
-    EXPECT_EQ(fl.FormatTag, 3);
-
-    // Plain stays plain; a 32-bit integer extensible stays integer through the packed width.
-    ZrAudioFormat i32 = From(ExtensibleFormat(2, 48000, 32, 32, 3, KSDATAFORMAT_SUBTYPE_PCM));
-    i32.MakePlain();
-    EXPECT_EQ(i32.FormatTag, 1);
-    EXPECT_FALSE(i32.IsFloat());
+    struct Case {
+        uint16_t bits;
+        ZrGuid sub;
+        uint16_t tag;
+    } cases[] = {{24, KSDATAFORMAT_SUBTYPE_PCM, 1},
+                 {32, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 3},
+                 {32, KSDATAFORMAT_SUBTYPE_PCM, 1}}; // 32-bit integer stays integer
+    for (const auto& c : cases) {
+        ZrAudioFormat f = From(ExtensibleFormat(2, 88200, c.bits, c.bits, 3, c.sub));
+        const uint16_t align = f.BlockAlign;
+        f.MakePlain();
+        EXPECT_EQ(f.FormatTag, c.tag) << c.bits;
+        EXPECT_EQ(f.ExtraSize, 0);
+        EXPECT_EQ(f.SamplesPerSec, 88200u);
+        EXPECT_EQ(f.BlockAlign, align);
+    }
 }
 
 TEST(AudioFormat, PackWidthInvertsFill) {
@@ -190,12 +183,6 @@ TEST(AudioFormat, SpeakerTable) {
     ZrAudioFormat huge;
     huge.Fill(16, 48000, 65, 0, false, ZrGuid{}, true);
     EXPECT_TRUE(SpeakerIds(huge).empty());
-}
-
-TEST(AudioFormat, NullRecordChangesNothing) {
-    ZrAudioFormat f;
-    f.FromWaveFormat(nullptr);
-    EXPECT_EQ(f.SamplesPerSec, 44100u);
 }
 
 } // namespace

@@ -1,12 +1,14 @@
-#include <gtest/gtest.h>
-
-#include "frame/ZrPropertyMap.h"
 #include "frame/TestEncoders.h"
+#include "frame/ZrPropertyMap.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
-ZrString Text(const ZrPropertyMap& map) { return map.ToSettingsText(); }
+ZrString Text(const ZrPropertyMap& map) {
+    return map.ToSettingsText();
+}
 
 TEST(SettingsText, ValuesArePercentEncodedAsUtf8) {
     struct Case {
@@ -26,9 +28,16 @@ TEST(SettingsText, ValuesArePercentEncodedAsUtf8) {
 }
 
 TEST(SettingsText, EveryValueReadsBackUnchanged) {
-    const std::u16string_view values[] = {
-        u"a|b=c d", u"\u00E9t\u00E9", u"\U0001F3B5 and \U00010000", u"100%", u"%41%",
-        u"", u"=", u"||", u"tab\there\nnewline", std::u16string_view(u"\0x", 2)};
+    const std::u16string_view values[] = {u"a|b=c d",
+                                          u"\u00E9t\u00E9",
+                                          u"\U0001F3B5 and \U00010000",
+                                          u"100%",
+                                          u"%41%",
+                                          u"",
+                                          u"=",
+                                          u"||",
+                                          u"tab\there\nnewline",
+                                          std::u16string_view(u"\0x", 2)};
     ZrPropertyMap map;
     int i = 0;
     for (auto v : values)
@@ -45,15 +54,15 @@ TEST(SettingsText, MalformedTextsYieldWhatTheirPiecesGive) {
     } cases[] = {
         {u"", u""},
         {u"|||", u""},
-        {u"key", u"key="},                   // no "=": empty value
-        {u"a=1=2=3", u"a=1"},                 // after a second "=" is dropped
-        {u"a=%4", u"a=%254"},                 // malformed "%" stays
+        {u"key", u"key="},    // no "=": empty value
+        {u"a=1=2=3", u"a=1"}, // after a second "=" is dropped
+        {u"a=%4", u"a=%254"}, // malformed "%" stays
         {u"a=%zz%4G", u"a=%25zz%254G"},
         {u"a=%41", u"a=A"},
-        {u"a=%c3%a9", u"a=%C3%A9"},           // either case of hex digits
-        {u"a=%C3", u"a=%EF%BF%BD"},           // a lone lead byte cannot be UTF-8
-        {u"=v", u"=v"},                       // an empty key is a key
-        {u"a=1|A=2", u"a=2"},                 // one key in any case: the later wins
+        {u"a=%c3%a9", u"a=%C3%A9"},             // either case of hex digits
+        {u"a=%C3", u"a=%EF%BF%BD"},             // a lone lead byte cannot be UTF-8
+        {u"=v", u"=v"},                         // an empty key is a key
+        {u"a=1|A=2", u"a=2"},                   // one key in any case: the later wins
         {u"a=\u00E9%C3%A9", u"a=%C3%A9%C3%A9"}, // raw letters survive the UTF-8 reading
     };
     for (const auto& c : cases) {
@@ -63,15 +72,13 @@ TEST(SettingsText, MalformedTextsYieldWhatTheirPiecesGive) {
     }
 }
 
-TEST(SettingsText, EmptyMapGivesEmptyText) {
-    EXPECT_EQ(Text(ZrPropertyMap()), u"");
-}
-
 TEST(SettingsText, FiveKeyEncoderWritesTheKnownOrder) {
     // An encoder whose defaults are Quality 6, Verify 0, AddPB 1, AddST 1, Ogg 0, set in that
     // order, lists them in bucket order 0, 0, 1, 3, 6.
     FiveKeyTestEncoder encoder;
+    // Never set: the map is empty and reads give the values-when-absent.
     EXPECT_EQ(encoder.Property(u"Settings"), u"");
+    EXPECT_EQ(FiveKeyTestEncoder::Quality.Get(encoder.SettingsMap()), 0);
     ASSERT_TRUE(encoder.SetProperty(u"Settings", u""));
     EXPECT_EQ(encoder.Property(u"Settings"), u"Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1");
 
@@ -84,6 +91,9 @@ TEST(SettingsText, FiveKeyEncoderWritesTheKnownOrder) {
     ASSERT_TRUE(encoder.SetProperty(u"Settings", u"quality=99|Extra=x%7Cy"));
     EXPECT_EQ(encoder.Property(u"Settings"),
               u"Quality=8|Verify=0|Ogg=0|Extra=x%7Cy|AddPB=1|AddST=1");
+    // A new text starts again from the defaults: earlier pairs do not linger.
+    ASSERT_TRUE(encoder.SetProperty(u"Settings", u"Verify=1"));
+    EXPECT_EQ(encoder.Property(u"Settings"), u"Quality=6|Verify=1|Ogg=0|AddPB=1|AddST=1");
 }
 
 } // namespace

@@ -1,39 +1,61 @@
-// CEncoderPlugin against an in-memory settings store and the fake encoder library: where the
-// registration is found, what a failed load leaves, and which settings value is read and written.
+// CEncoderPlugin against the real tools library on a private TESSARY_HOME and the fake encoder
+// library: where the registration is found, what a failed load leaves, and which settings value
+// is read and written.
 #include "loader/CEncoderPlugin.h"
-#include "loader/FakeTools.h"
 #include "loader/ZrHostTools.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using zrtest::FakeTools;
-
-const std::u16string HostKey = u"Plugins\\Encoders\\Fake File Encoder";
-const std::u16string MachineKey =
-    FakeTools::MachinePath(u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders\\Fake File Encoder");
+const char16_t* const HostKey = u"Plugins\\Encoders\\Fake File Encoder";
+const char16_t* const MachineKey =
+    u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders\\Fake File Encoder";
 
 std::u16string FakeLibrary() {
     return ZrString::FromUtf8(ZR_FAKE_ENCODERS).c_str();
 }
 
+// The tools library reads its environment once per process: one home for every case, emptied
+// before each.
+const zrtest::TempDir& Home() {
+    static const zrtest::TempDir home;
+    return home;
+}
+
 class EncoderPluginTest : public ::testing::Test {
 protected:
-    void SetUp() override { ZrHostTools::Provide(&tools); }
-    void TearDown() override { ZrHostTools::Provide(nullptr); }
+    static void SetUpTestSuite() {
+        ::setenv("TESSARY_HOME", Home().Path().c_str(), 1);
+        std::string error;
+        ASSERT_NE(ZrHostTools::Load({zrtest::LibDir().string()}, &error), nullptr) << error;
+    }
+    void SetUp() override { Clear(); }
 
+    static void Clear() {
+        zrtest::fs::remove(Home() / "config" / "settings.ini");
+        zrtest::fs::remove(Home() / "machine" / "settings.ini");
+    }
+    static ZrRegKeyPtr Key(const std::u16string& path) {
+        return path.starts_with(u"SOFTWARE") ? ZrHostTools::OpenMachineKey(path.c_str())
+                                             : ZrHostTools::OpenHostKey(path.c_str(), 1);
+    }
     // A registration as the plug-in library writes it.
-    void Register(const std::u16string& key, int32_t version, int32_t index,
-                  std::u16string path = FakeLibrary()) {
-        tools.keys[key] = {{u"IVersion", version}, {u"Path", path}, {u"Index", index}};
+    static void Register(const std::u16string& key, int32_t version, int32_t index,
+                         std::u16string path = FakeLibrary()) {
+        ZrRegKeyPtr k = Key(key);
+        ASSERT_NE(k, nullptr);
+        k->SetInt(u"IVersion", version);
+        k->SetString(u"Path", path.c_str());
+        k->SetInt(u"Index", index);
     }
-    std::u16string Stored(const std::u16string& key, const std::u16string& name) {
-        const auto value = tools.Read(key, name);
-        return value ? std::get<std::u16string>(*value) : u"<absent>";
+    static void Store(const std::u16string& key, const char16_t* name, const char16_t* text) {
+        Key(key)->SetString(name, text);
     }
-
-    FakeTools tools;
+    static std::string Stored(const std::u16string& key, const char16_t* name) {
+        return ZrReadString(Key(key).get(), name, u"<absent>").ToUtf8();
+    }
 };
 
 // Which key wins: only "IVersion" 5 counts, the host's tree before the machine's. The index
@@ -57,7 +79,7 @@ TEST_F(EncoderPluginTest, FindsTheRegistrationWithTheCurrentInterfaceVersion) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        tools.keys.clear();
+        Clear();
         if (c.hostVersion)
             Register(HostKey, c.hostVersion, 0);
         if (c.machineVersion)
@@ -122,11 +144,11 @@ TEST_F(EncoderPluginTest, ReadsTheSettingsValueOfItsClient) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(ZrString(c.name).ToUtf8() + " / " + ZrString(c.client).ToUtf8());
-        tools.keys.clear();
+        Clear();
         const std::u16string key = std::u16string(u"Plugins\\Encoders\\") + c.name;
         Register(key, 5, 0);
-        tools.keys[key][u"Settings"] = std::u16string(u"Level=1");
-        tools.keys[key][u"Settings (Vida Zuzuvi)"] = std::u16string(u"Level=2");
+        Store(key, u"Settings", u"Level=1");
+        Store(key, u"Settings (Vida Zuzuvi)", u"Level=2");
         CEncoderPlugin plugin(c.name, c.client);
         ASSERT_TRUE(plugin.Load(false));
         EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), c.expected);
@@ -135,35 +157,22 @@ TEST_F(EncoderPluginTest, ReadsTheSettingsValueOfItsClient) {
 
 TEST_F(EncoderPluginTest, SavesToTheClientsValueAndKeepsTheTextForReloads) {
     Register(HostKey, 5, 0);
-    tools.keys[HostKey][u"Settings"] = std::u16string(u"Level=1");
+    Store(HostKey, u"Settings", u"Level=1");
     CEncoderPlugin plugin(u"Fake File Encoder", u"Vida Zuzuvi");
     EXPECT_EQ(plugin.SettingsValueName(), u"Settings (Vida Zuzuvi)");
 
     plugin.SaveSettings(u"Level=8"); // before any load: stored, nothing else
-    EXPECT_EQ(Stored(HostKey, u"Settings (Vida Zuzuvi)"), u"Level=8");
-    EXPECT_EQ(Stored(HostKey, u"Settings"), u"Level=1");
+    EXPECT_EQ(Stored(HostKey, u"Settings (Vida Zuzuvi)"), "Level=8");
+    EXPECT_EQ(Stored(HostKey, u"Settings"), "Level=1");
 
     ASSERT_TRUE(plugin.Load(false));
     plugin.SaveSettings(u"Level=3");
     EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), "Level=3"); // the encoder took it
     // A later change of the stored value does not reach a reload: the saved text wins.
-    tools.keys[HostKey][u"Settings (Vida Zuzuvi)"] = std::u16string(u"Level=9");
+    Store(HostKey, u"Settings (Vida Zuzuvi)", u"Level=9");
     ASSERT_TRUE(plugin.Load(true));
     EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), "Level=3");
-    EXPECT_EQ(Stored(HostKey, u"Settings"), u"Level=1");
-}
-
-TEST_F(EncoderPluginTest, TheHostsWavEncoderUsesTextsSavedThroughTheSameObject) {
-    const std::u16string key = u"Plugins\\Encoders\\Uncompressed Wave";
-    Register(key, 5, 0);
-    CEncoderPlugin plugin(u"Uncompressed Wave", u"");
-    plugin.SaveSettings(u"Level=7");
-    EXPECT_EQ(Stored(key, u"Settings"), u"Level=7");
-    ASSERT_TRUE(plugin.Load(false));
-    EXPECT_EQ(plugin.GetProperty(u"Settings").ToUtf8(), "Level=7");
-    CEncoderPlugin fresh(u"Uncompressed Wave", u"");
-    ASSERT_TRUE(fresh.Load(false));
-    EXPECT_EQ(fresh.GetProperty(u"Settings").ToUtf8(), "Level=5");
+    EXPECT_EQ(Stored(HostKey, u"Settings"), "Level=1");
 }
 
 } // namespace

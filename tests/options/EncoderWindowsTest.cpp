@@ -47,8 +47,8 @@ int32_t Find(ZrPopupWnd& w, const char16_t* text) {
     return -1;
 }
 
-ZrString Settings(IZrEncoder& e) {
-    return ZrTakeSysString(e.GetProperty(u"Settings"));
+std::string Settings(IZrEncoder& e) {
+    return zrtest::Property(e, u"Settings");
 }
 
 TEST(WavPackWindow, ShowsTheSettingsAndWritesThemBack) {
@@ -58,6 +58,8 @@ TEST(WavPackWindow, ShowsTheSettingsAndWritesThemBack) {
     window.Create();
     EXPECT_EQ(std::u16string_view(window.Title()), u"WavPack");
     EXPECT_EQ(window.Width(), 365);
+    EXPECT_EQ(std::u16string_view(window.OkText()), u"OK");
+    EXPECT_EQ(std::u16string_view(window.CancelText()), u"Cancel");
     const std::vector<std::string> expected = {
         "1:Open audio codec facilitating both loseless compression and a unique hybrid "
         "compression mode. See https://www.wavpack.com",
@@ -75,41 +77,51 @@ TEST(WavPackWindow, ShowsTheSettingsAndWritesThemBack) {
     };
     EXPECT_EQ(Describe(window), expected);
 
-    const ZrString before = Settings(encoder);
+    // A disabled control ignores changes; choosing Hybrid enables the hybrid options.
+    const int32_t correction = Find(window, u"Create Correction File");
+    window.SetChecked(correction, false);
+    EXPECT_TRUE(window.Checked(correction));
     window.SetChecked(Find(window, u"Hybrid"), true);
     EXPECT_TRUE(window.Enabled(Find(window, u"Target Bitrate")));
     window.SetSelected(Find(window, u"Quality"), 3);
     window.SetSelected(Find(window, u"Target Bitrate"), 9);
-    window.SetChecked(Find(window, u"Create Correction File"), false);
+    window.SetChecked(correction, false);
     window.SetSelected(Find(window, u"Extra Encode Processing"), 4);
-    window.OnCancelPressed();
-    EXPECT_EQ(Settings(encoder), before);
+    ASSERT_TRUE(window.OnOkPressed());
+    EXPECT_EQ(window.Result(), ZrModalOk);
+    EXPECT_EQ(Settings(encoder), "Compression Type=Hybrid|Target Bitrate=512|Correction File=0|"
+                                 "Compression=4096|Extra Encode Processing=4");
 
-    CWvEncoderOptionsWnd again(&encoder);
-    again.Create();
-    again.SetChecked(Find(again, u"Hybrid"), true);
-    again.SetSelected(Find(again, u"Quality"), 3);
-    again.SetSelected(Find(again, u"Target Bitrate"), 9);
-    again.SetChecked(Find(again, u"Create Correction File"), false);
-    again.SetSelected(Find(again, u"Extra Encode Processing"), 4);
-    ASSERT_TRUE(again.OnOkPressed());
-    ZrPropertyMap& s = encoder.SettingsMap();
-    ZrString type;
-    EXPECT_EQ(s.GetInt(u"Compression", -1), 4096);
-    EXPECT_EQ(s.GetString(type, u"Compression Type"), u"Hybrid");
-    EXPECT_EQ(s.GetInt(u"Extra Encode Processing", -1), 4);
-    EXPECT_EQ(s.GetInt(u"Target Bitrate", -1), 512);
-    EXPECT_EQ(s.GetInt(u"Correction File", -1), 0);
+    // Bad indices are ignored.
+    for (int32_t bad : {-1, window.ControlCount(), 1000}) {
+        EXPECT_EQ(std::u16string_view(window.Text(bad)), u"");
+        EXPECT_FALSE(window.Enabled(bad));
+        EXPECT_EQ(window.Selected(bad), -1);
+        window.SetChecked(bad, true);
+        window.SetSelected(bad, 3);
+        window.SetEditText(bad, u"x");
+    }
+    const int32_t quality = Find(window, u"Quality");
+    window.SetSelected(quality, 99); // out of range: nothing selected
+    EXPECT_EQ(window.Selected(quality), -1);
+    EXPECT_EQ(std::u16string_view(window.ItemText(quality, 99)), u"");
 }
 
-TEST(WavPackWindow, OkOnAnEmptyMapWritesEveryKey) {
+TEST(WavPackWindow, OkOnAnEmptyMapWritesEveryKeyAndCancelWritesNone) {
     CWvEncoder encoder(nullptr); // settings never set: every key absent
+    CWvEncoderOptionsWnd cancelled(&encoder);
+    cancelled.Create();
+    cancelled.SetChecked(Find(cancelled, u"Hybrid"), true);
+    cancelled.OnCancelPressed();
+    EXPECT_EQ(cancelled.Result(), ZrModalCancel);
+    EXPECT_EQ(Settings(encoder), "");
+
+    // Only "Lossless" itself shows as lossless, and only 1 checks the correction-file box.
     CWvEncoderOptionsWnd window(&encoder);
     window.Create();
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(encoder.SettingsMap().Count(), 5u);
-    // Without a host the Options slot closes the window as Cancel and still answers true.
-    EXPECT_TRUE(encoder.Options());
+    EXPECT_EQ(Settings(encoder), "Compression Type=Hybrid|Target Bitrate=256|Correction File=0|"
+                                 "Compression=0|Extra Encode Processing=0");
 }
 
 TEST(FlacWindow, ShowsTheLevelAndFourOptions) {
@@ -134,25 +146,22 @@ TEST(FlacWindow, ShowsTheLevelAndFourOptions) {
 
     window.SetSelected(2, 3);
     window.SetChecked(Find(window, u"Use Ogg as transport layer (*.ogg)"), true);
-    window.SetChecked(Find(window, u"Verify encoding"), true);
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(Settings(encoder), u"Quality=3|Verify=1|Ogg=1|AddPB=1|AddST=0");
+    EXPECT_EQ(Settings(encoder), "Quality=3|Verify=0|Ogg=1|AddPB=1|AddST=0");
     ZrString extension;
     EXPECT_EQ(encoder.GetExtension(extension), u"ogg");
 }
 
-TEST(FlacWindow, CancelChangesNothingAndAbsentKeysShowUnchecked) {
+TEST(FlacWindow, AbsentKeysShowTheirDefaultsAndNoHostMeansCancel) {
     CFlacEncoder encoder(nullptr); // never given settings
     CFlacEncoderOptionsWnd window(&encoder);
     window.Create();
     EXPECT_EQ(window.Selected(2), 6); // the level's default
     for (const char16_t* box : {u"Verify encoding", u"Add 4k padding block"})
         EXPECT_FALSE(window.Checked(Find(window, box)));
-    window.SetChecked(Find(window, u"Verify encoding"), true);
-    window.OnCancelPressed();
-    EXPECT_EQ(Settings(encoder), u"");
+    // Without a host the window closes as Cancel and Options still answers true.
     EXPECT_TRUE(encoder.Options());
-    EXPECT_EQ(Settings(encoder), u"");
+    EXPECT_EQ(Settings(encoder), "");
 }
 
 TEST(DsdWindow, OffersTheFourRates) {
@@ -174,7 +183,7 @@ TEST(DsdWindow, OffersTheFourRates) {
     EXPECT_EQ(Describe(window), expected);
     window.SetSelected(2, 3);
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(Settings(*encoder), u"SampleRate=22579200");
+    EXPECT_EQ(Settings(*encoder), "SampleRate=22579200");
 }
 
 TEST(ApeWindow, OffersTheFourLevels) {
@@ -195,7 +204,7 @@ TEST(ApeWindow, OffersTheFourLevels) {
     EXPECT_EQ(Describe(window), expected);
     window.SetSelected(3, 3);
     ASSERT_TRUE(window.OnOkPressed());
-    EXPECT_EQ(Settings(*encoder), u"Compression=4000");
+    EXPECT_EQ(Settings(*encoder), "Compression=4000");
 }
 
 } // namespace

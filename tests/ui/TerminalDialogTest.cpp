@@ -1,3 +1,4 @@
+#include "foundation/ZrTextWidth.h"
 #include "foundation/ZrUtf.h"
 #include "frame/TestEncoders.h"
 #include "options/ZrEncoderOptionsWnd.h"
@@ -65,12 +66,8 @@ TEST(TerminalDialog, DrawsABorderedBoxOfTheWindowWidth) {
     EXPECT_NE(plain.find("[ OK ]"), std::string::npos);
     EXPECT_NE(plain.find("[ Cancel ]"), std::string::npos);
     EXPECT_NE(plain.find("encoding.  Higher"), std::string::npos) << plain; // two spaces kept
-}
-
-TEST(TerminalDialog, NarrowTerminalsShrinkTheBox) {
-    Fixture f;
-    ZrTerminalDialog dialog(f.window, 30);
-    EXPECT_EQ(dialog.Columns(), 28);
+    // A narrow terminal shrinks the box.
+    EXPECT_EQ(ZrTerminalDialog(f.window, 30).Columns(), 28);
 }
 
 TEST(TerminalDialog, KeysChangeTheFormAndOkWrites) {
@@ -169,6 +166,28 @@ TEST(TerminalMessage, ButtonsAndAnswers) {
     ZrTerminalMessage ok("Warning", "Something", ZrMessageOk, 50);
     ok.Handle(K(ZrKey::Right)); // one button: nothing to move to
     EXPECT_EQ(ok.Handle(K(ZrKey::Space)), ZrTerminalDialog::Outcome::Ok);
+}
+
+// Every line of the box is as wide on screen as the box, whatever script fills it.
+TEST(TerminalMessage, LinesKeepTheBoxWidthInAnyScript) {
+    const struct {
+        const char* What;
+        const char* Text;
+    } cases[] = {
+        {"Japanese", "エンコーダーをダウンロードしますか？ 日本語の説明がとても長い場合の折り返し"},
+        {"emoji", "😀🎉 Download now? "
+                  "🎧🎧🎧🎧🎧🎧🎧"
+                  "🎧🎧🎧🎧🎧🎧🎧"
+                  "🎧🎧🎧🎧🎧"},
+        {"combining accent", "Cafe\xCC\x81 de\xCC\x81ja\xCC\x80 vu, re\xCC\x81sume\xCC\x81 "
+                             "of a rather long text that wraps"},
+        {"invalid UTF-8", "bad \xFF\xFE bytes \xC3 here and a title of many bytes \xE2\x82"},
+    };
+    for (const auto& c : cases) {
+        ZrTerminalMessage message(c.Text, c.Text, ZrMessageOk, 31);
+        for (const std::string& line : message.Render(false))
+            EXPECT_EQ(ZrTextColumns(line), 31u) << c.What << ": " << line;
+    }
 }
 
 } // namespace

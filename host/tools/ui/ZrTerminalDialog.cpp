@@ -1,5 +1,6 @@
 #include "ui/ZrTerminalDialog.h"
 
+#include "foundation/ZrTextWidth.h"
 #include "foundation/ZrUtf.h"
 
 #include <algorithm>
@@ -15,41 +16,18 @@ std::string Utf8(const char16_t* text) {
     return text ? ZrUtf16ToUtf8(std::u16string_view(text)) : std::string();
 }
 
-// Columns a UTF-8 text takes: one per code point (the dialog's texts are not wide scripts).
 size_t Width(const std::string& s) {
-    size_t n = 0;
-    for (unsigned char c : s)
-        if ((c & 0xC0) != 0x80)
-            ++n;
-    return n;
+    return ZrTextColumns(s);
 }
 
-// The first `columns` code points of a UTF-8 text.
+// The start of a UTF-8 text that fits in `columns`.
 std::string Take(const std::string& s, size_t columns) {
-    size_t n = 0, i = 0;
-    for (; i < s.size(); ++i) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
-            if (n == columns)
-                break;
-            ++n;
-        }
-    }
-    return s.substr(0, i);
+    return s.substr(0, ZrTextPrefixBytes(s, columns));
 }
 
-// The last `columns` code points.
+// The end that fits in `columns`.
 std::string Tail(const std::string& s, size_t columns) {
-    size_t skip = Width(s) > columns ? Width(s) - columns : 0;
-    size_t i = 0;
-    while (i < s.size()) {
-        if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) {
-            if (skip == 0)
-                break;
-            --skip;
-        }
-        ++i;
-    }
-    return s.substr(i);
+    return s.substr(ZrTextSuffixStart(s, columns));
 }
 
 std::string Pad(const std::string& s, size_t columns) {
@@ -93,7 +71,9 @@ std::vector<std::string> Wrap(const std::string& original, size_t columns) {
         if (!line.empty())
             line += gap;
         while (Width(word) > columns) {
-            const std::string head = Take(word, columns);
+            std::string head = Take(word, columns);
+            if (head.empty()) // a wide character in a one-column line
+                head = Take(word, 2);
             lines.push_back(head);
             word.erase(0, head.size());
         }

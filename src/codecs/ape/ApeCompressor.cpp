@@ -1,6 +1,7 @@
 #include "codecs/ape/ApeCompressor.h"
 
 #include "codecs/ape/ApeFrameEncoder.h"
+#include "foundation/ZrByteOrder.h"
 #include "foundation/ZrFileSystem.h"
 
 #include <algorithm>
@@ -285,7 +286,7 @@ int CApeCompressor::Complete(const unsigned char* terminatingData, int64_t termi
     uint8_t* const header = head.data() + Descriptor::Size;
     m_header.Write(header);
     for (size_t i = 0; i < m_seekTable.size(); ++i)
-        PutLe32(header + Header::Size + 4 * i, m_seekTable[i]);
+        zrbytes::StoreLE32(header + Header::Size + 4 * i, m_seekTable[i]);
     md5_update(&m_md5, head.size() - Descriptor::Size, header);
     md5_digest(&m_md5, MD5_DIGEST_SIZE, m_descriptor.Md5);
     m_descriptor.Write(head.data());

@@ -1,12 +1,12 @@
 #include "codecs/ape/ApeEncoder.h"
-#include "options/ApeEncoderOptionsWnd.h"
 
 #include "codecs/ape/ApeSettings.h"
 #include "frame/ZrEncoderFactory.h"
+#include "options/ApeEncoderOptionsWnd.h"
+#include "tessary/ZrTools.h"
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 
 IZrEncoder* CreateApeEncoder(IZrEncoderCallback* callback) {
     return new CApeEncoder(callback);
@@ -21,30 +21,32 @@ int64_t CApeEncoder::MaxAudioBytesFor(int64_t expectedBytes) {
     return std::llround(static_cast<double>(expectedBytes) * 1.2);
 }
 
+// Silent scopes: the compressor's results are bare codes, so only an exception gives a reason
+// and a log line.
 bool CApeEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
-    if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
-        return false;
-    try {
-        m_compressor = std::make_unique<CApeCompressor>();
-    } catch (const std::bad_alloc&) {
+    ZrTraceScope scope(u"CApeEncoder::StartBufferBased", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] {
+        if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
+            return false;
         m_compressor.reset();
-        return false;
-    }
-    const int level = ApeSettings::Compression.Get(Settings);
-    return m_compressor->Start(DestinationFilename.c_str(), format, MaxAudioBytesFor(expectedBytes),
-                               level, nullptr, ape::CreateWavHeaderOnDecompression, 0) == 0;
+        m_compressor = std::make_unique<CApeCompressor>();
+        const int level = ApeSettings::Compression.Get(Settings);
+        return m_compressor->Start(DestinationFilename.c_str(), format,
+                                   MaxAudioBytesFor(expectedBytes), level, nullptr,
+                                   ape::CreateWavHeaderOnDecompression, 0) == 0;
+    });
 }
 
 bool CApeEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
-    if (!m_compressor)
-        return false;
-    return m_compressor->AddData(data, static_cast<int64_t>(bytes)) == 0;
+    ZrTraceScope scope(u"CApeEncoder::EncodeBuffer", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] {
+        return m_compressor && m_compressor->AddData(data, static_cast<int64_t>(bytes)) == 0;
+    });
 }
 
 bool CApeEncoder::FinishBufferBased() {
-    if (!m_compressor)
-        return false;
-    return m_compressor->Finish(nullptr, 0, 0) == 0;
+    ZrTraceScope scope(u"CApeEncoder::FinishBufferBased", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return m_compressor && m_compressor->Finish(nullptr, 0, 0) == 0; });
 }
 
 ZrString& CApeEncoder::GetDisplayName(ZrString& out) {
@@ -66,4 +68,7 @@ void CApeEncoder::LoadSettings() {
         ApeSettings::Compression.Set(Settings, ApeSettings::Compression.Default);
 }
 
-bool CApeEncoder::Options() { return ZrEncoderOptionsWnd::Show<CApeEncoderOptionsWnd>(this); }
+bool CApeEncoder::Options() {
+    ZrTraceScope scope(u"CApeEncoder::Options", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Ape, *this); });
+}

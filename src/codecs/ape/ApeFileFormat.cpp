@@ -1,5 +1,7 @@
 #include "codecs/ape/ApeFileFormat.h"
 
+#include "foundation/ZrByteOrder.h"
+
 #include <cstring>
 
 namespace ape {
@@ -21,26 +23,26 @@ uint32_t BlocksPerFrame(int level) {
 
 void Descriptor::Write(uint8_t out[Size]) const {
     std::memcpy(out, "MAC ", 4);
-    PutLe16(out + 4, Version);
-    PutLe16(out + 6, 0); // padding
-    PutLe32(out + 8, DescriptorBytes);
-    PutLe32(out + 12, HeaderBytes);
-    PutLe32(out + 16, SeekTableBytes);
-    PutLe32(out + 20, WavHeaderBytes);
-    PutLe64(out + 24, FrameDataBytes);
-    PutLe32(out + 32, WavTrailerBytes);
+    zrbytes::StoreLE16(out + 4, Version);
+    zrbytes::StoreLE16(out + 6, 0); // padding
+    zrbytes::StoreLE32(out + 8, DescriptorBytes);
+    zrbytes::StoreLE32(out + 12, HeaderBytes);
+    zrbytes::StoreLE32(out + 16, SeekTableBytes);
+    zrbytes::StoreLE32(out + 20, WavHeaderBytes);
+    zrbytes::StoreLE64(out + 24, FrameDataBytes);
+    zrbytes::StoreLE32(out + 32, WavTrailerBytes);
     std::memcpy(out + 36, Md5, sizeof(Md5));
 }
 
 void Header::Write(uint8_t out[Size]) const {
-    PutLe16(out + 0, CompressionLevel);
-    PutLe16(out + 2, FormatFlags);
-    PutLe32(out + 4, BlocksPerFrame);
-    PutLe32(out + 8, FinalFrameBlocks);
-    PutLe32(out + 12, TotalFrames);
-    PutLe16(out + 16, BitsPerSample);
-    PutLe16(out + 18, Channels);
-    PutLe32(out + 20, SampleRate);
+    zrbytes::StoreLE16(out + 0, CompressionLevel);
+    zrbytes::StoreLE16(out + 2, FormatFlags);
+    zrbytes::StoreLE32(out + 4, BlocksPerFrame);
+    zrbytes::StoreLE32(out + 8, FinalFrameBlocks);
+    zrbytes::StoreLE32(out + 12, TotalFrames);
+    zrbytes::StoreLE16(out + 16, BitsPerSample);
+    zrbytes::StoreLE16(out + 18, Channels);
+    zrbytes::StoreLE32(out + 20, SampleRate);
 }
 
 } // namespace ape

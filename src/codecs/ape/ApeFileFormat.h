@@ -66,19 +66,4 @@ struct Header {
     void Write(uint8_t out[Size]) const;
 };
 
-inline void PutLe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-inline void PutLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-inline void PutLe64(uint8_t* p, uint64_t v) {
-    PutLe32(p, static_cast<uint32_t>(v));
-    PutLe32(p + 4, static_cast<uint32_t>(v >> 32));
-}
-
 } // namespace ape

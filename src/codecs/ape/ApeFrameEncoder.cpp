@@ -1,30 +1,14 @@
 #include "codecs/ape/ApeFrameEncoder.h"
 
 #include "codecs/ape/ApeFileFormat.h"
+#include "foundation/ZrByteOrder.h"
+#include "foundation/ZrPcm.h"
 
 #include <zlib.h>
 
 namespace ape {
 
 namespace {
-
-inline void PutBe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
-
-inline int32_t Sample8(const uint8_t* p) {
-    return int32_t{p[0]} - 128;
-}
-inline int32_t Sample16(const uint8_t* p) {
-    return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
-}
-inline int32_t Sample24(const uint8_t* p) {
-    const uint32_t raw = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
-    return static_cast<int32_t>(raw << 8) >> 8;
-}
 
 // The CRC-32 (IEEE, reflected) of the frame's PCM bytes exactly as the input held them.
 uint32_t PcmCrc(const uint8_t* pcm, size_t bytes) {
@@ -50,10 +34,10 @@ size_t CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, uint8_t* ou
     const uint32_t codes = Unpack(pcm, blocks);
 
     // The top bit of the CRC word says whether a word of frame codes follows.
-    PutBe32(out, (crc >> 1) | (codes ? 0x80000000u : 0u));
+    zrbytes::StoreBE32(out, (crc >> 1) | (codes ? 0x80000000u : 0u));
     size_t used = 4;
     if (codes) {
-        PutBe32(out + 4, codes);
+        zrbytes::StoreBE32(out + 4, codes);
         used = 8;
     }
     return used + Code(codes, blocks, out + used);
@@ -62,14 +46,10 @@ size_t CApeFrameEncoder::Encode(const uint8_t* pcm, uint32_t blocks, uint8_t* ou
 template <int Bits>
 uint32_t CApeFrameEncoder::UnpackAs(const uint8_t* pcm, uint32_t blocks) {
     constexpr size_t step = Bits / 8;
-    const auto sample = [](const uint8_t* p) {
-        if constexpr (Bits == 8)
-            return Sample8(p);
-        else if constexpr (Bits == 16)
-            return Sample16(p);
-        else
-            return Sample24(p);
-    };
+    constexpr zrpcm::Sample type = Bits == 8    ? zrpcm::Sample::U8
+                                   : Bits == 16 ? zrpcm::Sample::S16
+                                                : zrpcm::Sample::S24;
+    const auto sample = [](const uint8_t* p) { return zrpcm::LoadInt<type>(p); };
     if (m_channels == 1) {
         bool silent = true;
         for (uint32_t t = 0; t < blocks; ++t, pcm += step) {

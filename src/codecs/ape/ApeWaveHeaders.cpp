@@ -1,15 +1,24 @@
 #include "codecs/ape/ApeWaveHeaders.h"
 
 #include "codecs/ape/ApeCompressor.h"
+#include "foundation/ZrWavHeader.h"
 
 #include <cstring>
 
 namespace {
 
+static_assert(sizeof(WAVE_HEADER) == ZrWavHeaderBytes && sizeof(RF64_HEADER) == ZrRf64HeaderBytes);
+
 // The "fmt " chunk holds the first 16 bytes of the record.
-template <typename Record>
-void CopyFormat(Record* header, const WAVEFORMATEX* waveFormat) {
-    std::memcpy(&header->FormatTag, waveFormat, 16);
+ZrWavHeaderFields FieldsOf(const WAVEFORMATEX* waveFormat) {
+    ZrWavHeaderFields fields;
+    fields.formatTag = waveFormat->wFormatTag;
+    fields.channels = waveFormat->nChannels;
+    fields.samplesPerSec = waveFormat->nSamplesPerSec;
+    fields.avgBytesPerSec = waveFormat->nAvgBytesPerSec;
+    fields.blockAlign = waveFormat->nBlockAlign;
+    fields.bitsPerSample = waveFormat->wBitsPerSample;
+    return fields;
 }
 
 uint32_t DataChunkBytes(int64_t audioBytes) {
@@ -37,35 +46,29 @@ extern "C" int FillWaveHeader(WAVE_HEADER* header, int64_t audioBytes, WAVEFORMA
                               intptr_t terminatingBytes) {
     if (!header || !waveFormat)
         return ape::ErrorBadParameter;
-    std::memcpy(header->RiffId, "RIFF", 4);
-    header->RiffBytes = static_cast<uint32_t>(audioBytes + 44 - 8 + terminatingBytes);
-    std::memcpy(header->WaveId, "WAVE", 4);
-    std::memcpy(header->FormatId, "fmt ", 4);
-    header->FormatBytes = 16;
-    CopyFormat(header, waveFormat);
-    std::memcpy(header->DataId, "data", 4);
-    header->DataBytes = DataChunkBytes(audioBytes);
+    ZrWavHeaderFields fields = FieldsOf(waveFormat);
+    fields.riffSize = static_cast<uint32_t>(audioBytes + 44 - 8 + terminatingBytes);
+    fields.dataSize = DataChunkBytes(audioBytes);
+    uint8_t bytes[ZrWavHeaderBytes];
+    ZrWriteWavHeader(fields, bytes);
+    std::memcpy(header, bytes, sizeof bytes);
     return ape::Success;
 }
 
 extern "C" int FillRF64Header(RF64_HEADER* header, int64_t audioBytes, WAVEFORMATEX* waveFormat) {
     if (!header || !waveFormat)
         return ape::ErrorBadParameter;
-    std::memcpy(header->RiffId, "RF64", 4);
-    header->RiffBytes = 0xFFFFFFFFu;
-    std::memcpy(header->WaveId, "WAVE", 4);
-    std::memcpy(header->Ds64Id, "ds64", 4);
-    header->Ds64Bytes =
-        static_cast<int32_t>(offsetof(RF64_HEADER, FormatId) - offsetof(RF64_HEADER, RiffSize));
-    header->RiffSize = static_cast<int64_t>(sizeof(RF64_HEADER)) + audioBytes - 8;
-    header->DataSize = audioBytes;
+    ZrWavHeaderFields fields = FieldsOf(waveFormat);
+    fields.rf64 = true;
+    fields.riffSize = 0xFFFFFFFFu;
+    fields.riffSize64 = static_cast<uint64_t>(int64_t{ZrRf64HeaderBytes} + audioBytes - 8);
+    fields.dataSize64 = static_cast<uint64_t>(audioBytes);
     // Frames (one sample of every channel), as RF64 writers count them.
-    header->SampleCount = waveFormat->nBlockAlign ? audioBytes / waveFormat->nBlockAlign : 0;
-    header->TableLength = 0;
-    std::memcpy(header->FormatId, "fmt ", 4);
-    header->FormatBytes = 16;
-    CopyFormat(header, waveFormat);
-    std::memcpy(header->DataId, "data", 4);
-    header->DataBytes = DataChunkBytes(audioBytes);
+    fields.sampleCount =
+        static_cast<uint64_t>(waveFormat->nBlockAlign ? audioBytes / waveFormat->nBlockAlign : 0);
+    fields.dataSize = DataChunkBytes(audioBytes);
+    uint8_t bytes[ZrRf64HeaderBytes];
+    ZrWriteWavHeader(fields, bytes);
+    std::memcpy(header, bytes, sizeof bytes);
     return ape::Success;
 }

@@ -1,8 +1,9 @@
 #include "codecs/dsd/DSDEncoderPlugin.h"
-#include "options/DSDEncoderOptionsWnd.h"
 
 #include "codecs/dsd/DsdSettings.h"
 #include "frame/ZrEncoderFactory.h"
+#include "options/DSDEncoderOptionsWnd.h"
+#include "tessary/ZrTools.h"
 
 #include <cmath>
 #include <sys/stat.h>
@@ -33,33 +34,27 @@ void CDSDEncoderPlugin::LoadSettings() {
         DsdSampleRateSetting.Save(Settings);
 }
 
-// The slots keep every exception (running out of memory, in practice) on this side of the
-// interface.
+// Silent scopes: failures show in the results alone, except an exception, which also leaves a
+// reason.
 bool CDSDEncoderPlugin::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
-    try {
-        return Start(format, expectedBytes);
-    } catch (...) {
-        Abandon();
-        return false;
-    }
+    ZrTraceScope scope(u"CDSDEncoderPlugin::StartBufferBased", ZrLogCategoryEncoder, false);
+    return Guarded(
+        scope, [&] { return Start(format, expectedBytes); }, [&] { Abandon(); });
 }
 
 bool CDSDEncoderPlugin::EncodeBuffer(uint8_t* data, uint64_t bytes) {
-    try {
-        return Encode(data, bytes);
-    } catch (...) {
-        return false;
-    }
+    ZrTraceScope scope(u"CDSDEncoderPlugin::EncodeBuffer", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return Encode(data, bytes); });
 }
 
 bool CDSDEncoderPlugin::FinishBufferBased() {
-    try {
-        return Finish();
-    } catch (...) {
-        m_engine.reset();
-        m_file.reset();
-        return false;
-    }
+    ZrTraceScope scope(u"CDSDEncoderPlugin::FinishBufferBased", ZrLogCategoryEncoder, false);
+    return Guarded(
+        scope, [&] { return Finish(); },
+        [&] {
+            m_engine.reset();
+            m_file.reset();
+        });
 }
 
 bool CDSDEncoderPlugin::Start(const WAVEFORMATEX* format, int64_t expectedBytes) {
@@ -155,4 +150,7 @@ IZrEncoder* CreateDsdEncoder(IZrEncoderCallback* callback) {
     return new CDSDEncoderPlugin(callback);
 }
 
-bool CDSDEncoderPlugin::Options() { return ZrEncoderOptionsWnd::Show<CDSDEncoderOptionsWnd>(this); }
+bool CDSDEncoderPlugin::Options() {
+    ZrTraceScope scope(u"CDSDEncoderPlugin::Options", ZrLogCategoryEncoder, false);
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Dsd, *this); });
+}

@@ -1,7 +1,7 @@
 // CDSDEncoderPlugin: the DSD encoder as the host sees it. PCM in, a DSF file of one-bit DSD at
 // 64, 128, 256 or 512 x 44.1 kHz out. The engine (CDSDEncoder) makes the bits; this class owns
 // the file, writes the provisional header at start, the blocks as they fill, and the real sizes
-// at finish. Failures are reported by the result alone.
+// at finish. Failures are reported by the result alone; only an exception also leaves a reason.
 #pragma once
 
 #include "codecs/dsd/DSDEncoder.h"

@@ -1,5 +1,7 @@
 #include "codecs/dsd/DsfFile.h"
 
+#include "foundation/ZrByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -57,13 +59,11 @@ uint32_t CDSFHeader::ChannelTypeFor(uint32_t channels) {
 }
 
 void CDSFHeader::Put32(size_t offset, uint32_t value) {
-    for (size_t i = 0; i < 4; ++i)
-        m_image[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    zrbytes::StoreLE32(&m_image[offset], value);
 }
 
 void CDSFHeader::Put64(size_t offset, uint64_t value) {
-    for (size_t i = 0; i < 8; ++i)
-        m_image[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    zrbytes::StoreLE64(&m_image[offset], value);
 }
 
 bool CDSFWriter::WriteHeader() {

@@ -1,9 +1,10 @@
 #include "codecs/flac/FlacEncoder.h"
-#include "options/FlacEncoderOptionsWnd.h"
 
 #include "codecs/flac/FlacSettings.h"
 #include "foundation/ZrLog.h"
+#include "foundation/ZrPcm.h"
 #include "frame/ZrEncoderFactory.h"
+#include "options/FlacEncoderOptionsWnd.h"
 #include "tessary/ZrTools.h"
 
 #include <algorithm>
@@ -62,12 +63,6 @@ void CFlacEncoder::SaveSettings() {
         setting->Save(Settings);
 }
 
-bool CFlacEncoder::Fail(ZrTraceScope& scope, const ZrString& error) {
-    LastError = error;
-    scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
-    return false;
-}
-
 ZrString CFlacEncoder::ProcessFailure() {
     const ::FLAC__StreamEncoderState state = get_state();
     return ZrString::Format("Failed to process data correctly (state: %s)",
@@ -78,6 +73,10 @@ ZrString CFlacEncoder::ProcessFailure() {
 
 bool CFlacEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     ZrTraceScope scope(u"CFlacEncoder::StartBufferBased");
+    return Guarded(scope, [&] { return Start(scope, format, expectedBytes); });
+}
+
+bool CFlacEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes) {
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
 
@@ -184,20 +183,18 @@ bool CFlacEncoder::AddMetadata(uint64_t totalSamples, ZrTraceScope& scope) {
 // --- Encode ----------------------------------------------------------------------------------
 
 bool CFlacEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
+    // Silent per buffer: only a failure writes a line.
     ZrTraceScope scope(u"CFlacEncoder::EncodeBuffer", ZrLogCategoryEncoder, false);
-    // The scope is silent per buffer; a failure is still worth a line in the log.
-    auto fail = [&](const ZrString& error) {
-        LastError = error;
-        ZrLogLine(u"CFlacEncoder::EncodeBuffer",
-                  ZrString::Format("ERROR - %s", LastError.ToUtf8().c_str()));
-        return false;
-    };
+    return Guarded(scope, [&] { return Encode(scope, data, bytes); });
+}
+
+bool CFlacEncoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes) {
     if (bytes == 0)
         return true;
     if (!m_started)
-        return fail(is_valid() ? ProcessFailure() : ZrString(u"Failed to init"));
+        return Fail(scope, is_valid() ? ProcessFailure() : ZrString(u"Failed to init"));
     if (!data)
-        return fail(u"Failed to format input samples");
+        return Fail(scope, u"Failed to format input samples");
 
     const uint32_t bits = get_bits_per_sample();
     const uint32_t channels = get_channels();
@@ -209,9 +206,9 @@ bool CFlacEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
         // A trailing partial frame is dropped.
         const auto frames = static_cast<uint32_t>(size / bytesPerFrame);
         if (!Deinterleave(frames, channels, bits))
-            return fail(u"Failed to format input samples");
+            return Fail(scope, u"Failed to format input samples");
         if (frames != 0 && !process(m_channels, frames))
-            return fail(ProcessFailure());
+            return Fail(scope, ProcessFailure());
     }
     return true;
 }
@@ -221,28 +218,13 @@ bool CFlacEncoder::Deinterleave(uint32_t frames, uint32_t channels, uint32_t bit
     if (channels > MaxChannels || frames > ChannelSamples)
         return false;
     const uint32_t container = (bits + 7) / 8 * 8;
-    const uint8_t* p = m_staging;
-    switch (container) {
-    case 8:
-        for (uint32_t f = 0; f < frames; ++f)
-            for (uint32_t c = 0; c < channels; ++c, ++p)
-                m_channelData[c][f] = static_cast<FLAC__int32>(p[0]) - 128;
-        break;
-    case 16:
-        for (uint32_t f = 0; f < frames; ++f)
-            for (uint32_t c = 0; c < channels; ++c, p += 2)
-                m_channelData[c][f] = static_cast<int16_t>(p[0] | (p[1] << 8));
-        break;
-    case 24:
-        for (uint32_t f = 0; f < frames; ++f)
-            for (uint32_t c = 0; c < channels; ++c, p += 3) {
-                const uint32_t u = p[0] | (p[1] << 8) | (uint32_t{p[2]} << 16);
-                m_channelData[c][f] = static_cast<FLAC__int32>(u << 8) >> 8;
-            }
-        break;
-    default:
+    zrpcm::Sample sample;
+    if (container > 24 || !zrpcm::SampleFor(container, false, sample))
         return false;
-    }
+    FLAC__int32* planes[MaxChannels] = {};
+    for (uint32_t c = 0; c < channels; ++c)
+        planes[c] = m_channelData[c];
+    zrpcm::ToInt32Planar(m_staging, frames, channels, sample, planes);
 
     // Samples narrower than their container carry their signal in the high bits.
     const uint32_t pad = container - bits;
@@ -262,13 +244,22 @@ bool CFlacEncoder::Deinterleave(uint32_t frames, uint32_t channels, uint32_t bit
 
 bool CFlacEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CFlacEncoder::FinishBufferBased");
-    // finish encodes the last partial block, then rewrites STREAMINFO (length, MD5) and the seek
-    // table, or the first Ogg pages, through the seek, tell, read and write callbacks.
-    if (is_valid())
-        finish();
-    m_started = false;
-    m_file.Close();
-    return true;
+    return Guarded(scope, [&] {
+        // A stream that failed before was reported by the call that failed; one that fails
+        // only now, in its last block, its header or Ogg page rewrite or its close, is not whole.
+        const bool healthy = m_started && get_state() == FLAC__STREAM_ENCODER_OK;
+        // finish encodes the last partial block, then rewrites STREAMINFO (length, MD5) and the
+        // seek table, or the first Ogg pages, through the seek, tell, read and write callbacks.
+        const bool finished = !is_valid() || finish();
+        m_started = false;
+        const bool closed = m_file.Close();
+        if (healthy && !finished)
+            return Fail(scope, ProcessFailure());
+        if (healthy && !closed)
+            return Fail(scope, ZrString::Format("Failed to close the output file: %s",
+                                                m_file.ErrorText().ToUtf8().c_str()));
+        return true;
+    });
 }
 
 // --- libFLAC callbacks -----------------------------------------------------------------------
@@ -310,5 +301,5 @@ bool CFlacEncoder::FinishBufferBased() {
 
 bool CFlacEncoder::Options() {
     ZrTraceScope scope(u"CFlacEncoder::Options");
-    return ZrEncoderOptionsWnd::Show<CFlacEncoderOptionsWnd>(this);
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Flac, *this); });
 }

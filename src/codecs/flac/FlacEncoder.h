@@ -27,7 +27,8 @@ public:
 
     bool StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) override;
     bool EncodeBuffer(uint8_t* data, uint64_t bytes) override;
-    // Always true: a stream that cannot be finished has already failed in EncodeBuffer.
+    // True unless the stream fails only now (last block, header rewrite, close); a stream that
+    // failed earlier was reported by the call that failed.
     bool FinishBufferBased() override;
     ZrString& GetDisplayName(ZrString& out) override;
     ZrString& GetExtension(ZrString& out) override;
@@ -44,11 +45,13 @@ private:
     ::FLAC__StreamEncoderSeekStatus seek_callback(FLAC__uint64 absoluteByteOffset) override;
     ::FLAC__StreamEncoderTellStatus tell_callback(FLAC__uint64* absoluteByteOffset) override;
 
+    // The bodies of the slots of the same names.
+    bool Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes);
+    bool Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes);
     bool Configure(uint64_t totalSamples, ZrTraceScope& scope);
     bool AddMetadata(uint64_t totalSamples, ZrTraceScope& scope);
     bool Deinterleave(uint32_t frames, uint32_t channels, uint32_t bits);
     ZrString ProcessFailure();
-    bool Fail(ZrTraceScope& scope, const ZrString& error);
 
     ZrFile m_file;
     // Set by the first failed write or read; every later one fails at once.

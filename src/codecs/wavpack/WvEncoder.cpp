@@ -1,10 +1,10 @@
 #include "codecs/wavpack/WvEncoder.h"
-#include "options/WvEncoderOptionsWnd.h"
 
 #include "codecs/wavpack/WvSettings.h"
 #include "foundation/ZrFileSystem.h"
 #include "foundation/ZrLog.h"
 #include "frame/ZrEncoderFactory.h"
+#include "options/WvEncoderOptionsWnd.h"
 
 #include <cinttypes>
 #include <cstring>
@@ -116,9 +116,21 @@ bool CWvEncoder::CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString
     return false;
 }
 
+bool CWvEncoder::CloseOutputs(ZrString& reason) {
+    bool closed = true;
+    for (WvOutputSink* sink : {&m_correction, &m_main})
+        if (!sink->File.Close() && closed) {
+            reason =
+                ZrString::Format("Failed to close \"%s\": %s", sink->File.Path().ToUtf8().c_str(),
+                                 sink->File.ErrorText().ToUtf8().c_str());
+            closed = false;
+        }
+    return closed;
+}
+
 void CWvEncoder::CloseOutputs() {
-    m_correction.File.Close();
-    m_main.File.Close();
+    ZrString ignored;
+    CloseOutputs(ignored);
 }
 
 void CWvEncoder::DeleteOutputs() {
@@ -130,17 +142,16 @@ void CWvEncoder::DeleteOutputs() {
 
 bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBytes) {
     ZrTraceScope scope(u"CWvEncoder::StartBufferBased");
+    return Guarded(scope, [&] { return Start(scope, format, expectedBytes); });
+}
+
+bool CWvEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes) {
     // A new job on the same object: let go of whatever an earlier one left open.
     m_context.reset();
     CloseOutputs();
     m_framesPacked = 0;
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
-    auto fail = [&](const ZrString& reason) {
-        SetLastError(reason);
-        scope.Log("ERROR - %s", reason.ToUtf8().c_str());
-        return false;
-    };
 
     // Step 1: the input format and what the host expects to deliver.
     const int64_t fileSize = expectedBytes < 1 ? 0 : expectedBytes;
@@ -148,9 +159,11 @@ bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBy
     scope.Log("Passed WaveFormatEx valid");
     ZrString reason;
     if (!CheckFormat(format, reason))
-        return fail(reason);
+        return Fail(scope, reason);
     m_channels = format->nChannels;
     m_bytesPerSample = (format->wBitsPerSample + 7u) / 8u;
+    if (!zrpcm::SampleFor(m_bytesPerSample * 8, false, m_sample))
+        m_sample = zrpcm::Sample::S32;
     const int64_t samples = fileSize / (int64_t{m_channels} * m_bytesPerSample);
     scope.Log("nSamples is now %" PRId64, samples);
 
@@ -161,9 +174,9 @@ bool CWvEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedBy
     if (m_useCorrectionFile)
         scope.Log("    Using Correction File\n");
     if (!CreateOutput(m_main, DestinationFilename, reason))
-        return fail(reason);
+        return Fail(scope, reason);
     if (m_useCorrectionFile && !CreateOutput(m_correction, DestinationFilename + u"c", reason))
-        return fail(reason);
+        return Fail(scope, reason);
 
     // Step 3: the library.
     m_context.reset(WavpackOpenFileOutput(&CWvEncoder::WriteBlock, &m_main,
@@ -226,33 +239,15 @@ bool CWvEncoder::Configure(int64_t sampleEstimate) {
 }
 
 void CWvEncoder::ConvertSlice(const uint8_t* in, uint32_t frames) {
-    const size_t count = size_t{frames} * m_channels;
-    int32_t* out = m_samples.data();
-    switch (m_bytesPerSample) {
-    case 1: // unsigned, centred on 128
-        for (size_t i = 0; i < count; ++i)
-            out[i] = int32_t{in[i]} - 128;
-        break;
-    case 2:
-        for (size_t i = 0; i < count; ++i, in += 2)
-            out[i] = static_cast<int16_t>(static_cast<uint16_t>(in[0] | in[1] << 8));
-        break;
-    case 3:
-        for (size_t i = 0; i < count; ++i, in += 3) {
-            const uint32_t v = uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16;
-            out[i] = static_cast<int32_t>(v << 8) >> 8;
-        }
-        break;
-    default:
-        for (size_t i = 0; i < count; ++i, in += 4)
-            out[i] = static_cast<int32_t>(uint32_t{in[0]} | uint32_t{in[1]} << 8 |
-                                          uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24);
-        break;
-    }
+    zrpcm::ToInt32(in, size_t{frames} * m_channels, m_sample, m_samples.data());
 }
 
 bool CWvEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
     ZrTraceScope scope(u"CWvEncoder::EncodeBuffer");
+    return Guarded(scope, [&] { return Encode(scope, data, bytes); });
+}
+
+bool CWvEncoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes) {
     if (!m_context)
         return false;
     if (!data)
@@ -265,11 +260,8 @@ bool CWvEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
         const auto frames = static_cast<uint32_t>(take / frameBytes);
         if (frames > 0) {
             ConvertSlice(data, frames);
-            if (!WavpackPackSamples(m_context.get(), m_samples.data(), frames)) {
-                SetLastError(u"Failed to format input samples");
-                scope.Log("ERROR - %s", "Failed to format input samples");
-                return false;
-            }
+            if (!WavpackPackSamples(m_context.get(), m_samples.data(), frames))
+                return Fail(scope, u"Failed to format input samples");
             m_framesPacked += frames;
         }
         data += take;
@@ -278,19 +270,29 @@ bool CWvEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
     return true;
 }
 
-void CWvEncoder::UpdateFirstBlock(WvOutputSink& sink) {
-    if (!sink.File.IsOpen() || sink.FirstBlockSize < BlockHeaderSize)
-        return;
+bool CWvEncoder::UpdateFirstBlock(WvOutputSink& sink, ZrString& reason) {
+    if (sink.FirstBlockSize < BlockHeaderSize)
+        return true; // no block, nothing to count
     std::vector<uint8_t> block(sink.FirstBlockSize);
-    if (sink.File.ReadAt(block.data(), block.size(), 0) != static_cast<int64_t>(block.size()) ||
-        std::memcmp(block.data(), "wvpk", 4) != 0)
-        return;
-    WavpackUpdateNumSamples(m_context.get(), block.data());
-    sink.File.WriteAt(block.data(), block.size(), 0);
+    if (sink.File.ReadAt(block.data(), block.size(), 0) == static_cast<int64_t>(block.size()) &&
+        std::memcmp(block.data(), "wvpk", 4) == 0) {
+        WavpackUpdateNumSamples(m_context.get(), block.data());
+        if (sink.File.WriteAt(block.data(), block.size(), 0) == static_cast<int64_t>(block.size()))
+            return true;
+    }
+    reason = ZrString::Format("Failed to write the sample count into \"%s\": %s",
+                              sink.File.Path().ToUtf8().c_str(),
+                              sink.File.Error() ? sink.File.ErrorText().ToUtf8().c_str()
+                                                : "its first block is not as it was written");
+    return false;
 }
 
 bool CWvEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CWvEncoder::FinishBufferBased");
+    return Guarded(scope, [&] { return Finish(scope); });
+}
+
+bool CWvEncoder::Finish(ZrTraceScope& scope) {
     if (!m_context)
         return false;
     // WavPack decoders open no file without a sample, and nothing was written: leave no empty
@@ -298,23 +300,27 @@ bool CWvEncoder::FinishBufferBased() {
     if (m_framesPacked == 0) {
         m_context.reset();
         DeleteOutputs();
-        SetLastError(u"No audio to encode: a WavPack file needs at least one sample");
-        scope.Log("ERROR - %s", LastError.ToUtf8().c_str());
-        return false;
+        return Fail(scope, u"No audio to encode: a WavPack file needs at least one sample");
     }
     if (!WavpackFlushSamples(m_context.get())) {
         scope.Log("  ERROR - Failed to Flush Samples\n");
         return false;
     }
-    UpdateFirstBlock(m_main);
-    if (m_useCorrectionFile)
-        UpdateFirstBlock(m_correction);
+    // Without the real count a file whose length was unknown at start says it has none.
+    ZrString reason;
+    const bool counted = UpdateFirstBlock(m_main, reason) &&
+                         (!m_useCorrectionFile || UpdateFirstBlock(m_correction, reason));
     m_context.reset();
-    CloseOutputs();
+    ZrString closeReason;
+    const bool closed = CloseOutputs(closeReason);
+    if (!counted)
+        return Fail(scope, reason);
+    if (!closed)
+        return Fail(scope, closeReason);
     return true;
 }
 
 bool CWvEncoder::Options() {
     ZrTraceScope scope(u"CWvEncoder::Options");
-    return ZrEncoderOptionsWnd::Show<CWvEncoderOptionsWnd>(this);
+    return Guarded(scope, [&] { return ZrShowOptionsWindow(ZrEncoderIndex::Wv, *this); });
 }

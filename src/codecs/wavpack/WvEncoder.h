@@ -8,6 +8,7 @@
 #pragma once
 
 #include "foundation/ZrFile.h"
+#include "foundation/ZrPcm.h"
 #include "frame/ZrEncoderBase.h"
 
 #include <array>
@@ -52,12 +53,19 @@ private:
         void operator()(WavpackContext* context) const;
     };
 
+    // The bodies of the slots of the same names.
+    bool Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t expectedBytes);
+    bool Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes);
+    bool Finish(ZrTraceScope& scope);
     bool CheckFormat(const WAVEFORMATEX* format, ZrString& reason) const;
     bool CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString& reason);
     bool Configure(int64_t sampleEstimate);
     void ConvertSlice(const uint8_t* bytes, uint32_t frames);
-    void UpdateFirstBlock(WvOutputSink& sink);
-    bool FailStart(const ZrString& reason);
+    // Puts the final sample count into the file's first block; false with the reason when the
+    // block cannot be read back or written over.
+    bool UpdateFirstBlock(WvOutputSink& sink, ZrString& reason);
+    // Closes both files; false with the reason when the system reports a late write error.
+    bool CloseOutputs(ZrString& reason);
     void CloseOutputs();
     void DeleteOutputs();
 
@@ -67,6 +75,7 @@ private:
     bool m_useCorrectionFile = false;
     std::unique_ptr<WavpackContext, ContextCloser> m_context;
     uint32_t m_bytesPerSample = 0;
+    zrpcm::Sample m_sample = zrpcm::Sample::S16;
     uint32_t m_channels = 0;
     uint64_t m_framesPacked = 0;
     // One slice of interleaved 32-bit samples as the library takes them.

@@ -3,7 +3,7 @@
 #include "foundation/ZrLog.h"
 #include "foundation/ZrStringManager.h"
 #include "frame/ZrHostLibraries.h"
-#include "frame/entry/ZrHostLibraryManager.h"
+#include "frame/ZrHostLibraryManager.h"
 #include "tessary/ZrUIService.h"
 
 #include <dlfcn.h>

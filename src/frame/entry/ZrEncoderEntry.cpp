@@ -2,10 +2,13 @@
 // the host's settings store.
 #include "frame/ZrEncoderFactory.h"
 #include "frame/ZrHostLibraries.h"
+#include "frame/ZrHostLibraryManager.h"
+#include "frame/ZrPluginRegistry.h"
 #include "frame/entry/ZrEncoderApp.h"
-#include "frame/entry/ZrHostLibraryManager.h"
 #include "frame/entry/ZrVendor.h"
 
+#include <algorithm>
+#include <array>
 #include <memory>
 
 #define ZR_EXPORT extern "C" __attribute__((visibility("default")))
@@ -18,14 +21,28 @@ namespace {
 
 using Creator = IZrEncoder* (*)(IZrEncoderCallback*);
 
-// Indices are part of the host contract: they are stored in the host's settings as "Index".
-constexpr Creator EncoderTable[ZrEncoderCount] = {
-    CreateApeEncoder,      CreateOggEncoder,  CreateWavEncoder,  CreateMp3Encoder,
-    CreateExternalEncoder, CreateWmaEncoder,  CreateFlacEncoder, CreateMpcEncoder,
-    CreateWvEncoder,       CreateAiffEncoder, CreateAlacEncoder, CreateDsdEncoder,
-};
+constexpr std::array<Creator, ZrEncoderCount> MakeEncoderTable() {
+    namespace I = ZrEncoderIndex;
+    std::array<Creator, ZrEncoderCount> table{};
+    table[I::Ape] = CreateApeEncoder;
+    table[I::Ogg] = CreateOggEncoder;
+    table[I::Wav] = CreateWavEncoder;
+    table[I::Mp3] = CreateMp3Encoder;
+    table[I::External] = CreateExternalEncoder;
+    table[I::Wma] = CreateWmaEncoder;
+    table[I::Flac] = CreateFlacEncoder;
+    table[I::Mpc] = CreateMpcEncoder;
+    table[I::Wv] = CreateWvEncoder;
+    table[I::Aiff] = CreateAiffEncoder;
+    table[I::Alac] = CreateAlacEncoder;
+    table[I::Dsd] = CreateDsdEncoder;
+    return table;
+}
 
-constexpr char16_t EncodersKey[] = u"Plugins\\Encoders";
+// Indices are part of the host contract: they are stored in the host's settings as "Index".
+constexpr std::array<Creator, ZrEncoderCount> EncoderTable = MakeEncoderTable();
+static_assert(std::ranges::none_of(EncoderTable, [](Creator c) { return c == nullptr; }),
+              "every factory index has a creator");
 
 ZrString Property(IZrEncoder& encoder, const char16_t* name) {
     return ZrTakeSysString(encoder.GetProperty(name));
@@ -34,27 +51,28 @@ ZrString Property(IZrEncoder& encoder, const char16_t* name) {
 void RemoveEncoderKey(const ZrString& displayName) {
     GetTools(true);
     // Both openings of the parent: the one registration writes through and the plain one.
-    if (ZrRegKeyPtr key = ZrOpenHostKey(EncodersKey, 1))
+    if (ZrRegKeyPtr key = ZrOpenHostKey(ZrPluginRegistry::EncodersKey, 1))
         key->DeleteSubKey(displayName.c_str());
-    if (ZrRegKeyPtr key = ZrOpenHostKey(EncodersKey, 0))
+    if (ZrRegKeyPtr key = ZrOpenHostKey(ZrPluginRegistry::EncodersKey, 0))
         key->DeleteSubKey(displayName.c_str());
 }
 
 void WriteEncoderKey(IZrEncoder& encoder, const ZrString& displayName, int32_t index) {
     const ZrString extension = Property(encoder, u"Extension");
-    ZrRegKeyPtr key = ZrOpenHostKey(ZrString(EncodersKey) + u"\\" + displayName, 1);
+    namespace R = ZrPluginRegistry;
+    ZrRegKeyPtr key = ZrOpenHostKey(R::EncoderKey(displayName), 1);
     if (!key)
         return;
     key->Prepare();
-    key->SetInt(u"IVersion", ZrEncoderInterfaceVersion);
-    key->SetString(u"Company", ZrVendorCompany);
-    key->SetString(u"Path", ZrModuleFileName().c_str());
-    key->SetInt(u"Index", index);
-    key->SetString(u"Version", ZrPluginVersion);
-    key->SetString(u"Ext", extension.c_str());
-    key->SetString(u"URL", ZrVendorUrl);
-    key->SetString(u"Copyright", ZrVendorCopyright);
-    key->SetString(u"Description", ZrPluginDescription);
+    key->SetInt(R::InterfaceVersionValue, ZrEncoderInterfaceVersion);
+    key->SetString(R::CompanyValue, ZrVendorCompany);
+    key->SetString(R::PathValue, ZrModuleFileName().c_str());
+    key->SetInt(R::IndexValue, index);
+    key->SetString(R::VersionValue, ZrPluginVersion);
+    key->SetString(R::ExtensionValue, extension.c_str());
+    key->SetString(R::UrlValue, ZrVendorUrl);
+    key->SetString(R::CopyrightValue, ZrVendorCopyright);
+    key->SetString(R::DescriptionValue, ZrPluginDescription);
 }
 
 void RegisterEncoders(bool doRegister) {

@@ -1,15 +1,14 @@
 // The settings store through the real library: key objects, values, names, enumeration,
 // deletion, odd texts, corrupt files and several writing processes.
 #include "ToolsTestSupport.h"
+#include "foundation/ZrUtf.h"
 #include "tools/ZrStoreFormat.h"
 
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <gtest/gtest.h>
-#include <optional>
 #include <thread>
-#include <unistd.h>
 
 using namespace zrtools_test;
 using namespace std::string_literals;
@@ -50,67 +49,35 @@ const OddText OddTexts[] = {
 };
 
 TEST(ToolsStore, EveryKindOfValueSurvivesReopenAndNewProcess) {
-    const std::u16string path = u"Tests\\Survival";
-    struct IntCase {
-        const char* Name;
-        int32_t Value;
-    };
-    const IntCase ints[] = {
-        {"Zero", 0}, {"One", 1}, {"MinusOne", -1}, {"Min", INT32_MIN}, {"Max", INT32_MAX}};
-    {
-        Key key = HostKey(path);
-        ASSERT_TRUE(key);
-        for (const IntCase& c : ints)
-            ASSERT_TRUE(
-                key->SetInt(std::u16string(c.Name, c.Name + strlen(c.Name)).c_str(), c.Value));
-        for (const OddText& c : OddTexts)
-            ASSERT_TRUE(key->SetString(std::u16string(c.What, c.What + strlen(c.What)).c_str(),
-                                       c.Text.c_str()))
-                << c.What;
-    }
-    Key key = HostKey(path);
+    const std::pair<std::string, int32_t> ints[] = {
+        {"Zero", 0}, {"MinusOne", -1}, {"Min", INT32_MIN}, {"Max", INT32_MAX}};
     std::vector<std::string> probe{"get", "Tests\\Survival"};
     std::string expected;
-    for (const IntCase& c : ints) {
-        const std::u16string name(c.Name, c.Name + strlen(c.Name));
-        int32_t value = 12345;
-        EXPECT_TRUE(key->GetInt(name.c_str(), &value)) << c.Name;
-        EXPECT_EQ(value, c.Value) << c.Name;
-        probe.push_back(c.Name);
-        expected += "int " + std::to_string(c.Value) + "\n";
-    }
-    for (const OddText& c : OddTexts) {
-        const std::u16string name(c.What, c.What + strlen(c.What));
-        const Text read = Take(key->GetString(name.c_str()));
-        EXPECT_TRUE(read.Present) << c.What;
-        EXPECT_EQ(Hex(read.Value), Hex(c.Text)) << c.What;
-        probe.push_back(c.What);
-        expected += "text " + Hex(c.Text) + "\n";
-    }
-    EXPECT_EQ(Probe(probe, Home()).Output, expected) << "read by another process";
-    // The file stays readable by a person: non-ASCII text is written as it is.
-    EXPECT_NE(ReadText(HostStoreFile()).find("Grüße, ünïcödé"), std::string::npos);
-}
-
-TEST(ToolsStore, OddTextsWorkAsValueAndKeyNames) {
-    for (const OddText& c : OddTexts) {
-        if (c.Text.empty() || c.Text.size() > 1000)
-            continue;
-        // A key name cannot hold the path separator; everything else goes.
-        const std::u16string keyName = u"Tests\\Names\\" + c.Text;
-        {
-            Key key = HostKey(keyName);
-            ASSERT_TRUE(key->SetString(c.Text.c_str(), u"value")) << c.What;
+    {
+        Key key = HostKey(u"Tests\\Survival");
+        for (const auto& [name, value] : ints) {
+            ASSERT_TRUE(key->SetInt(ZrUtf8ToUtf16(name).c_str(), value));
+            probe.push_back(name);
+            expected += "int " + std::to_string(value) + "\n";
         }
-        Key parent = HostKey(u"Tests\\Names");
-        const std::vector<std::u16string> names = SubKeys(parent.get());
-        EXPECT_NE(std::find(names.begin(), names.end(), ZrSplitKeyPath(c.Text).front()),
-                  names.end())
-            << c.What;
-        Key again = HostKey(keyName);
-        EXPECT_EQ(Take(again->GetString(c.Text.c_str())).Value, u"value") << c.What;
-        EXPECT_EQ(ValueNames(again.get()), std::vector<std::u16string>{c.Text}) << c.What;
+        for (const OddText& c : OddTexts) {
+            ASSERT_TRUE(key->SetString(ZrUtf8ToUtf16(c.What).c_str(), c.Text.c_str())) << c.What;
+            probe.push_back(c.What);
+            expected += "text " + Hex(c.Text) + "\n";
+        }
     }
+    // Read back through a new key object, and by another process.
+    Key key = HostKey(u"Tests\\Survival");
+    for (const auto& [name, value] : ints) {
+        int32_t read = 12345;
+        EXPECT_TRUE(key->GetInt(ZrUtf8ToUtf16(name).c_str(), &read) && read == value) << name;
+    }
+    for (const OddText& c : OddTexts)
+        EXPECT_EQ(Hex(Take(key->GetString(ZrUtf8ToUtf16(c.What).c_str())).Value), Hex(c.Text))
+            << c.What;
+    EXPECT_EQ(Probe(probe, Home()).Output, expected) << "read by another process";
+    EXPECT_NE(ReadText(HostStoreFile()).find("Grüße, ünïcödé"), std::string::npos)
+        << "non-ASCII text is written as it is, readable by a person";
 }
 
 TEST(ToolsStore, NamesAreComparedWithoutRegardToCase) {
@@ -143,8 +110,6 @@ TEST(ToolsStore, KindsAreKeptApart) {
     EXPECT_FALSE(key->GetInt(u"Number as text", &value));
     EXPECT_EQ(value, -7) << "untouched when the value is not an integer";
     EXPECT_EQ(Take(key->GetString(u"Number")).Value, u"42");
-    EXPECT_FALSE(key->GetInt(u"Missing", &value));
-    EXPECT_FALSE(Take(key->GetString(u"Missing")).Present);
     // A value changes kind when it is written as the other kind.
     ASSERT_TRUE(key->SetInt(u"Number as text", 1));
     EXPECT_TRUE(key->GetInt(u"Number as text", &value));
@@ -152,64 +117,44 @@ TEST(ToolsStore, KindsAreKeptApart) {
 }
 
 TEST(ToolsStore, DeletingASubtreeTakesEverythingBelowIt) {
-    {
-        Key root = HostKey(u"Tests\\Delete");
-        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed")->SetInt(u"A", 1));
-        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed\\Child\\Grandchild")->SetString(u"B", u"b"));
-        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Kept")->SetInt(u"C", 3));
-        ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed Too")->SetInt(u"D", 4));
-        ASSERT_TRUE(root->SetInt(u"Own value", 5));
-
-        EXPECT_TRUE(root->DeleteSubKey(u"doomed"));
-        EXPECT_FALSE(root->DeleteSubKey(u"Doomed")) << "already gone";
-        EXPECT_FALSE(root->DeleteSubKey(u"")) << "never the key itself";
-        EXPECT_FALSE(root->DeleteSubKey(nullptr));
-        EXPECT_EQ(SubKeys(root.get()), (std::vector<std::u16string>{u"Doomed Too", u"Kept"}));
-        EXPECT_TRUE(root->GetInt(u"Own value", nullptr));
-    }
-    EXPECT_FALSE(HostKey(u"Tests\\Delete\\Doomed\\Child\\Grandchild")->GetInt(u"B", nullptr));
+    Key root = HostKey(u"Tests\\Delete");
+    ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed\\Child\\Grandchild")->SetString(u"B", u"b"));
+    ASSERT_TRUE(HostKey(u"Tests\\Delete\\Kept\\Inner")->SetInt(u"C", 3));
+    ASSERT_TRUE(HostKey(u"Tests\\Delete\\Doomed Too")->SetInt(u"D", 4));
+    ASSERT_TRUE(root->SetInt(u"Own value", 5));
+    EXPECT_TRUE(root->DeleteSubKey(u"doomed"));
+    EXPECT_FALSE(root->DeleteSubKey(u"Doomed")) << "already gone";
+    EXPECT_FALSE(root->DeleteSubKey(u"")) << "never the key itself";
+    EXPECT_FALSE(root->DeleteSubKey(nullptr));
+    EXPECT_TRUE(root->DeleteSubKey(u"Kept\\Inner")) << "a path below the key";
+    EXPECT_EQ(SubKeys(root.get()), (std::vector<std::u16string>{u"Doomed Too", u"Kept"}));
+    EXPECT_TRUE(SubKeys(HostKey(u"Tests\\Delete\\Kept").get()).empty());
+    EXPECT_TRUE(root->GetInt(u"Own value", nullptr));
     EXPECT_FALSE(
         Take(HostKey(u"Tests\\Delete\\Doomed\\Child\\Grandchild")->GetString(u"B")).Present);
-    EXPECT_TRUE(HostKey(u"Tests\\Delete\\Kept")->GetInt(u"C", nullptr));
-    // A path below the key works as well.
-    ASSERT_TRUE(HostKey(u"Tests\\Delete\\Kept\\Inner")->SetInt(u"E", 5));
-    EXPECT_TRUE(HostKey(u"Tests\\Delete")->DeleteSubKey(u"Kept\\Inner"));
-    EXPECT_TRUE(SubKeys(HostKey(u"Tests\\Delete\\Kept").get()).empty());
 }
 
-TEST(ToolsStore, EnumerationOrderAndEnd) {
-    Key key = HostKey(u"Tests\\Enumerate");
-    for (const char16_t* name : {u"zeta", u"Alpha", u"beta", u"Gamma"})
-        ASSERT_TRUE(HostKey(u"Tests\\Enumerate\\" + std::u16string(name))->SetInt(u"x", 1));
-    for (const char16_t* name : {u"second", u"First", u""})
-        ASSERT_TRUE(key->SetInt(name, 1));
-    // Subkeys alphabetically without regard to case; values in the order first written.
-    EXPECT_EQ(SubKeys(key.get()),
-              (std::vector<std::u16string>{u"Alpha", u"beta", u"Gamma", u"zeta"}));
-    EXPECT_EQ(ValueNames(key.get()), (std::vector<std::u16string>{u"second", u"First", u""}));
-    EXPECT_FALSE(Take(key->EnumSubKey(UINT32_MAX)).Present);
-    Key missing = HostKey(u"Tests\\Enumerate\\Nothing here");
-    EXPECT_FALSE(Take(missing->EnumSubKey(0)).Present);
-    EXPECT_FALSE(Take(missing->EnumValue(0)).Present);
-}
-
-TEST(ToolsStore, OpeningFlagsAndPreparation) {
-    // Flag 0 on a missing key: an object that finds nothing and does not create the key.
+// Flag 0 on a missing key gives an object that finds nothing and creates the key only when
+// written to; flag 1 and the preparation call create it; subkeys enumerate alphabetically
+// without regard to case, values in the order first written.
+TEST(ToolsStore, OpeningEnumeratingAndDeletingValues) {
     Key missing = HostKey(u"Tests\\Flags\\Open only");
     ASSERT_TRUE(missing);
     EXPECT_FALSE(missing->GetInt(u"x", nullptr));
+    EXPECT_FALSE(Take(missing->EnumValue(0)).Present);
     EXPECT_TRUE(SubKeys(HostKey(u"Tests\\Flags").get()).empty());
-    // Flag 1 creates it, empty; so does the preparation call.
-    EXPECT_TRUE(HostKey(u"Tests\\Flags\\Created", 1));
+    EXPECT_TRUE(HostKey(u"Tests\\Flags\\created", 1));
     HostKey(u"Tests\\Flags\\Prepared")->Prepare();
-    EXPECT_EQ(SubKeys(HostKey(u"Tests\\Flags").get()),
-              (std::vector<std::u16string>{u"Created", u"Prepared"}));
-    // A write through the flag-0 object creates the key.
     ASSERT_TRUE(missing->SetString(u"now", u"here"));
-    EXPECT_EQ(SubKeys(HostKey(u"Tests\\Flags").get()).size(), 3u);
+    EXPECT_EQ(SubKeys(HostKey(u"Tests\\Flags").get()),
+              (std::vector<std::u16string>{u"created", u"Open only", u"Prepared"}));
+    EXPECT_FALSE(Take(HostKey(u"Tests\\Flags").get()->EnumSubKey(UINT32_MAX)).Present);
     // Separators at the ends or doubled name the same key.
     EXPECT_EQ(Take(HostKey(u"\\Tests\\\\Flags\\Open only\\")->GetString(u"now")).Value, u"here");
-    // Values can be deleted one by one.
+    for (const char16_t* name : {u"second", u"First", u""})
+        ASSERT_TRUE(missing->SetInt(name, 1));
+    EXPECT_EQ(ValueNames(missing.get()),
+              (std::vector<std::u16string>{u"now", u"second", u"First", u""}));
     EXPECT_TRUE(missing->DeleteValue(u"NOW"));
     EXPECT_FALSE(missing->DeleteValue(u"now"));
 }
@@ -255,11 +200,11 @@ TEST(ToolsStore, CorruptFileGivesAbsentValuesAndIsKeptBeforeRewrite) {
     EXPECT_EQ(value, 7);
     for (const char16_t* absent :
          {u"Unterminated", u"Bad escape", u"Too big", u"Latin-1", u"Lost", u"Orphan"})
-        EXPECT_FALSE(Take(key->GetString(absent)).Present) << Utf8(absent);
+        EXPECT_FALSE(Take(key->GetString(absent)).Present) << ZrUtf16ToUtf8(absent);
     EXPECT_EQ(Take(MachineKey(u"Corrupt\\Sub")->GetString(u"Fine")).Value, u"yes");
 
     // The first rewrite keeps the old bytes aside; the new file reads without problems.
-    ASSERT_TRUE(key->SetInt(u"Added", 1));
+    ASSERT_TRUE(MachineKey(u"Corrupt")->SetInt(u"Added", 1)); // written when released
     EXPECT_EQ(ReadText(MachineStoreFile().string() + ".bak"), corrupt);
     const ZrStoreParseResult reparsed = ZrParseStore(ReadText(MachineStoreFile()));
     EXPECT_TRUE(reparsed.Problems.empty());
@@ -303,33 +248,10 @@ TEST(ToolsStore, LinkedStoreFileStaysALink) {
     EXPECT_NE(ReadText(home / "dotfiles/settings.ini").find("New = 2"), std::string::npos);
 }
 
-// A folder in memory when the system has one: the writers then measure the locking rather
-// than the disk's flush time (two flushes per write).
-class MemoryFolder {
-public:
-    MemoryFolder() {
-        std::string pattern = "/dev/shm/zrtools-XXXXXX";
-        if (::access("/dev/shm", W_OK) == 0 && ::mkdtemp(pattern.data()))
-            m_path = pattern;
-        else
-            m_path = m_fallback.emplace().Path();
-    }
-    ~MemoryFolder() {
-        std::error_code ignored;
-        if (!m_fallback)
-            fs::remove_all(m_path, ignored);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    std::optional<zrtest::TempDir> m_fallback;
-    fs::path m_path;
-};
-
 TEST(ToolsStore, TwoProcessesWritingAtOnceLoseNothing) {
     constexpr int Writes = 100;
-    const MemoryFolder home;
-    const fs::path file = home.Path() / "config" / "settings.ini";
+    const zrtest::TempDir home;
+    const fs::path file = home / "config" / "settings.ini";
     std::atomic<int> running{2};
     zrtest::RunResult results[2];
     std::thread writers[2];

@@ -1,10 +1,10 @@
 #include "ToolsTestSupport.h"
 
-#include "foundation/ZrUtf.h"
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <stdexcept>
 
 namespace zrtools_test {
@@ -17,6 +17,17 @@ const char* const TranslationTable =
     "Critical Error\tKritischer Fehler\n";
 
 namespace {
+
+ZrTools* Open(const fs::path& path) {
+    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
+    auto entry = reinterpret_cast<ZrGetToolsFn>(::dlsym(library, "GetZrToolsDLL"));
+    ZrTools* tools = entry ? entry(ZrToolsVersion) : nullptr;
+    if (!tools || !tools->Initialize(nullptr, nullptr))
+        throw std::runtime_error("no tools interface in " + path.string());
+    return tools;
+}
 
 struct Loaded {
     zrtest::TempDir Folder;
@@ -31,21 +42,96 @@ struct Loaded {
         ::unsetenv("LC_ALL");
         ::unsetenv("LC_MESSAGES");
         ::setenv("LANG", "de_DE.UTF-8", 1);
-        void* library = ::dlopen(LibraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
-        auto entry = reinterpret_cast<ZrGetToolsFn>(::dlsym(library, "GetZrToolsDLL"));
-        if (!entry)
-            throw std::runtime_error("no GetZrToolsDLL export");
-        Interface = entry(ZrToolsVersion);
-        if (!Interface || !Interface->Initialize(nullptr, nullptr))
-            throw std::runtime_error("GetZrToolsDLL(ZrToolsVersion) failed");
+        Interface = Open(LibraryPath());
     }
 };
 
 Loaded& Library() {
     static Loaded loaded;
     return loaded;
+}
+
+std::u16string Ascii(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+void PrintValue(IZrRegKey* key, const std::u16string& name) {
+    int32_t number = 0;
+    if (key && key->GetInt(name.c_str(), &number)) {
+        std::printf("int %d\n", number);
+        return;
+    }
+    const Text text = Take(key ? key->GetString(name.c_str()) : nullptr);
+    std::printf(text.Present ? "text %s\n" : "absent\n", Hex(text.Value).c_str());
+}
+
+int ProbeCommand(ZrTools* tools, const std::vector<std::string>& a) {
+    const std::string& command = a[0];
+    if (command == "set" && a.size() == 4) {
+        Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
+        const bool done =
+            a[3].starts_with("int:")
+                ? key->SetInt(Ascii(a[2]).c_str(), std::atoi(a[3].c_str() + 4))
+                : key->SetString(Ascii(a[2]).c_str(), FromHex(a[3].substr(5)).c_str());
+        std::printf("%s\n", done ? "true" : "false");
+    } else if (command == "get" && a.size() >= 3) {
+        Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
+        for (size_t i = 2; i < a.size(); ++i)
+            PrintValue(key.get(), Ascii(a[i]));
+    } else if (command == "create" && a.size() == 2) {
+        std::printf("%s\n", Key(tools->OpenHostKey(Ascii(a[1]).c_str(), 1)) ? "key" : "null");
+    } else if (command == "hammer" && a.size() == 4) {
+        // A key object writes when it is released: a new one every ten values keeps the two
+        // writing processes interleaved.
+        int failures = 0;
+        for (int i = 0; i < std::atoi(a[3].c_str()); i += 10) {
+            Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
+            for (int j = i; j < std::min(i + 10, std::atoi(a[3].c_str())); ++j)
+                failures += !key->SetInt(Ascii(a[2] + std::to_string(j)).c_str(), j);
+        }
+        std::printf("failures %d\n", failures);
+        return failures == 0 ? 0 : 1;
+    } else if (command == "load") {
+        std::printf("before: %s\n", tools->GetProductInfo(false) ? "object" : "null");
+        IZrProductInfo* info = tools->GetProductInfo(true);
+        ZrSysString error = nullptr;
+        if (info->Load(u"", &error))
+            std::printf("ok %s\n", Hex(Take(info->GetDataFolder()).Value).c_str());
+        else
+            std::printf("fail %s\n", Hex(Take(error).Value).c_str());
+    } else if (command == "log" && a.size() == 4) {
+        IZrLogger* logger = tools->GetLogger(0);
+        const auto category = static_cast<uint32_t>(std::atoi(a[1].c_str()));
+        std::printf("%s\n", logger->IsEnabled(category) ? "enabled" : "disabled");
+        std::fflush(stdout);
+        logger->Write(category, Ascii(a[2]).c_str(), Ascii(a[3]).c_str());
+    } else if (command == "logmany" && a.size() == 3) {
+        const std::u16string text(static_cast<size_t>(std::atoi(a[2].c_str())), u'x');
+        for (int i = std::atoi(a[1].c_str()); i > 0; --i)
+            tools->GetLogger(0)->Write(512, u"Probe", text.c_str());
+    } else {
+        std::fprintf(stderr, "unknown command or wrong arguments: %s\n", command.c_str());
+        return 2;
+    }
+    return 0;
+}
+
+// The probe: commands separated by "--" run one after the other in this process.
+int ProbeMain(int argc, char** argv) {
+    ZrTools* tools = Open(LibraryPath());
+    int result = 0;
+    std::vector<std::string> command;
+    for (int i = 0; i <= argc && result == 0; ++i) {
+        if (i < argc && std::string(argv[i]) != "--") {
+            command.emplace_back(argv[i]);
+            continue;
+        }
+        if (!command.empty())
+            result = ProbeCommand(tools, command);
+        command.clear();
+    }
+    tools->Uninitialize(nullptr);
+    return result;
 }
 
 } // namespace
@@ -80,22 +166,16 @@ Text Take(ZrSysString text) {
 
 std::vector<std::u16string> SubKeys(IZrRegKey* key) {
     std::vector<std::u16string> names;
-    for (uint32_t i = 0;; ++i) {
-        Text name = Take(key->EnumSubKey(i));
-        if (!name.Present)
-            return names;
+    for (Text name; (name = Take(key->EnumSubKey(static_cast<uint32_t>(names.size())))).Present;)
         names.push_back(name.Value);
-    }
+    return names;
 }
 
 std::vector<std::u16string> ValueNames(IZrRegKey* key) {
     std::vector<std::u16string> names;
-    for (uint32_t i = 0;; ++i) {
-        Text name = Take(key->EnumValue(i));
-        if (!name.Present)
-            return names;
+    for (Text name; (name = Take(key->EnumValue(static_cast<uint32_t>(names.size())))).Present;)
         names.push_back(name.Value);
-    }
+    return names;
 }
 
 std::string Hex(const std::u16string& text) {
@@ -115,17 +195,9 @@ std::u16string FromHex(const std::string& hex) {
     return text;
 }
 
-std::string Utf8(const std::u16string& text) {
-    return ZrUtf16ToUtf8(text);
-}
-std::u16string Utf16(const std::string& text) {
-    return ZrUtf8ToUtf16(text);
-}
-
 zrtest::RunResult Probe(const std::vector<std::string>& arguments, const fs::path& home,
                         const std::vector<std::string>& environment) {
-    std::vector<std::string> argv{(zrtest::BuildDir() / "tests" / "zrtools_probe").string(),
-                                  LibraryPath().string()};
+    std::vector<std::string> argv{fs::read_symlink("/proc/self/exe").string(), "--probe"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<std::string> env{"TESSARY_HOME=" + home.string(), "TESSARY_LOG=file"};
     env.insert(env.end(), environment.begin(), environment.end());
@@ -133,3 +205,10 @@ zrtest::RunResult Probe(const std::vector<std::string>& arguments, const fs::pat
 }
 
 } // namespace zrtools_test
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--probe")
+        return zrtools_test::ProbeMain(argc - 2, argv + 2);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

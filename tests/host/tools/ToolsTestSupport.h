@@ -1,6 +1,6 @@
 // Shared by the tests that load the real libZrTools.so: the library is opened once per test
 // process, with TESSARY_HOME pointing at a fresh folder (it is read once per process), and the
-// probe program runs it in processes of their own.
+// test program itself, run with --probe, drives it in processes of their own.
 #pragma once
 
 #include "support/TestSupport.h"
@@ -16,7 +16,7 @@ namespace zrtools_test {
 namespace fs = std::filesystem;
 
 // The library of this test process; its TESSARY_HOME is Home(). LANG is set to de_DE.UTF-8 and
-// Home()/data/translations/de.txt holds TranslationTable() before the library is opened.
+// Home()/data/translations/de.txt holds TranslationTable before the library is opened.
 ZrTools* Tools();
 const fs::path& Home();
 fs::path LibraryPath();
@@ -33,7 +33,7 @@ using Key = std::unique_ptr<IZrRegKey, KeyRelease>;
 Key HostKey(const std::u16string& path, int32_t flag = 0);
 Key MachineKey(const std::u16string& path);
 
-// Moves a system string into a std::u16string (null gives nullopt-like "absent" marker).
+// A system string moved into a std::u16string; a null one is not Present.
 struct Text {
     bool Present = false;
     std::u16string Value;
@@ -46,10 +46,17 @@ std::vector<std::u16string> ValueNames(IZrRegKey* key);
 // The text's UTF-16 code units as hexadecimal digits, the probe's way of passing texts.
 std::string Hex(const std::u16string& text);
 std::u16string FromHex(const std::string& hex);
-std::string Utf8(const std::u16string& text);
-std::u16string Utf16(const std::string& text);
 
-// Runs zrtools_probe with the library and `arguments`; `home` becomes its TESSARY_HOME.
+// Runs the probe with `arguments` in a process whose TESSARY_HOME is `home`. Commands, several
+// of them separated by "--":
+//   set <key> <name> <int:N | text:HEX>   writes a value; prints "true" or "false"
+//   get <key> <name>...                   prints "int N", "text HEX" or "absent" per name
+//   create <key>                          OpenHostKey with flag 1; prints "key" or "null"
+//   hammer <key> <prefix> <count>         writes <prefix><i> = i for i < count
+//   load                                  product information: "before: null|object", then
+//                                         "ok <folder HEX>" or "fail <reason HEX>"
+//   log <category> <scope> <text>         one log line; prints "enabled" or "disabled"
+//   logmany <count> <length>              <count> lines of <length> characters
 zrtest::RunResult Probe(const std::vector<std::string>& arguments, const fs::path& home,
                         const std::vector<std::string>& environment = {});
 

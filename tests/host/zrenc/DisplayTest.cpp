@@ -37,28 +37,55 @@ TEST(DisplayTest, FormatsDurations) {
 }
 
 TEST(DisplayTest, FitsNamesIntoTheirColumns) {
-    EXPECT_EQ(zrenc::FitName("short.wav", 20, true), "short.wav");
-    EXPECT_EQ(zrenc::FitName("abcdefghij", 5, false), "ab~ij");
-    // Characters, not bytes: a truncated name stays valid UTF-8.
-    const std::string fitted = zrenc::FitName("ééééééééééé", 6, true);
-    EXPECT_EQ(zrenc::TextWidth(fitted), 6u);
-    EXPECT_EQ(fitted, "éé…ééé");
-    // A name must not steer the terminal.
-    EXPECT_EQ(zrenc::FitName("a\x1b[2Jb\n", 20, false), "a?[2Jb?");
+    struct Case {
+        const char* name;
+        size_t width;
+        bool unicode;
+        const char* fitted;
+        size_t columns;
+    };
+    const Case cases[] = {
+        {"short.wav", 20, true, "short.wav", 9},
+        {"abcdefghij", 5, false, "ab~ij", 5},
+        // Characters, not bytes: a truncated name stays valid UTF-8.
+        {"ééééééééééé", 6, true, "éé…ééé", 6},
+        // A name must not steer the terminal.
+        {"a\x1b[2Jb\n", 20, false, "a?[2Jb?", 7},
+        // Wide characters take two columns and are never split.
+        {"日本語の歌.flac", 20, true, "日本語の歌.flac", 15},
+        {"日本語の歌.flac", 8, false, "日~flac", 7},
+        {"\U0001F600 party \U0001F389.wav", 8, true, "\U0001F600 ….wav", 8},
+        // A combining accent takes no column and stays with its letter.
+        {"cafe\xCC\x81 noir.wav", 13, false, "cafe\xCC\x81 noir.wav", 13},
+        {"cafe\xCC\x81 noir.wav", 9, false, "cafe\xCC\x81~.wav", 9},
+        // A byte that is not UTF-8 takes one column.
+        {"bad\xFF\xFEname.wav", 9, false, "bad\xFF~.wav", 9},
+    };
+    for (const Case& c : cases) {
+        const std::string fitted = zrenc::FitName(c.name, c.width, c.unicode);
+        EXPECT_EQ(fitted, c.fitted) << c.name;
+        EXPECT_EQ(zrenc::TextWidth(fitted), c.columns) << c.name;
+    }
 }
 
 TEST(DisplayTest, RowsNeverWrap) {
-    zrenc::ProgressRow row{"a rather long file name with spaces and ünïcödé.flac", 0.537, 38.2,
-                           125};
-    for (size_t width = 10; width <= 160; width += 3) {
-        for (bool unicode : {false, true}) {
-            const std::string line = zrenc::FormatRow(row, width, unicode);
-            EXPECT_LE(zrenc::TextWidth(line), width) << line;
-            if (width >= 40) {
-                EXPECT_NE(line.find("53%"), std::string::npos) << line;
+    for (const char* name :
+         {"a rather long file name with spaces and ünïcödé.flac",
+          "日本語のとても長いファイル名の歌のタイトル.flac",
+          "\U0001F600\U0001F389\U0001F3B5 emoji name.wav", "re\xCC\x81sume\xCC\x81 \xFF\xFE.wav"}) {
+        zrenc::ProgressRow row{name, 0.537, 38.2, 125};
+        for (size_t width = 10; width <= 160; width += 3) {
+            for (bool unicode : {false, true}) {
+                const std::string line = zrenc::FormatRow(row, width, unicode);
+                EXPECT_LE(zrenc::TextWidth(line), width) << line;
+                if (width >= 40) {
+                    EXPECT_NE(line.find("53%"), std::string::npos) << line;
+                }
             }
         }
     }
+    zrenc::ProgressRow row{"a rather long file name with spaces and ünïcödé.flac", 0.537, 38.2,
+                           125};
     const std::string line = zrenc::FormatRow(row, 100, false);
     EXPECT_NE(line.find("38.2x"), std::string::npos) << line;
     EXPECT_NE(line.find("2:05 left"), std::string::npos) << line;

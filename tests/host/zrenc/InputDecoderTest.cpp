@@ -3,12 +3,10 @@
 // and header quirks; every other input still goes to the libraries.
 #include "zrenc/InputDecoder.h"
 
-#include "support/TestSupport.h"
+#include "host/zrenc/ZrencTestSupport.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <optional>
 #include <thread>
 
 namespace {
@@ -18,88 +16,6 @@ using zrenc::InputDecoder;
 using zrenc::PcmSpec;
 
 #define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
-
-bool Exhaustive() {
-    const char* value = std::getenv("ZR_EXHAUSTIVE");
-    return value && std::string(value) == "1";
-}
-
-void Put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
-
-// ---- WAV files built piece by piece ------------------------------------------------------
-
-struct Shape {
-    uint16_t bits = 16;
-    bool isFloat = false;
-    uint16_t channels = 2;
-    bool extensible = false;
-    uint16_t validBits = 0; // extensible only; 0: the width
-    uint32_t rate = 44100;
-};
-
-std::vector<uint8_t> FormatBody(const Shape& s) {
-    const uint16_t align = static_cast<uint16_t>(s.channels * s.bits / 8);
-    const uint16_t tag = s.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
-    std::vector<uint8_t> f;
-    Put16(f, s.extensible ? WAVE_FORMAT_EXTENSIBLE : tag);
-    Put16(f, s.channels);
-    Put32(f, s.rate);
-    Put32(f, s.rate * align);
-    Put16(f, align);
-    Put16(f, s.bits);
-    if (s.extensible) {
-        Put16(f, 22);
-        Put16(f, s.validBits ? s.validBits : s.bits);
-        Put32(f, s.channels == 6 ? 0x3F : 0);
-        Put32(f, tag); // the sub-format GUID: the tag, then the common tail
-        f.insert(f.end(), {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
-    }
-    return f;
-}
-
-struct Piece {
-    std::string id;
-    std::vector<uint8_t> body;
-    std::optional<uint32_t> declared; // a size other than the body's
-};
-
-// A RIFF file of these chunks, each padded to an even length.
-std::vector<uint8_t> Riff(const std::vector<Piece>& pieces) {
-    std::vector<uint8_t> out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
-    for (const Piece& p : pieces) {
-        out.insert(out.end(), p.id.begin(), p.id.end());
-        Put32(out, p.declared.value_or(static_cast<uint32_t>(p.body.size())));
-        out.insert(out.end(), p.body.begin(), p.body.end());
-        if (p.body.size() & 1)
-            out.push_back(0);
-    }
-    const auto riffSize = static_cast<uint32_t>(out.size() - 8);
-    std::copy_n(reinterpret_cast<const uint8_t*>(&riffSize), 4, out.begin() + 4);
-    return out;
-}
-
-Piece Fmt(const Shape& s) {
-    return {"fmt ", FormatBody(s), {}};
-}
-Piece Data(const std::vector<uint8_t>& pcm, std::optional<uint32_t> declared = {}) {
-    return {"data", pcm, declared};
-}
-std::vector<uint8_t> Le32Bytes(uint32_t v) {
-    std::vector<uint8_t> out;
-    Put32(out, v);
-    return out;
-}
-
-std::vector<uint8_t> Pcm(const Shape& s, size_t frames, uint32_t seed = 7) {
-    return MakePcm(Signal::Music, s.channels, s.rate, s.bits, frames, seed, s.isFloat);
-}
 
 // ---- Decoding a file to the end ----------------------------------------------------------
 
@@ -146,17 +62,18 @@ std::string Describe(const PcmSpec& s) {
            std::to_string(s.bits) + (s.isFloat ? " float" : " int");
 }
 
-// The outputs compared: the source's own, another width and float.
-std::vector<PcmSpec> OutputsFor(const PcmSpec& source) {
-    PcmSpec other = source;
-    other.isFloat = false;
-    other.bits = source.bits == 16 && !source.isFloat ? 24 : 16;
-    PcmSpec asFloat = source;
-    asFloat.isFloat = true;
-    asFloat.bits = 32;
-    std::vector<PcmSpec> outputs = {source, other};
-    if (!source.isFloat)
-        outputs.push_back(asFloat);
+std::vector<uint8_t> Le32Bytes(uint32_t v) {
+    std::vector<uint8_t> out;
+    PutLe(out, v, 4);
+    return out;
+}
+
+// The outputs compared: the source's own, another width and, for integers, float.
+std::vector<PcmSpec> OutputsFor(const PcmSpec& s) {
+    const uint16_t other = s.bits == 16 && !s.isFloat ? 24 : 16;
+    std::vector<PcmSpec> outputs = {s, {s.channels, s.rate, other, false}};
+    if (!s.isFloat)
+        outputs.push_back({s.channels, s.rate, 32, true});
     return outputs;
 }
 
@@ -184,7 +101,7 @@ void ExpectSameAsLibraries(const fs::path& path, bool partialFrame = false,
         EXPECT_EQ(Describe(native.source), Describe(libav.source));
         EXPECT_EQ(native.expectedFrames, libav.expectedFrames);
         EXPECT_EQ(native.bytes.size(), libav.bytes.size());
-        EXPECT_EQ(FirstDifference(libav.bytes, native.bytes, output.bits / 8), "");
+        EXPECT_TRUE(SamePcm(libav.bytes, native.bytes, output.bits / 8));
     }
 }
 
@@ -192,19 +109,9 @@ fs::path Ffmpeg(const fs::path& out, const Shape& s, const std::vector<uint8_t>&
                 const std::vector<std::string>& args) {
     const fs::path raw = out.string() + ".raw";
     WriteFile(raw, pcm);
-    std::vector<std::string> argv = {"ffmpeg",
-                                     "-nostdin",
-                                     "-v",
-                                     "error",
-                                     "-y",
-                                     "-f",
-                                     RawFormatFor(s.bits, s.isFloat),
-                                     "-ar",
-                                     std::to_string(s.rate),
-                                     "-ac",
-                                     std::to_string(s.channels),
-                                     "-i",
-                                     raw.string()};
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f"};
+    argv.insert(argv.end(), {RawFormatFor(s.bits, s.isFloat), "-ar", std::to_string(s.rate), "-ac",
+                             std::to_string(s.channels), "-i", raw.string()});
     argv.insert(argv.end(), args.begin(), args.end());
     argv.push_back(out.string());
     const RunResult r = Run(argv);
@@ -224,31 +131,20 @@ protected:
 
 // ---- The matrix ---------------------------------------------------------------------------
 
+// 3001 frames span several of the libraries' packets; 1 frame is the smallest file.
 TEST_F(InputDecoderTest, SampleFormatsAndLayoutsMatchTheLibraries) {
-    struct Depth {
-        uint16_t bits;
-        bool isFloat;
-    };
-    const Depth depths[] = {{8, false}, {16, false}, {24, false}, {32, false}, {32, true}};
-    const std::vector<uint16_t> channelCounts =
-        Exhaustive() ? std::vector<uint16_t>{1, 2, 3, 6, 8} : std::vector<uint16_t>{1, 2, 6};
-    // 3001 frames: several of the libraries' packets and an odd count; 1 frame: the smallest.
-    const std::vector<size_t> lengths =
-        Exhaustive() ? std::vector<size_t>{1, 2, 1023, 1024, 1025, 3001, 48000}
-                     : std::vector<size_t>{1, 3001};
-    for (const Depth& depth : depths)
-        for (uint16_t channels : channelCounts)
+    std::vector<std::pair<Shape, size_t>> all;
+    for (const auto& [bits, isFloat] :
+         {std::pair<uint16_t, bool>{8, false}, {16, false}, {24, false}, {32, false}, {32, true}})
+        for (uint16_t channels : {1, 2, 3, 6, 8})
             for (bool extensible : {false, true})
-                for (size_t frames : lengths) {
-                    const Shape s{depth.bits, depth.isFloat, channels, extensible, 0, 44100};
-                    const std::string name = std::to_string(depth.bits) +
-                                             (depth.isFloat ? "f" : "i") + "-" +
-                                             std::to_string(channels) + "ch-" +
-                                             (extensible ? "ext-" : "") + std::to_string(frames);
-                    SCOPED_TRACE(name);
-                    ExpectSameAsLibraries(
-                        Write(name + ".wav", Riff({Fmt(s), Data(Pcm(s, frames))})));
-                }
+                for (size_t frames : {1, 2, 1023, 1024, 1025, 3001, 48000})
+                    all.push_back({{bits, isFloat, channels, extensible}, frames});
+    for (const auto& [s, frames] : Pick(all, 24)) {
+        SCOPED_TRACE(Describe({s.channels, s.rate, s.bits, s.isFloat}) +
+                     (s.extensible ? " extensible " : " ") + std::to_string(frames));
+        ExpectSameAsLibraries(Write("matrix.wav", Riff({Fmt(s), Data(Pcm(s, frames))})));
+    }
 }
 
 TEST_F(InputDecoderTest, HeaderQuirksMatchTheLibraries) {
@@ -282,28 +178,20 @@ TEST_F(InputDecoderTest, HeaderQuirksMatchTheLibraries) {
         fmt.body[14] = static_cast<uint8_t>(bits);
         return fmt;
     };
-    const Shape stereo24{24, false, 2, false, 0, 44100};
     const Case cases[] = {
         {"20 of 24 bits", Riff({Fmt(valid20), Data(Pcm(valid20, frames))})},
-        {"20 bits, plain record", Riff({narrowed(stereo24, 20), Data(Pcm(stereo24, frames))})},
         {"12 bits, plain record", Riff({narrowed(stereo16, 12), Data(pcm16)})},
         {"odd-sized chunk before fmt", Riff({{"junk", {1, 2, 3}, {}}, Fmt(stereo16), Data(pcm16)})},
         {"fmt after data", Riff({Data(pcm16), Fmt(stereo16)})},
-        {"chunks after data", Riff({Fmt(six24), Data(pcm24), {"LIST", info, {}}})},
         {"odd data size, then a chunk", Riff({Fmt(mono8), Data(pcm8), {"LIST", info, {}}})},
         {"data size 0xFFFFFFFF", Riff({Fmt(stereo16), Data(pcm16, 0xFFFFFFFF)})},
         {"data size 0", Riff({Fmt(six24), Data(pcm24, 0)})},
         // A streamed file with a chunk after the data: it is read as samples, as the libraries do.
         {"data size 0, a chunk after", Riff({Fmt(stereo16), Data(pcm16, 0), {"LIST", info, {}}})},
         {"partial frame in the data", Riff({Fmt(stereo16), Data(plus(pcm16, 3))}), true},
-        {"partial frame, 24-bit", Riff({Fmt(six24), Data(plus(pcm24, 7))}), true},
         {"data longer than the file", cut(Riff({Fmt(six24), Data(pcm24)}), 18 * 50)},
         {"data longer than the file, partial frame", cut(Riff({Fmt(stereo16), Data(pcm16)}), 3),
          true},
-        {"data size 0xFFFFFFFF, partial frame", Riff({Fmt(stereo16), Data(plus(pcm16, 1), ~0u)}),
-         true},
-        {"fact counting frames, file cut short",
-         cut(Riff({Fmt(stereo16), {"fact", Le32Bytes(frames), {}}, Data(pcm16)}), 2001), true},
         {"fact counting samples, file cut short",
          cut(Riff({Fmt(six24), {"fact", Le32Bytes(frames * 6), {}}, Data(pcm24)}), 2001), true},
         {"fact that lies", Riff({Fmt(stereo16), {"fact", Le32Bytes(17), {}}, Data(pcm16)})},
@@ -324,12 +212,8 @@ TEST_F(InputDecoderTest, FilesWrittenByFfmpegMatchTheLibraries) {
     };
     const Case cases[] = {
         {"rf64 16-bit", {16, false, 2}, {"-c:a", "pcm_s16le", "-rf64", "always"}},
-        {"rf64 24-bit 6ch", {24, false, 6}, {"-c:a", "pcm_s24le", "-rf64", "always"}},
-        {"rf64 float", {32, true, 2}, {"-c:a", "pcm_f32le", "-rf64", "always"}},
         {"24-bit with metadata", {24, false, 2}, {"-c:a", "pcm_s24le", "-metadata", "title=x"}},
-        {"32-bit 6ch", {32, false, 6}, {"-c:a", "pcm_s32le"}},
         {"64-bit float", {32, true, 2}, {"-c:a", "pcm_f64le"}},
-        {"8-bit", {8, false, 1}, {"-c:a", "pcm_u8"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -338,29 +222,21 @@ TEST_F(InputDecoderTest, FilesWrittenByFfmpegMatchTheLibraries) {
     }
 }
 
-// The caller's block size does not change what is delivered, down to one frame at a time.
-TEST_F(InputDecoderTest, BlockSizesDoNotChangeTheBytes) {
-    const Shape s{24, false, 3, false, 0, 44100};
-    const std::vector<uint8_t> pcm = Pcm(s, 1000);
-    const fs::path path = Write("small.wav", Riff({Fmt(s), Data(pcm)}));
-    for (size_t target : {size_t{1}, size_t{9}, size_t{10}, size_t{4096}, size_t{1} << 20}) {
-        SCOPED_TRACE(target);
-        const Delivery d = Decode(path, true, {}, target);
-        EXPECT_TRUE(d.native);
-        EXPECT_EQ(d.bytes, pcm);
-    }
-}
-
-// More channels than the libraries open (they stop at 512): read directly all the same.
-TEST_F(InputDecoderTest, ManyChannelsAreReadDirectly) {
+// More channels than the libraries open (they stop at 512) are read directly all the same; the
+// caller's block size does not change what is delivered, down to one frame at a time.
+TEST_F(InputDecoderTest, ManyChannelsAndAnyBlockSize) {
     const Shape s{16, false, 1000, true, 0, 48000};
     const std::vector<uint8_t> pcm = Pcm(s, 50);
-    const Delivery d = Decode(Write("many.wav", Riff({Fmt(s), Data(pcm)})), true);
-    ASSERT_TRUE(d.opened) << d.error;
-    EXPECT_TRUE(d.native);
-    EXPECT_EQ(d.source.channels, 1000);
-    EXPECT_EQ(d.expectedFrames, 50);
-    EXPECT_EQ(d.bytes, pcm);
+    const fs::path path = Write("many.wav", Riff({Fmt(s), Data(pcm)}));
+    for (size_t target : {size_t{1}, size_t{2001}, size_t{4096}, size_t{1} << 20}) {
+        SCOPED_TRACE(target);
+        const Delivery d = Decode(path, true, {}, target);
+        ASSERT_TRUE(d.opened) << d.error;
+        EXPECT_TRUE(d.native);
+        EXPECT_EQ(d.source.channels, 1000);
+        EXPECT_EQ(d.expectedFrames, 50);
+        EXPECT_EQ(d.bytes, pcm);
+    }
 }
 
 // A file that shrinks after it was opened delivers the whole frames that remain.
@@ -382,32 +258,27 @@ TEST_F(InputDecoderTest, AFileThatShrinksEndsEarly) {
 
 // ---- Everything else goes to the libraries ------------------------------------------------
 
+// Jobs on several threads open their inputs at the same time: the libraries load once.
 TEST_F(InputDecoderTest, OtherFilesGoToTheLibraries) {
     if (!HaveProgram("ffmpeg"))
         GTEST_SKIP() << "needs ffmpeg";
     const Shape s{16, false, 2, false, 0, 44100};
     const std::vector<uint8_t> pcm = Pcm(s, 4000);
-    struct Case {
-        const char* name;
-        fs::path file;
-        bool samePcm; // decodes to the generated samples
-    };
-    const Case cases[] = {
-        {"flac", Ffmpeg(dir / "a.flac", s, pcm, {"-c:a", "flac"}), true},
-        {"aiff", Ffmpeg(dir / "a.aiff", s, pcm, {}), true},
-        {"a-law in wav", Ffmpeg(dir / "alaw.wav", s, pcm, {"-c:a", "pcm_alaw"}), false},
-        {"ac-3 in wav", Ffmpeg(dir / "ac3.wav", s, pcm, {"-c:a", "ac3"}), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Delivery d = Decode(c.file, true);
-        ASSERT_TRUE(d.opened) << d.error;
+    const fs::path flac = Ffmpeg(dir / "a.flac", s, pcm, {"-c:a", "flac"});
+    std::vector<Delivery> results(4);
+    std::vector<std::thread> threads;
+    for (Delivery& result : results)
+        threads.emplace_back([&] { result = Decode(flac, true); });
+    for (std::thread& t : threads)
+        t.join();
+    for (const Delivery& d : results) {
         EXPECT_FALSE(d.native);
-        EXPECT_GT(d.bytes.size(), 0u);
-        if (c.samePcm) {
-            EXPECT_EQ(FirstDifference(pcm, d.bytes, 2), "");
-        }
+        EXPECT_EQ(d.bytes, pcm) << d.error;
     }
+    const Delivery alaw = Decode(Ffmpeg(dir / "alaw.wav", s, pcm, {"-c:a", "pcm_alaw"}), true);
+    ASSERT_TRUE(alaw.opened) << alaw.error;
+    EXPECT_FALSE(alaw.native);
+    EXPECT_EQ(alaw.bytes.size(), pcm.size());
 }
 
 // A compressed bitstream carried as PCM samples (IEC 61937, as on S/PDIF): the libraries
@@ -427,68 +298,25 @@ TEST_F(InputDecoderTest, BitstreamsInPcmGoToTheLibraries) {
     EXPECT_EQ(direct.bytes, libav.bytes);
 }
 
+// Inputs that are broken past what the libraries accept (garbage and cut headers are zrenc's
+// end-to-end cases).
 TEST_F(InputDecoderTest, UnreadableInputsFailWithAReason) {
-    std::vector<uint8_t> garbage(5000);
-    for (size_t i = 0; i < garbage.size(); ++i)
-        garbage[i] = static_cast<uint8_t>(i * 7919 >> 3);
     const Shape s{16, false, 2, false, 0, 44100};
-    std::vector<uint8_t> noData = Riff({Fmt(s)});
-    std::vector<uint8_t> noFormat = Riff({Data(Pcm(s, 100))});
-    std::vector<uint8_t> emptyData = Riff({Fmt(s), Data({})});
-    std::vector<uint8_t> headerOnly = Riff({Fmt(s), Data(Pcm(s, 100))});
-    headerOnly.resize(30);
     std::vector<uint8_t> rifx = Riff({Fmt(s), Data(Pcm(s, 100))}); // big-endian: not supported
     std::copy_n("RIFX", 4, rifx.begin());
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-    };
-    const Case cases[] = {
-        {"empty", {}},
-        {"garbage", garbage},
-        {"wav without data", noData},
-        {"wav without fmt", noFormat},
-        {"wav with empty data", emptyData},
-        {"wav cut in its header", headerOnly},
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"wav without data", Riff({Fmt(s)})},
+        {"wav without fmt", Riff({Data(Pcm(s, 100))})},
+        {"wav with empty data", Riff({Fmt(s), Data({})})},
         {"big-endian riff", rifx},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Delivery d = Decode(Write("bad file.wav", c.bytes), true);
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        const Delivery d = Decode(Write("bad file.wav", bytes), true);
         EXPECT_FALSE(d.opened && !d.bytes.empty());
-        if (!d.opened) {
-            EXPECT_FALSE(d.error.empty());
-        }
+        EXPECT_TRUE(d.opened || !d.error.empty());
     }
-    const Delivery missing = Decode(dir / "missing.wav", true);
-    EXPECT_FALSE(missing.opened);
-    EXPECT_CONTAINS(missing.error, "No such file");
-}
-
-// Jobs on several threads open their inputs at the same time: the libraries load once.
-TEST_F(InputDecoderTest, ThreadsOpeningInputsTogetherShareOneLoad) {
-    if (!HaveProgram("ffmpeg"))
-        GTEST_SKIP() << "needs ffmpeg";
-    const Shape s{16, false, 2, false, 0, 44100};
-    const std::vector<uint8_t> pcm = Pcm(s, 2000);
-    const fs::path flac = Ffmpeg(dir / "t.flac", s, pcm, {"-c:a", "flac"});
-    std::vector<Delivery> results(4);
-    std::vector<std::thread> threads;
-    for (Delivery& result : results)
-        threads.emplace_back([&] { result = Decode(flac, true); });
-    for (std::thread& t : threads)
-        t.join();
-    for (const Delivery& d : results)
-        EXPECT_EQ(d.bytes, pcm) << d.error;
-}
-
-TEST(DecodingLibrariesTest, AMissingLibraryOrFunctionIsNamed) {
-    EXPECT_EQ(zrenc::CheckDecodingLibraries(), "");
-    EXPECT_CONTAINS(
-        zrenc::CheckDecodingLibraries("libc.so.6", "libavcodec.so.0-missing", "libc.so.6"),
-        "cannot load libavcodec.so.0-missing");
-    EXPECT_CONTAINS(zrenc::CheckDecodingLibraries("libc.so.6", "libc.so.6", "libc.so.6"),
-                    "av_frame_alloc");
+    EXPECT_CONTAINS(Decode(dir / "missing.wav", true).error, "No such file");
 }
 
 } // namespace

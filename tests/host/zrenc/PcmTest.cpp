@@ -1,6 +1,9 @@
 // Sample delivery: the depth the encoder gets, and the conversion of every decoder sample type
-// at the values where conversions go wrong (full scale, the rounding step, planes).
+// at the values where conversions go wrong (full scale, the rounding step, planes); and the
+// encoders' unpacking of WAV PCM into numbers.
 #include "zrenc/Pcm.h"
+
+#include "foundation/ZrPcm.h"
 
 #include <cmath>
 #include <cstring>
@@ -195,6 +198,73 @@ TEST(PcmTest, InterleavesPlanes) {
             for (uint16_t c = 0; c < channels; ++c)
                 EXPECT_EQ(out[f * channels + c], c * 100 + static_cast<int>(f));
     }
+}
+
+// Every WAV sample type at its extremes, as int32 (as stored and at the top) and as double.
+TEST(PcmTest, UnpacksWavSamples) {
+    using zrpcm::Sample;
+    struct Case {
+        Sample sample;
+        std::vector<uint8_t> in;
+        std::vector<int32_t> ints; // empty for float samples
+        unsigned shift;            // to the top of 32 bits
+        std::vector<double> doubles;
+    };
+    const Case cases[] = {
+        {Sample::U8, {0, 128, 255}, {-128, 0, 127}, 24, {-1.0, 0.0, 127 / 128.0}},
+        {Sample::S16,
+         Bytes<int16_t>({-32768, 1, 32767}),
+         {-32768, 1, 32767},
+         16,
+         {-1.0, 1 / 32768.0, 32767 / 32768.0}},
+        {Sample::S24,
+         {0x00, 0x00, 0x80, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0x7F},
+         {-8388608, 1, 8388607},
+         8,
+         {-1.0, 1 / 8388608.0, 8388607 / 8388608.0}},
+        {Sample::S32,
+         Bytes<int32_t>({std::numeric_limits<int32_t>::min(), -1}),
+         {std::numeric_limits<int32_t>::min(), -1},
+         0,
+         {-1.0, -1 / 2147483648.0}},
+        {Sample::F32, Bytes<float>({-1.5f, 0.25f}), {}, 0, {-1.5, 0.25}},
+        {Sample::F64, Bytes<double>({0.1, -2.0}), {}, 0, {0.1, -2.0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.sample));
+        const size_t n = c.doubles.size();
+        std::vector<double> doubles(n);
+        zrpcm::ToDouble(c.in.data(), n, c.sample, doubles.data());
+        EXPECT_EQ(doubles, c.doubles);
+        if (c.ints.empty())
+            continue;
+        std::vector<int32_t> ints(n), top(n), expectedTop;
+        zrpcm::ToInt32(c.in.data(), n, c.sample, ints.data());
+        EXPECT_EQ(ints, c.ints);
+        zrpcm::ToInt32(c.in.data(), n, c.sample, top.data(), zrpcm::Align::Top);
+        for (int32_t v : c.ints)
+            expectedTop.push_back(static_cast<int32_t>(static_cast<uint32_t>(v) << c.shift));
+        EXPECT_EQ(top, expectedTop);
+    }
+}
+
+// Frames split into one array per channel; three channels and an odd number of frames.
+TEST(PcmTest, UnpacksIntoPlanes) {
+    const std::vector<int16_t> interleaved = {0, 100, 200, 1, 101, 201, 2, 102, 202};
+    const auto in = reinterpret_cast<const uint8_t*>(interleaved.data());
+    std::vector<int16_t> p16[3] = {std::vector<int16_t>(3), std::vector<int16_t>(3),
+                                   std::vector<int16_t>(3)};
+    std::vector<int32_t> p32[3] = {std::vector<int32_t>(3), std::vector<int32_t>(3),
+                                   std::vector<int32_t>(3)};
+    int16_t* planes16[] = {p16[0].data(), p16[1].data(), p16[2].data()};
+    int32_t* planes32[] = {p32[0].data(), p32[1].data(), p32[2].data()};
+    zrpcm::ToInt16Planar(in, 3, 3, planes16);
+    zrpcm::ToInt32Planar(in, 3, 3, zrpcm::Sample::S16, planes32, zrpcm::Align::Top);
+    for (int c = 0; c < 3; ++c)
+        for (int f = 0; f < 3; ++f) {
+            EXPECT_EQ(p16[c][f], c * 100 + f);
+            EXPECT_EQ(p32[c][f], (c * 100 + f) * 65536);
+        }
 }
 
 } // namespace

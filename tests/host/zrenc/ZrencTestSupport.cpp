@@ -1,71 +1,60 @@
 #include "host/zrenc/ZrencTestSupport.h"
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace zrtest {
-
-namespace {
-
-void Put16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-} // namespace
 
 fs::path ZrencProgram() {
     return BuildDir() / "bin" / "zrenc";
 }
 
-std::vector<uint8_t> WavBytes(const WavSpec& spec, std::vector<uint8_t>* pcm) {
-    const std::vector<uint8_t> data = MakePcm(Signal::Music, spec.channels, spec.rate, spec.bits,
-                                              spec.frames, spec.seed, spec.isFloat);
-    const uint16_t align = static_cast<uint16_t>(spec.channels * spec.bits / 8);
-    std::vector<uint8_t> out;
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
-    Put32(out, static_cast<uint32_t>(36 + data.size()));
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    Put32(out, 16);
-    Put16(out, spec.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
-    Put16(out, spec.channels);
-    Put32(out, spec.rate);
-    Put32(out, spec.rate * align);
-    Put16(out, align);
-    Put16(out, spec.bits);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
-    Put32(out, static_cast<uint32_t>(data.size()));
-    out.insert(out.end(), data.begin(), data.end());
-    if (pcm)
-        *pcm = data;
+std::vector<uint8_t> Pcm(const Shape& s, size_t frames, uint32_t seed) {
+    return MakePcm(Signal::Music, s.channels, s.rate, s.bits, frames, seed, s.isFloat);
+}
+
+Piece Fmt(const Shape& s) {
+    const uint16_t align = static_cast<uint16_t>(s.channels * s.bits / 8);
+    const uint16_t tag = s.isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+    std::vector<uint8_t> f;
+    PutLe(f, s.extensible ? WAVE_FORMAT_EXTENSIBLE : tag, 2);
+    PutLe(f, s.channels, 2);
+    PutLe(f, s.rate, 4);
+    PutLe(f, s.rate * align, 4);
+    PutLe(f, align, 2);
+    PutLe(f, s.bits, 2);
+    if (s.extensible) {
+        PutLe(f, 22, 2);
+        PutLe(f, s.validBits ? s.validBits : s.bits, 2);
+        PutLe(f, s.channels == 6 ? 0x3F : 0, 4);
+        PutLe(f, tag, 4); // the sub-format GUID: the tag, then the common tail
+        f.insert(f.end(), {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+    }
+    return {"fmt ", f, {}};
+}
+
+Piece Data(const std::vector<uint8_t>& pcm, std::optional<uint32_t> declared) {
+    return {"data", pcm, declared};
+}
+
+std::vector<uint8_t> Riff(const std::vector<Piece>& pieces) {
+    std::vector<uint8_t> out = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    for (const Piece& p : pieces) {
+        out.insert(out.end(), p.id.begin(), p.id.end());
+        PutLe(out, p.declared.value_or(static_cast<uint32_t>(p.body.size())), 4);
+        out.insert(out.end(), p.body.begin(), p.body.end());
+        if (p.body.size() & 1)
+            out.push_back(0);
+    }
+    const auto riffSize = static_cast<uint32_t>(out.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        out[4 + i] = static_cast<uint8_t>(riffSize >> (8 * i));
     return out;
 }
 
-std::vector<uint8_t> MakeWav(const fs::path& path, const WavSpec& spec) {
-    std::vector<uint8_t> pcm;
-    WriteFile(path, WavBytes(spec, &pcm));
+std::vector<uint8_t> MakeWav(const fs::path& path, const Shape& s, size_t frames, uint32_t seed) {
+    const std::vector<uint8_t> pcm = Pcm(s, frames, seed);
+    WriteFile(path, Riff({Fmt(s), Data(pcm)}));
     return pcm;
-}
-
-std::vector<uint8_t> WavData(const fs::path& path) {
-    std::vector<uint8_t> bytes = ReadFile(path);
-    if (bytes.size() < 44)
-        return {};
-    return std::vector<uint8_t>(bytes.begin() + 44, bytes.end());
 }
 
 std::vector<std::string> FilesIn(const fs::path& folder) {
@@ -77,55 +66,6 @@ std::vector<std::string> FilesIn(const fs::path& folder) {
             names.push_back(fs::relative(it->path(), folder).string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-Background::Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                       const fs::path& log) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<std::string> envStrings(env);
-    for (char** e = environ; *e; ++e)
-        envStrings.emplace_back(*e); // the first of a name wins in getenv
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (std::string& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0)
-        m_pid = pid;
-    posix_spawn_file_actions_destroy(&actions);
-}
-
-Background::~Background() {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-}
-
-void Background::Signal(int signo) {
-    if (m_pid > 0)
-        ::kill(m_pid, signo);
-}
-
-int Background::Wait(int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (m_pid > 0 && std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        const pid_t done = ::waitpid(m_pid, &status, WNOHANG);
-        if (done == m_pid) {
-            m_pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
 }
 
 } // namespace zrtest

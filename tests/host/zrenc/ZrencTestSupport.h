@@ -1,8 +1,9 @@
-// Running the built zrenc in a private settings home, and the inputs the tests feed it.
+// zrenc's tests: WAV files built chunk by chunk, and the built program.
 #pragma once
 
 #include "support/TestSupport.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,35 +11,36 @@ namespace zrtest {
 
 fs::path ZrencProgram();
 
-// A canonical WAV file (tag 1, or 3 for float) of generated music.
-struct WavSpec {
-    uint16_t channels = 2;
-    uint32_t rate = 44100;
+struct Shape {
     uint16_t bits = 16;
     bool isFloat = false;
-    size_t frames = 44100;
-    uint32_t seed = 1;
+    uint16_t channels = 2;
+    bool extensible = false;
+    uint16_t validBits = 0; // extensible only; 0: the width
+    uint32_t rate = 44100;
 };
-std::vector<uint8_t> WavBytes(const WavSpec& spec, std::vector<uint8_t>* pcm = nullptr);
-std::vector<uint8_t> MakeWav(const fs::path& path, const WavSpec& spec);
-// The sample data of a canonical 44-byte-header WAV file.
-std::vector<uint8_t> WavData(const fs::path& path);
+
+// Generated music in the shape's sample format, as a WAV file holds it.
+std::vector<uint8_t> Pcm(const Shape& s, size_t frames, uint32_t seed = 7);
+
+struct Piece {
+    std::string id;
+    std::vector<uint8_t> body;
+    std::optional<uint32_t> declared; // a size other than the body's
+};
+Piece Fmt(const Shape& s);
+Piece Data(const std::vector<uint8_t>& pcm, std::optional<uint32_t> declared = {});
+// A RIFF file of these chunks, each padded to an even length.
+std::vector<uint8_t> Riff(const std::vector<Piece>& pieces);
+
+// Writes a canonical WAV file (44-byte header) of generated music; returns its samples.
+std::vector<uint8_t> MakeWav(const fs::path& path, const Shape& s = {}, size_t frames = 44100,
+                             uint32_t seed = 7);
+inline std::vector<uint8_t> WavData(const fs::path& path) {
+    return WavData(ReadFile(path));
+}
 
 // Every file below `folder`, hidden ones included, as paths relative to it.
 std::vector<std::string> FilesIn(const fs::path& folder);
-
-// A zrenc run in the background, for signals.
-class Background {
-public:
-    Background(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-               const fs::path& log);
-    ~Background();
-    void Signal(int signo);
-    // The exit status (128 + signal when killed by one); -1 when it did not end in time.
-    int Wait(int seconds);
-
-private:
-    int m_pid = -1;
-};
 
 } // namespace zrtest

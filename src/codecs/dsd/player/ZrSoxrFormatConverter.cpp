@@ -1,5 +1,7 @@
 #include "codecs/dsd/player/ZrSoxrFormatConverter.h"
 
+#include "foundation/ZrByteOrder.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,15 +13,6 @@ namespace {
 // whatever the caller hands over at once.
 constexpr size_t SliceFrames = 8192;
 constexpr uint32_t MaxChannels = 8;
-
-int32_t ReadLe(const uint8_t* p, int bytes, bool bigEndian) {
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-        v |= uint32_t{p[bigEndian ? bytes - 1 - i : i]} << (8 * i);
-    // Sign-extend from the top byte.
-    const int shift = 32 - 8 * bytes;
-    return static_cast<int32_t>(v << shift) >> shift;
-}
 
 // A NaN or infinite sample would poison the resampler and everything after it.
 double Finite(double x) {
@@ -75,31 +68,8 @@ bool ZrSoxrFormatConverter::Init(const ZrAudioFormat& input, const ZrAudioFormat
     if (!input.IsPcmOrFloat() || input.Channels < 1 || input.Channels > MaxChannels ||
         input.SamplesPerSec == 0)
         return false;
-    if (input.IsFloat()) {
-        if (input.BitsPerSample == 32)
-            m_kind = SampleKind::Float32;
-        else if (input.BitsPerSample == 64)
-            m_kind = SampleKind::Float64;
-        else
-            return false;
-    } else {
-        switch (input.BitsPerSample) {
-        case 8:
-            m_kind = SampleKind::Unsigned8;
-            break;
-        case 16:
-            m_kind = SampleKind::Signed16;
-            break;
-        case 24:
-            m_kind = SampleKind::Signed24;
-            break;
-        case 32:
-            m_kind = SampleKind::Signed32;
-            break;
-        default:
-            return false;
-        }
-    }
+    if (!zrpcm::SampleFor(input.BitsPerSample, input.IsFloat(), m_sample))
+        return false;
     // Output: interleaved doubles, the same channels.
     if (!output.IsFloat() || output.BitsPerSample != 64 || output.Channels != input.Channels ||
         output.SamplesPerSec == 0)
@@ -182,39 +152,17 @@ bool ZrSoxrFormatConverter::Drain(bool endOfStream) {
 
 void ZrSoxrFormatConverter::ToDouble(const uint8_t* data, size_t frames) {
     const size_t samples = frames * m_channels;
-    double* out = m_input.data();
-    switch (m_kind) {
-    case SampleKind::Unsigned8:
-        for (size_t i = 0; i < samples; ++i)
-            out[i] = (data[i] - 128) * (1.0 / 128);
-        break;
-    case SampleKind::Signed16:
-        for (size_t i = 0; i < samples; ++i)
-            out[i] = ReadLe(data + 2 * i, 2, m_bigEndian) * (1.0 / 32768);
-        break;
-    case SampleKind::Signed24:
-        for (size_t i = 0; i < samples; ++i)
-            out[i] = ReadLe(data + 3 * i, 3, m_bigEndian) * (1.0 / 8388608);
-        break;
-    case SampleKind::Signed32:
-        for (size_t i = 0; i < samples; ++i)
-            out[i] = ReadLe(data + 4 * i, 4, m_bigEndian) * (1.0 / 2147483648.0);
-        break;
-    case SampleKind::Float32:
-        for (size_t i = 0; i < samples; ++i) {
-            float f;
-            std::memcpy(&f, data + 4 * i, 4);
-            out[i] = Finite(f);
-        }
-        break;
-    case SampleKind::Float64:
-        for (size_t i = 0; i < samples; ++i) {
-            double d;
-            std::memcpy(&d, data + 8 * i, 8);
-            out[i] = Finite(d);
-        }
-        break;
+    if (m_bigEndian && !zrpcm::IsFloat(m_sample)) {
+        const size_t bytes = samples * zrpcm::Bytes(m_sample);
+        m_swapped.assign(data, data + bytes);
+        zrbytes::ReverseGroups(m_swapped.data(), bytes, zrpcm::Bytes(m_sample));
+        data = m_swapped.data();
     }
+    double* out = m_input.data();
+    zrpcm::ToDouble(data, samples, m_sample, out);
+    if (zrpcm::IsFloat(m_sample))
+        for (size_t i = 0; i < samples; ++i)
+            out[i] = Finite(out[i]);
 }
 
 bool ZrSoxrFormatConverter::Resample(const double* data, size_t frames) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "codecs/dsd/player/ZrAudioPlayer.h"
+#include "foundation/ZrPcm.h"
 
 #include <cstdint>
 #include <memory>
@@ -25,7 +26,6 @@ public:
     bool Drain(bool endOfStream) override;
 
 private:
-    enum class SampleKind { Unsigned8, Signed16, Signed24, Signed32, Float32, Float64 };
     struct SoxrDelete {
         void operator()(soxr* resampler) const noexcept;
     };
@@ -37,7 +37,7 @@ private:
     IZrAudioPlayerFormatConverterOutput* m_sink = nullptr;
     IZrAudioProcessor* m_processor = nullptr;
     std::unique_ptr<soxr, SoxrDelete> m_resampler; // null when the rates are equal
-    SampleKind m_kind = SampleKind::Signed16;
+    zrpcm::Sample m_sample = zrpcm::Sample::S16;
     uint32_t m_channels = 0;
     uint32_t m_inputFrameBytes = 0;
     uint32_t m_maxChunkFrames = 0;
@@ -45,6 +45,7 @@ private:
     bool m_clip = false;
     bool m_bigEndian = false;
     bool m_ready = false;
-    std::vector<double> m_input;  // one slice of input as doubles
-    std::vector<double> m_output; // one slice of resampled output
+    std::vector<double> m_input;    // one slice of input as doubles
+    std::vector<uint8_t> m_swapped; // one slice of big-endian input turned little-endian
+    std::vector<double> m_output;   // one slice of resampled output
 };

@@ -3,8 +3,10 @@
 // lock, created on first use. GetTools (frame/ZrHostLibraries.h) is its everyday entrance.
 //
 // Where a library is looked for: an absolute file name is loaded as it is. Otherwise the host's
-// program directory (ZrHostProgramDirectory) + name, then that directory's "x64/" + name, then
-// the bare name through the system's normal search order.
+// program directory + name, then that directory's "x64/" + name, then the bare name through the
+// system's normal search order. The program directory is $TESSARY_PROGRAM_DIR when set, else
+// the folder of this module (a portable install keeps "Portable.dat" there; it changes nothing
+// here), found once per process.
 #pragma once
 
 #include "foundation/ZrString.h"
@@ -33,8 +35,3 @@ void ZrReleaseHostLibraries();
 
 // The full path of the module this code is linked into (the plug-in library), "" when unknown.
 ZrString ZrModuleFileName();
-
-// The folder holding the host's libraries: $TESSARY_PROGRAM_DIR when set, else the folder of
-// this module (a portable install keeps "Portable.dat" there; it changes nothing here). Found
-// once per process; "" when neither is known.
-ZrString ZrHostProgramDirectory();
