@@ -43,17 +43,8 @@ DsfInfo ReadDsfHeader(const std::vector<uint8_t>& file) {
 }
 
 std::vector<double> DecodeTo44k(const fs::path& path) {
-    zrtest::TempDir dir;
-    const fs::path out = dir / "decoded.f64";
-    const zrtest::RunResult r =
-        zrtest::Run({"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-i", path.string(),
-                     "-af", "aresample=44100:resampler=soxr:precision=28:cutoff=0.907", "-c:a",
-                     "pcm_f64le", "-f", "f64le", out.string()});
-    if (r.ExitCode != 0) {
-        ADD_FAILURE() << "ffmpeg could not decode " << path << ":\n" << r.Output;
-        return {};
-    }
-    const std::vector<uint8_t> bytes = zrtest::ReadFile(out);
+    const std::vector<uint8_t> bytes = zrtest::DecodeWithFfmpeg(
+        path, "f64le", {}, {"-af", "aresample=44100:resampler=soxr:precision=28:cutoff=0.907"});
     std::vector<double> samples(bytes.size() / 8);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 8);
     return samples;
