@@ -1,8 +1,8 @@
 // The uncompressed-wave encoder: header bytes, raw and big-endian variants, format handling,
 // round trips through ffmpeg, and destinations that cannot be written.
-#include "containers/Drive.h"
 #include "containers/WavCreator.h"
 #include "containers/WavEncoder.h"
+#include "support/TestSupport.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,9 +12,13 @@
 #include <unistd.h>
 
 using namespace zrtest;
-using ct::Property;
 
 namespace {
+
+// One frame count per case of a matrix, in turn: 4096 frames is the host's block.
+std::vector<size_t> FrameCounts(size_t combination) {
+    return Pick<size_t>({1, 2, 1000, 4095, 4096, 4097, 44100}, 7, combination);
+}
 
 std::unique_ptr<CWavEncoder> NewWav() {
     return std::make_unique<CWavEncoder>(nullptr);
@@ -32,7 +36,7 @@ TEST(WavEncoder, SixteenBitStereoExampleIsByteExact) {
     const auto format = PcmFormat(2, 44100, 16);
     const auto pcm = Ramp(4 * 4096);
     auto wav = NewWav();
-    ASSERT_EQ(ct::Encode(*wav, dir / "a.wav", {&format, pcm, 4096, 0, ""}), "");
+    ASSERT_EQ(Encode(*wav, dir / "a.wav", {&format, pcm, 4096}).FailedStep(), "");
 
     const auto file = ReadFile(dir / "a.wav");
     ASSERT_EQ(file.size(), 16428u);
@@ -63,8 +67,8 @@ TEST(WavEncoder, HeaderSizesAtStartComeFromTheExpectedSize) {
         TempDir dir;
         const auto format = PcmFormat(2, 44100, 16);
         auto wav = NewWav();
-        ct::Set(*wav, u"Add Output Extension", "0");
-        ct::Set(*wav, u"Destination Filename", (dir / "a.wav").string());
+        SetProperty(*wav, u"Add Output Extension", "0");
+        SetProperty(*wav, u"Destination Filename", (dir / "a.wav").string());
         ASSERT_TRUE(wav->StartBufferBased(&format, c.Expected));
         const auto header = ReadFile(dir / "a.wav"); // visible before the finish patches it
         ASSERT_EQ(header.size(), 44u);
@@ -100,14 +104,13 @@ TEST(WavEncoder, RawAndBigEndianVariants) {
         const auto format = PcmFormat(2, 48000, c.Bits);
         const auto pcm = Ramp(c.Bits / 8u * 2 * 1001);
         auto wav = NewWav();
-        ct::Set(*wav, u"Settings", c.Settings);
-        EXPECT_EQ(Property(*wav, u"Extension"), c.Extension);
-        ct::Set(*wav, u"Destination Filename", (dir / "out").string());
+        SetProperty(*wav, u"Settings", c.Settings);
+        SetProperty(*wav, u"Destination Filename", (dir / "out").string());
         EXPECT_EQ(Property(*wav, u"Destination Filename"),
                   (dir / "out").string() + "." + c.Extension);
 
         // Blocks hold whole frames, as the host delivers them.
-        ASSERT_EQ(ct::Encode(*wav, dir / "a", {&format, pcm, 3000, 0, c.Settings}), "");
+        ASSERT_EQ(Encode(*wav, dir / "a", {&format, pcm, 3000, 0, c.Settings}).FailedStep(), "");
         const auto file = ReadFile(dir / "a");
         const size_t headerBytes = c.Header ? 44 : 0;
         ASSERT_EQ(file.size(), pcm.size() + headerBytes);
@@ -120,35 +123,6 @@ TEST(WavEncoder, RawAndBigEndianVariants) {
             for (size_t i = 0; i + width <= expected.size(); i += width)
                 std::reverse(expected.begin() + i, expected.begin() + i + width);
         EXPECT_EQ(FirstDifference(expected, {file.begin() + headerBytes, file.end()}, width), "");
-    }
-}
-
-TEST(WavCreator, PartialSampleAtTheEndOfABlockIsNotSwapped) {
-    struct Case {
-        uint16_t Bits;
-        std::vector<uint8_t> In, Out;
-    };
-    const Case cases[] = {
-        {16, {1, 2, 3, 4, 5}, {2, 1, 4, 3, 5}}, // one byte past the last pair
-        {24, {1, 2, 3, 4, 5}, {3, 2, 1, 4, 5}}, // two bytes past the last triplet
-        {24, {1, 2, 3, 4, 5, 6, 7}, {3, 2, 1, 6, 5, 4, 7}},
-        {16, {9}, {9}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Bits);
-        TempDir dir;
-        ZrAudioFormat format;
-        const auto record = PcmFormat(1, 44100, c.Bits);
-        format.FromWaveFormat(&record);
-        CWAVCreator creator;
-        creator.WriteHeader = false;
-        creator.BigEndian = true;
-        ASSERT_EQ(creator.Start(U(dir / "a.raw"), format, 0), 0);
-        auto block = c.In;
-        ASSERT_EQ(creator.Write(block.data(), block.size()), 0);
-        EXPECT_EQ(block, c.Out) << "the host's buffer is swapped in place";
-        creator.Finish();
-        EXPECT_EQ(ReadFile(dir / "a.raw"), c.Out);
     }
 }
 
@@ -186,7 +160,7 @@ TEST(WavEncoder, FormatTagsAndRecords) {
         auto wav = NewWav();
         const auto* record = reinterpret_cast<const WAVEFORMATEX*>(c.Record.data());
         const auto pcm = Ramp(record->nBlockAlign * 10u);
-        const std::string step = ct::Encode(*wav, dir / "a.wav", {record, pcm, 4096, 0, ""});
+        const std::string step = Encode(*wav, dir / "a.wav", {record, pcm, 4096}).FailedStep();
         if (!c.Starts) {
             EXPECT_EQ(step, "start");
             EXPECT_EQ(Property(*wav, u"Last Error"), "");
@@ -210,28 +184,15 @@ TEST(WavEncoder, AbsurdFormatsFailWithAReason) {
     for (const auto& record : records) {
         TempDir dir;
         auto wav = NewWav();
-        EXPECT_EQ(ct::Encode(*wav, dir / "a.wav", {&record, {}, 4096, 0, ""}), "start");
+        LogCapture log;
+        EXPECT_EQ(Encode(*wav, dir / "a.wav", {&record, {}, 4096}).FailedStep(), "start");
         EXPECT_NE(Property(*wav, u"Last Error"), "");
+        EXPECT_EQ(log.Errors(), std::vector<std::string>{Property(*wav, u"Last Error")});
         EXPECT_FALSE(fs::exists(dir / "a.wav"));
     }
     auto wav = NewWav();
     EXPECT_FALSE(wav->StartBufferBased(nullptr, 0));
     EXPECT_EQ(Property(*wav, u"Last Error"), "");
-}
-
-TEST(WavEncoder, OptionsWithoutAHostAreCancelled) {
-    auto wav = NewWav();
-    EXPECT_FALSE(wav->Options());
-    EXPECT_EQ(Property(*wav, u"Configurable"), "1");
-}
-
-TEST(WavEncoder, EstimatedBitrateFollowsTheStartedFormat) {
-    TempDir dir;
-    auto wav = NewWav();
-    EXPECT_EQ(Property(*wav, u"Estimated Bitrate"), "1411200");
-    const auto format = PcmFormat(6, 96000, 24);
-    ASSERT_EQ(ct::Encode(*wav, dir / "a.wav", {&format, {}, 4096, 0, ""}), "");
-    EXPECT_EQ(Property(*wav, u"Estimated Bitrate"), std::to_string(8 * 18 * 96000));
 }
 
 TEST(WavCreator, UnfinishedFilesArePatchedOnRestartAndDestruction) {
@@ -265,7 +226,7 @@ TEST(WavEncoder, DestinationNamesWithShellCharactersAndMissingFolders) {
     const auto format = PcmFormat(1, 8000, 16);
     const auto pcm = Ramp(200);
     auto wav = NewWav();
-    ASSERT_EQ(ct::Encode(*wav, target, {&format, pcm, 64, 0, ""}), "");
+    ASSERT_EQ(Encode(*wav, target, {&format, pcm, 64}).FailedStep(), "");
     EXPECT_EQ(ReadFile(target).size(), 244u);
 }
 
@@ -292,7 +253,8 @@ TEST(WavEncoder, UnwritableDestinationsFailCleanly) {
     for (const Unwritable& c : cases) {
         SCOPED_TRACE(c.Name);
         auto wav = NewWav();
-        EXPECT_EQ(ct::Encode(*wav, c.Path, {&format, pcm, 4096, 0, c.Settings}), c.FailingStep);
+        EXPECT_EQ(Encode(*wav, c.Path, {&format, pcm, 4096, 0, c.Settings}).FailedStep(),
+                  c.FailingStep);
         if (std::string(c.FailingStep) == "encode") {
             EXPECT_NE(Property(*wav, u"Last Error").find("No space left"), std::string::npos)
                 << Property(*wav, u"Last Error");
@@ -314,19 +276,15 @@ std::vector<Depth> Depths() {
 }
 
 std::vector<uint16_t> ChannelCounts() {
-    if (ct::Exhaustive())
-        return {1, 2, 3, 4, 5, 6, 7, 8};
-    return {1, 2, 8};
+    return FastOrAll<uint16_t>({1, 2, 8}, {1, 2, 3, 4, 5, 6, 7, 8});
 }
 
 TEST(WavEncoder, FfmpegDecodesTheExactSamples) {
-    if (!HaveProgram("ffmpeg"))
-        GTEST_SKIP() << "ffmpeg is not installed";
     TempDir dir;
     size_t combination = 0;
     for (const Depth d : Depths()) {
         for (const uint16_t channels : ChannelCounts()) {
-            for (const size_t frames : ct::FrameCounts(combination++)) {
+            for (const size_t frames : FrameCounts(combination++)) {
                 const std::string name = std::to_string(d.Bits) + (d.Float ? "f" : "") + "-" +
                                          std::to_string(channels) + "ch-" + std::to_string(frames);
                 SCOPED_TRACE(name);
@@ -336,17 +294,15 @@ TEST(WavEncoder, FfmpegDecodesTheExactSamples) {
                                          channels * 100 + d.Bits, d.Float);
                 auto wav = NewWav();
                 const auto file = dir / (name + ".wav");
-                ASSERT_EQ(ct::Encode(*wav, file, {&format, pcm, 4096, 0, ""}), "");
+                ASSERT_EQ(Encode(*wav, file, {&format, pcm, 4096}).FailedStep(), "");
                 const auto decoded = DecodeWithFfmpeg(file, RawFormatFor(d.Bits, d.Float));
-                EXPECT_EQ(FirstDifference(pcm, decoded, d.Bits / 8u), "");
+                EXPECT_TRUE(SamePcm(pcm, decoded, d.Bits / 8u));
             }
         }
     }
 }
 
 TEST(WavEncoder, FfmpegReadsTheBigEndianRawVariants) {
-    if (!HaveProgram("ffmpeg"))
-        GTEST_SKIP() << "ffmpeg is not installed";
     struct Case {
         const char* Settings;
         uint16_t Bits;
@@ -363,7 +319,7 @@ TEST(WavEncoder, FfmpegReadsTheBigEndianRawVariants) {
         const auto pcm = MakePcm(Signal::Music, 2, 48000, c.Bits, 5001, 7);
         auto wav = NewWav();
         const auto file = dir / (std::string(c.RawIn) + ".raw");
-        ASSERT_EQ(ct::Encode(*wav, file, {&format, pcm, 3000, 0, c.Settings}), "");
+        ASSERT_EQ(Encode(*wav, file, {&format, pcm, 3000, 0, c.Settings}).FailedStep(), "");
         const auto out = dir / (std::string(c.RawIn) + ".decoded");
         const auto r = zrtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-f", c.RawIn, "-ar",
                                     "48000", "-ac", "2", "-i", file.string(), "-c:a",

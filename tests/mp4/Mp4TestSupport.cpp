@@ -3,7 +3,6 @@
 #include "frame/ZrEncoderFactory.h"
 
 #include <gtest/gtest.h>
-#include <memory>
 #include <set>
 #include <sstream>
 
@@ -47,10 +46,6 @@ std::string TypeAt(const std::vector<uint8_t>& file, const Box& box) {
 }
 
 } // namespace
-
-uint64_t Be64(const uint8_t* p) {
-    return (uint64_t{zrtest::Be32(p)} << 32) | zrtest::Be32(p + 4);
-}
 
 std::vector<std::pair<std::string, Box>> TopLevel(const std::vector<uint8_t>& file) {
     std::vector<std::pair<std::string, Box>> boxes;
@@ -111,47 +106,14 @@ std::vector<uint8_t> WithoutTimes(std::vector<uint8_t> file) {
 
 EncodeResult EncodeWithAlac(const fs::path& destination, const WAVEFORMATEX& format,
                             const std::vector<uint8_t>& pcm, Delivery delivery) {
-    EncodeResult result;
-    std::unique_ptr<IZrEncoder> encoder(CreateAlacEncoder(nullptr));
-    encoder->SetProperty(u"Add Output Extension", u"0");
-    const ZrString name = zrtest::U(destination);
-    encoder->SetProperty(u"Destination Filename", name.c_str());
-    auto lastError = [&] {
-        ZrSysString text = encoder->GetProperty(u"Last Error");
-        const std::string utf8 = ZrString(text, SysStringLen(text)).ToUtf8();
-        SysFreeString(text);
-        return utf8;
-    };
-    result.Started = encoder->StartBufferBased(&format, static_cast<int64_t>(pcm.size()));
-    if (!result.Started) {
-        result.LastError = lastError();
-        return result;
-    }
-    std::vector<uint8_t> copy(pcm); // the encoder may change the buffer
-    size_t piece = copy.size();
-    switch (delivery) {
-    case Delivery::Whole:
-        break;
-    case Delivery::OneByte:
+    size_t piece = std::max<size_t>(pcm.size(), 1);
+    if (delivery == Delivery::OneByte)
         piece = 1;
-        break;
-    case Delivery::Bytes1000:
+    else if (delivery == Delivery::Bytes1000)
         piece = 1000;
-        break;
-    case Delivery::Packets:
+    else if (delivery == Delivery::Packets)
         piece = size_t{format.nBlockAlign} * 4096;
-        break;
-    }
-    result.Encoded = true;
-    for (size_t at = 0; at < copy.size() && result.Encoded; at += piece)
-        result.Encoded = encoder->EncodeBuffer(copy.data() + at, std::min(piece, copy.size() - at));
-    if (!result.Encoded) {
-        result.LastError = lastError();
-        return result;
-    }
-    result.Finished = encoder->FinishBufferBased();
-    result.LastError = lastError();
-    return result;
+    return zrtest::Encode(CreateAlacEncoder, destination, {&format, pcm, piece});
 }
 
 ProbeResult Probe(const fs::path& file) {

@@ -27,7 +27,8 @@ std::optional<Box> FindBox(const std::vector<uint8_t>& file, const std::string& 
 // Top-level boxes in order, as (type, box).
 std::vector<std::pair<std::string, Box>> TopLevel(const std::vector<uint8_t>& file);
 
-uint64_t Be64(const uint8_t* p);
+using zrtest::Be64;
+using zrtest::EncodeResult;
 
 // The creation and modification times of mvhd, tkhd and mdhd set to zero, so that files written
 // at different moments compare equal.
@@ -35,13 +36,6 @@ std::vector<uint8_t> WithoutTimes(std::vector<uint8_t> file);
 
 // How EncodeWithAlac hands the PCM to the encoder.
 enum class Delivery { Whole, OneByte, Bytes1000, Packets };
-
-struct EncodeResult {
-    bool Started = false;
-    bool Encoded = false;
-    bool Finished = false;
-    std::string LastError;
-};
 
 // Creates the encoder through the factory, sets the destination (no extension added), starts
 // with `format`, hands over `pcm` as `delivery` says, finishes.

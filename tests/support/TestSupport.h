@@ -108,6 +108,11 @@ std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits);
 
 // True when ZR_EXHAUSTIVE=1: the full matrices instead of their fast representative subsets.
 bool Exhaustive();
+// `all` in the exhaustive mode, `fast` otherwise.
+template <typename T>
+std::vector<T> FastOrAll(const std::vector<T>& fast, const std::vector<T>& all) {
+    return Exhaustive() ? all : fast;
+}
 // The whole list in the exhaustive mode; otherwise every `stride`-th entry starting at `phase`
 // (mod stride), so that a fast run still meets every value somewhere in a matrix.
 template <typename T>
@@ -129,6 +134,14 @@ bool SetProperty(IZrEncoder& encoder, const char16_t* name, const std::string& u
 using EncoderCreator = IZrEncoder* (*)(IZrEncoderCallback*);
 
 struct EncodeJob {
+    EncodeJob() = default;
+    // Brace-initialised in this order, as {&format, pcm, 4096} or {&format, pcm, 0, 0, "L16=1"}.
+    EncodeJob(const WAVEFORMATEX* format, std::span<const uint8_t> pcm = {}, size_t blockBytes = 0,
+              std::optional<int64_t> expectedBytes = std::nullopt,
+              std::optional<std::string> settings = std::nullopt, bool addExtension = false)
+        : Format(format), Pcm(pcm), BlockBytes(blockBytes), ExpectedBytes(expectedBytes),
+          Settings(std::move(settings)), AddExtension(addExtension) {}
+
     const WAVEFORMATEX* Format = nullptr; // or a WAVEFORMATEXTENSIBLE's Format member
     std::span<const uint8_t> Pcm;
     size_t BlockBytes = 0;                // per EncodeBuffer call; 0: 64 KiB of whole frames

@@ -2,7 +2,6 @@
 
 #include "codecs/ape/ApeCompressor.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace apetest {
@@ -57,72 +56,12 @@ int Compress(const fs::path& out, const WAVEFORMATEX& format, const std::vector<
 }
 
 std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& file, uint16_t bits, bool* crcMessage) {
-    zrtest::TempDir dir;
-    const fs::path out = dir / "decoded.raw";
-    const std::string raw = zrtest::RawFormatFor(bits);
-    const zrtest::RunResult r = zrtest::Run(
-        {"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-err_detect", "crccheck", "-i",
-         file.string(), "-map", "0:a:0", "-c:a", "pcm_" + raw, "-f", raw, "-y", out.string()});
+    std::string log;
+    std::vector<uint8_t> pcm = zrtest::DecodeWithFfmpeg(file, zrtest::RawFormatFor(bits),
+                                                        {"-err_detect", "crccheck"}, {}, &log);
     if (crcMessage)
-        *crcMessage = r.Output.find("CRC mismatch") != std::string::npos;
-    if (r.ExitCode != 0) {
-        ADD_FAILURE() << "ffmpeg could not decode " << file << ":\n" << r.Output;
-        return {};
-    }
-    return zrtest::ReadFile(out);
-}
-
-bool HaveJmac() {
-    return zrtest::HaveProgram("jmac") && zrtest::HaveProgram("java");
-}
-
-namespace {
-
-// JMAC exits 0 whatever happens; its complaints are Java exceptions on its output.
-bool JmacComplained(const zrtest::RunResult& r) {
-    return r.ExitCode != 0 || r.Output.find("Exception") != std::string::npos ||
-           r.Output.find("rror") != std::string::npos;
-}
-
-// The "data" chunk of a WAV file JMAC wrote.
-std::vector<uint8_t> WavData(const std::vector<uint8_t>& wav) {
-    size_t at = 12;
-    while (at + 8 <= wav.size()) {
-        const uint32_t size = Le32(wav.data() + at + 4);
-        if (std::equal(wav.begin() + static_cast<std::ptrdiff_t>(at),
-                       wav.begin() + static_cast<std::ptrdiff_t>(at + 4), "data"))
-            return std::vector<uint8_t>(wav.begin() + static_cast<std::ptrdiff_t>(at + 8),
-                                        wav.begin() + static_cast<std::ptrdiff_t>(std::min<size_t>(
-                                                          at + 8 + size, wav.size())));
-        at += 8 + size + (size & 1);
-    }
-    ADD_FAILURE() << "JMAC's WAV output has no data chunk";
-    return {};
-}
-
-} // namespace
-
-std::vector<uint8_t> DecodeWithJmac(const fs::path& file, bool verifyMd5) {
-    if (verifyMd5) {
-        const zrtest::RunResult verify = zrtest::Run({"jmac", "v", file.string()});
-        if (JmacComplained(verify)) {
-            ADD_FAILURE() << "jmac v " << file << ":\n" << verify.Output;
-            return {};
-        }
-    }
-    zrtest::TempDir dir;
-    const fs::path wav = dir / "decoded.wav";
-    const zrtest::RunResult decode = zrtest::Run({"jmac", "d", file.string(), wav.string()});
-    if (JmacComplained(decode)) {
-        ADD_FAILURE() << "jmac d " << file << ":\n" << decode.Output;
-        return {};
-    }
-    return WavData(zrtest::ReadFile(wav));
-}
-
-bool Exhaustive() {
-    const char* value = std::getenv("ZR_EXHAUSTIVE");
-    return value && std::string(value) == "1";
+        *crcMessage = log.find("CRC mismatch") != std::string::npos;
+    return pcm;
 }
 
 } // namespace apetest

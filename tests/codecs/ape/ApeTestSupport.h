@@ -42,12 +42,8 @@ int Compress(const fs::path& out, const WAVEFORMATEX& format, const std::vector<
 // when ffmpeg reported a CRC mismatch. Empty with a failure added when ffmpeg fails.
 std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& file, uint16_t bits, bool* crcMessage);
 
-bool HaveJmac();
-// Decodes with JMAC, which checks every frame's CRC, after verifying the file's MD5 when
-// `verifyMd5`; the PCM of its WAV output, or a failure added with JMAC's complaint.
-std::vector<uint8_t> DecodeWithJmac(const fs::path& file, bool verifyMd5 = true);
-
-// True when ZR_EXHAUSTIVE=1: the full matrices instead of their representative subsets.
-bool Exhaustive();
+using zrtest::DecodeWithJmac;
+using zrtest::Exhaustive;
+using zrtest::HaveJmac;
 
 } // namespace apetest

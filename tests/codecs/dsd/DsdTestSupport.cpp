@@ -10,40 +10,18 @@
 
 namespace dsdtest {
 
-namespace {
-
-uint64_t Le64(const uint8_t* p) {
-    return uint64_t{zrtest::Le32(p)} | (uint64_t{zrtest::Le32(p + 4)} << 32);
-}
-
-void PutLe(std::vector<uint8_t>& out, uint64_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-} // namespace
+using zrtest::Le64;
+using zrtest::PutLe;
 
 bool EncodeDsf(const fs::path& path, const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm,
                const EncodeJob& job) {
     CDSDEncoderPlugin encoder(nullptr);
-    const std::string settings = "SampleRate=" + std::to_string(job.DsdRate);
-    encoder.SetProperty(u"Settings", zrtest::U(settings).c_str());
-    encoder.SetProperty(u"Add Output Extension", u"0");
-    encoder.SetProperty(u"Destination Filename", zrtest::U(path).c_str());
-    const int64_t expected =
-        job.ExpectedBytes < 0 ? static_cast<int64_t>(pcm.size()) : job.ExpectedBytes;
-    if (!encoder.StartBufferBased(&format, expected))
-        return false;
-    std::vector<uint8_t> buffer;
-    for (size_t at = 0; at < pcm.size(); at += job.BufferBytes) {
-        const size_t n = std::min(job.BufferBytes, pcm.size() - at);
-        // The encoder may work in the host's buffer, so each call gets a copy.
-        buffer.assign(pcm.begin() + static_cast<ptrdiff_t>(at),
-                      pcm.begin() + static_cast<ptrdiff_t>(at + n));
-        if (!encoder.EncodeBuffer(buffer.data(), n))
-            return false;
-    }
-    return encoder.FinishBufferBased();
+    return zrtest::Encode(
+               encoder, path,
+               {&format, pcm, job.BufferBytes,
+                job.ExpectedBytes < 0 ? static_cast<int64_t>(pcm.size()) : job.ExpectedBytes,
+                "SampleRate=" + std::to_string(job.DsdRate)})
+        .Ok();
 }
 
 DsfInfo ReadDsfHeader(const std::vector<uint8_t>& file) {
@@ -65,17 +43,8 @@ DsfInfo ReadDsfHeader(const std::vector<uint8_t>& file) {
 }
 
 std::vector<double> DecodeTo44k(const fs::path& path) {
-    zrtest::TempDir dir;
-    const fs::path out = dir / "decoded.f64";
-    const zrtest::RunResult r =
-        zrtest::Run({"ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-i", path.string(),
-                     "-af", "aresample=44100:resampler=soxr:precision=28:cutoff=0.907", "-c:a",
-                     "pcm_f64le", "-f", "f64le", out.string()});
-    if (r.ExitCode != 0) {
-        ADD_FAILURE() << "ffmpeg could not decode " << path << ":\n" << r.Output;
-        return {};
-    }
-    const std::vector<uint8_t> bytes = zrtest::ReadFile(out);
+    const std::vector<uint8_t> bytes = zrtest::DecodeWithFfmpeg(
+        path, "f64le", {}, {"-af", "aresample=44100:resampler=soxr:precision=28:cutoff=0.907"});
     std::vector<double> samples(bytes.size() / 8);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 8);
     return samples;
@@ -159,11 +128,6 @@ std::vector<uint8_t> Sine(uint32_t channels, uint32_t rate, uint16_t bits, bool 
         }
     }
     return out;
-}
-
-bool Exhaustive() {
-    const char* value = std::getenv("ZR_EXHAUSTIVE");
-    return value && std::strcmp(value, "1") == 0;
 }
 
 } // namespace dsdtest

@@ -2,7 +2,7 @@
 // it with ffmpeg and measuring a tone in the result.
 #pragma once
 
-#include "tessary/WaveFormat.h"
+#include "support/TestSupport.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -49,6 +49,6 @@ double RmsDb(const std::vector<double>& samples, uint32_t channels, uint32_t cha
 std::vector<uint8_t> Sine(uint32_t channels, uint32_t rate, uint16_t bits, bool isFloat,
                           size_t frames, double frequency, double amplitude);
 
-bool Exhaustive();
+using zrtest::Exhaustive;
 
 } // namespace dsdtest

@@ -1,7 +1,6 @@
 // The DSD encoder and its DSF files: rates, block layout, headers, channel types, and what a
 // user can get wrong (settings, formats, destinations, a full disk).
 #include "DsdTestSupport.h"
-#include "codecs/dsd/DSDEncoder.h"
 #include "codecs/dsd/DSDEncoderPlugin.h"
 #include "support/TestSupport.h"
 
@@ -21,12 +20,6 @@ using zrtest::U;
 
 constexpr uint32_t BlockBytes = 4096;
 
-ZrAudioFormat Descriptor(const WAVEFORMATEX& record) {
-    ZrAudioFormat format;
-    format.FromWaveFormat(&record);
-    return format;
-}
-
 // An encoder started on `path`, or null when the start failed.
 std::unique_ptr<CDSDEncoderPlugin> Start(const fs::path& path, const WAVEFORMATEX& format,
                                          const char16_t* settings, int64_t expected = 0) {
@@ -38,53 +31,6 @@ std::unique_ptr<CDSDEncoderPlugin> Start(const fs::path& path, const WAVEFORMATE
     if (!encoder->StartBufferBased(&format, expected))
         return nullptr;
     return encoder;
-}
-
-struct RateCase {
-    uint32_t InputRate;
-    uint32_t DsdRate;
-    uint32_t Intermediate;
-    uint32_t Ratio;
-};
-
-class DsdEngineRates : public testing::TestWithParam<RateCase> {};
-
-// The intermediate rate, the ratio and the output format; and every intermediate sample
-// gives R / 8 bytes per channel once the converter has drained.
-TEST_P(DsdEngineRates, IntermediateRateRatioAndOutputLength) {
-    const RateCase c = GetParam();
-    CDSDEncoder engine;
-    ASSERT_TRUE(engine.Init(Descriptor(PcmFormat(2, c.InputRate, 16)), c.DsdRate));
-    EXPECT_EQ(c.Intermediate, engine.IntermediateFormat().SamplesPerSec);
-    EXPECT_EQ(WAVE_FORMAT_IEEE_FLOAT, engine.IntermediateFormat().FormatTag);
-    EXPECT_EQ(64, engine.IntermediateFormat().BitsPerSample);
-    EXPECT_EQ(c.Ratio, engine.Ratio());
-    const ZrAudioFormat& out = engine.OutputFormat();
-    EXPECT_EQ(c.DsdRate / 8, out.SamplesPerSec);
-    EXPECT_EQ(8, out.BitsPerSample);
-    EXPECT_EQ(WAVE_FORMAT_EXTENSIBLE, out.FormatTag);
-    EXPECT_EQ(
-        (ZrGuid{0xB3B3761C, 0x48C9, 0x46AE, {0xB8, 0x63, 0x67, 0x6D, 0xF6, 0x06, 0x1D, 0xB5}}),
-        out.SubFormat);
-
-    const size_t frames = c.InputRate / 50; // 20 ms
-    auto pcm = Sine(2, c.InputRate, 16, false, frames, 1000, 0.5);
-    ASSERT_TRUE(engine.Process(pcm.data(), frames, true));
-    EXPECT_EQ(size_t{c.DsdRate} / 50 / 8 * 2, engine.Output().size());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Dsd, DsdEngineRates,
-    testing::Values(RateCase{44100, 2822400, 352800, 8}, RateCase{705600, 5644800, 705600, 8},
-                    RateCase{705600, 2822400, 352800, 8}, RateCase{1411200, 11289600, 1411200, 8},
-                    RateCase{2822400, 22579200, 2822400, 8}, RateCase{1411200, 5644800, 352800, 16},
-                    RateCase{96000, 11289600, 352800, 32}, RateCase{48000, 22579200, 352800, 64}));
-
-TEST(DsdEngine, RefusesOtherRates) {
-    for (uint32_t rate : {0u, 44100u, 352800u, 2822401u, 45158400u}) {
-        CDSDEncoder engine;
-        EXPECT_FALSE(engine.Init(Descriptor(PcmFormat(2, 44100, 16)), rate)) << rate;
-    }
 }
 
 struct LayoutCase {
@@ -171,16 +117,6 @@ INSTANTIATE_TEST_SUITE_P(Dsd, DsfProvisionalHeader,
                                          HeaderCase{3, 0, 0, 0}, HeaderCase{4, 0, 5, 0},
                                          HeaderCase{5, 0, 6, 0}, HeaderCase{6, 0, 7, 0},
                                          HeaderCase{7, 0, 0, 0}, HeaderCase{8, 0, 0, 0}));
-
-TEST(DsdEncoder, SettingsDefaultAndCorrection) {
-    CDSDEncoderPlugin encoder(nullptr);
-    encoder.SetProperty(u"Settings", u"");
-    EXPECT_EQ(u"SampleRate=2822400", encoder.SettingsMap().ToSettingsText());
-    encoder.SetProperty(u"Settings", u"SampleRate=22579200");
-    EXPECT_EQ(u"SampleRate=22579200", encoder.SettingsMap().ToSettingsText());
-    encoder.SetProperty(u"Settings", u"SampleRate=44100");
-    EXPECT_EQ(u"SampleRate=2822400", encoder.SettingsMap().ToSettingsText());
-}
 
 // A start that cannot go on leaves no file behind (even one that was there before) and no
 // error text: the result is the only report.

@@ -50,8 +50,8 @@ void CheckLossless(const LosslessCase& c) {
     TempDir dir;
     const path wv = dir / "out.wv";
     const std::vector<uint8_t> pcm = MakePcm(c.Kind, c.Channels, c.Rate, c.Bits, c.Frames, 7);
-    const EncodeOutcome outcome = Encode(wv, u"", PcmFormat(c.Channels, c.Rate, c.Bits), pcm,
-                                         ExpectedBytesFor(c, pcm.size()), c.BufferFrames);
+    const EncodeResult outcome = Encode(wv, "", PcmFormat(c.Channels, c.Rate, c.Bits), pcm,
+                                        ExpectedBytesFor(c, pcm.size()), c.BufferFrames);
     ASSERT_TRUE(outcome.Finished) << outcome.LastError;
     EXPECT_EQ(outcome.LastError, "");
     EXPECT_FALSE(fs::exists(dir / "out.wvc")) << "lossless never writes a correction file";
@@ -66,9 +66,8 @@ void CheckLossless(const LosslessCase& c) {
     std::string log;
     EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
     const size_t width = c.Bits / 8u;
-    EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), width), "") << "wvunpack";
-    EXPECT_EQ(FirstDifference(pcm, DecodeWithFfmpeg(wv, RawFormatFor(c.Bits)), width), "")
-        << "ffmpeg";
+    EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), width)) << "wvunpack";
+    EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(wv, RawFormatFor(c.Bits)), width)) << "ffmpeg";
 }
 
 // 2048 frames is one slice of the encoder's sample buffer: 2047, 2048 and 2049 sit on either
@@ -156,7 +155,7 @@ TEST(WvHybrid, CorrectionFileOnlyWhenAskedAndRestoresTheInput) {
         SCOPED_TRACE(std::string(c.Type) + " / correction " + c.Correction);
         TempDir dir;
         const path wv = dir / "song.wv";
-        const EncodeOutcome outcome =
+        const EncodeResult outcome =
             Encode(wv, Settings({{"Compression Type", c.Type}, {"Correction File", c.Correction}}),
                    PcmFormat(2, 44100, 16), pcm, 0);
         ASSERT_TRUE(outcome.Finished) << outcome.LastError;
@@ -169,7 +168,7 @@ TEST(WvHybrid, CorrectionFileOnlyWhenAskedAndRestoresTheInput) {
         std::string log;
         EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
         if (!c.Hybrid || c.Wvc) {
-            EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), 2), "");
+            EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), 2));
         }
         if (c.Hybrid) {
             const Difference d = Compare(pcm, DecodeWithWvunpack(wv, {"-i"}), 16);
@@ -194,7 +193,7 @@ TEST(WvHybrid, CorrectionFileRestoresEveryWidth) {
                         .Finished);
         EXPECT_EQ(Info(wv).Mode & 7u, 7u) << "hybrid, lossless with its correction file";
         EXPECT_EQ(HeaderTotalSamples(dir / "song.wvc"), 30000);
-        EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), c.Bits / 8u), "");
+        EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), c.Bits / 8u));
     }
 }
 
@@ -221,7 +220,7 @@ TEST(WvHybrid, LossyFileMeetsTheTargetBitrateLikeTheWavpackProgram) {
         const WAVEFORMATEX format = PcmFormat(c.Channels, 44100, c.Bits);
         const std::vector<uint8_t> pcm =
             MakePcm(Signal::Music, c.Channels, 44100, c.Bits, 44100 * seconds, 5);
-        const EncodeOutcome outcome = Encode(
+        const EncodeResult outcome = Encode(
             wv,
             Settings({{"Compression Type", "Hybrid"}, {"Target Bitrate", std::to_string(c.Kbps)}}),
             format, pcm, static_cast<int64_t>(pcm.size()));
@@ -236,7 +235,7 @@ TEST(WvHybrid, LossyFileMeetsTheTargetBitrateLikeTheWavpackProgram) {
         const double ours = kbps(wv);
         const double program = kbps(dir / "ref.wv");
         EXPECT_NEAR(ours / program, 1.0, 0.005);
-        EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), c.Bits / 8u), "");
+        EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), c.Bits / 8u));
         const Difference d = Compare(pcm, DecodeWithWvunpack(wv, {"-i"}), c.Bits);
         if (d.MaxAbs == 0) {
             // A target above what lossless needs: the library stops at lossless.
@@ -280,7 +279,7 @@ TEST(WvLevels, EveryQualityAndExtraLevelIsValidAndSizesFall) {
             SCOPED_TRACE(level.Name);
             TempDir dir;
             const path wv = dir / "out.wv";
-            const EncodeOutcome outcome =
+            const EncodeResult outcome =
                 Encode(wv,
                        Settings({{"Compression", level.Compression},
                                  {"Extra Encode Processing", level.Extra}}),
@@ -289,7 +288,7 @@ TEST(WvLevels, EveryQualityAndExtraLevelIsValidAndSizesFall) {
             std::string log;
             EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
             EXPECT_EQ(Info(wv).Mode & 0x74E0u, level.Mode);
-            EXPECT_EQ(FirstDifference(pcm, DecodeWithWvunpack(wv), 2), "");
+            EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), 2));
             const uintmax_t size = fs::file_size(wv);
             std::printf("%-10s %10ju %7.2f%%\n", level.Name, size, 100.0 * size / pcm.size());
             // Allow a hair of noise between neighbouring levels, never a real step back.

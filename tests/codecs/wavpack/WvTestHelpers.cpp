@@ -11,52 +11,19 @@ namespace wvtest {
 
 using namespace zrtest;
 
-namespace {
-
-std::string LastErrorOf(IZrEncoder& encoder) {
-    ZrSysString text = encoder.GetProperty(u"Last Error");
-    const std::string utf8 = ZrString(text).ToUtf8();
-    SysFreeString(text);
-    return utf8;
+EncodeResult Encode(const path& destination, const std::string& settings,
+                    const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm,
+                    int64_t expectedBytes, size_t bufferFrames) {
+    return zrtest::Encode(
+        CreateWvEncoder, destination,
+        {&format, pcm, bufferFrames * format.nBlockAlign, expectedBytes, settings});
 }
 
-} // namespace
-
-EncodeOutcome Encode(const path& destination, const std::u16string& settings,
-                     const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm,
-                     int64_t expectedBytes, size_t bufferFrames) {
-    EncodeOutcome outcome;
-    std::unique_ptr<IZrEncoder> encoder(CreateWvEncoder(nullptr));
-    encoder->SetProperty(u"Settings", settings.c_str());
-    encoder->SetProperty(u"Add Output Extension", u"0");
-    encoder->SetProperty(u"Destination Filename", U(destination).c_str());
-    outcome.Started = encoder->StartBufferBased(&format, expectedBytes);
-    if (outcome.Started) {
-        const size_t frameBytes = format.nBlockAlign ? format.nBlockAlign : 1;
-        // Like a host: 64 KiB buffers of whole frames unless asked otherwise.
-        const size_t step =
-            bufferFrames ? bufferFrames * frameBytes : (65536 / frameBytes) * frameBytes;
-        std::vector<uint8_t> copy(pcm); // the encoder may change the buffer in place
-        outcome.Encoded = true;
-        for (size_t at = 0; at < copy.size() && outcome.Encoded; at += step) {
-            const size_t n = std::min(step, copy.size() - at);
-            outcome.Encoded = encoder->EncodeBuffer(copy.data() + at, n);
-        }
-        if (outcome.Encoded)
-            outcome.Finished = encoder->FinishBufferBased();
-    }
-    outcome.LastError = LastErrorOf(*encoder);
-    return outcome;
-}
-
-std::u16string Settings(const std::vector<std::pair<std::string, std::string>>& pairs) {
+std::string Settings(const std::vector<std::pair<std::string, std::string>>& pairs) {
     std::string text;
-    for (const auto& [key, value] : pairs) {
-        if (!text.empty())
-            text += '|';
-        text += key + "=" + value;
-    }
-    return std::u16string(U(text).View());
+    for (const auto& [key, value] : pairs)
+        text += (text.empty() ? "" : "|") + key + "=" + value;
+    return text;
 }
 
 int64_t HeaderTotalSamples(const path& file) {

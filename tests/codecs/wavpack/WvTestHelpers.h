@@ -9,23 +9,18 @@
 
 namespace wvtest {
 
+using zrtest::EncodeResult;
+
 using zrtest::fs::path;
 
-struct EncodeOutcome {
-    bool Started = false;
-    bool Encoded = false; // every EncodeBuffer call succeeded
-    bool Finished = false;
-    std::string LastError;
-};
-
-// One whole job through IZrEncoder: settings text, destination (no extension added), start with
-// `expectedBytes`, the PCM in buffers of `bufferFrames` whole frames, finish.
-EncodeOutcome Encode(const path& destination, const std::u16string& settings,
-                     const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm,
-                     int64_t expectedBytes, size_t bufferFrames = 0);
+// One whole job through IZrEncoder with the settings text, in buffers of `bufferFrames` whole
+// frames (0: 64 KiB like a host).
+EncodeResult Encode(const path& destination, const std::string& settings,
+                    const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm,
+                    int64_t expectedBytes, size_t bufferFrames = 0);
 
 // "Compression Type=Hybrid|Target Bitrate=256|..." from pairs.
-std::u16string Settings(const std::vector<std::pair<std::string, std::string>>& pairs);
+std::string Settings(const std::vector<std::pair<std::string, std::string>>& pairs);
 
 // The total sample count in the first block header of a WavPack (or correction) file; -1 when
 // unreadable or unknown.
