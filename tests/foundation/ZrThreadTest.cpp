@@ -1,34 +1,15 @@
 #include "foundation/ZrThread.h"
 
-#include "foundation/ZrLog.h"
-#include "tessary/ZrTools.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <poll.h>
 #include <regex>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
-
-class CaptureLogger : public IZrLogger {
-public:
-    bool IsEnabled(uint32_t) override { return true; }
-    void Write(uint32_t, const char16_t* scope, const char16_t* text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        Lines.push_back(ZrString(scope).ToUtf8() + ": " + ZrString(text).ToUtf8());
-    }
-    std::vector<std::string> Lines;
-
-private:
-    std::mutex m_mutex;
-};
-
-CaptureLogger* g_logger = nullptr;
 
 enum class Work { ReturnTrue, ReturnFalse, BlockInPoll };
 
@@ -43,16 +24,10 @@ public:
 
 protected:
     bool Run() override {
-        switch (m_work) {
-        case Work::ReturnTrue:
-            return true;
-        case Work::ReturnFalse:
-            return false;
-        case Work::BlockInPoll:
-            // Nothing is ever written to the pipe, and the stop request does not end this wait.
+        // Nothing is ever written to the pipe, and the stop request does not end this wait.
+        if (m_work == Work::BlockInPoll)
             return WaitForDescriptor(m_pipe[0], POLLIN, NoTimeout) == ZrWaitResult::Extra;
-        }
-        return false;
+        return m_work == Work::ReturnTrue;
     }
 
 private:
@@ -67,22 +42,18 @@ TEST(ZrThread, StopEndsTheThreadAndReturnsItsResult) {
         int starts; // each after the previous thread has ended
         int32_t stopTimeout;
         bool result;
-        bool hardKill;
     } cases[] = {
-        {"never started", Work::ReturnFalse, 0, 0, true, false},
-        {"run returns true", Work::ReturnTrue, 1, ZrThread::NoTimeout, true, false},
-        {"run returns false", Work::ReturnFalse, 1, ZrThread::NoTimeout, false, false},
-        {"restarted after its end", Work::ReturnTrue, 2, ZrThread::NoTimeout, true, false},
+        {"never started", Work::ReturnFalse, 0, 0, true},
+        {"run returns false", Work::ReturnFalse, 1, ZrThread::NoTimeout, false},
+        {"restarted after its end", Work::ReturnTrue, 2, ZrThread::NoTimeout, true},
         // The worker never sees the stop request: only the interruption ends its wait.
-        {"blocked in poll, time-out 0", Work::BlockInPoll, 1, 0, false, true},
+        {"blocked in poll, time-out 0", Work::BlockInPoll, 1, 0, false},
     };
     const std::regex hardKill(
         R"(ZrThread::Stop: Hard killing thread \(handle=[0-9a-f]+\), it exceeded timeout=0 MS)");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CaptureLogger logger;
-        g_logger = &logger;
-        ZrSetLoggerProvider([]() -> IZrLogger* { return g_logger; });
+        zrtest::LogCapture log;
         {
             Worker worker(c.work);
             for (int i = 0; i < c.starts; ++i) {
@@ -95,15 +66,12 @@ TEST(ZrThread, StopEndsTheThreadAndReturnsItsResult) {
             EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
             EXPECT_FALSE(worker.IsRunning());
         }
-        ZrSetLoggerProvider(nullptr);
-        std::string log;
-        for (const std::string& line : logger.Lines)
-            log += line + "\n";
-        if (c.hardKill)
-            EXPECT_TRUE(logger.Lines.size() == 1 && std::regex_match(logger.Lines[0], hardKill))
-                << log;
+        const auto lines = log.Lines();
+        if (c.work == Work::BlockInPoll)
+            EXPECT_TRUE(lines.size() == 1 && std::regex_match(lines[0], hardKill))
+                << testing::PrintToString(lines);
         else
-            EXPECT_EQ(log, "");
+            EXPECT_TRUE(lines.empty()) << testing::PrintToString(lines);
     }
 }
 
