@@ -17,29 +17,13 @@ std::vector<uint32_t> SpeakerIds(const ZrAudioFormat& f) {
     return ids;
 }
 
-ZrAudioFormat From(const WAVEFORMATEX& record) {
+ZrAudioFormat From(const WAVEFORMATEX* record) {
     ZrAudioFormat f;
-    f.FromWaveFormat(&record);
+    f.FromWaveFormat(record);
     return f;
 }
-
 ZrAudioFormat From(const WAVEFORMATEXTENSIBLE& record) {
-    ZrAudioFormat f;
-    f.FromWaveFormat(&record.Format);
-    return f;
-}
-
-TEST(AudioFormat, DefaultIsCdStereoAndANullRecordChangesNothing) {
-    ZrAudioFormat f;
-    f.FromWaveFormat(nullptr);
-    const WAVEFORMATEXTENSIBLE r = f.ExtensibleRecord();
-    EXPECT_EQ(r.Format.wFormatTag, 1);
-    EXPECT_EQ(r.Format.nChannels, 2);
-    EXPECT_EQ(r.Format.nSamplesPerSec, 44100u);
-    EXPECT_EQ(r.Format.nAvgBytesPerSec, 176400u);
-    EXPECT_EQ(r.Format.nBlockAlign, 4);
-    EXPECT_EQ(r.Samples.wValidBitsPerSample, 16);
-    EXPECT_TRUE(r.SubFormat == KSDATAFORMAT_SUBTYPE_PCM);
+    return From(&record.Format);
 }
 
 TEST(AudioFormat, FromPlainRecords) {
@@ -48,90 +32,59 @@ TEST(AudioFormat, FromPlainRecords) {
         uint32_t rate;
         uint16_t expectTag, expectBits, expectValid, expectAlign;
         uint32_t expectBytesPerSec;
-        bool integer;
+        bool pcm;
     } cases[] = {
-        {1, 2, 16, 44100, 1, 16, 16, 4, 176400, true},
-        {3, 2, 32, 44100, 3, 32, 32, 8, 352800, false}, // float
-        {1, 2, 32, 44100, 1, 32, 32, 8, 352800, true},  // 32-bit integer stays integer
-        {1, 2, 20, 96000, 1, 24, 20, 6, 576000, true},  // 20 bits in 3-byte containers
-        {1, 2, 1, 2822400, 1, 1, 1, 0, 705600, true},   // one-bit: no block align
-        {2, 1, 16, 8000, 1, 16, 16, 2, 16000, true},    // unknown tag: integer PCM
-        {3, 1, 64, 8000, 3, 64, 64, 8, 64000, false},
+        {3, 2, 32, 44100, 3, 32, 32, 8, 352800, true}, // float
+        {1, 2, 32, 44100, 1, 32, 32, 8, 352800, true}, // 32-bit integer stays integer
+        {1, 2, 20, 96000, 1, 24, 20, 6, 576000, true}, // 20 bits in 3-byte containers
+        {1, 2, 1, 2822400, 1, 1, 1, 0, 705600, true},  // one-bit: no block align
+        {2, 1, 16, 8000, 1, 16, 16, 2, 16000, true},   // unknown tag: integer PCM
         {1, 1, 12, 8000, 1, 16, 12, 2, 16000, true},
+        {146, 2, 16, 44100, 146, 16, 16, 4, 176400, false}, // a built tag keeps its tag
     };
     for (const auto& c : cases) {
-        WAVEFORMATEX r = PcmFormat(c.channels, c.rate, c.bits, c.tag);
-        const ZrAudioFormat f = From(r);
+        const WAVEFORMATEX r = PcmFormat(c.channels, c.rate, c.bits, c.tag);
+        const ZrAudioFormat f = From(&r);
         SCOPED_TRACE(testing::Message() << "tag " << c.tag << " bits " << c.bits);
         EXPECT_EQ(f.FormatTag, c.expectTag);
         EXPECT_EQ(f.BitsPerSample, c.expectBits);
         EXPECT_EQ(f.ValidBitsPerSample, c.expectValid);
         EXPECT_EQ(f.BlockAlign, c.expectAlign);
         EXPECT_EQ(f.AvgBytesPerSec, c.expectBytesPerSec);
-        EXPECT_EQ(f.ExtraSize, 0);
-        EXPECT_EQ(!f.IsFloat(), c.integer);
-        EXPECT_TRUE(f.IsPcmOrFloat());
+        EXPECT_EQ(f.IsFloat(), c.tag == 3);
+        EXPECT_EQ(f.IsPcmOrFloat(), c.pcm);
     }
+    // No record: CD stereo.
+    EXPECT_EQ(From(nullptr).ExtensibleRecord().Format.nAvgBytesPerSec, 176400u);
 }
 
-TEST(AudioFormat, BuiltTagsKeepTheirTagAndAreNotPcm) {
-    for (uint16_t tag : {146, 7, 80}) {
-        const ZrAudioFormat f = From(PcmFormat(2, 44100, 16, tag));
-        EXPECT_EQ(f.FormatTag, tag);
-        EXPECT_TRUE(f.SubFormat == ZrSubFormatFromTag(tag));
-        EXPECT_FALSE(f.IsPcmOrFloat());
-    }
-}
-
-TEST(AudioFormat, ExtensibleRecords) {
-    const ZrAudioFormat f = From(ExtensibleFormat(2, 96000, 24, 20, 3, KSDATAFORMAT_SUBTYPE_PCM));
+TEST(AudioFormat, ExtensibleRecordsAndMakePlain) {
+    ZrAudioFormat f = From(ExtensibleFormat(2, 96000, 24, 20, 3, KSDATAFORMAT_SUBTYPE_PCM));
     EXPECT_EQ(f.FormatTag, WAVE_FORMAT_EXTENSIBLE);
     EXPECT_EQ(f.ExtraSize, 22);
     EXPECT_EQ(f.ChannelMask, 3u);
     EXPECT_EQ(f.ValidBitsPerSample, 24); // the record's valid-bits field is not read
-    EXPECT_TRUE(f.IsPcmOrFloat());
+    f.MakePlain();
+    EXPECT_EQ(f.FormatTag, 1);
+    EXPECT_EQ(f.ExtraSize, 0);
+    EXPECT_EQ(f.BlockAlign, 6);
+
+    ZrAudioFormat fl = From(ExtensibleFormat(2, 48000, 32, 32, 3, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT));
+    EXPECT_TRUE(fl.IsIeeeFloat());
+    fl.MakePlain();
+    EXPECT_EQ(fl.FormatTag, 3);
 
     // A mask with fewer set bits than channels is dropped; the table follows the count.
     const ZrAudioFormat odd =
         From(ExtensibleFormat(6, 48000, 16, 16, 0x3, KSDATAFORMAT_SUBTYPE_PCM));
     EXPECT_EQ(odd.ChannelMask, 0u);
     EXPECT_EQ(SpeakerIds(odd), (std::vector<uint32_t>{2, 3, 4, 5, 6, 7}));
-
-    const ZrAudioFormat fl =
-        From(ExtensibleFormat(2, 48000, 32, 32, 3, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT));
-    EXPECT_TRUE(fl.IsFloat());
-    EXPECT_TRUE(fl.IsIeeeFloat());
-}
-
-TEST(AudioFormat, MakePlainKeepsTheShape) {
-    struct Case {
-        uint16_t bits;
-        ZrGuid sub;
-        uint16_t tag;
-    } cases[] = {{24, KSDATAFORMAT_SUBTYPE_PCM, 1},
-                 {32, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, 3},
-                 {32, KSDATAFORMAT_SUBTYPE_PCM, 1}}; // 32-bit integer stays integer
-    for (const auto& c : cases) {
-        ZrAudioFormat f = From(ExtensibleFormat(2, 88200, c.bits, c.bits, 3, c.sub));
-        const uint16_t align = f.BlockAlign;
-        f.MakePlain();
-        EXPECT_EQ(f.FormatTag, c.tag) << c.bits;
-        EXPECT_EQ(f.ExtraSize, 0);
-        EXPECT_EQ(f.SamplesPerSec, 88200u);
-        EXPECT_EQ(f.BlockAlign, align);
-    }
 }
 
 TEST(AudioFormat, PackWidthInvertsFill) {
-    const uint32_t packs[] = {16,
-                              24 | ZrWidthPad4,
-                              24 | ZrWidthPad8,
-                              32 | ZrWidthInteger | ZrWidthPad12,
-                              32 | ZrWidthInteger | ZrWidthPad14,
-                              32 | ZrWidthInteger | ZrWidthPad16 | ZrWidthHostFlag3,
-                              16 | ZrWidthHostFlag4,
-                              32};
-    for (uint32_t packed : packs) {
+    for (uint32_t packed :
+         {24u | ZrWidthPad4, 32u | ZrWidthInteger | ZrWidthPad12,
+          32u | ZrWidthInteger | ZrWidthPad16 | ZrWidthHostFlag3, 16u | ZrWidthHostFlag4, 32u}) {
         ZrAudioFormat f;
         f.Fill(packed, 44100, 2, 0, false, ZrGuid{}, true);
         EXPECT_EQ(f.PackWidth(), packed) << std::hex << packed;
@@ -149,17 +102,13 @@ TEST(AudioFormat, SpeakerTable) {
         std::vector<uint32_t> ids;
     } cases[] = {
         {1, 0, {1}},
-        {2, 0, {2, 3}},
-        {3, 7, {2, 3, 4}},
         {3, 0, {2, 3, 5}},
-        {4, 15, {2, 3, 4, 5}},
         {4, 0x33, {2, 3, 6, 7}},
         {5, 0, {2, 3, 4, 6, 7}},
-        {6, 0x3F, {2, 3, 4, 5, 6, 7}},
         {7, 0, {2, 3, 4, 5, 6, 7, 10}},
         {7, 0x70F, {2, 3, 4, 5, 10, 6, 7}},
-        {8, 0, {2, 3, 4, 5, 8, 9, 6, 7}},
         {10, 0, {2, 3, 4, 5, 8, 9, 6, 7, 13, 14}},
+        {65, 0, {}},
     };
     for (const auto& c : cases) {
         ZrAudioFormat f;
@@ -169,20 +118,12 @@ TEST(AudioFormat, SpeakerTable) {
     ZrAudioFormat six;
     six.Fill(16, 48000, 6, 0x3F, false, ZrGuid{}, true);
     EXPECT_EQ(six.Speakers[3].Level, 10.0f); // the low-frequency channel's level
-    ZrAudioFormat three;
-    three.Fill(16, 48000, 3, 0, false, ZrGuid{}, true);
-    EXPECT_EQ(three.Speakers[2].Level, 0.0f);
-
     ZrAudioFormat many;
     many.Fill(16, 48000, 40, 0, false, ZrGuid{}, true);
     EXPECT_EQ(many.Speakers[31].Id, 36u); // the 32nd channel
     EXPECT_EQ(many.Speakers[32].Id, 0u);
     EXPECT_TRUE(many.Speakers[39].Present);
     EXPECT_FALSE(many.Speakers[40].Present);
-
-    ZrAudioFormat huge;
-    huge.Fill(16, 48000, 65, 0, false, ZrGuid{}, true);
-    EXPECT_TRUE(SpeakerIds(huge).empty());
 }
 
 } // namespace

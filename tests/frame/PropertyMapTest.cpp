@@ -1,7 +1,6 @@
 #include "frame/ZrPropertyMap.h"
 
 #include <gtest/gtest.h>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -13,11 +12,13 @@ std::vector<std::u16string> Keys(const ZrPropertyMap& map) {
     return keys;
 }
 
+std::u16string Key(int i) {
+    return u"k" + std::u16string(ZrString::FromInt(i).View());
+}
+
 TEST(PropertyMap, HashIsTheFixedPolynomialOverLowerCase) {
     EXPECT_EQ(ZrPropertyMap::Hash(u""), 0u);
-    EXPECT_EQ(ZrPropertyMap::Hash(u"a"), uint32_t{'a'});
-    EXPECT_EQ(ZrPropertyMap::Hash(u"ab"), uint32_t{'a'} * 0x1003Fu + 'b');
-    EXPECT_EQ(ZrPropertyMap::Hash(u"QuAlItY"), ZrPropertyMap::Hash(u"quality"));
+    EXPECT_EQ(ZrPropertyMap::Hash(u"aB"), uint32_t{'a'} * 0x1003Fu + 'b');
     // The buckets of the five keys an encoder with five settings writes, as iteration needs them.
     const std::pair<std::u16string_view, uint32_t> buckets[] = {
         {u"Quality", 0}, {u"Verify", 0}, {u"Ogg", 1}, {u"AddPB", 3}, {u"AddST", 6}};
@@ -25,48 +26,37 @@ TEST(PropertyMap, HashIsTheFixedPolynomialOverLowerCase) {
         EXPECT_EQ(ZrPropertyMap::Hash(key) % 7, bucket) << std::string(key.begin(), key.end());
 }
 
-TEST(PropertyMap, KeysDifferingOnlyInCaseAreOneEntry) {
+TEST(PropertyMap, OneEntryPerKeyInAnyCaseAndTypedValues) {
     ZrPropertyMap map;
     map.Set(u"Quality", u"5");
     map.Set(u"QUALITY", u"6");
     EXPECT_EQ(map.Count(), 1u);
-    ZrString out;
-    EXPECT_EQ(map.GetString(out, u"quality"), u"6");
     EXPECT_EQ(Keys(map).front(), u"Quality"); // the stored key keeps its first spelling
-}
-
-TEST(PropertyMap, TypedGettersParseOnEveryRead) {
-    ZrPropertyMap map;
-    map.Set(u"weird", u"  -12abc");
-    map.Set(u"big", u"99999999999");
+    EXPECT_EQ(map.GetInt(u"quality", 0), 6);
     map.SetHex(u"hex", 0xBEEF);
     map.SetDouble(u"ratio", 0.1);
     map.SetInt64(u"bytes", 5000000000LL);
     EXPECT_EQ(map.GetInt(u"missing", 17), 17);
-    EXPECT_EQ(map.GetInt(u"weird", 0), -12);
-    EXPECT_EQ(map.GetInt(u"big", 0), 2147483647);
     EXPECT_EQ(map.GetHex(u"hex", 0), 0xBEEFu);
     EXPECT_EQ(map.GetDouble(u"ratio", 0.0), 0.1);
     EXPECT_EQ(map.GetInt64(u"bytes", 0), 5000000000LL);
     ZrString out;
     EXPECT_EQ(map.GetString(out, u"missing", u"fallback"), u"fallback");
-    EXPECT_EQ(map.GetString(out, u"missing"), u"");
 }
 
 TEST(PropertyMap, GrowthFollowsTheFixedRule) {
     // count after insertion -> buckets: the table grows when count would exceed 2b + 2.
     ZrPropertyMap map;
     EXPECT_EQ(map.BucketCount(), 0u); // no table until the first insertion
-    std::vector<std::pair<int, uint32_t>> expectations = {
-        {1, 7}, {16, 7}, {17, 31}, {64, 31}, {65, 127}};
     int inserted = 0;
-    for (const auto& [count, buckets] : expectations) {
+    for (const auto& [count, buckets] :
+         std::vector<std::pair<int, uint32_t>>{{1, 7}, {16, 7}, {17, 31}, {64, 31}, {65, 127}}) {
         for (; inserted < count; ++inserted)
-            map.SetInt(u"key" + std::u16string(ZrString::FromInt(inserted).View()), inserted + 1);
+            map.SetInt(Key(inserted), inserted + 1);
         EXPECT_EQ(map.BucketCount(), buckets) << "after " << count << " keys";
     }
     for (int i = 0; i < inserted; ++i)
-        EXPECT_EQ(map.GetInt(u"KEY" + std::u16string(ZrString::FromInt(i).View()), -1), i + 1);
+        EXPECT_EQ(map.GetInt(Key(i), -1), i + 1);
 }
 
 TEST(PropertyMap, RebuildPutsMovedEntriesInFrontAndNewOnesBehind) {
@@ -93,29 +83,21 @@ TEST(PropertyMap, RebuildPutsMovedEntriesInFrontAndNewOnesBehind) {
     EXPECT_EQ(Keys(map), expected);
 }
 
-TEST(PropertyMap, RemoveClearAssignEquals) {
+TEST(PropertyMap, RemoveAssignEquals) {
     ZrPropertyMap a;
     a.Set(u"one", u"1");
-    a.Set(u"two", u"2");
-    a.Set(u"empty", u"", true); // remove-if-empty on a missing key does nothing
-    EXPECT_EQ(a.Count(), 2u);
-    a.Set(u"two", u"", true);
-    EXPECT_FALSE(a.Has(u"two"));
+    a.Set(u"two", u"", true); // remove-if-empty
     a.Remove(u"ONE");
-    EXPECT_EQ(a.Count(), 0u);
     EXPECT_EQ(a.BucketCount(), 0u); // the last removal releases the table
-
     ZrPropertyMap b;
     for (int i = 0; i < 20; ++i)
-        b.SetInt(u"k" + std::u16string(ZrString::FromInt(i).View()), i);
+        b.SetInt(Key(i), i);
     a.Assign(b);
-    EXPECT_TRUE(a.Equals(b));
     EXPECT_EQ(Keys(a), Keys(b));
     a.SetInt(u"k3", 4);
     EXPECT_FALSE(a.Equals(b));
     a.SetInt(u"k3", 3);
-    a.SetInt(u"extra", 0);
-    EXPECT_FALSE(a.Equals(b));
+    EXPECT_TRUE(a.Equals(b));
     a.Clear();
     EXPECT_TRUE(a.Equals(ZrPropertyMap()));
 }
@@ -130,14 +112,11 @@ TEST(PropertyMap, WholeMapTextAndXmlFormsRoundTrip) {
     ZrPropertyMap fromText;
     fromText.FromText(text.View(), u"\n");
     EXPECT_TRUE(fromText.Equals(map));
-
     map.ToXml(xml);
-    EXPECT_NE(xml.Find(u"version=\""), -1);
     ZrPropertyMap fromXml;
     EXPECT_TRUE(fromXml.FromXml(xml.View()));
     EXPECT_TRUE(fromXml.Equals(map));
     EXPECT_FALSE(fromXml.FromXml(u"<Properties><Item Name=\"a\">1</Item>")); // no version
-
     map.Describe(described, u"  ", u";");
     EXPECT_NE(described.Find(u"  Bitrate: 320;"), -1);
 }
