@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,107 +71,71 @@ struct WindowCase {
     const char16_t* Settings; // given to the encoder first; null: never set
     const char* Title;
     int32_t Width;
-    std::vector<std::string> Shown; // empty: not compared
-    std::vector<std::pair<const char16_t*, int32_t>> Changes;
+    const std::vector<std::string>* Shown; // null: not compared
+    const char* Changes; // "control text=value|...": a list's selection, a box's check
     const char* Written; // after OK
 };
 
+const std::vector<std::string> WvShown = {
+    "1:Open audio codec facilitating both loseless compression and a unique hybrid compression "
+    "mode. See https://www.wavpack.com",
+    "0:Compression",
+    "1:Type",
+    "4:Lossless [x]",
+    "4:Hybrid [ ]",
+    "5:Quality {Fast|Normal (recommended)|High|Very High (not recommended for most uses)} = 1",
+    "5:Extra Encode Processing {0|1|2|3|4|5|6} = 0",
+    "0:Options for Hybrid Encoding",
+    "1:Correction File",
+    "3:Create Correction File [x] (disabled)",
+    "5:Target Bitrate {32|64|96|128|160|192|256|320|384|512|640|768|1024|1280|1536|2048|2560} "
+    "= 6 (disabled)"};
+const std::vector<std::string> FlacShown = {
+    "0:Compression Level",
+    "2:All compression levels offer lossless, bit-perfect encoding.  Higher numbers make "
+    "smaller files, but take longer to encode and decode.",
+    "5: {0|1|2|3|4|5|6 (recommended)|7|8} = 8",
+    "0:Encoding Options",
+    "3:Verify encoding [ ]",
+    "3:Add 4k padding block [x]",
+    "3:Add seek table (if possible) [ ]",
+    "3:Use Ogg as transport layer (*.ogg) [ ]"};
+const std::vector<std::string> DsdShown = {
+    "2:Direct Stream Digital (DSD) is a high-quality method for representing sound.\r\n\r\n"
+    "DSD uses a one bit delta-sigma encoded signal, stored at a sample rate of 2.8 or 5.6 "
+    "MHz.\r\n\r\nEncoding is done to a DSF file, which offers full tagging support.",
+    "0:Sample Rate",
+    "5: {DSD (64fs / 2.8 MHz)|Double DSD (128fs / 5.6 MHz)|Quad DSD (256fs / 11.2 MHz)|Oct "
+    "DSD (512fs / 22.4 MHz)} = 2"};
+const std::vector<std::string> ApeShown = {
+    "1:Monkey's Audio 8.35 is a fast, free, lossless encoder.", "0:Compression Level",
+    "2:All compression levels offer lossless, bit-perfect encoding.  Higher compression "
+    "levels make smaller files, but take longer to encode and decode.",
+    "5: {Fast|Normal (recommended)|High|Extra High (not recommended for most uses)} = 2"};
+
+const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
+const auto Flac = Open<CFlacEncoderOptionsWnd, CFlacEncoder>;
+
 const WindowCase WindowCases[] = {
-    {CreateWvEncoder,
-     Open<CWvEncoderOptionsWnd, CWvEncoder>,
-     u"",
-     "WavPack",
-     365,
-     {
-         "1:Open audio codec facilitating both loseless compression and a unique hybrid "
-         "compression mode. See https://www.wavpack.com",
-         "0:Compression",
-         "1:Type",
-         "4:Lossless [x]",
-         "4:Hybrid [ ]",
-         "5:Quality {Fast|Normal (recommended)|High|Very High (not recommended for most uses)} = 1",
-         "5:Extra Encode Processing {0|1|2|3|4|5|6} = 0",
-         "0:Options for Hybrid Encoding",
-         "1:Correction File",
-         "3:Create Correction File [x] (disabled)",
-         "5:Target Bitrate {32|64|96|128|160|192|256|320|384|512|640|768|1024|1280|1536|2048|"
-         "2560} = 6 (disabled)",
-     },
-     // A disabled control ignores changes; choosing Hybrid enables the hybrid options.
-     {{u"Create Correction File", 0},
-      {u"Hybrid", 1},
-      {u"Quality", 3},
-      {u"Target Bitrate", 9},
-      {u"Create Correction File", 0},
-      {u"Extra Encode Processing", 4}},
+    // A disabled control ignores changes; choosing Hybrid enables the hybrid options.
+    {CreateWvEncoder, Wv, u"", "WavPack", 365, &WvShown,
+     "Create Correction File=0|Hybrid=1|Quality=3|Target Bitrate=9|Create Correction File=0|"
+     "Extra Encode Processing=4",
      "Compression Type=Hybrid|Target Bitrate=512|Correction File=0|Compression=4096|"
      "Extra Encode Processing=4"},
     // Every key absent: only "Lossless" itself shows as lossless, and only 1 checks the box.
-    {CreateWvEncoder,
-     Open<CWvEncoderOptionsWnd, CWvEncoder>,
-     nullptr,
-     "WavPack",
-     365,
-     {},
-     {},
+    {CreateWvEncoder, Wv, nullptr, "WavPack", 365, nullptr, "",
      "Compression Type=Hybrid|Target Bitrate=256|Correction File=0|Compression=0|"
      "Extra Encode Processing=0"},
-    {CreateFlacEncoder,
-     Open<CFlacEncoderOptionsWnd, CFlacEncoder>,
-     u"Quality=8|AddST=0",
-     "FLAC Encoder",
-     385,
-     {
-         "0:Compression Level",
-         "2:All compression levels offer lossless, bit-perfect encoding.  Higher numbers make "
-         "smaller files, but take longer to encode and decode.",
-         "5: {0|1|2|3|4|5|6 (recommended)|7|8} = 8",
-         "0:Encoding Options",
-         "3:Verify encoding [ ]",
-         "3:Add 4k padding block [x]",
-         "3:Add seek table (if possible) [ ]",
-         "3:Use Ogg as transport layer (*.ogg) [ ]",
-     },
-     {{u"", 3}, {u"Use Ogg as transport layer (*.ogg)", 1}},
-     "Quality=3|Verify=0|Ogg=1|AddPB=1|AddST=0"},
+    {CreateFlacEncoder, Flac, u"Quality=8|AddST=0", "FLAC Encoder", 385, &FlacShown,
+     "=3|Use Ogg as transport layer (*.ogg)=1", "Quality=3|Verify=0|Ogg=1|AddPB=1|AddST=0"},
     // Absent keys show their defaults.
-    {CreateFlacEncoder,
-     Open<CFlacEncoderOptionsWnd, CFlacEncoder>,
-     nullptr,
-     "FLAC Encoder",
-     385,
-     {},
-     {{u"Verify encoding", 1}},
+    {CreateFlacEncoder, Flac, nullptr, "FLAC Encoder", 385, nullptr, "Verify encoding=1",
      "Quality=6|Verify=1|Ogg=0|AddPB=0|AddST=0"},
-    {CreateDsdEncoder,
-     Open<CDSDEncoderOptionsWnd, CDSDEncoderPlugin>,
-     u"SampleRate=11289600",
-     "DSD",
-     365,
-     {
-         "2:Direct Stream Digital (DSD) is a high-quality method for representing sound.\r\n\r\n"
-         "DSD uses a one bit delta-sigma encoded signal, stored at a sample rate of 2.8 or 5.6 "
-         "MHz.\r\n\r\nEncoding is done to a DSF file, which offers full tagging support.",
-         "0:Sample Rate",
-         "5: {DSD (64fs / 2.8 MHz)|Double DSD (128fs / 5.6 MHz)|Quad DSD (256fs / 11.2 MHz)|Oct "
-         "DSD (512fs / 22.4 MHz)} = 2",
-     },
-     {{u"", 3}},
-     "SampleRate=22579200"},
-    {CreateApeEncoder,
-     Open<CApeEncoderOptionsWnd, CApeEncoder>,
-     u"Compression=3000",
-     "Monkey's Audio (APE)",
-     365,
-     {
-         "1:Monkey's Audio 8.35 is a fast, free, lossless encoder.",
-         "0:Compression Level",
-         "2:All compression levels offer lossless, bit-perfect encoding.  Higher compression "
-         "levels make smaller files, but take longer to encode and decode.",
-         "5: {Fast|Normal (recommended)|High|Extra High (not recommended for most uses)} = 2",
-     },
-     {{u"", 3}},
-     "Compression=4000"},
+    {CreateDsdEncoder, Open<CDSDEncoderOptionsWnd, CDSDEncoderPlugin>, u"SampleRate=11289600",
+     "DSD", 365, &DsdShown, "=3", "SampleRate=22579200"},
+    {CreateApeEncoder, Open<CApeEncoderOptionsWnd, CApeEncoder>, u"Compression=3000",
+     "Monkey's Audio (APE)", 365, &ApeShown, "=3", "Compression=4000"},
 };
 
 TEST(EncoderWindows, ShowTheSettingsAndOkWritesThem) {
@@ -183,11 +148,15 @@ TEST(EncoderWindows, ShowTheSettingsAndOkWritesThem) {
         EXPECT_EQ(ZrString(window->Title()).ToUtf8(), c.Title);
         EXPECT_EQ(window->Width(), c.Width);
         EXPECT_EQ(std::u16string_view(window->OkText()), u"OK");
-        if (!c.Shown.empty()) {
-            EXPECT_EQ(Describe(*window), c.Shown);
+        if (c.Shown) {
+            EXPECT_EQ(Describe(*window), *c.Shown);
         }
-        for (const auto& [text, value] : c.Changes)
-            Change(*window, text, value);
+        std::istringstream changes(c.Changes);
+        for (std::string change; std::getline(changes, change, '|');) {
+            const size_t at = change.rfind('=');
+            Change(*window, ZrString::FromUtf8(change.substr(0, at)).c_str(),
+                   std::stoi(change.substr(at + 1)));
+        }
         ASSERT_TRUE(window->OnOkPressed());
         EXPECT_EQ(window->Result(), ZrModalOk);
         EXPECT_EQ(Property(*encoder, u"Settings"), c.Written);
