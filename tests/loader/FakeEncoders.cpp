@@ -43,35 +43,25 @@ public:
 
 private:
     void Work() {
-        IZrEncoderCallback* host = HostCallback;
-        switch (m_mode) {
-        case 0: {
+        if (m_mode == 0) {
             std::ifstream in(SourceFilename.ToUtf8(), std::ios::binary);
-            std::ofstream out(DestinationFilename.ToUtf8(), std::ios::binary);
-            out << in.rdbuf();
-            if (host)
-                host->OnEncoderProgress(this, 50);
-            if (host)
-                host->OnEncoderProgress(this, 100);
-            if (host)
-                host->OnEncoderFinished(this, 0);
-            break;
+            std::ofstream(DestinationFilename.ToUtf8(), std::ios::binary) << in.rdbuf();
         }
-        case 1:
-            if (host)
-                host->OnEncoderFailed(this, 5, u"disk on fire");
-            break;
-        case 2:
-            while (!m_stop)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            if (host)
-                host->OnEncoderFailed(this, -1, u"Canceled");
-            break;
-        default:
-            if (host)
-                host->OnEncoderFinished(this, 0);
-            break;
+        while (m_mode == 2 && !m_stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        IZrEncoderCallback* host = HostCallback;
+        if (!host)
+            return;
+        if (m_mode == 0) {
+            host->OnEncoderProgress(this, 50);
+            host->OnEncoderProgress(this, 100);
         }
+        if (m_mode == 1)
+            host->OnEncoderFailed(this, 5, u"disk on fire");
+        else if (m_mode == 2)
+            host->OnEncoderFailed(this, -1, u"Canceled");
+        else
+            host->OnEncoderFinished(this, 0);
     }
 
     int m_mode;
