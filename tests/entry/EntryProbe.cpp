@@ -56,7 +56,6 @@ int main(int argc, char** argv) {
         std::printf("dlopen failed: %s\n", dlerror());
         return 1;
     }
-    std::fflush(stdout);
     auto create = reinterpret_cast<ZrCreateEncoderFn>(dlsym(plugin, "CreateEncoder"));
     auto registerServer = reinterpret_cast<ZrRegisterServerFn>(dlsym(plugin, "DllRegisterServer"));
     auto unregisterServer =
@@ -69,19 +68,15 @@ int main(int argc, char** argv) {
         const std::string command = argv[i];
         if (command == "create") {
             for (int32_t index = -1; index <= 12; ++index) {
-                Encoder encoder(create(index, nullptr));
-                if (!encoder) {
-                    std::printf("index %d: null\n", index);
-                    continue;
-                }
-                std::printf("index %d: %s|%s\n", index,
-                            Take(encoder->GetProperty(u"Display Name")).c_str(),
-                            Take(encoder->GetProperty(u"Extension")).c_str());
+                Encoder e(create(index, nullptr));
+                const std::string text = e ? Take(e->GetProperty(u"Display Name")) + "|" +
+                                                 Take(e->GetProperty(u"Extension"))
+                                           : "null";
+                std::printf("index %d: %s\n", index, text.c_str());
             }
-        } else if (command == "register") {
-            std::printf("register: %d\n", registerServer());
-        } else if (command == "unregister") {
-            std::printf("unregister: %d\n", unregisterServer());
+        } else if (command == "register" || command == "unregister") {
+            std::printf("%s: %d\n", argv[i],
+                        command == "register" ? registerServer() : unregisterServer());
         } else if (command.rfind("encode@", 0) == 0 && i + 1 < argc) {
             Encode(create, std::atoi(command.c_str() + 7), argv[++i]);
         } else if (command == "loaded" && i + 1 < argc) {
