@@ -164,10 +164,6 @@ TEST(Encoders, EveryIndexServesItsEncoderWithItsDefaults) {
         if (row.Defaults) {
             ASSERT_TRUE(e->SetProperty(u"Settings", u""));
             EXPECT_EQ(Property(*e, u"Settings"), row.Defaults);
-            // A second text starts again from the defaults.
-            e->SetProperty(u"Settings", u"Bogus=1");
-            e->SetProperty(u"Settings", u"");
-            EXPECT_EQ(Property(*e, u"Settings"), row.Defaults);
         }
     }
 }
