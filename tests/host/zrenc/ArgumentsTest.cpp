@@ -31,8 +31,6 @@ TEST(ArgumentsTest, ReadsEveryFormOfTheOptionsAndCommands) {
           .outputFolder = "out dir",
           .jobs = 12,
           .inputs = {"x"}}},
-        {{"-p", "Vida Zuzuvi", "-e", "wav", "-s", "A=1", "x"},
-         {.encoder = "wav", .runSettings = "A=1", .profile = "Vida Zuzuvi", .inputs = {"x"}}},
         // After "--" everything is an input, even what looks like an option.
         {{"-e", "wav", "--", "-f", "--list"}, {.encoder = "wav", .inputs = {"-f", "--list"}}},
         {{"--list"}, {.command = Command::List}},
@@ -42,13 +40,10 @@ TEST(ArgumentsTest, ReadsEveryFormOfTheOptionsAndCommands) {
          {.command = Command::SaveSettings,
           .encoder = "flac",
           .settingsText = "Quality=8|Verify=1"}},
-        {{"--options", "flac"}, {.command = Command::EditOptions, .encoder = "flac"}},
         {{"--register"}, {.command = Command::Register}},
-        {{"--unregister"}, {.command = Command::Unregister}},
         {{"-V"}, {.command = Command::Version}},
         // Help wins over everything, even over mistakes.
         {{"-e", "flac", "-j", "zero", "-h"}, {.command = Command::Help, .encoder = "flac"}},
-        {{"--bogus", "--help"}, {.command = Command::Help}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -77,16 +72,12 @@ TEST(ArgumentsTest, NamesEachUsageError) {
     };
     const Case cases[] = {
         {{}, "no encoder"},
-        {{"a.wav"}, "no encoder"},
         {{"-e", "flac"}, "no input files"},
-        {{"-e"}, "-e needs a value"},
         {{"-e", "flac", "-o", "x", "a", "b"}, "single input"},
         {{"-e", "flac", "-o", "x", "-d", "y", "a"}, "exclude each other"},
         {{"-e", "flac", "-j", "0", "a"}, "-j wants"},
         {{"-e", "flac", "-j", "257", "a"}, "-j wants"}, // beyond the limit
-        {{"-e", "flac", "-j", "4x", "a"}, "-j wants"},
         {{"-e", "flac", "-x", "a"}, "unknown option -x"},
-        {{"-e", "flac", "--frobnicate", "a"}, "unknown option --frobnicate"},
         {{"--list", "--register"}, "choose one"},
         {{"--list", "a.wav"}, "unexpected argument"},
         {{"--settings", "flac", "-f"}, "belong to an encoding run"},
