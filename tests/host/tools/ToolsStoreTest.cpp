@@ -22,11 +22,6 @@ fs::path MachineStoreFile() {
     return Home() / "machine" / "settings.ini";
 }
 
-std::string ReadText(const fs::path& path) {
-    const std::vector<uint8_t> bytes = zrtest::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 struct OddText {
     const char* What;
     std::u16string Text;
