@@ -134,22 +134,6 @@ TEST(ToolsStore, OpeningEnumeratingAndDeletingValues) {
     EXPECT_FALSE(missing->DeleteValue(u"now"));
 }
 
-TEST(ToolsStore, MachineTreeIsSeparateAndKeepsAbsolutePaths) {
-    const std::u16string path = u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders\\FLAC Encoder";
-    EXPECT_EQ(Tools()->OpenKey(0x80000001, path.c_str()), nullptr) << "only HKEY_LOCAL_MACHINE";
-    EXPECT_FALSE(MachineKey(path)->GetInt(u"IVersion", nullptr));
-    fs::create_directories(MachineStoreFile().parent_path());
-    const std::string text = "[SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders\\FLAC Encoder]\n"
-                             "IVersion = 5\nPath = \"/opt/old/libzrencoders.so\"\n";
-    zrtest::WriteFile(MachineStoreFile(), text.data(), text.size());
-    Key key = MachineKey(path);
-    int32_t version = 0;
-    EXPECT_TRUE(key->GetInt(u"IVersion", &version));
-    EXPECT_EQ(version, 5);
-    EXPECT_EQ(Take(key->GetString(u"Path")).Value, u"/opt/old/libzrencoders.so");
-    EXPECT_FALSE(HostKey(path)->GetInt(u"IVersion", nullptr)) << "not in the host's tree";
-}
-
 TEST(ToolsStore, CorruptFileGivesAbsentValuesAndIsKeptBeforeRewrite) {
     // The machine tree: this test may break its file without disturbing the others.
     fs::create_directories(MachineStoreFile().parent_path());

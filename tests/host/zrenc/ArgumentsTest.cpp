@@ -2,6 +2,7 @@
 #include "zrenc/Arguments.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 // The cases name only the fields that differ from a default Options.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -49,19 +50,11 @@ TEST(ArgumentsTest, ReadsEveryFormOfTheOptionsAndCommands) {
         SCOPED_TRACE(testing::PrintToString(c.args));
         const auto result = ParseArguments(c.args);
         ASSERT_EQ(result.error, "");
-        const Options& o = result.options;
-        const Options& e = c.expected;
-        EXPECT_EQ(o.command, e.command);
-        EXPECT_EQ(o.encoder, e.encoder);
-        EXPECT_EQ(o.runSettings, e.runSettings);
-        EXPECT_EQ(o.output, e.output);
-        EXPECT_EQ(o.outputFolder, e.outputFolder);
-        EXPECT_EQ(o.force, e.force);
-        EXPECT_EQ(o.jobs, e.jobs);
-        EXPECT_EQ(o.quiet, e.quiet);
-        EXPECT_EQ(o.profile, e.profile);
-        EXPECT_EQ(o.settingsText, e.settingsText);
-        EXPECT_EQ(o.inputs, e.inputs);
+        auto fields = [](const Options& o) {
+            return std::tie(o.command, o.encoder, o.runSettings, o.output, o.outputFolder, o.force,
+                            o.jobs, o.quiet, o.profile, o.settingsText, o.inputs);
+        };
+        EXPECT_EQ(fields(result.options), fields(c.expected));
     }
 }
 
