@@ -79,8 +79,6 @@ int ProbeCommand(ZrTools* tools, const std::vector<std::string>& a) {
         Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
         for (size_t i = 2; i < a.size(); ++i)
             PrintValue(key.get(), Ascii(a[i]));
-    } else if (command == "create" && a.size() == 2) {
-        std::printf("%s\n", Key(tools->OpenHostKey(Ascii(a[1]).c_str(), 1)) ? "key" : "null");
     } else if (command == "hammer" && a.size() == 4) {
         // A key object writes when it is released: a new one every ten values keeps the two
         // writing processes interleaved.

@@ -55,7 +55,6 @@ std::u16string FromHex(const std::string& hex);
 // of them separated by "--":
 //   set <key> <name> <int:N | text:HEX>   writes a value; prints "true" or "false"
 //   get <key> <name>...                   prints "int N", "text HEX" or "absent" per name
-//   create <key>                          OpenHostKey with flag 1; prints "key" or "null"
 //   hammer <key> <prefix> <count>         writes <prefix><i> = i for i < count
 //   load                                  product information: "before: null|object", then
 //                                         "ok <folder HEX>" or "fail <reason HEX>"

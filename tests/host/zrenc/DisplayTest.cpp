@@ -5,30 +5,18 @@
 
 namespace {
 
-TEST(DisplayTest, FormatsBytesAtUnitBoundaries) {
-    struct Case {
-        uint64_t bytes;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {0, "0 B"},
-        {1024, "1.00 KiB"},
-        {1048575, "1024 KiB"},
-        {1048576, "1.00 MiB"},
-        {5000ull << 40, "5000 TiB"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(zrenc::FormatBytes(c.bytes), c.expected) << c.bytes;
-}
-
-TEST(DisplayTest, FormatsDurations) {
-    struct Case {
-        double seconds;
-        const char* expected;
-    };
-    const Case cases[] = {{59.6, "1:00"}, {3599.4, "59:59"}, {3723, "1:02:03"}, {-3, "0:00"}};
-    for (const Case& c : cases)
-        EXPECT_EQ(zrenc::FormatDuration(c.seconds), c.expected) << c.seconds;
+TEST(DisplayTest, FormatsBytesAndDurationsAtUnitBoundaries) {
+    const std::pair<uint64_t, const char*> sizes[] = {{0, "0 B"},
+                                                      {1024, "1.00 KiB"},
+                                                      {1048575, "1024 KiB"},
+                                                      {1048576, "1.00 MiB"},
+                                                      {5000ull << 40, "5000 TiB"}};
+    for (const auto& [bytes, expected] : sizes)
+        EXPECT_EQ(zrenc::FormatBytes(bytes), expected) << bytes;
+    const std::pair<double, const char*> durations[] = {
+        {59.6, "1:00"}, {3599.4, "59:59"}, {3723, "1:02:03"}, {-3, "0:00"}};
+    for (const auto& [seconds, expected] : durations)
+        EXPECT_EQ(zrenc::FormatDuration(seconds), expected) << seconds;
 }
 
 TEST(DisplayTest, FitsNamesIntoTheirColumns) {
