@@ -152,8 +152,7 @@ TEST(ToolsStore, CorruptFileGivesAbsentValuesAndIsKeptBeforeRewrite) {
 
     Key key = MachineKey(u"Corrupt");
     int32_t value = 0;
-    EXPECT_TRUE(key->GetInt(u"Good", &value));
-    EXPECT_EQ(value, 7);
+    EXPECT_TRUE(key->GetInt(u"Good", &value) && value == 7);
     for (const char16_t* absent : {u"Unterminated", u"Latin-1", u"Lost"})
         EXPECT_FALSE(Take(key->GetString(absent)).Present) << ZrUtf16ToUtf8(absent);
     EXPECT_EQ(Take(MachineKey(u"Corrupt\\Sub")->GetString(u"Fine")).Value, u"yes");

@@ -13,8 +13,6 @@ namespace {
 
 using namespace zrtest;
 
-#define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
-
 // Whether the dynamic loader's report (LD_DEBUG=files) names one of the decoding libraries.
 bool LoadedDecodingLibraries(const std::string& report) {
     return report.find("file=libav") != std::string::npos ||
@@ -120,19 +118,16 @@ TEST_F(ZrencTest, RefusesToOverwriteUnlessForcedAndNeverTheInput) {
     EXPECT_GT(ReadFile(dir / "a.flac").size(), 4u);
 
     // Not even -f replaces a device or a folder; an output folder must exist.
-    struct Refusal {
-        std::string output;
-        const char* says;
-    };
     fs::create_directories(dir / "folder.flac");
-    const Refusal refusals[] = {{"/dev/full", "is not a regular file"},
-                                {In("folder.flac"), "is not a regular file"},
-                                {In("no/such/folder/a.flac"), "does not exist"},
-                                {In("a.flac/below.flac"), "a.flac/below.flac"}};
-    for (const Refusal& refusal : refusals) {
-        r = Zrenc({"-e", "flac", "-f", "-o", refusal.output, In("a.wav")});
+    const std::pair<std::string, const char*> refusals[] = {
+        {"/dev/full", "is not a regular file"},
+        {In("folder.flac"), "is not a regular file"},
+        {In("no/such/folder/a.flac"), "does not exist"},
+        {In("a.flac/below.flac"), "a.flac/below.flac"}};
+    for (const auto& [output, says] : refusals) {
+        r = Zrenc({"-e", "flac", "-f", "-o", output, In("a.wav")});
         EXPECT_EQ(r.ExitCode, 1);
-        EXPECT_CONTAINS(r.Output, refusal.says);
+        EXPECT_CONTAINS(r.Output, says);
     }
 
     const std::vector<uint8_t> input = ReadFile(dir / "a.wav");
