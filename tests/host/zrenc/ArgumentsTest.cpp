@@ -41,8 +41,6 @@ TEST(ArgumentsTest, ReadsEveryFormOfTheOptionsAndCommands) {
          {.command = Command::SaveSettings,
           .encoder = "flac",
           .settingsText = "Quality=8|Verify=1"}},
-        {{"--register"}, {.command = Command::Register}},
-        {{"-V"}, {.command = Command::Version}},
         // Help wins over everything, even over mistakes.
         {{"-e", "flac", "-j", "zero", "-h"}, {.command = Command::Help, .encoder = "flac"}},
     };
