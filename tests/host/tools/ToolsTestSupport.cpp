@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <stdexcept>
 
 namespace zrtools_test {
@@ -78,8 +79,6 @@ int ProbeCommand(ZrTools* tools, const std::vector<std::string>& a) {
         Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
         for (size_t i = 2; i < a.size(); ++i)
             PrintValue(key.get(), Ascii(a[i]));
-    } else if (command == "create" && a.size() == 2) {
-        std::printf("%s\n", Key(tools->OpenHostKey(Ascii(a[1]).c_str(), 1)) ? "key" : "null");
     } else if (command == "hammer" && a.size() == 4) {
         // A key object writes when it is released: a new one every ten values keeps the two
         // writing processes interleaved.
@@ -176,6 +175,22 @@ std::vector<std::u16string> ValueNames(IZrRegKey* key) {
     for (Text name; (name = Take(key->EnumValue(static_cast<uint32_t>(names.size())))).Present;)
         names.push_back(name.Value);
     return names;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::error_code error;
+    if (!fs::exists(path, error))
+        return {};
+    const std::vector<uint8_t> bytes = zrtest::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 std::string Hex(const std::u16string& text) {

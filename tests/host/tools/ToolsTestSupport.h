@@ -43,6 +43,10 @@ Text Take(ZrSysString text);
 std::vector<std::u16string> SubKeys(IZrRegKey* key);
 std::vector<std::u16string> ValueNames(IZrRegKey* key);
 
+// A file's bytes as text; empty when it does not exist. The lines of a text.
+std::string ReadText(const fs::path& path);
+std::vector<std::string> Lines(const std::string& text);
+
 // The text's UTF-16 code units as hexadecimal digits, the probe's way of passing texts.
 std::string Hex(const std::u16string& text);
 std::u16string FromHex(const std::string& hex);
@@ -51,7 +55,6 @@ std::u16string FromHex(const std::string& hex);
 // of them separated by "--":
 //   set <key> <name> <int:N | text:HEX>   writes a value; prints "true" or "false"
 //   get <key> <name>...                   prints "int N", "text HEX" or "absent" per name
-//   create <key>                          OpenHostKey with flag 1; prints "key" or "null"
 //   hammer <key> <prefix> <count>         writes <prefix><i> = i for i < count
 //   load                                  product information: "before: null|object", then
 //                                         "ok <folder HEX>" or "fail <reason HEX>"

@@ -15,8 +15,6 @@ using namespace zrtest;
 using zrenc::InputDecoder;
 using zrenc::PcmSpec;
 
-#define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
-
 // ---- Decoding a file to the end ----------------------------------------------------------
 
 struct Delivery {
@@ -60,12 +58,6 @@ Delivery Decode(const fs::path& path, bool allowNative, std::optional<PcmSpec> o
 std::string Describe(const PcmSpec& s) {
     return std::to_string(s.channels) + "ch " + std::to_string(s.rate) + " Hz " +
            std::to_string(s.bits) + (s.isFloat ? " float" : " int");
-}
-
-std::vector<uint8_t> Le32Bytes(uint32_t v) {
-    std::vector<uint8_t> out;
-    PutLe(out, v, 4);
-    return out;
 }
 
 // The outputs compared: the source's own, another width and, for integers, float.
@@ -156,15 +148,16 @@ TEST_F(InputDecoderTest, HeaderQuirksMatchTheLibraries) {
     const std::vector<uint8_t> pcm16 = Pcm(stereo16, frames);
     const std::vector<uint8_t> pcm24 = Pcm(six24, frames);
     const std::vector<uint8_t> pcm8 = Pcm(mono8, frames); // an odd number of bytes
-    const std::vector<uint8_t> info = {'I', 'N', 'F', 'O', 'I', 'S', 'F', 'T',
-                                       3,   0,   0,   0,   'z', 'r', 0,   0};
+    const std::string infoText("INFOISFT\3\0\0\0zr\0\0", 16);
+    const std::vector<uint8_t> info(infoText.begin(), infoText.end());
     auto cut = [](std::vector<uint8_t> bytes, size_t drop) {
         bytes.resize(bytes.size() - drop);
         return bytes;
     };
-    auto plus = [](std::vector<uint8_t> bytes, size_t extra) {
-        bytes.insert(bytes.end(), extra, 0x5A);
-        return bytes;
+    auto le32 = [](uint32_t v) {
+        std::vector<uint8_t> out;
+        PutLe(out, v, 4);
+        return out;
     };
 
     struct Case {
@@ -185,40 +178,19 @@ TEST_F(InputDecoderTest, HeaderQuirksMatchTheLibraries) {
         {"fmt after data", Riff({Data(pcm16), Fmt(stereo16)})},
         {"odd data size, then a chunk", Riff({Fmt(mono8), Data(pcm8), {"LIST", info, {}}})},
         {"data size 0xFFFFFFFF", Riff({Fmt(stereo16), Data(pcm16, 0xFFFFFFFF)})},
-        {"data size 0", Riff({Fmt(six24), Data(pcm24, 0)})},
         // A streamed file with a chunk after the data: it is read as samples, as the libraries do.
         {"data size 0, a chunk after", Riff({Fmt(stereo16), Data(pcm16, 0), {"LIST", info, {}}})},
-        {"partial frame in the data", Riff({Fmt(stereo16), Data(plus(pcm16, 3))}), true},
-        {"data longer than the file", cut(Riff({Fmt(six24), Data(pcm24)}), 18 * 50)},
+        {"partial frame in the data",
+         Riff({Fmt(stereo16), Data(cut(Pcm(stereo16, frames + 1), 1))}), true},
         {"data longer than the file, partial frame", cut(Riff({Fmt(stereo16), Data(pcm16)}), 3),
          true},
         {"fact counting samples, file cut short",
-         cut(Riff({Fmt(six24), {"fact", Le32Bytes(frames * 6), {}}, Data(pcm24)}), 2001), true},
-        {"fact that lies", Riff({Fmt(stereo16), {"fact", Le32Bytes(17), {}}, Data(pcm16)})},
+         cut(Riff({Fmt(six24), {"fact", le32(frames * 6), {}}, Data(pcm24)}), 2001), true},
+        {"fact that lies", Riff({Fmt(stereo16), {"fact", le32(17), {}}, Data(pcm16)})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ExpectSameAsLibraries(Write("quirk.wav", c.file), c.partialFrame);
-    }
-}
-
-TEST_F(InputDecoderTest, FilesWrittenByFfmpegMatchTheLibraries) {
-    if (!HaveProgram("ffmpeg"))
-        GTEST_SKIP() << "needs ffmpeg";
-    struct Case {
-        const char* name;
-        Shape shape;
-        std::vector<std::string> args;
-    };
-    const Case cases[] = {
-        {"rf64 16-bit", {16, false, 2}, {"-c:a", "pcm_s16le", "-rf64", "always"}},
-        {"24-bit with metadata", {24, false, 2}, {"-c:a", "pcm_s24le", "-metadata", "title=x"}},
-        {"64-bit float", {32, true, 2}, {"-c:a", "pcm_f64le"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const fs::path wav = Ffmpeg(dir / "ff.wav", c.shape, Pcm(c.shape, 5000), c.args);
-        ExpectSameAsLibraries(wav);
     }
 }
 
@@ -256,14 +228,21 @@ TEST_F(InputDecoderTest, AFileThatShrinksEndsEarly) {
     EXPECT_EQ(total, 1000u * 4);
 }
 
-// ---- Everything else goes to the libraries ------------------------------------------------
+// ---- Files written by ffmpeg --------------------------------------------------------------
 
-// Jobs on several threads open their inputs at the same time: the libraries load once.
-TEST_F(InputDecoderTest, OtherFilesGoToTheLibraries) {
+// RF64 and 64-bit float WAV files are read directly. Everything else goes to the libraries: an
+// A-law WAV file, a FLAC file opened by jobs on several threads at once (the libraries load
+// once), and a compressed bitstream carried as PCM samples (IEC 61937, as on S/PDIF), which
+// the libraries recognise and decode.
+TEST_F(InputDecoderTest, FilesWrittenByFfmpeg) {
     if (!HaveProgram("ffmpeg"))
         GTEST_SKIP() << "needs ffmpeg";
-    const Shape s{16, false, 2, false, 0, 44100};
+    const Shape s{16, false, 2, false, 0, 48000}, f{32, true, 2};
     const std::vector<uint8_t> pcm = Pcm(s, 4000);
+    ExpectSameAsLibraries(
+        Ffmpeg(dir / "rf64.wav", s, pcm, {"-c:a", "pcm_s16le", "-rf64", "always"}));
+    ExpectSameAsLibraries(Ffmpeg(dir / "f64.wav", f, Pcm(f, 5000), {"-c:a", "pcm_f64le"}));
+
     const fs::path flac = Ffmpeg(dir / "a.flac", s, pcm, {"-c:a", "flac"});
     std::vector<Delivery> results(4);
     std::vector<std::thread> threads;
@@ -271,29 +250,18 @@ TEST_F(InputDecoderTest, OtherFilesGoToTheLibraries) {
         threads.emplace_back([&] { result = Decode(flac, true); });
     for (std::thread& t : threads)
         t.join();
+    results.push_back(Decode(Ffmpeg(dir / "alaw.wav", s, pcm, {"-c:a", "pcm_alaw"}), true));
     for (const Delivery& d : results) {
         EXPECT_FALSE(d.native);
-        EXPECT_EQ(d.bytes, pcm) << d.error;
+        EXPECT_EQ(d.bytes.size(), pcm.size()) << d.error;
     }
-    const Delivery alaw = Decode(Ffmpeg(dir / "alaw.wav", s, pcm, {"-c:a", "pcm_alaw"}), true);
-    ASSERT_TRUE(alaw.opened) << alaw.error;
-    EXPECT_FALSE(alaw.native);
-    EXPECT_EQ(alaw.bytes.size(), pcm.size());
-}
+    EXPECT_EQ(results[0].bytes, pcm);
 
-// A compressed bitstream carried as PCM samples (IEC 61937, as on S/PDIF): the libraries
-// recognise it and decode it, so the direct reader leaves it to them.
-TEST_F(InputDecoderTest, BitstreamsInPcmGoToTheLibraries) {
-    if (!HaveProgram("ffmpeg"))
-        GTEST_SKIP() << "needs ffmpeg";
-    const Shape s{16, false, 2, false, 0, 48000};
     const fs::path burst =
         Ffmpeg(dir / "burst.spdif", s, Pcm(s, 48000), {"-c:a", "ac3", "-f", "spdif"});
     const fs::path wav = Write("burst.wav", Riff({Fmt(s), Data(ReadFile(burst))}));
-    const Delivery direct = Decode(wav, true);
-    const Delivery libav = Decode(wav, false);
+    const Delivery direct = Decode(wav, true), libav = Decode(wav, false);
     ASSERT_TRUE(libav.opened) << libav.error;
-    ASSERT_TRUE(direct.opened) << direct.error;
     EXPECT_FALSE(direct.native);
     EXPECT_EQ(direct.bytes, libav.bytes);
 }
@@ -307,7 +275,6 @@ TEST_F(InputDecoderTest, UnreadableInputsFailWithAReason) {
     const std::pair<const char*, std::vector<uint8_t>> cases[] = {
         {"wav without data", Riff({Fmt(s)})},
         {"wav without fmt", Riff({Data(Pcm(s, 100))})},
-        {"wav with empty data", Riff({Fmt(s), Data({})})},
         {"big-endian riff", rifx},
     };
     for (const auto& [name, bytes] : cases) {

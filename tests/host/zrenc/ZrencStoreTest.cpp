@@ -12,8 +12,6 @@ namespace {
 
 using namespace zrtest;
 
-#define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
-
 const char16_t* const MachineEncoders = u"SOFTWARE\\Vantor\\Orrelin\\Plugins\\Encoders";
 
 ZrString HostEncoderKey(const char16_t* name) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
+
 namespace zrtest {
 
 fs::path ZrencProgram();
