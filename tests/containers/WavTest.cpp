@@ -1,5 +1,5 @@
 // The uncompressed-wave encoder: header bytes, raw and big-endian variants, format handling,
-// round trips through ffmpeg, and destinations that cannot be written.
+// and destinations that cannot be written. Round trips: LosslessRoundTripTest.
 #include "containers/WavCreator.h"
 #include "containers/WavEncoder.h"
 #include "support/TestSupport.h"
@@ -14,11 +14,6 @@
 using namespace zrtest;
 
 namespace {
-
-// One frame count per case of a matrix, in turn: 4096 frames is the host's block.
-std::vector<size_t> FrameCounts(size_t combination) {
-    return Pick<size_t>({1, 2, 1000, 4095, 4096, 4097, 44100}, 7, combination);
-}
 
 std::unique_ptr<CWavEncoder> NewWav() {
     return std::make_unique<CWavEncoder>(nullptr);
@@ -261,44 +256,6 @@ TEST(WavEncoder, UnwritableDestinationsFailCleanly) {
             EXPECT_TRUE(wav->FinishBufferBased());
         }
         wav.reset(); // the host can still destroy it
-    }
-}
-
-// --- Round trips through ffmpeg -----------------------------------------------------------
-
-struct Depth {
-    uint16_t Bits;
-    bool Float;
-};
-
-std::vector<Depth> Depths() {
-    return {{8, false}, {16, false}, {24, false}, {32, false}, {32, true}};
-}
-
-std::vector<uint16_t> ChannelCounts() {
-    return FastOrAll<uint16_t>({1, 2, 8}, {1, 2, 3, 4, 5, 6, 7, 8});
-}
-
-TEST(WavEncoder, FfmpegDecodesTheExactSamples) {
-    TempDir dir;
-    size_t combination = 0;
-    for (const Depth d : Depths()) {
-        for (const uint16_t channels : ChannelCounts()) {
-            for (const size_t frames : FrameCounts(combination++)) {
-                const std::string name = std::to_string(d.Bits) + (d.Float ? "f" : "") + "-" +
-                                         std::to_string(channels) + "ch-" + std::to_string(frames);
-                SCOPED_TRACE(name);
-                const auto format = PcmFormat(channels, 44100, d.Bits,
-                                              d.Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
-                const auto pcm = MakePcm(Signal::Noise, channels, 44100, d.Bits, frames,
-                                         channels * 100 + d.Bits, d.Float);
-                auto wav = NewWav();
-                const auto file = dir / (name + ".wav");
-                ASSERT_EQ(Encode(*wav, file, {&format, pcm, 4096}).FailedStep(), "");
-                const auto decoded = DecodeWithFfmpeg(file, RawFormatFor(d.Bits, d.Float));
-                EXPECT_TRUE(SamePcm(pcm, decoded, d.Bits / 8u));
-            }
-        }
     }
 }
 
