@@ -259,31 +259,4 @@ TEST(WavEncoder, UnwritableDestinationsFailCleanly) {
     }
 }
 
-TEST(WavEncoder, FfmpegReadsTheBigEndianRawVariants) {
-    struct Case {
-        const char* Settings;
-        uint16_t Bits;
-        const char* RawIn;
-        const char* RawOut;
-    };
-    const Case cases[] = {{"NOHDR=1|L16=1", 16, "s16be", "s16le"},
-                          {"NOHDR=1|L24=1", 24, "s24be", "s24le"},
-                          {"NOHDR=1", 24, "s24le", "s24le"}};
-    TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Settings);
-        const auto format = PcmFormat(2, 48000, c.Bits);
-        const auto pcm = MakePcm(Signal::Music, 2, 48000, c.Bits, 5001, 7);
-        auto wav = NewWav();
-        const auto file = dir / (std::string(c.RawIn) + ".raw");
-        ASSERT_EQ(Encode(*wav, file, {&format, pcm, 3000, 0, c.Settings}).FailedStep(), "");
-        const auto out = dir / (std::string(c.RawIn) + ".decoded");
-        const auto r = zrtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-f", c.RawIn, "-ar",
-                                    "48000", "-ac", "2", "-i", file.string(), "-c:a",
-                                    std::string("pcm_") + c.RawOut, "-f", c.RawOut, out.string()});
-        ASSERT_EQ(r.ExitCode, 0) << r.Output;
-        EXPECT_EQ(FirstDifference(pcm, ReadFile(out), c.Bits / 8u), "");
-    }
-}
-
 } // namespace
