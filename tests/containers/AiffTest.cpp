@@ -108,33 +108,6 @@ TEST(AiffEncoder, FinalSizesAndThePadByte) {
     }
 }
 
-TEST(AiffEncoder, RefusedFormats) {
-    struct Case {
-        const char* Name;
-        WAVEFORMATEX Record;
-        bool Reason; // a format AIFF cannot describe gets a reason; other sample types do not
-    };
-    const Case cases[] = {
-        {"frame of 0 bytes: 1-bit samples", PcmFormat(2, 44100, 1), true},
-        {"no channels", PcmFormat(0, 44100, 16), true},
-        {"rate 0", PcmFormat(2, 0, 16), true},
-        {"64-bit integers", PcmFormat(2, 44100, 64), true},
-        {"tag 7", PcmFormat(1, 8000, 8, 7), false},
-        {"tag 80", PcmFormat(2, 44100, 16, 80), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TempDir dir;
-        AIFFEncoder aiff(nullptr);
-        EXPECT_EQ(Encode(aiff, dir / "a.aif", {&c.Record, {}, 4096}).FailedStep(), "start");
-        EXPECT_EQ(Property(aiff, u"Last Error").empty(), !c.Reason)
-            << Property(aiff, u"Last Error");
-        EXPECT_FALSE(fs::exists(dir / "a.aif"));
-        uint8_t byte = 0;
-        EXPECT_FALSE(aiff.EncodeBuffer(&byte, 1));
-    }
-}
-
 TEST(AiffEncoder, UnwritableDestinationsFailCleanly) {
     const auto format = PcmFormat(2, 44100, 16);
     for (const char* path : {"/proc/zr-no-such-folder/x.aif", "/dev/full"}) {

@@ -86,48 +86,6 @@ TEST(AlacEncoder, BufferSizesDoNotChangeTheFile) {
     }
 }
 
-TEST(AlacEncoder, RefusesWhatItCannotStoreLosslessly) {
-    struct Refusal {
-        const char* What;
-        WAVEFORMATEX Format;
-        const char* ErrorPart;
-    };
-    WAVEFORMATEX floatFormat = zrtest::PcmFormat(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT);
-    const Refusal refusals[] = {
-        {"8 bits", zrtest::PcmFormat(2, 44100, 8), "8-bit"},
-        {"32-bit integer", zrtest::PcmFormat(2, 44100, 32), "32-bit"},
-        {"32-bit float", floatFormat, "floating point"},
-        {"12 bits", zrtest::PcmFormat(1, 44100, 12), "12-bit"},
-        {"no channels", zrtest::PcmFormat(0, 44100, 16), "channels"},
-        {"nine channels", zrtest::PcmFormat(9, 44100, 16), "1 to 8 channels"},
-        {"rate 0", zrtest::PcmFormat(2, 0, 16), "sample rate"},
-    };
-    for (const Refusal& refusal : refusals) {
-        SCOPED_TRACE(refusal.What);
-        zrtest::TempDir dir;
-        const fs::path out = dir / "refused.m4a";
-        zrtest::LogCapture log;
-        const EncodeResult r = EncodeWithAlac(out, refusal.Format, {});
-        EXPECT_FALSE(r.Started);
-        EXPECT_EQ(log.Errors(), std::vector<std::string>{r.LastError});
-        EXPECT_NE(r.LastError.find(refusal.ErrorPart), std::string::npos) << r.LastError;
-        // The destination is created before the format is looked at; it stays empty.
-        EXPECT_TRUE(fs::exists(out));
-        EXPECT_EQ(fs::file_size(out), 0u);
-    }
-}
-
-TEST(AlacEncoder, NullFormatFailsWithoutReason) {
-    std::unique_ptr<IZrEncoder> encoder(CreateAlacEncoder(nullptr));
-    EXPECT_FALSE(encoder->StartBufferBased(nullptr, 0));
-    ZrSysString text = encoder->GetProperty(u"Last Error");
-    EXPECT_EQ(SysStringLen(text), 0u);
-    SysFreeString(text);
-    uint8_t byte = 0;
-    EXPECT_FALSE(encoder->EncodeBuffer(&byte, 1));
-    EXPECT_FALSE(encoder->FinishBufferBased());
-}
-
 TEST(AlacEncoder, UnwritableDestinationsGiveAReason) {
     zrtest::TempDir dir;
     const fs::path readOnly = dir / "readonly";
