@@ -180,7 +180,9 @@ TEST(Lossless, IndependentDecodersGiveBackTheInput) {
                                       isFloat ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
             record.Format.wBitsPerSample = r.Depth == 20 ? 20 : bits;
         }
-        const fs::path file = dir / (std::to_string(index++) + "." + r.Of->Extension);
+        // Names a shell would mangle: every program is run without one.
+        const fs::path file =
+            dir / (std::to_string(index++) + " it's \"$HOME\" `x` \u00e9\u65e5." + r.Of->Extension);
         const EncodeResult e = Encode(
             r.Of->Create, file,
             {&record.Format, pcm, 4096u * record.Format.nBlockAlign, r.Announced, r.Settings});

@@ -1,5 +1,5 @@
-// The AIFF encoder: header bytes and final sizes, the odd-length pad, refused formats.
-// Round trips: LosslessRoundTripTest.
+// The AIFF encoder: header bytes and final sizes, the odd-length pad, unwritable destinations.
+// Round trips: LosslessRoundTripTest; refusals: RefusalTest.
 #include "containers/AiffCreator.h"
 #include "containers/AiffEncoder.h"
 #include "support/TestSupport.h"

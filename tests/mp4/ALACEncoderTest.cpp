@@ -1,5 +1,5 @@
-// The Apple Lossless encoder's headers, refusals, failures and merged files. Round trips:
-// LosslessRoundTripTest.
+// The Apple Lossless encoder's headers, failures and merged files. Round trips and refusals:
+// LosslessRoundTripTest, RefusalTest.
 #include "Mp4TestSupport.h"
 #include "frame/ZrEncoderFactory.h"
 #include "mp4/MP4File.h"

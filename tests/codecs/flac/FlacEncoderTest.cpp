@@ -1,5 +1,5 @@
-// The FLAC encoder's metadata (as metaflac shows it), refusals and failures. Round trips:
-// LosslessRoundTripTest.
+// The FLAC encoder's metadata (as metaflac shows it), failures and odd inputs. Round trips and
+// refused formats: LosslessRoundTripTest, RefusalTest.
 #include "codecs/flac/FlacEncoder.h"
 
 #include "frame/ZrEncoderFactory.h"

@@ -1,4 +1,4 @@
-// Settings, refused formats and destinations, write failures, log lines and calling order.
+// Refused destinations, write failures, log lines and calling order. Refused formats: RefusalTest.
 #include "WvTestHelpers.h"
 #include "frame/ZrEncoderFactory.h"
 
