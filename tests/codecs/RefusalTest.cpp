@@ -1,10 +1,12 @@
-// Formats each encoder refuses at the start, with the reason it gives ("" where the host's own
-// message is meant to stand) and what it leaves at the destination.
+// Formats and destinations each encoder refuses at the start, with the reason it gives ("" where
+// the host's own message is meant to stand) and what it leaves at the destination.
 #include "frame/ZrEncoderFactory.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -121,6 +123,74 @@ TEST(Refusal, StartFailsWithItsReasonAndLeavesNoFile) {
         std::unique_ptr<IZrEncoder> encoder(create(nullptr));
         EXPECT_FALSE(encoder->StartBufferBased(nullptr, 0));
         EXPECT_EQ(Property(*encoder, u"Last Error"), "");
+    }
+}
+
+enum class Where { Proc, MissingFolder, Folder, ReadOnly, FullDevice };
+
+struct Destination {
+    const char* Name;
+    EncoderCreator Create;
+    const char* Settings;
+    Where Path;
+    std::string Error; // as for Refusal; "*": not looked at; "open": the open failure with the name
+    bool Exists = false;
+};
+
+TEST(Refusal, UnwritableDestinationsFailTheStart) {
+    const std::string init = "Failed to init"; // libFLAC writes the stream header inside init
+    const Destination cases[] = {
+        // /proc takes no new folders, not even from root.
+        {"wav on /proc", CreateWavEncoder, "", Where::Proc, "*"},
+        {"wav on a folder", CreateWavEncoder, "", Where::Folder, "*", true},
+        {"wav, header on a full device", CreateWavEncoder, "", Where::FullDevice, "*"},
+        {"aiff on /proc", CreateAiffEncoder, "", Where::Proc, ""},
+        {"aiff on a full device", CreateAiffEncoder, "", Where::FullDevice, ""},
+        {"flac in a missing folder", CreateFlacEncoder, "", Where::MissingFolder, "open"},
+        {"flac on a folder", CreateFlacEncoder, "", Where::Folder, "open", true},
+        {"flac on a full device", CreateFlacEncoder, "", Where::FullDevice, init},
+        {"ogg flac on a full device", CreateFlacEncoder, "Ogg=1", Where::FullDevice, init},
+        {"wavpack in a missing folder", CreateWvEncoder, "", Where::MissingFolder, "open"},
+        {"alac in a missing folder", CreateAlacEncoder, "", Where::MissingFolder, "~Cannot open"},
+        {"alac in a read-only folder", CreateAlacEncoder, "", Where::ReadOnly, "~Cannot open"},
+    };
+    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+    for (const Destination& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.Path == Where::ReadOnly && ::geteuid() == 0)
+            continue; // root writes anywhere
+        TempDir dir;
+        fs::create_directory(dir / "folder");
+        fs::create_directory(dir / "readonly");
+        fs::permissions(dir / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+        const fs::path out = c.Path == Where::Proc            ? "/proc/zr-no-such-folder/a/out"
+                             : c.Path == Where::MissingFolder ? dir / "missing" / "out"
+                             : c.Path == Where::Folder        ? dir / "folder"
+                             : c.Path == Where::ReadOnly      ? dir / "readonly" / "out"
+                                                              : "/dev/full";
+        LogCapture log;
+        std::unique_ptr<IZrEncoder> encoder(c.Create(nullptr));
+        const EncodeResult e = Encode(*encoder, out, {&format, {}, 0, 1 << 20, c.Settings});
+        EXPECT_FALSE(e.Started);
+        if (c.Error == "open") {
+            EXPECT_EQ(e.LastError, "Failed to create / open output file:\r\n" + out.string());
+        } else if (c.Error.starts_with("~")) {
+            EXPECT_NE(e.LastError.find(c.Error.substr(1)), std::string::npos) << e.LastError;
+        } else if (c.Error != "*") {
+            EXPECT_EQ(e.LastError, c.Error);
+        }
+        if (!e.LastError.empty()) {
+            EXPECT_EQ(log.Errors(), std::vector<std::string>{e.LastError});
+        }
+        if (c.Path == Where::FullDevice) {
+            struct stat info;
+            ASSERT_EQ(::stat("/dev/full", &info), 0);
+            EXPECT_TRUE(S_ISCHR(info.st_mode)) << "the device is never replaced";
+        } else {
+            EXPECT_EQ(fs::exists(out), c.Exists);
+        }
+        uint8_t pcm[64] = {};
+        EXPECT_FALSE(encoder->EncodeBuffer(pcm, sizeof pcm));
     }
 }
 

@@ -128,66 +128,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, FlacMetadata, testing::ValuesIn(kMetadataCases),
 
 // --- Failures --------------------------------------------------------------------------------
 
-enum class Target { Temp, MissingFolder, Folder, FullDevice };
-
-struct FailureCase {
-    const char* Name;
-    WAVEFORMATEXTENSIBLE Record;
-    const char* Error; // null: the open failure with the destination's name
-    bool Exists;       // the destination exists afterwards
-    Target Where = Target::Temp;
-    const char16_t* Settings = u"";
-};
-
-WAVEFORMATEXTENSIBLE Plain(uint16_t channels, uint32_t rate, uint16_t bits,
-                           uint16_t tag = WAVE_FORMAT_PCM) {
-    WAVEFORMATEXTENSIBLE record{};
-    record.Format = PcmFormat(channels, rate, bits, tag);
-    return record;
-}
-
-const WAVEFORMATEXTENSIBLE kCd = Plain(2, 44100, 16);
-
-const FailureCase kFailureCases[] = {
-    {"MissingFolder", kCd, nullptr, false, Target::MissingFolder},
-    {"DestinationIsFolder", kCd, nullptr, true, Target::Folder},
-    // libFLAC writes the stream header inside init, so a full device fails the start.
-    {"FullDevice", kCd, "Failed to init", true, Target::FullDevice},
-    {"FullDeviceOgg", kCd, "Failed to init", true, Target::FullDevice, u"Ogg=1"},
-};
-
-class FlacFailure : public testing::TestWithParam<FailureCase> {};
-
-TEST_P(FlacFailure, StartFailsWithReason) {
-    const FailureCase& c = GetParam();
-    TempDir dir;
-    fs::create_directory(dir / "folder.flac");
-    const fs::path base = c.Where == Target::MissingFolder ? dir / "missing" / "out"
-                          : c.Where == Target::Folder      ? dir / "folder"
-                                                           : dir / "bad";
-    LogCapture log;
-    auto encoder = NewEncoder(c.Settings);
-    if (c.Where == Target::FullDevice) {
-        encoder->SetProperty(u"Add Output Extension", u"0");
-        encoder->SetProperty(u"Destination Filename", u"/dev/full");
-    } else {
-        encoder->SetProperty(u"Destination Filename", U(base).c_str());
-    }
-    EXPECT_FALSE(encoder->StartBufferBased(&c.Record.Format, 1 << 20));
-    const std::string destination = Property(*encoder, u"Destination Filename");
-    EXPECT_EQ(Property(*encoder, u"Last Error"),
-              c.Error ? c.Error : "Failed to create / open output file:\r\n" + destination);
-    EXPECT_EQ(fs::exists(destination), c.Exists);
-    EXPECT_EQ(log.Errors(), std::vector<std::string>{Property(*encoder, u"Last Error")});
-    // A host that carries on anyway gets a refusal, not a crash.
-    uint8_t pcm[64] = {};
-    EXPECT_FALSE(encoder->EncodeBuffer(pcm, sizeof pcm));
-    EXPECT_TRUE(encoder->FinishBufferBased());
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, FlacFailure, testing::ValuesIn(kFailureCases),
-                         [](const auto& info) { return std::string(info.param.Name); });
-
 // A file-size limit makes the disk "full" in the middle of the stream. Run in a child process,
 // since the limit applies to the whole process.
 TEST(FlacFailures, WriteFailureMidStream) {

@@ -22,9 +22,6 @@ TEST(WvStart, UnwritableMainOrCorrectionFileIsNamedInTheError) {
     const std::vector<uint8_t> pcm = MakePcm(Signal::Tone, 2, 44100, 16, 100);
     const std::string prefix = "Failed to create / open output file:\r\n";
 
-    const path missingFolder = dir / "no such folder" / "song.wv";
-    EXPECT_EQ(Encode(missingFolder, "", format, pcm, 0).LastError, prefix + missingFolder.string());
-
     // A folder where the correction file should go: the main file opens, the second fails.
     const path song = dir / "song.wv";
     fs::create_directory(dir / "song.wvc");
