@@ -38,6 +38,16 @@ const Codec kCodecs[] = {
     // The slice of the encoder's sample buffer. No decoder opens a file without a sample, so
     // the encoder refuses to finish one (see WvEncoderTest).
     {"wavpack", CreateWvEncoder, "", "wv", {8, 16, 24, 32}, 8, 2048, Ffmpeg | Wvunpack, false},
+    // Lossy file and correction file together: only wvunpack reads both.
+    {"wavpack hybrid",
+     CreateWvEncoder,
+     "Compression Type=Hybrid",
+     "wv",
+     {8, 16, 24, 32},
+     8,
+     2048,
+     Wvunpack,
+     false},
     // The packet; five of them make a chunk.
     {"alac", CreateAlacEncoder, "", "m4a", {16, 20, 24}, 8, 4096, Ffmpeg},
 };
@@ -134,8 +144,8 @@ std::vector<Row> Rows() {
         {ape, ape->Settings, 2, 44100, 16, 5000, Signal::Music, Ffmpeg | Jmac, Input::OneSilent});
     // Extensible records; long files through many blocks with their length unannounced, or
     // announced wrongly.
-    for (size_t i : {0, 2, 6})
-        rows.push_back({&kCodecs[i], kCodecs[i].Settings, 6, 48000, uint16_t(i == 6 ? 20 : 24),
+    for (size_t i : {0, 2, 7})
+        rows.push_back({&kCodecs[i], kCodecs[i].Settings, 6, 48000, uint16_t(i == 7 ? 20 : 24),
                         9000, Signal::Music, kCodecs[i].Decoders, Input::Signal, true});
     for (const Codec& codec : kCodecs)
         for (int64_t announced : {int64_t{0}, int64_t{-1}, int64_t{1000}, int64_t{1} << 40})

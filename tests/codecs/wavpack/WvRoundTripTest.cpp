@@ -105,25 +105,6 @@ TEST(WvHybrid, CorrectionFileOnlyWhenAskedAndRestoresTheInput) {
     }
 }
 
-TEST(WvHybrid, CorrectionFileRestoresEveryWidth) {
-    struct Case {
-        uint16_t Bits;
-        uint16_t Channels;
-    };
-    for (const Case& c : {Case{8, 1}, Case{24, 6}, Case{32, 8}}) {
-        SCOPED_TRACE(std::to_string(c.Bits) + " bits, " + std::to_string(c.Channels) + " ch");
-        TempDir dir;
-        const path wv = dir / "song.wv";
-        const std::vector<uint8_t> pcm = MakePcm(Signal::Music, c.Channels, 44100, c.Bits, 30000);
-        ASSERT_TRUE(Encode(wv, Settings({{"Compression Type", "Hybrid"}}),
-                           PcmFormat(c.Channels, 44100, c.Bits), pcm, 0)
-                        .Finished);
-        EXPECT_EQ(Info(wv).Mode & 7u, 7u) << "hybrid, lossless with its correction file";
-        EXPECT_EQ(HeaderTotalSamples(dir / "song.wvc"), 30000);
-        EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), c.Bits / 8u));
-    }
-}
-
 // The lossy file's bit rate follows the target as closely as the wavpack program's own file with
 // the same options does (the library's rate control overshoots on some signals), and its
 // decode stays close to the input.
