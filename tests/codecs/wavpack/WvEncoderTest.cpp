@@ -122,21 +122,6 @@ TEST(WvFinish, NoSamplesLeavesNoFileBehind) {
     }
 }
 
-TEST(WvEncode, OddFileNamesWithCorrectionFile) {
-    const std::vector<uint8_t> pcm = MakePcm(Signal::Music, 2, 44100, 16, 5000);
-    for (const char* name : {"with space.wv", "quote ' and \" .wv", "dollar $HOME `x`.wv",
-                             "\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.wv"}) {
-        SCOPED_TRACE(name);
-        TempDir dir;
-        const path wv = dir / name;
-        ASSERT_TRUE(
-            Encode(wv, Settings({{"Compression Type", "Hybrid"}}), PcmFormat(2, 44100, 16), pcm, 0)
-                .Finished);
-        EXPECT_TRUE(fs::exists(wv.string() + "c"));
-        EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), 2));
-    }
-}
-
 TEST(WvEncode, CallsOutOfOrderFailAndOneEncoderRunsTwoJobs) {
     TempDir dir;
     auto encoder = NewEncoder();
