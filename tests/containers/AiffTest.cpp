@@ -1,5 +1,5 @@
-// The AIFF encoder: header bytes and final sizes, the odd-length pad, refused formats, and round
-// trips through ffmpeg and sox.
+// The AIFF encoder: header bytes and final sizes, the odd-length pad.
+// Round trips: LosslessRoundTripTest; refusals: RefusalTest.
 #include "containers/AiffCreator.h"
 #include "containers/AiffEncoder.h"
 #include "support/TestSupport.h"
@@ -13,11 +13,6 @@
 using namespace zrtest;
 
 namespace {
-
-// One frame count per case of a matrix, in turn: 4096 frames is the host's block.
-std::vector<size_t> FrameCounts(size_t combination) {
-    return Pick<size_t>({1, 2, 1000, 4095, 4096, 4097, 44100}, 7, combination);
-}
 
 std::string Id(const std::vector<uint8_t>& file, size_t offset) {
     return std::string(file.begin() + offset, file.begin() + offset + 4);
@@ -109,101 +104,6 @@ TEST(AiffEncoder, FinalSizesAndThePadByte) {
         if (c.Expected == -1 && !(unpadded & 1)) {
             EXPECT_TRUE(std::equal(atStart.begin(), atStart.end(), file.begin()))
                 << "a right expected size needs no patch";
-        }
-    }
-}
-
-TEST(AiffEncoder, RefusedFormats) {
-    struct Case {
-        const char* Name;
-        WAVEFORMATEX Record;
-        bool Reason; // a format AIFF cannot describe gets a reason; other sample types do not
-    };
-    const Case cases[] = {
-        {"frame of 0 bytes: 1-bit samples", PcmFormat(2, 44100, 1), true},
-        {"no channels", PcmFormat(0, 44100, 16), true},
-        {"rate 0", PcmFormat(2, 0, 16), true},
-        {"64-bit integers", PcmFormat(2, 44100, 64), true},
-        {"tag 7", PcmFormat(1, 8000, 8, 7), false},
-        {"tag 80", PcmFormat(2, 44100, 16, 80), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Name);
-        TempDir dir;
-        AIFFEncoder aiff(nullptr);
-        EXPECT_EQ(Encode(aiff, dir / "a.aif", {&c.Record, {}, 4096}).FailedStep(), "start");
-        EXPECT_EQ(Property(aiff, u"Last Error").empty(), !c.Reason)
-            << Property(aiff, u"Last Error");
-        EXPECT_FALSE(fs::exists(dir / "a.aif"));
-        uint8_t byte = 0;
-        EXPECT_FALSE(aiff.EncodeBuffer(&byte, 1));
-    }
-}
-
-TEST(AiffEncoder, UnwritableDestinationsFailCleanly) {
-    const auto format = PcmFormat(2, 44100, 16);
-    for (const char* path : {"/proc/zr-no-such-folder/x.aif", "/dev/full"}) {
-        SCOPED_TRACE(path);
-        AIFFEncoder aiff(nullptr);
-        EXPECT_EQ(Encode(aiff, path, {&format, {}, 4096}).FailedStep(), "start");
-        EXPECT_EQ(Property(aiff, u"Last Error"), "");
-    }
-}
-
-// --- Round trips through ffmpeg and sox -----------------------------------------------------
-
-// sox carries samples as 32-bit integers and rounds negative floats a few steps off, so sox
-// checks float to 2^-23 and ffmpeg is the bit-exact check.
-std::string FloatDifference(const std::vector<uint8_t>& expected,
-                            const std::vector<uint8_t>& actual) {
-    if (expected.size() != actual.size())
-        return "sizes differ";
-    for (size_t i = 0; i + 4 <= expected.size(); i += 4) {
-        float a, b;
-        std::memcpy(&a, &expected[i], 4);
-        std::memcpy(&b, &actual[i], 4);
-        if (std::fabs(a - b) > 0x1p-23f)
-            return "sample " + std::to_string(i / 4) + ": " + std::to_string(a) + " became " +
-                   std::to_string(b);
-    }
-    return "";
-}
-
-TEST(AiffEncoder, FfmpegAndSoxDecodeTheExactSamples) {
-    struct Depth {
-        uint16_t Bits;
-        bool Float;
-    };
-    const Depth depths[] = {{8, false}, {16, false}, {24, false}, {32, false}, {32, true}};
-    TempDir dir;
-    size_t combination = 0;
-    for (const Depth d : depths) {
-        for (const uint16_t channels : FastOrAll<uint16_t>({1, 2, 8}, {1, 2, 3, 4, 5, 6, 7, 8})) {
-            for (const uint32_t rate : Pick<uint32_t>({44100, 8000, 96000, 192000}, 4)) {
-                for (const size_t frames : FrameCounts(combination++)) {
-                    const std::string name = std::to_string(d.Bits) + (d.Float ? "f-" : "-") +
-                                             std::to_string(channels) + "ch-" +
-                                             std::to_string(rate) + "-" + std::to_string(frames);
-                    SCOPED_TRACE(name);
-                    const auto format = PcmFormat(
-                        channels, rate, d.Bits, d.Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
-                    const auto pcm = MakePcm(Signal::Noise, channels, rate, d.Bits, frames,
-                                             rate + channels + d.Bits, d.Float);
-                    const auto file = dir / (name + ".aif");
-                    AIFFEncoder aiff(nullptr);
-                    const size_t block = 4096u * channels * (d.Bits / 8u);
-                    ASSERT_EQ(Encode(aiff, file, {&format, pcm, block}).FailedStep(), "");
-                    EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(file, RawFormatFor(d.Bits, d.Float)),
-                                        d.Bits / 8u))
-                        << "ffmpeg";
-                    const auto sox = DecodeWithSox(file);
-                    if (d.Float) {
-                        EXPECT_EQ(FloatDifference(pcm, sox), "") << "sox";
-                    } else {
-                        EXPECT_TRUE(SamePcm(pcm, sox, d.Bits / 8u)) << "sox";
-                    }
-                }
-            }
         }
     }
 }

@@ -1,5 +1,5 @@
-// Apple Lossless round trips through ffmpeg, compared sample by sample, and the encoder's
-// refusals. ZR_EXHAUSTIVE=1 runs the whole matrix of depths x channels x rates x lengths.
+// The Apple Lossless encoder's headers, failures and merged files. Round trips and refusals:
+// LosslessRoundTripTest, RefusalTest.
 #include "Mp4TestSupport.h"
 #include "frame/ZrEncoderFactory.h"
 #include "mp4/MP4File.h"
@@ -14,8 +14,6 @@ using zrtest::Signal;
 
 namespace {
 
-using zrtest::Exhaustive;
-
 // 20-bit samples travel in 3-byte containers with the four low bits clear.
 std::vector<uint8_t> MakeInput(Signal signal, uint16_t channels, uint32_t rate, uint16_t bits,
                                size_t frames, uint32_t seed) {
@@ -27,82 +25,39 @@ std::vector<uint8_t> MakeInput(Signal signal, uint16_t channels, uint32_t rate, 
     return pcm;
 }
 
-struct Case {
-    uint16_t Bits;
-    uint16_t Channels;
-    uint32_t Rate;
-    size_t Frames;
-    Signal Kind;
-};
-
-std::string Describe(const Case& c) {
-    return std::to_string(c.Bits) + "-bit " + std::to_string(c.Channels) + " ch " +
-           std::to_string(c.Rate) + " Hz " + std::to_string(c.Frames) + " frames";
-}
-
-// Lengths around the packet of 4096 frames and the chunk of five packets.
-constexpr size_t Lengths[] = {0, 1, 4095, 4096, 4097, 4096 * 5 + 1};
-constexpr uint32_t Rates[] = {8000, 11025, 22050, 44100, 48000, 88200, 96000, 192000};
-constexpr uint16_t Depths[] = {16, 20, 24};
-
-std::vector<Case> Matrix() {
-    std::vector<Case> cases;
-    if (Exhaustive()) {
-        for (uint16_t bits : Depths)
-            for (uint16_t channels = 1; channels <= 8; ++channels)
-                for (uint32_t rate : Rates)
-                    for (size_t frames : Lengths)
-                        cases.push_back({bits, channels, rate, frames, Signal::Music});
-        return cases;
-    }
-    // Every depth with every length, every channel count and every rate at least once.
-    size_t turn = 0;
-    for (uint16_t bits : Depths)
-        for (size_t frames : Lengths) {
-            const auto channels = static_cast<uint16_t>(1 + turn % 8);
-            const uint32_t rate = Rates[(turn * 3) % 8];
-            const Signal kind = turn % 3 == 0 ? Signal::Noise : Signal::Music;
-            cases.push_back({bits, channels, rate, frames, kind});
-            ++turn;
+// What a decoder's output does not show: our own reader accepts the file, and ffprobe finds the
+// format and the length in the headers. Lengths around the packet of 4096 frames and the chunk of
+// five packets; the samples themselves: LosslessRoundTripTest.
+TEST(AlacEncoder, HeadersDescribeTheStream) {
+    struct Case {
+        uint16_t Bits, Channels;
+        uint32_t Rate;
+        size_t Frames;
+    };
+    for (const Case c : {Case{16, 1, 8000, 0}, Case{20, 2, 44100, 4095}, Case{24, 8, 192000, 4097},
+                         Case{16, 6, 96000, 4096 * 5 + 1}}) {
+        SCOPED_TRACE(std::to_string(c.Bits) + " bits, " + std::to_string(c.Frames) + " frames");
+        zrtest::TempDir dir;
+        const fs::path out = dir / "out.m4a";
+        const std::vector<uint8_t> pcm =
+            MakeInput(Signal::Music, c.Channels, c.Rate, c.Bits, c.Frames, 7);
+        const EncodeResult r =
+            EncodeWithAlac(out, zrtest::PcmFormat(c.Channels, c.Rate, c.Bits), pcm);
+        ASSERT_TRUE(r.Ok()) << r.LastError;
+        CMP4File check;
+        ASSERT_TRUE(check.Open(zrtest::U(out), false));
+        ASSERT_TRUE(check.ReadAtoms()) << check.ErrorText().ToUtf8();
+        EXPECT_TRUE(check.ErrorText().IsEmpty()) << check.ErrorText().ToUtf8();
+        ASSERT_TRUE(check.ValidateAtoms()) << check.ErrorText().ToUtf8();
+        const ProbeResult probe = Probe(out);
+        EXPECT_EQ(probe.Codec, "alac");
+        EXPECT_EQ(probe.Channels, c.Channels);
+        EXPECT_EQ(probe.SampleRate, static_cast<int>(c.Rate));
+        if (c.Frames) {
+            EXPECT_EQ(probe.DurationTs, static_cast<int64_t>(c.Frames));
         }
-    cases.push_back({16, 2, 44100, 4096 * 5 + 1, Signal::FullScale});
-    cases.push_back({24, 8, 192000, 4097, Signal::Noise});
-    return cases;
-}
-
-class AlacRoundTrip : public ::testing::TestWithParam<Case> {};
-
-TEST_P(AlacRoundTrip, FfmpegDecodesEverySampleBack) {
-    const Case c = GetParam();
-    SCOPED_TRACE(Describe(c));
-    zrtest::TempDir dir;
-    const fs::path out = dir / "out.m4a";
-    const std::vector<uint8_t> pcm = MakeInput(c.Kind, c.Channels, c.Rate, c.Bits, c.Frames, 7);
-    const WAVEFORMATEX format = zrtest::PcmFormat(c.Channels, c.Rate, c.Bits);
-    const EncodeResult r = EncodeWithAlac(out, format, pcm);
-    ASSERT_TRUE(r.Started && r.Encoded && r.Finished) << r.LastError;
-
-    // Our own reader accepts what we wrote.
-    CMP4File check;
-    ASSERT_TRUE(check.Open(zrtest::U(out), false));
-    ASSERT_TRUE(check.ReadAtoms()) << check.ErrorText().ToUtf8();
-    EXPECT_TRUE(check.ErrorText().IsEmpty()) << check.ErrorText().ToUtf8();
-    ASSERT_TRUE(check.ValidateAtoms()) << check.ErrorText().ToUtf8();
-
-    const ProbeResult probe = Probe(out);
-    EXPECT_EQ(probe.Codec, "alac");
-    EXPECT_EQ(probe.Channels, c.Channels);
-    EXPECT_EQ(probe.SampleRate, static_cast<int>(c.Rate));
-    if (c.Frames) {
-        EXPECT_EQ(probe.DurationTs, static_cast<int64_t>(c.Frames));
     }
-
-    const std::string raw = c.Bits == 16 ? "s16le" : "s24le";
-    const std::vector<uint8_t> decoded = zrtest::DecodeWithFfmpeg(out, raw);
-    EXPECT_TRUE(zrtest::SamePcm(pcm, decoded, c.Bits == 16 ? 2 : 3));
 }
-
-INSTANTIATE_TEST_SUITE_P(Matrix, AlacRoundTrip, ::testing::ValuesIn(Matrix()));
 
 // Any way of cutting the input into buffers gives the same packets, hence the same file.
 TEST(AlacEncoder, BufferSizesDoNotChangeTheFile) {
@@ -131,64 +86,6 @@ TEST(AlacEncoder, BufferSizesDoNotChangeTheFile) {
     }
 }
 
-TEST(AlacEncoder, RefusesWhatItCannotStoreLosslessly) {
-    struct Refusal {
-        const char* What;
-        WAVEFORMATEX Format;
-        const char* ErrorPart;
-    };
-    WAVEFORMATEX floatFormat = zrtest::PcmFormat(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT);
-    const Refusal refusals[] = {
-        {"8 bits", zrtest::PcmFormat(2, 44100, 8), "8-bit"},
-        {"32-bit integer", zrtest::PcmFormat(2, 44100, 32), "32-bit"},
-        {"32-bit float", floatFormat, "floating point"},
-        {"12 bits", zrtest::PcmFormat(1, 44100, 12), "12-bit"},
-        {"no channels", zrtest::PcmFormat(0, 44100, 16), "channels"},
-        {"nine channels", zrtest::PcmFormat(9, 44100, 16), "1 to 8 channels"},
-        {"rate 0", zrtest::PcmFormat(2, 0, 16), "sample rate"},
-    };
-    for (const Refusal& refusal : refusals) {
-        SCOPED_TRACE(refusal.What);
-        zrtest::TempDir dir;
-        const fs::path out = dir / "refused.m4a";
-        zrtest::LogCapture log;
-        const EncodeResult r = EncodeWithAlac(out, refusal.Format, {});
-        EXPECT_FALSE(r.Started);
-        EXPECT_EQ(log.Errors(), std::vector<std::string>{r.LastError});
-        EXPECT_NE(r.LastError.find(refusal.ErrorPart), std::string::npos) << r.LastError;
-        // The destination is created before the format is looked at; it stays empty.
-        EXPECT_TRUE(fs::exists(out));
-        EXPECT_EQ(fs::file_size(out), 0u);
-    }
-}
-
-TEST(AlacEncoder, NullFormatFailsWithoutReason) {
-    std::unique_ptr<IZrEncoder> encoder(CreateAlacEncoder(nullptr));
-    EXPECT_FALSE(encoder->StartBufferBased(nullptr, 0));
-    ZrSysString text = encoder->GetProperty(u"Last Error");
-    EXPECT_EQ(SysStringLen(text), 0u);
-    SysFreeString(text);
-    uint8_t byte = 0;
-    EXPECT_FALSE(encoder->EncodeBuffer(&byte, 1));
-    EXPECT_FALSE(encoder->FinishBufferBased());
-}
-
-TEST(AlacEncoder, UnwritableDestinationsGiveAReason) {
-    zrtest::TempDir dir;
-    const fs::path readOnly = dir / "readonly";
-    fs::create_directory(readOnly);
-    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
-    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
-    const std::vector<uint8_t> pcm = MakeInput(Signal::Tone, 2, 44100, 16, 100, 1);
-    for (const fs::path& out : {dir / "missing" / "x.m4a", readOnly / "x.m4a"}) {
-        if (out.parent_path() == readOnly && ::geteuid() == 0)
-            continue; // root writes anywhere
-        const EncodeResult r = EncodeWithAlac(out, format, pcm);
-        EXPECT_FALSE(r.Started) << out;
-        EXPECT_NE(r.LastError.find("Cannot open"), std::string::npos) << r.LastError;
-    }
-}
-
 // A device that takes no bytes: the failure surfaces as a reason, never as a good file, and
 // the device is never replaced.
 TEST(AlacEncoder, DiskFullFailsTheJob) {
@@ -203,24 +100,6 @@ TEST(AlacEncoder, DiskFullFailsTheJob) {
     struct stat info;
     ASSERT_EQ(::stat("/dev/full", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
-}
-
-TEST(AlacEncoder, OddFileNamesWork) {
-    zrtest::TempDir dir;
-    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
-    const std::vector<uint8_t> pcm = MakeInput(Signal::Tone, 2, 44100, 16, 5000, 1);
-    for (const char* name :
-         {"with space.m4a", "quote's \"double\".m4a", "$HOME dollar.m4a", "Ünïcødé – 音楽.m4a"}) {
-        const fs::path out = dir / name;
-        const EncodeResult r = EncodeWithAlac(out, format, pcm);
-        ASSERT_TRUE(r.Finished) << name << ": " << r.LastError;
-        EXPECT_TRUE(zrtest::SamePcm(pcm, zrtest::DecodeWithFfmpeg(out, "s16le"), 2));
-    }
-    // Nothing left over: no temporary file, no backup.
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
-        ++files;
-    EXPECT_EQ(files, 4u);
 }
 
 TEST(AlacEncoder, UnfinishedJobLeavesTheRawPackets) {
@@ -238,18 +117,6 @@ TEST(AlacEncoder, UnfinishedJobLeavesTheRawPackets) {
     const std::vector<uint8_t> raw = zrtest::ReadFile(out);
     EXPECT_GT(raw.size(), 0u);
     EXPECT_TRUE(TopLevel(raw).empty() || TopLevel(raw)[0].first != "ftyp");
-}
-
-TEST(AlacEncoder, ExtensibleAndTwentyBitRecords) {
-    zrtest::TempDir dir;
-    // A 24-bit container with 20 valid bits, as an extensible record.
-    const WAVEFORMATEXTENSIBLE extensible =
-        zrtest::ExtensibleFormat(6, 48000, 24, 20, 0x3F, KSDATAFORMAT_SUBTYPE_PCM);
-    const std::vector<uint8_t> pcm = MakeInput(Signal::Music, 6, 48000, 20, 9000, 5);
-    const fs::path out = dir / "ext.m4a";
-    const EncodeResult r = EncodeWithAlac(out, extensible.Format, pcm);
-    ASSERT_TRUE(r.Finished) << r.LastError;
-    EXPECT_TRUE(zrtest::SamePcm(pcm, zrtest::DecodeWithFfmpeg(out, "s24le"), 3));
 }
 
 // Two files merged into one play as the first followed by the second.

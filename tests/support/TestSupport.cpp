@@ -80,9 +80,6 @@ TempDir::~TempDir() {
 fs::path BuildDir() {
     return EnvPath("ZR_BUILD_DIR", fs::current_path());
 }
-fs::path SourceDir() {
-    return EnvPath("ZR_SOURCE_DIR", fs::current_path());
-}
 fs::path LibDir() {
     return BuildDir() / "lib";
 }
@@ -433,11 +430,6 @@ uint64_t Be64(const uint8_t* p) {
 
 void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 

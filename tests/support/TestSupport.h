@@ -36,7 +36,6 @@ private:
 };
 
 fs::path BuildDir();  // the CMake build folder (ZR_BUILD_DIR)
-fs::path SourceDir(); // the source tree (ZR_SOURCE_DIR)
 fs::path LibDir();    // BuildDir()/lib: the shared objects
 
 ZrString U(const fs::path& path);
@@ -101,18 +100,12 @@ uint16_t Be16(const uint8_t* p);
 uint32_t Be32(const uint8_t* p);
 uint64_t Be64(const uint8_t* p);
 void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes);
-void PutBe(std::vector<uint8_t>& out, uint64_t value, int bytes);
 
 // Little-endian PCM of `bits` (8 unsigned, 16/24/32 signed) to signed integers.
 std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits);
 
 // True when ZR_EXHAUSTIVE=1: the full matrices instead of their fast representative subsets.
 bool Exhaustive();
-// `all` in the exhaustive mode, `fast` otherwise.
-template <typename T>
-std::vector<T> FastOrAll(const std::vector<T>& fast, const std::vector<T>& all) {
-    return Exhaustive() ? all : fast;
-}
 // The whole list in the exhaustive mode; otherwise every `stride`-th entry starting at `phase`
 // (mod stride), so that a fast run still meets every value somewhere in a matrix.
 template <typename T>

@@ -110,6 +110,56 @@ TEST(ApeCompressor, ExtensiblePcmIsTakenAsPlainPcm) {
 }
 
 // The seek table is sized from the maximum; the frames do not depend on it.
+// The head describes what was written; one seek entry per frame, in order, inside the frame
+// data, with room for the frames of the maximum (of 2^32 - 1 blocks when it is unknown).
+TEST(ApeCompressor, HeadAndSeekTableDescribeTheFrames) {
+    struct Case {
+        int Level;
+        uint16_t Bits, Channels;
+        size_t Blocks;
+        bool Unknown;
+    };
+    for (const Case c : {Case{2000, 16, 2, 0, false}, Case{2000, 8, 1, Frame2000, false},
+                         Case{1000, 24, 2, 2 * 73728 + 777, false}, Case{3000, 16, 1, 4099, true},
+                         Case{2000, 24, 2, Frame2000 + 1, true}}) {
+        SCOPED_TRACE(std::to_string(c.Level) + " " + std::to_string(c.Blocks));
+        zrtest::TempDir dir;
+        const std::vector<uint8_t> pcm = Music(c.Channels, c.Bits, c.Blocks);
+        const int64_t maxBytes =
+            c.Unknown ? ape::MaxAudioBytesUnknown : static_cast<int64_t>(pcm.size());
+        ASSERT_EQ(Compress(dir / "out.ape", zrtest::PcmFormat(c.Channels, 44100, c.Bits), pcm,
+                           c.Level, maxBytes),
+                  0);
+        const std::vector<uint8_t> bytes = zrtest::ReadFile(dir / "out.ape");
+        const ApeHead head = ReadHead(bytes);
+        const uint32_t perFrame = ape::BlocksPerFrame(c.Level);
+        const auto frames = static_cast<uint32_t>((c.Blocks + perFrame - 1) / perFrame);
+        EXPECT_EQ(head.Version, 3990);
+        EXPECT_EQ(head.Level, c.Level);
+        EXPECT_EQ(head.Flags, 32) << "no stored WAV header, decoders create one";
+        EXPECT_EQ(head.Bits, c.Bits);
+        EXPECT_EQ(head.Channels, c.Channels);
+        EXPECT_EQ(head.Rate, 44100u);
+        EXPECT_EQ(head.BlocksPerFrame, perFrame);
+        EXPECT_EQ(head.TotalFrames, frames);
+        EXPECT_EQ(head.FinalFrameBlocks,
+                  frames ? c.Blocks - (frames - 1) * size_t{perFrame} : perFrame);
+        EXPECT_EQ(head.DataStart + head.FrameDataBytes, bytes.size());
+        const size_t slots = maxBytes <= 0 ? (size_t{0xFFFFFFFF} + perFrame - 1) / perFrame
+                                           : std::max<size_t>(frames, 1);
+        ASSERT_EQ(head.SeekTable.size(), slots);
+        for (uint32_t i = 0; i < slots; ++i) {
+            if (i >= frames)
+                ASSERT_EQ(head.SeekTable[i], 0u) << "unused seek entry " << i;
+            else if (i == 0)
+                EXPECT_EQ(head.SeekTable[i], head.DataStart);
+            else
+                EXPECT_GT(head.SeekTable[i], head.SeekTable[i - 1]) << "seek entry " << i;
+            EXPECT_LT(head.SeekTable[i], bytes.size());
+        }
+    }
+}
+
 TEST(ApeCompressor, UnknownAndKnownLengthsGiveTheSameFrames) {
     zrtest::TempDir dir;
     const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);

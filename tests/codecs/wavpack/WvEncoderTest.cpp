@@ -1,4 +1,4 @@
-// Settings, refused formats and destinations, write failures, log lines and calling order.
+// Refused destinations, write failures, log lines and calling order. Refused formats: RefusalTest.
 #include "WvTestHelpers.h"
 #include "frame/ZrEncoderFactory.h"
 
@@ -15,62 +15,12 @@ std::unique_ptr<IZrEncoder> NewEncoder() {
     return std::unique_ptr<IZrEncoder>(CreateWvEncoder(nullptr));
 }
 
-TEST(WvStart, RefusesFormatsItCannotEncodeBeforeCreatingAFile) {
-    struct Case {
-        const char* Why;
-        WAVEFORMATEXTENSIBLE Record;
-        const char* Error;
-    };
-    auto plain = [](uint16_t channels, uint16_t bits, uint16_t tag = WAVE_FORMAT_PCM) {
-        WAVEFORMATEXTENSIBLE r{};
-        r.Format = PcmFormat(channels, 44100, bits, tag);
-        return r;
-    };
-    WAVEFORMATEXTENSIBLE badAlign = plain(2, 16);
-    badAlign.Format.nBlockAlign = 2;
-    WAVEFORMATEX twentyBits = PcmFormat(2, 44100, 24);
-    twentyBits.wBitsPerSample = 20; // a 20-bit record in 3-byte containers
-    const std::string header = "unsupported wave header";
-    const Case cases[] = {
-        {"32-bit float", plain(2, 32, WAVE_FORMAT_IEEE_FLOAT), header.c_str()},
-        {"extensible integer PCM", ExtensibleFormat(2, 44100, 16, 16, 3, KSDATAFORMAT_SUBTYPE_PCM),
-         header.c_str()},
-        {"ADPCM tag", plain(2, 16, 2), header.c_str()},
-        {"12 bits", plain(2, 12), header.c_str()},
-        {"20 bits", WAVEFORMATEXTENSIBLE{twentyBits, {}, 0, {}}, header.c_str()},
-        {"block align of one channel", badAlign, header.c_str()},
-        {"0 channels", plain(0, 16),
-         "unsupported channel count 0: WavPack encoding takes 1 to 8 channels"},
-        {"9 channels", plain(9, 16),
-         "unsupported channel count 9: WavPack encoding takes 1 to 8 channels"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Why);
-        TempDir dir;
-        LogCapture log;
-        auto encoder = NewEncoder();
-        encoder->SetProperty(u"Destination Filename", U(dir / "out").c_str());
-        EXPECT_FALSE(encoder->StartBufferBased(&c.Record.Format, 0));
-        EXPECT_EQ(Property(*encoder, u"Last Error"), c.Error);
-        EXPECT_EQ(log.Errors(), std::vector<std::string>{c.Error});
-        EXPECT_FALSE(fs::exists(dir / "out.wv"));
-        uint8_t frame[64] = {};
-        EXPECT_FALSE(encoder->EncodeBuffer(frame, sizeof frame));
-    }
-    auto encoder = NewEncoder();
-    EXPECT_FALSE(encoder->StartBufferBased(nullptr, 0));
-    EXPECT_EQ(Property(*encoder, u"Last Error"), "");
-}
-
 TEST(WvStart, UnwritableMainOrCorrectionFileIsNamedInTheError) {
     TempDir dir;
     const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
     const std::string hybrid = Settings({{"Compression Type", "Hybrid"}});
     const std::vector<uint8_t> pcm = MakePcm(Signal::Tone, 2, 44100, 16, 100);
     const std::string prefix = "Failed to create / open output file:\r\n";
-
-    const path missingFolder = dir / "no such folder" / "song.wv";
-    EXPECT_EQ(Encode(missingFolder, "", format, pcm, 0).LastError, prefix + missingFolder.string());
 
     // A folder where the correction file should go: the main file opens, the second fails.
     const path song = dir / "song.wv";
@@ -169,21 +119,6 @@ TEST(WvFinish, NoSamplesLeavesNoFileBehind) {
                   "No audio to encode: a WavPack file needs at least one sample");
         EXPECT_FALSE(fs::exists(dir / "empty.wv"));
         EXPECT_FALSE(fs::exists(dir / "empty.wvc"));
-    }
-}
-
-TEST(WvEncode, OddFileNamesWithCorrectionFile) {
-    const std::vector<uint8_t> pcm = MakePcm(Signal::Music, 2, 44100, 16, 5000);
-    for (const char* name : {"with space.wv", "quote ' and \" .wv", "dollar $HOME `x`.wv",
-                             "\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.wv"}) {
-        SCOPED_TRACE(name);
-        TempDir dir;
-        const path wv = dir / name;
-        ASSERT_TRUE(
-            Encode(wv, Settings({{"Compression Type", "Hybrid"}}), PcmFormat(2, 44100, 16), pcm, 0)
-                .Finished);
-        EXPECT_TRUE(fs::exists(wv.string() + "c"));
-        EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), 2));
     }
 }
 

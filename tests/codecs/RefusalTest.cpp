@@ -1,0 +1,197 @@
+// Formats and destinations each encoder refuses at the start, with the reason it gives ("" where
+// the host's own message is meant to stand) and what it leaves at the destination.
+#include "frame/ZrEncoderFactory.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace zrtest;
+
+enum class Left { Nothing, EmptyFile, File };
+
+struct Refusal {
+    const char* Name;
+    EncoderCreator Create;
+    WAVEFORMATEXTENSIBLE Record;
+    std::string Error; // "~text": any reason containing text; "~": any reason at all
+    Left After = Left::Nothing;
+};
+
+WAVEFORMATEXTENSIBLE Plain(uint16_t channels, uint32_t rate, uint16_t bits,
+                           uint16_t tag = WAVE_FORMAT_PCM) {
+    WAVEFORMATEXTENSIBLE record{};
+    record.Format = PcmFormat(channels, rate, bits, tag);
+    return record;
+}
+
+std::vector<Refusal> Refusals() {
+    const auto extFloat = ExtensibleFormat(2, 44100, 32, 32, 3, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);
+    const auto extInt32 = ExtensibleFormat(2, 44100, 32, 32, 3, KSDATAFORMAT_SUBTYPE_PCM);
+    const auto float32 = Plain(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT);
+    WAVEFORMATEXTENSIBLE badAlign = Plain(2, 44100, 16);
+    badAlign.Format.nBlockAlign = 2;
+    WAVEFORMATEXTENSIBLE twentyBits = Plain(2, 44100, 24);
+    twentyBits.Format.wBitsPerSample = 20; // a 20-bit record in 3-byte containers
+    const std::string header = "unsupported wave header";
+    return {
+        // Other sample types get no reason of their own; formats nothing can frame get one.
+        {"wav tag 7", CreateWavEncoder, Plain(2, 44100, 8, 7), ""},
+        {"wav tag 146", CreateWavEncoder, Plain(2, 44100, 16, 146), ""},
+        {"wav extensible tag 7", CreateWavEncoder,
+         ExtensibleFormat(2, 44100, 8, 8, 3, ZrSubFormatFromTag(7)), ""},
+        {"wav no channel", CreateWavEncoder, Plain(0, 44100, 16), "~"},
+        {"wav 1 bit", CreateWavEncoder, Plain(2, 44100, 1), "~"},
+        {"wav 0 bits", CreateWavEncoder, Plain(2, 44100, 0), "~"},
+        {"aiff 1 bit", CreateAiffEncoder, Plain(2, 44100, 1), "~"},
+        {"aiff no channel", CreateAiffEncoder, Plain(0, 44100, 16), "~"},
+        {"aiff rate 0", CreateAiffEncoder, Plain(2, 0, 16), "~"},
+        {"aiff 64-bit integers", CreateAiffEncoder, Plain(2, 44100, 64), "~"},
+        {"aiff tag 7", CreateAiffEncoder, Plain(1, 8000, 8, 7), ""},
+        {"aiff tag 80", CreateAiffEncoder, Plain(2, 44100, 16, 80), ""},
+        {"flac int32", CreateFlacEncoder, Plain(2, 44100, 32), header},
+        {"flac float32", CreateFlacEncoder, float32, header},
+        {"flac float64", CreateFlacEncoder, Plain(2, 44100, 64, WAVE_FORMAT_IEEE_FLOAT), header},
+        {"flac extensible float", CreateFlacEncoder, extFloat, header},
+        {"flac extensible int32", CreateFlacEncoder, extInt32, header},
+        {"flac 1 bit", CreateFlacEncoder, Plain(2, 2822400, 1), header},
+        {"flac rate 0", CreateFlacEncoder, Plain(2, 0, 16), "unsupported sample rate: 0 Hz"},
+        // Past what the library takes: it refuses only at init, after the file was created.
+        {"flac 9 channels", CreateFlacEncoder, Plain(9, 44100, 16), "Failed to init", Left::File},
+        {"flac no channel", CreateFlacEncoder, Plain(0, 44100, 16), "Failed to init", Left::File},
+        {"flac rate 1.1 MHz", CreateFlacEncoder, Plain(2, 1100000, 16), "Failed to init",
+         Left::File},
+        {"wavpack float32", CreateWvEncoder, float32, header},
+        {"wavpack extensible", CreateWvEncoder,
+         ExtensibleFormat(2, 44100, 16, 16, 3, KSDATAFORMAT_SUBTYPE_PCM), header},
+        {"wavpack ADPCM", CreateWvEncoder, Plain(2, 44100, 16, 2), header},
+        {"wavpack 12 bits", CreateWvEncoder, Plain(2, 44100, 12), header},
+        {"wavpack 20 bits", CreateWvEncoder, twentyBits, header},
+        {"wavpack block align of one channel", CreateWvEncoder, badAlign, header},
+        {"wavpack no channel", CreateWvEncoder, Plain(0, 44100, 16),
+         "unsupported channel count 0: WavPack encoding takes 1 to 8 channels"},
+        {"wavpack 9 channels", CreateWvEncoder, Plain(9, 44100, 16),
+         "unsupported channel count 9: WavPack encoding takes 1 to 8 channels"},
+        // The destination is created before the format is looked at; it stays empty.
+        {"alac 8 bits", CreateAlacEncoder, Plain(2, 44100, 8), "~8-bit", Left::EmptyFile},
+        {"alac int32", CreateAlacEncoder, Plain(2, 44100, 32), "~32-bit", Left::EmptyFile},
+        {"alac float32", CreateAlacEncoder, float32, "~floating point", Left::EmptyFile},
+        {"alac 12 bits", CreateAlacEncoder, Plain(1, 44100, 12), "~12-bit", Left::EmptyFile},
+        {"alac no channel", CreateAlacEncoder, Plain(0, 44100, 16), "~channels", Left::EmptyFile},
+        {"alac 9 channels", CreateAlacEncoder, Plain(9, 44100, 16), "~1 to 8 channels",
+         Left::EmptyFile},
+        {"alac rate 0", CreateAlacEncoder, Plain(2, 0, 16), "~sample rate", Left::EmptyFile},
+        {"ape float32", CreateApeEncoder, float32, ""},
+    };
+}
+
+TEST(Refusal, StartFailsWithItsReasonAndLeavesNoFile) {
+    for (const Refusal& r : Refusals()) {
+        SCOPED_TRACE(r.Name);
+        TempDir dir;
+        const fs::path out = dir / "out";
+        LogCapture log;
+        std::unique_ptr<IZrEncoder> encoder(r.Create(nullptr));
+        const EncodeResult e =
+            Encode(*encoder, out, {&r.Record.Format, {}, 0, 0, "Compression=2000"});
+        EXPECT_FALSE(e.Started);
+        if (r.Error.starts_with("~")) {
+            EXPECT_NE(e.LastError, "");
+            EXPECT_NE(e.LastError.find(r.Error.substr(1)), std::string::npos) << e.LastError;
+        } else {
+            EXPECT_EQ(e.LastError, r.Error);
+        }
+        if (!e.LastError.empty()) {
+            EXPECT_EQ(log.Errors(), std::vector<std::string>{e.LastError});
+        }
+        EXPECT_EQ(fs::exists(out), r.After != Left::Nothing);
+        if (r.After == Left::EmptyFile) {
+            EXPECT_EQ(fs::file_size(out), 0u);
+        }
+        // A host that carries on anyway gets a refusal, not a crash.
+        uint8_t pcm[64] = {};
+        EXPECT_FALSE(encoder->EncodeBuffer(pcm, sizeof pcm));
+        encoder->FinishBufferBased();
+    }
+    // Without a format there is nothing to say beyond the host's own message.
+    for (EncoderCreator create : {CreateWavEncoder, CreateAiffEncoder, CreateFlacEncoder,
+                                  CreateApeEncoder, CreateWvEncoder, CreateAlacEncoder}) {
+        std::unique_ptr<IZrEncoder> encoder(create(nullptr));
+        EXPECT_FALSE(encoder->StartBufferBased(nullptr, 0));
+        EXPECT_EQ(Property(*encoder, u"Last Error"), "");
+    }
+}
+
+enum class Where { Proc, MissingFolder, Folder, ReadOnly, FullDevice };
+
+struct Destination {
+    const char* Name;
+    EncoderCreator Create;
+    const char* Settings;
+    Where Path;
+    std::string Error; // as for Refusal; "*": not looked at; "open": the open failure with the name
+    bool Exists = false;
+};
+
+TEST(Refusal, UnwritableDestinationsFailTheStart) {
+    const std::string init = "Failed to init"; // libFLAC writes the stream header inside init
+    const Destination cases[] = {
+        // /proc takes no new folders, not even from root.
+        {"wav on /proc", CreateWavEncoder, "", Where::Proc, "*"},
+        {"wav on a folder", CreateWavEncoder, "", Where::Folder, "*", true},
+        {"wav, header on a full device", CreateWavEncoder, "", Where::FullDevice, "*"},
+        {"aiff on /proc", CreateAiffEncoder, "", Where::Proc, ""},
+        {"aiff on a full device", CreateAiffEncoder, "", Where::FullDevice, ""},
+        {"flac in a missing folder", CreateFlacEncoder, "", Where::MissingFolder, "open"},
+        {"flac on a folder", CreateFlacEncoder, "", Where::Folder, "open", true},
+        {"flac on a full device", CreateFlacEncoder, "", Where::FullDevice, init},
+        {"ogg flac on a full device", CreateFlacEncoder, "Ogg=1", Where::FullDevice, init},
+        {"wavpack in a missing folder", CreateWvEncoder, "", Where::MissingFolder, "open"},
+        {"alac in a missing folder", CreateAlacEncoder, "", Where::MissingFolder, "~Cannot open"},
+        {"alac in a read-only folder", CreateAlacEncoder, "", Where::ReadOnly, "~Cannot open"},
+    };
+    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+    for (const Destination& c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (c.Path == Where::ReadOnly && ::geteuid() == 0)
+            continue; // root writes anywhere
+        TempDir dir;
+        fs::create_directory(dir / "folder");
+        fs::create_directory(dir / "readonly");
+        fs::permissions(dir / "readonly", fs::perms::owner_read | fs::perms::owner_exec);
+        const fs::path out = c.Path == Where::Proc            ? "/proc/zr-no-such-folder/a/out"
+                             : c.Path == Where::MissingFolder ? dir / "missing" / "out"
+                             : c.Path == Where::Folder        ? dir / "folder"
+                             : c.Path == Where::ReadOnly      ? dir / "readonly" / "out"
+                                                              : "/dev/full";
+        LogCapture log;
+        std::unique_ptr<IZrEncoder> encoder(c.Create(nullptr));
+        const EncodeResult e = Encode(*encoder, out, {&format, {}, 0, 1 << 20, c.Settings});
+        EXPECT_FALSE(e.Started);
+        if (c.Error == "open") {
+            EXPECT_EQ(e.LastError, "Failed to create / open output file:\r\n" + out.string());
+        } else if (c.Error.starts_with("~")) {
+            EXPECT_NE(e.LastError.find(c.Error.substr(1)), std::string::npos) << e.LastError;
+        } else if (c.Error != "*") {
+            EXPECT_EQ(e.LastError, c.Error);
+        }
+        if (!e.LastError.empty()) {
+            EXPECT_EQ(log.Errors(), std::vector<std::string>{e.LastError});
+        }
+        if (c.Path == Where::FullDevice) {
+            struct stat info;
+            ASSERT_EQ(::stat("/dev/full", &info), 0);
+            EXPECT_TRUE(S_ISCHR(info.st_mode)) << "the device is never replaced";
+        } else {
+            EXPECT_EQ(fs::exists(out), c.Exists);
+        }
+        uint8_t pcm[64] = {};
+        EXPECT_FALSE(encoder->EncodeBuffer(pcm, sizeof pcm));
+    }
+}
+
+} // namespace
