@@ -7,7 +7,6 @@
 #include "frame/entry/ZrEncoderApp.h"
 #include "frame/entry/ZrVendor.h"
 
-#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -40,9 +39,8 @@ constexpr std::array<Creator, ZrEncoderCount> MakeEncoderTable() {
 }
 
 // Indices are part of the host contract: they are stored in the host's settings as "Index".
+// (An empty row would show as a null encoder in the entry tests, which create every index.)
 constexpr std::array<Creator, ZrEncoderCount> EncoderTable = MakeEncoderTable();
-static_assert(std::ranges::none_of(EncoderTable, [](Creator c) { return c == nullptr; }),
-              "every factory index has a creator");
 
 ZrString Property(IZrEncoder& encoder, const char16_t* name) {
     return ZrTakeSysString(encoder.GetProperty(name));
