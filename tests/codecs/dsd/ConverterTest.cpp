@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -55,45 +56,33 @@ std::vector<uint8_t> Bytes(std::initializer_list<T> values, int width = sizeof(T
 }
 
 // At equal rates the converter only converts: the extremes and a middle value of each type.
+// Float passes as it is, beyond full scale too; what is not a number becomes silence.
 TEST(DsdConverter, SampleTypesToFullScaleOne) {
+    using zrtest::PcmFormat;
     const double inf = INFINITY;
-    struct Case {
-        const char* Name;
-        WAVEFORMATEX Format;
-        std::vector<uint8_t> Input;
-        std::vector<double> Expected;
-    };
-    const Case cases[] = {
-        {"8-bit", zrtest::PcmFormat(1, 352800, 8), {0, 128, 255, 192}, {-1, 0, 127 / 128.0, 0.5}},
-        {"16-bit",
-         zrtest::PcmFormat(1, 352800, 16),
+    const WAVEFORMATEX f32 = PcmFormat(1, 352800, 32, 3), f64 = PcmFormat(1, 352800, 64, 3);
+    const std::tuple<WAVEFORMATEX, std::vector<uint8_t>, std::vector<double>> cases[] = {
+        {PcmFormat(1, 352800, 8), {0, 128, 255, 192}, {-1, 0, 127 / 128.0, 0.5}},
+        {PcmFormat(1, 352800, 16),
          Bytes<int16_t>({-32768, 0, 32767, 16384}),
          {-1, 0, 32767 / 32768.0, 0.5}},
-        {"24-bit",
-         zrtest::PcmFormat(1, 352800, 24),
+        {PcmFormat(1, 352800, 24),
          Bytes<int32_t>({-8388608, 0, 8388607, -4194304}, 3),
          {-1, 0, 8388607 / 8388608.0, -0.5}},
-        {"32-bit",
-         zrtest::PcmFormat(1, 352800, 32),
+        {PcmFormat(1, 352800, 32),
          Bytes<int32_t>({INT32_MIN, 0, INT32_MAX, 1 << 30}),
          {-1, 0, INT32_MAX / 2147483648.0, 0.5}},
-        // Float passes as it is, beyond full scale too; what is not a number becomes silence.
-        {"float",
-         zrtest::PcmFormat(1, 352800, 32, WAVE_FORMAT_IEEE_FLOAT),
-         Bytes<float>({-1.5f, 0.25f, NAN, (float)inf}),
-         {-1.5, 0.25, 0, 0}},
-        {"double",
-         zrtest::PcmFormat(1, 352800, 64, WAVE_FORMAT_IEEE_FLOAT),
-         Bytes<double>({0.1, -inf, NAN, 1.0}),
-         {0.1, 0, 0, 1.0}},
+        {f32, Bytes<float>({-1.5f, 0.25f, NAN, (float)inf}), {-1.5, 0.25, 0, 0}},
+        {f64, Bytes<double>({0.1, -inf, NAN, 1.0}), {0.1, 0, 0, 1.0}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [format, input, expected] : cases) {
+        SCOPED_TRACE(std::to_string(format.wBitsPerSample) + " bits");
         Collect sink;
-        auto converter = Make(Format(c.Format), Doubles(1, 352800), sink);
-        ASSERT_TRUE(converter) << c.Name;
-        ASSERT_TRUE(converter->Feed(c.Input.data(), c.Expected.size(), 0, false));
+        auto converter = Make(Format(format), Doubles(1, 352800), sink);
+        ASSERT_TRUE(converter);
+        ASSERT_TRUE(converter->Feed(input.data(), expected.size(), 0, false));
         ASSERT_TRUE(converter->Drain(true));
-        EXPECT_EQ(c.Expected, sink.Samples) << c.Name;
+        EXPECT_EQ(expected, sink.Samples);
     }
 }
 
@@ -101,7 +90,7 @@ TEST(DsdConverter, SampleTypesToFullScaleOne) {
 // (the filter delay compensated), and the same doubles however the input is cut.
 TEST(DsdConverter, ResamplesExactlyAndStreams) {
     const size_t frames = 4410;
-    const auto pcm = dsdtest::Sine(2, 44100, 16, false, frames, 1000, 0.5);
+    const auto pcm = zrtest::MakePcm(zrtest::Signal::Tone, 2, 44100, 16, frames);
     const auto in = Format(zrtest::PcmFormat(2, 44100, 16));
     Collect whole;
     auto converter = Make(in, Doubles(2, 352800), whole);
@@ -109,9 +98,9 @@ TEST(DsdConverter, ResamplesExactlyAndStreams) {
     ASSERT_TRUE(converter->Feed(pcm.data(), frames, 0, false));
     ASSERT_TRUE(converter->Drain(true));
     ASSERT_EQ(frames * 8 * 2, whole.Samples.size());
-    const dsdtest::ToneFit fit = dsdtest::FitTone(whole.Samples, 2, 1, 352800, 1000, 4000);
+    const auto fit = dsdtest::FitTone(whole.Samples, 2, 1, 352800, dsdtest::ToneHz(1), 4000);
     EXPECT_NEAR(0.5, fit.Amplitude, 1e-4);
-    EXPECT_NEAR(whole.Samples[2 * 8 * 1000], std::sin(2 * M_PI * 1000 * 1000 / 44100) * 0.5, 1e-3);
+    EXPECT_NEAR(whole.Samples[2 * 8 * 1000], std::sin(2 * M_PI * 440 * 1000 / 44100) * 0.5, 1e-3);
     EXPECT_FALSE(converter->Feed(pcm.data(), 1, 0, false)) << "fed after the end";
 
     Collect pieces;

@@ -1,11 +1,10 @@
-// The DSD encoder and its DSF files: rates, block layout, headers, channel types, and what a
-// user can get wrong (settings, formats, destinations, a full disk).
+// The DSD encoder and its DSF files: block layout and headers, what a user can get wrong
+// (settings, formats, destinations, a full disk), and the sound as ffmpeg decodes it.
 #include "DsdTestSupport.h"
 #include "codecs/dsd/DSDEncoderPlugin.h"
-#include "support/TestSupport.h"
 
-#include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -13,113 +12,108 @@
 namespace {
 
 using namespace dsdtest;
+using zrtest::Le32;
+using zrtest::Le64;
 using zrtest::PcmFormat;
 using zrtest::ReadFile;
+using zrtest::Signal;
 using zrtest::TempDir;
-using zrtest::U;
 
 constexpr uint32_t BlockBytes = 4096;
 
 // An encoder started on `path`, or null when the start failed.
 std::unique_ptr<CDSDEncoderPlugin> Start(const fs::path& path, const WAVEFORMATEX& format,
-                                         const char16_t* settings, int64_t expected = 0) {
+                                         int64_t expected = 0) {
     auto encoder = std::make_unique<CDSDEncoderPlugin>(nullptr);
-    if (settings)
-        encoder->SetProperty(u"Settings", settings);
+    encoder->SetProperty(u"Settings", u"SampleRate=2822400");
     encoder->SetProperty(u"Add Output Extension", u"0");
-    encoder->SetProperty(u"Destination Filename", U(path).c_str());
+    encoder->SetProperty(u"Destination Filename", zrtest::U(path).c_str());
     if (!encoder->StartBufferBased(&format, expected))
         return nullptr;
     return encoder;
 }
 
-struct LayoutCase {
-    const char* Name;
-    uint32_t InputRate;
-    size_t Frames;
-    uint64_t BytesPerChannel; // what the converter delivers at R = 8
+struct DsfHeader {
+    uint64_t FileSize = 0, SampleCount = 0, DataSize = 0;
+    uint32_t ChannelType = 0, Channels = 0, SampleRate = 0, BlockSize = 0;
 };
-
-class DsfLayout : public testing::TestWithParam<LayoutCase> {};
+DsfHeader ReadHeader(const std::vector<uint8_t>& f) {
+    const bool dsf = f.size() >= 92 && !std::memcmp(&f[0], "DSD ", 4) &&
+                     !std::memcmp(&f[28], "fmt ", 4) && !std::memcmp(&f[80], "data", 4);
+    EXPECT_TRUE(dsf) << "not a DSF header (" << f.size() << " bytes)";
+    if (!dsf)
+        return {};
+    return {Le64(&f[12]), Le64(&f[64]), Le64(&f[84]), Le32(&f[48]),
+            Le32(&f[52]), Le32(&f[56]), Le32(&f[72])};
+}
 
 // Blocks of 4096 bytes per channel, the last zero-padded; the final header holds the real
 // sizes. 352.8 kHz input passes the converter unchanged, so the byte counts are exact.
-TEST_P(DsfLayout, BlocksPaddingAndFinalHeader) {
-    const LayoutCase c = GetParam();
-    TempDir dir;
-    const fs::path path = dir / "out.dsf";
-    const auto format = PcmFormat(2, c.InputRate, 16);
-    ASSERT_TRUE(EncodeDsf(path, format, Sine(2, c.InputRate, 16, false, c.Frames, 1000, 0.5)));
-    const auto file = ReadFile(path);
-    const uint64_t blocks = (c.BytesPerChannel + BlockBytes - 1) / BlockBytes;
-    const DsfInfo info = ReadDsfHeader(file);
-    EXPECT_EQ(92 + blocks * 2 * BlockBytes, file.size());
-    EXPECT_EQ(file.size(), info.FileSize);
-    EXPECT_EQ(12 + blocks * 2 * BlockBytes, info.DataSize);
-    EXPECT_EQ(c.BytesPerChannel * 8, info.SampleCount);
-    EXPECT_EQ(2u, info.ChannelType);
-    EXPECT_EQ(2822400u, info.SampleRate);
-    EXPECT_EQ(BlockBytes, info.BlockSize);
-    // Both channels' slots of the last block end in zeros after the last real byte.
-    const size_t used = c.BytesPerChannel - (blocks - 1) * BlockBytes;
-    for (size_t slot = 0; blocks > 0 && slot < 2; ++slot) {
-        const uint8_t* p = &file[92 + ((blocks - 1) * 2 + slot) * BlockBytes];
-        for (size_t j = used; j < BlockBytes; ++j)
-            ASSERT_EQ(0, p[j]) << "slot " << slot << " byte " << j;
+TEST(DsfFile, BlocksPaddingAndFinalHeader) {
+    struct Case {
+        uint32_t InputRate;
+        size_t Frames;
+        uint64_t BytesPerChannel; // what the converter delivers at R = 8
+    };
+    for (const Case c : {Case{352800, 352800, 352800}, Case{44100, 44100, 352800},
+                         Case{352800, 0, 0}, Case{352800, 1, 1}, Case{352800, 4095, 4095},
+                         Case{352800, 4096, 4096}, Case{352800, 4097, 4097}}) {
+        SCOPED_TRACE(std::to_string(c.Frames) + " frames at " + std::to_string(c.InputRate));
+        TempDir dir;
+        const fs::path path = dir / "out.dsf";
+        ASSERT_TRUE(EncodeDsf(path, PcmFormat(2, c.InputRate, 16),
+                              zrtest::MakePcm(Signal::Tone, 2, c.InputRate, 16, c.Frames)));
+        const auto file = ReadFile(path);
+        const uint64_t blocks = (c.BytesPerChannel + BlockBytes - 1) / BlockBytes;
+        const DsfHeader h = ReadHeader(file);
+        EXPECT_EQ(92 + blocks * 2 * BlockBytes, file.size());
+        EXPECT_EQ(file.size(), h.FileSize);
+        EXPECT_EQ(12 + blocks * 2 * BlockBytes, h.DataSize);
+        EXPECT_EQ(c.BytesPerChannel * 8, h.SampleCount);
+        EXPECT_EQ(2u, h.ChannelType);
+        EXPECT_EQ(2822400u, h.SampleRate);
+        EXPECT_EQ(BlockBytes, h.BlockSize);
+        // Both channels' slots of the last block end in zeros after the last real byte.
+        const size_t used = c.BytesPerChannel - (blocks - 1) * BlockBytes;
+        for (size_t slot = 0; blocks > 0 && slot < 2; ++slot) {
+            const uint8_t* p = &file[92 + ((blocks - 1) * 2 + slot) * BlockBytes];
+            for (size_t j = used; j < BlockBytes; ++j)
+                ASSERT_EQ(0, p[j]) << "slot " << slot << " byte " << j;
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dsd, DsfLayout,
-                         testing::Values(LayoutCase{"OneSecondIn87Blocks", 352800, 352800, 352800},
-                                         LayoutCase{"OneSecondFrom44k", 44100, 44100, 352800},
-                                         LayoutCase{"Empty", 352800, 0, 0},
-                                         LayoutCase{"OneFrame", 352800, 1, 1},
-                                         LayoutCase{"BlockMinusOne", 352800, 4095, 4095},
-                                         LayoutCase{"ExactlyOneBlock", 352800, 4096, 4096},
-                                         LayoutCase{"BlockPlusOne", 352800, 4097, 4097}),
-                         [](const testing::TestParamInfo<LayoutCase>& info) {
-                             return info.param.Name;
-                         });
-
-struct HeaderCase {
-    uint16_t Channels;
-    int64_t Expected;
-    uint32_t ChannelType;
-    uint64_t SampleCount; // provisional
-};
-
-class DsfProvisionalHeader : public testing::TestWithParam<HeaderCase> {};
-
 // What the file holds right after start: the channel type and the estimated sizes, or zeros
 // for an unknown length.
-TEST_P(DsfProvisionalHeader, ChannelTypeAndEstimate) {
-    const HeaderCase c = GetParam();
-    TempDir dir;
-    const fs::path path = dir / "out.dsf";
-    auto encoder = Start(path, PcmFormat(c.Channels, 44100, 16), u"SampleRate=2822400", c.Expected);
-    ASSERT_TRUE(encoder);
-    const auto file = ReadFile(path);
-    ASSERT_EQ(92u, file.size());
-    const DsfInfo info = ReadDsfHeader(file);
-    const uint64_t data = c.Channels * c.SampleCount / 8;
-    EXPECT_EQ(c.ChannelType, info.ChannelType);
-    EXPECT_EQ(c.Channels, info.Channels);
-    EXPECT_EQ(c.SampleCount, info.SampleCount);
-    EXPECT_EQ(c.Expected > 0 ? data + 92 : 0, info.FileSize);
-    EXPECT_EQ(c.Expected > 0 ? data + 12 : 0, info.DataSize);
+TEST(DsfFile, ProvisionalHeader) {
+    struct Case {
+        uint16_t Channels;
+        int64_t Expected;
+        uint32_t ChannelType;
+        uint64_t SampleCount;
+    };
+    // 88200 bytes: 1 s of mono; 1000 bytes: 250 stereo frames; 0 and -1: unknown.
+    for (const Case c : {Case{1, 88200, 1, 2822400}, Case{2, 0, 2, 0}, Case{2, -1, 2, 0},
+                         Case{2, 1000, 2, 16000}, Case{3, 0, 0, 0}, Case{4, 0, 5, 0},
+                         Case{5, 0, 6, 0}, Case{6, 0, 7, 0}, Case{7, 0, 0, 0}, Case{8, 0, 0, 0}}) {
+        SCOPED_TRACE(std::to_string(c.Channels) + " channels, " + std::to_string(c.Expected));
+        TempDir dir;
+        auto encoder = Start(dir / "out.dsf", PcmFormat(c.Channels, 44100, 16), c.Expected);
+        ASSERT_TRUE(encoder);
+        const auto file = ReadFile(dir / "out.dsf");
+        ASSERT_EQ(92u, file.size());
+        const DsfHeader h = ReadHeader(file);
+        const uint64_t data = c.Channels * c.SampleCount / 8;
+        EXPECT_EQ(c.ChannelType, h.ChannelType);
+        EXPECT_EQ(c.Channels, h.Channels);
+        EXPECT_EQ(c.SampleCount, h.SampleCount);
+        EXPECT_EQ(c.Expected > 0 ? data + 92 : 0, h.FileSize);
+        EXPECT_EQ(c.Expected > 0 ? data + 12 : 0, h.DataSize);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Dsd, DsfProvisionalHeader,
-                         testing::Values(HeaderCase{1, 88200, 1, 2822400}, // 1 s mono
-                                         HeaderCase{2, 0, 2, 0},           // unknown length
-                                         HeaderCase{2, -1, 2, 0},
-                                         HeaderCase{2, 1000, 2, 16000}, // 250 frames
-                                         HeaderCase{3, 0, 0, 0}, HeaderCase{4, 0, 5, 0},
-                                         HeaderCase{5, 0, 6, 0}, HeaderCase{6, 0, 7, 0},
-                                         HeaderCase{7, 0, 0, 0}, HeaderCase{8, 0, 0, 0}));
-
 // A start that cannot go on leaves no file behind (even one that was there before) and no
-// error text: the result is the only report.
+// error text: the result is the only report. A host that carries on anyway is refused.
 TEST(DsdEncoder, FailedStartDeletesTheFile) {
     struct Case {
         const char* Name;
@@ -136,6 +130,7 @@ TEST(DsdEncoder, FailedStartDeletesTheFile) {
         {"64-bit integer", u"", 0, PcmFormat(2, 44100, 64)},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
         TempDir dir;
         const fs::path path = dir / "old.dsf";
         zrtest::WriteFile(path, std::vector<uint8_t>(100, 1));
@@ -145,22 +140,19 @@ TEST(DsdEncoder, FailedStartDeletesTheFile) {
         if (c.ForcedRate)
             encoder.SettingsMap().SetInt(u"SampleRate", c.ForcedRate);
         encoder.SetProperty(u"Add Output Extension", u"0");
-        encoder.SetProperty(u"Destination Filename", U(path).c_str());
-        EXPECT_FALSE(encoder.StartBufferBased(&c.Format, 0)) << c.Name;
-        EXPECT_FALSE(fs::exists(path)) << c.Name;
-        EXPECT_TRUE(encoder.GetLastError().IsEmpty()) << c.Name;
+        encoder.SetProperty(u"Destination Filename", zrtest::U(path).c_str());
+        EXPECT_FALSE(encoder.StartBufferBased(&c.Format, 0));
+        EXPECT_FALSE(fs::exists(path));
+        EXPECT_TRUE(encoder.GetLastError().IsEmpty());
         uint8_t pcm[4] = {};
-        EXPECT_FALSE(encoder.EncodeBuffer(pcm, 4)) << c.Name;
-        EXPECT_FALSE(encoder.FinishBufferBased()) << c.Name;
+        EXPECT_FALSE(encoder.EncodeBuffer(pcm, 4));
+        EXPECT_FALSE(encoder.FinishBufferBased());
     }
-}
-
-TEST(DsdEncoder, UnwritableDestinations) {
     TempDir dir;
-    EXPECT_FALSE(Start(dir / "missing" / "out.dsf", PcmFormat(2, 44100, 16), u""));
+    EXPECT_FALSE(Start(dir / "missing" / "out.dsf", PcmFormat(2, 44100, 16)));
     if (fs::exists("/dev/full")) {
         // The header cannot be written; the device is not ours to delete.
-        EXPECT_FALSE(Start("/dev/full", PcmFormat(2, 44100, 16), u""));
+        EXPECT_FALSE(Start("/dev/full", PcmFormat(2, 44100, 16)));
         EXPECT_TRUE(fs::exists("/dev/full"));
     }
 }
@@ -169,8 +161,7 @@ TEST(DsdEncoder, UnwritableDestinations) {
 // then finish report it.
 TEST(DsdEncoder, ShortBlockWriteFails) {
     TempDir dir;
-    const fs::path path = dir / "full.dsf";
-    auto encoder = Start(path, PcmFormat(2, 352800, 16), u"");
+    auto encoder = Start(dir / "full.dsf", PcmFormat(2, 352800, 16));
     ASSERT_TRUE(encoder);
     rlimit old{};
     ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &old));
@@ -178,7 +169,7 @@ TEST(DsdEncoder, ShortBlockWriteFails) {
     rlimit small = old;
     small.rlim_cur = 92 + 3 * 2 * BlockBytes + 100; // room for three blocks and a bit
     ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-    auto pcm = Sine(2, 352800, 16, false, 8 * BlockBytes, 1000, 0.5);
+    auto pcm = zrtest::MakePcm(Signal::Tone, 2, 352800, 16, 8 * BlockBytes);
     const bool encoded = encoder->EncodeBuffer(pcm.data(), pcm.size());
     const bool finished = encoder->FinishBufferBased();
     setrlimit(RLIMIT_FSIZE, &old);
@@ -187,38 +178,24 @@ TEST(DsdEncoder, ShortBlockWriteFails) {
     EXPECT_FALSE(finished);
 }
 
-TEST(DsdEncoder, NotStartedOrAlreadyFinished) {
-    TempDir dir;
-    CDSDEncoderPlugin idle(nullptr);
-    uint8_t pcm[4] = {};
-    EXPECT_FALSE(idle.EncodeBuffer(pcm, 4));
-    EXPECT_FALSE(idle.FinishBufferBased());
-    auto encoder = Start(dir / "out.dsf", PcmFormat(2, 44100, 16), u"");
-    ASSERT_TRUE(encoder);
-    EXPECT_TRUE(encoder->FinishBufferBased());
-    EXPECT_FALSE(encoder->EncodeBuffer(pcm, 4));
-    EXPECT_FALSE(encoder->FinishBufferBased());
-}
-
 // Destroyed without finish: the provisional header and the whole blocks written so far.
 TEST(DsdEncoder, AbandonedJobKeepsWholeBlocks) {
     TempDir dir;
     const fs::path path = dir / "out.dsf";
     {
-        auto encoder = Start(path, PcmFormat(2, 44100, 16), u"", 88200 * 4);
+        auto encoder = Start(path, PcmFormat(2, 44100, 16), 88200 * 4);
         ASSERT_TRUE(encoder);
-        auto pcm = Sine(2, 44100, 16, false, 88200, 1000, 0.5);
+        auto pcm = zrtest::MakePcm(Signal::Tone, 2, 44100, 16, 88200);
         ASSERT_TRUE(encoder->EncodeBuffer(pcm.data(), pcm.size()));
     }
     const auto file = ReadFile(path);
     EXPECT_GT(file.size(), 92u);
     EXPECT_EQ(0u, (file.size() - 92) % (2 * BlockBytes));
-    EXPECT_EQ(2u * 2822400, ReadDsfHeader(file).SampleCount);
+    EXPECT_EQ(2u * 2822400, ReadHeader(file).SampleCount);
 }
 
-// Each channel keeps its own signal through the blocks: channel c carries a tone of its own
-// frequency, measured in ffmpeg's decoding. The host's buffers end inside frames (12345 bytes),
-// and the name is an odd one.
+// Each channel keeps its own tone through the blocks, measured in ffmpeg's decoding. The host's
+// buffers end inside frames (12345 bytes), and the name is an odd one.
 TEST(DsdEncoder, ChannelsKeepTheirOwnSignal) {
     if (!zrtest::HaveProgram("ffmpeg"))
         GTEST_SKIP() << "ffmpeg is not installed";
@@ -226,23 +203,56 @@ TEST(DsdEncoder, ChannelsKeepTheirOwnSignal) {
         TempDir dir;
         const fs::path path = dir / "a 'b' \"c\" $d é.dsf";
         const size_t frames = 44100 / 2;
-        std::vector<uint8_t> pcm;
-        const auto tones = [&](size_t i, uint16_t c) {
-            return 0.5 * std::sin(2 * M_PI * 500.0 * (c + 1) * static_cast<double>(i) / 44100);
-        };
-        for (size_t i = 0; i < frames; ++i)
-            for (uint16_t c = 0; c < channels; ++c) {
-                const auto v = static_cast<int32_t>(std::lrint(tones(i, c) * 8388607));
-                for (int b = 0; b < 3; ++b)
-                    pcm.push_back(static_cast<uint8_t>(v >> (8 * b)));
-            }
-        ASSERT_TRUE(EncodeDsf(path, PcmFormat(channels, 44100, 24), pcm, {2822400, 12345}));
+        ASSERT_TRUE(EncodeDsf(path, PcmFormat(channels, 44100, 24),
+                              zrtest::MakePcm(Signal::Tone, channels, 44100, 24, frames), 2822400,
+                              12345));
         const auto decoded = DecodeTo44k(path);
         ASSERT_GE(decoded.size() / channels + 64, frames);
         for (uint16_t c = 0; c < channels; ++c) {
-            const ToneFit fit = FitTone(decoded, channels, c, 44100, 500.0 * (c + 1), 4410);
+            const ToneFit fit = FitTone(decoded, channels, c, 44100, ToneHz(c), 4410);
             EXPECT_NEAR(0.25, fit.Amplitude, 0.0025) << channels << " channels, channel " << c;
             EXPECT_GT(fit.SinadDb, 100) << channels << " channels, channel " << c;
+        }
+    }
+}
+
+// A tone at -6 dBFS from a float source comes back clean, and silence keeps the in-band noise
+// low. Long enough for the noise to be measured to a fraction of a dB; ZR_EXHAUSTIVE=1
+// measures 10 seconds.
+TEST(DsdQuality, SinadAndNoiseFloor) {
+    if (!zrtest::HaveProgram("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg is not installed";
+    struct Case {
+        int32_t DsdRate;
+        Signal Input;
+        double Limit; // SINAD at least, or the noise floor at most, in dB
+    };
+    const double seconds = zrtest::Exhaustive() ? 10.0 : 2.0;
+    const size_t frames = static_cast<size_t>(seconds * 44100), settle = 11025;
+    for (const Case c : {Case{2822400, Signal::Tone, 110.0}, Case{5644800, Signal::Tone, 130.0},
+                         Case{2822400, Signal::Silence, -115.0}}) {
+        const bool tone = c.Input == Signal::Tone;
+        const uint16_t channels = tone ? 1 : 2;
+        TempDir dir;
+        const fs::path path = dir / "out.dsf";
+        ASSERT_TRUE(EncodeDsf(path, PcmFormat(channels, 44100, 32, WAVE_FORMAT_IEEE_FLOAT),
+                              zrtest::MakePcm(c.Input, channels, 44100, 32, frames, 1, true),
+                              c.DsdRate, 65536));
+        const std::vector<double> decoded = DecodeTo44k(path);
+        ASSERT_GE(decoded.size() / channels + 64, frames); // the decoder may trim a few frames
+        for (uint32_t ch = 0; ch < channels; ++ch) {
+            const ToneFit fit = FitTone(decoded, channels, ch, 44100, ToneHz(ch), settle);
+            std::printf("[ DSD%d ] %s, %.0f s, channel %u: SINAD %.1f dB, level %.1f dBFS\n",
+                        c.DsdRate / 44100, tone ? "440 Hz at -6 dBFS" : "silence", seconds, ch,
+                        fit.SinadDb, fit.RmsDb);
+            if (tone) {
+                EXPECT_GE(fit.SinadDb, c.Limit);
+                // The engine's gain stage halves the level: -6 dBFS in, -12 dB of DSD full
+                // scale out.
+                EXPECT_NEAR(0.25, fit.Amplitude, 0.0025);
+            } else {
+                EXPECT_LT(fit.RmsDb, c.Limit);
+            }
         }
     }
 }

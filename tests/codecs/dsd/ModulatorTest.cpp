@@ -51,19 +51,18 @@ struct Outcome {
     std::vector<std::vector<double>> States; // the ten memories of every channel, in turn
 };
 
-void Prime(ZrDsdModulatorState& s) {
-    s.E = s.S1 = s.S3p = 1e-151;
-    s.S2 = 5e-151;
+// The ten memories of a channel, in turn; their references let Prime set them.
+std::array<double*, 10> Memories(ZrDsdModulatorState& s) {
+    return {&s.E, &s.P, &s.S1, &s.S1p, &s.S2, &s.S2p, &s.S3, &s.S3p, &s.S4, &s.S4p};
 }
-void Prime(dsdref::State& s) {
-    s.e = s.s1 = s.s3p = 1e-151;
-    s.s2 = 5e-151;
+std::array<double*, 10> Memories(dsdref::State& s) {
+    return {&s.e, &s.p, &s.s1, &s.s1p, &s.s2, &s.s2p, &s.s3, &s.s3p, &s.s4, &s.s4p};
 }
-std::array<double, 10> Memories(const ZrDsdModulatorState& s) {
-    return {s.E, s.P, s.S1, s.S1p, s.S2, s.S2p, s.S3, s.S3p, s.S4, s.S4p};
-}
-std::array<double, 10> Memories(const dsdref::State& s) {
-    return {s.e, s.p, s.s1, s.s1p, s.s2, s.s2p, s.s3, s.s3p, s.s4, s.s4p};
+template <typename State>
+void Prime(State& s) {
+    const auto m = Memories(s);
+    *m[0] = *m[2] = *m[7] = 1e-151; // e, s1, s3p
+    *m[4] = 5e-151;                 // s2
 }
 
 // Calls of 1 frame, a few frames, none and long runs, as the converter delivers them.
@@ -88,10 +87,9 @@ Outcome RunCalls(uint32_t ratio, uint32_t channels, Modulate modulate) {
         run.Bytes.push_back(std::move(out));
         run.Dither.push_back(dither);
         run.States.emplace_back();
-        for (const State& state : states) {
-            const auto m = Memories(state);
-            run.States.back().insert(run.States.back().end(), m.begin(), m.end());
-        }
+        for (State& state : states)
+            for (double* m : Memories(state))
+                run.States.back().push_back(*m);
     }
     return run;
 }
