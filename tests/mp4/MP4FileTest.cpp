@@ -16,7 +16,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 using mp4test::FindBox;
-using zrtest::Be16;
 using zrtest::Be32;
 
 struct Packet {
@@ -59,104 +58,96 @@ Written WriteTrack(const zrtest::TempDir& dir, uint32_t rate, const std::vector<
     return w;
 }
 
+size_t CountFiles(const fs::path& folder) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder), {}));
+}
+
 std::vector<Packet> Repeat(size_t n, Packet p) {
     return std::vector<Packet>(n, p);
 }
 
-struct TableCase {
-    const char* Name;
-    std::vector<Packet> Packets;
-    std::vector<std::array<uint32_t, 2>> Stts; // count, delta
-    std::vector<std::array<uint32_t, 3>> Stsc; // first chunk, samples per chunk, index
-    uint32_t CommonSize;                       // 0: a table
-    std::vector<uint32_t> ChunkFirstPacket;    // packet index that starts each chunk
-};
+// The big-endian words of a full box after its version and flags.
+std::vector<uint32_t> Words(const Bytes& f, const char* table) {
+    const auto box = FindBox(f, std::string("moov/trak/mdia/minf/stbl/") + table);
+    EXPECT_TRUE(box) << table;
+    std::vector<uint32_t> words;
+    for (size_t at = box ? box->Payload() + 4 : 0; box && at < box->Offset + box->Size; at += 4)
+        words.push_back(Be32(&f[at]));
+    return words;
+}
 
-std::vector<TableCase> TableCases() {
+// The tables of the track, as the words of stts, stsc and stsz; chunk offsets are checked
+// against where the packets really are.
+TEST(Mp4Writer, SampleTables) {
     std::vector<Packet> shortLast = Repeat(6, {300, 4096});
     shortLast.push_back({40, 17});
-    std::vector<Packet> withEmpty = {{100, 4096}, {0, 4096}, {100, 4096}};
-    return {
+    const std::vector<Packet> withEmpty = {{100, 4096}, {0, 4096}, {100, 4096}};
+    struct Case {
+        const char* Name;
+        std::vector<Packet> Packets;
+        std::vector<uint32_t> Stts, Stsc; // count, then entries
+        uint32_t CommonSize;              // 0: a table
+        std::vector<uint32_t> ChunkFirstPacket;
+    };
+    const Case cases[] = {
         {"fewer than five packets: one chunk",
          Repeat(3, {100, 4096}),
-         {{3, 4096}},
-         {{1, 3, 1}},
+         {1, 3, 4096},
+         {1, 1, 3, 1},
          100,
          {0}},
         {"twelve packets: chunks of 5, 5 and 2",
          Repeat(12, {100, 4096}),
-         {{12, 4096}},
-         {{1, 5, 1}, {3, 2, 1}},
+         {1, 12, 4096},
+         {2, 1, 5, 1, 3, 2, 1},
          100,
          {0, 5, 10}},
-        {"a short last packet", shortLast, {{6, 4096}, {1, 17}}, {{1, 5, 1}, {2, 2, 1}}, 0, {0, 5}},
-        {"exactly five packets", Repeat(5, {100, 4096}), {{5, 4096}}, {{1, 5, 1}}, 100, {0}},
-        {"an empty packet is not recorded", withEmpty, {{2, 4096}}, {{1, 2, 1}}, 100, {0}},
-        {"no packet at all", {}, {}, {}, 0, {}},
+        {"a short last packet", shortLast, {2, 6, 4096, 1, 17}, {2, 1, 5, 1, 2, 2, 1}, 0, {0, 5}},
+        {"exactly five packets", Repeat(5, {100, 4096}), {1, 5, 4096}, {1, 1, 5, 1}, 100, {0}},
+        {"an empty packet is not recorded", withEmpty, {1, 2, 4096}, {1, 1, 2, 1}, 100, {0}},
+        {"no packet at all", {}, {0}, {0}, 0, {}},
     };
-}
-
-TEST(Mp4Writer, SampleTables) {
-    for (const TableCase& c : TableCases()) {
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         zrtest::TempDir dir;
         const Written w = WriteTrack(dir, 44100, c.Packets);
         ASSERT_TRUE(w.Ok) << w.Error;
         const Bytes& f = w.File;
-
-        auto stts = FindBox(f, "moov/trak/mdia/minf/stbl/stts");
-        ASSERT_TRUE(stts);
-        ASSERT_EQ(Be32(&f[stts->Payload() + 4]), c.Stts.size());
-        EXPECT_EQ(stts->Size, 16 + 8 * c.Stts.size());
-        for (size_t i = 0; i < c.Stts.size(); ++i) {
-            EXPECT_EQ(Be32(&f[stts->Payload() + 8 + 8 * i]), c.Stts[i][0]);
-            EXPECT_EQ(Be32(&f[stts->Payload() + 12 + 8 * i]), c.Stts[i][1]);
-        }
-        auto stsc = FindBox(f, "moov/trak/mdia/minf/stbl/stsc");
-        ASSERT_EQ(Be32(&f[stsc->Payload() + 4]), c.Stsc.size());
-        for (size_t i = 0; i < c.Stsc.size(); ++i)
-            for (size_t k = 0; k < 3; ++k)
-                EXPECT_EQ(Be32(&f[stsc->Payload() + 8 + 12 * i + 4 * k]), c.Stsc[i][k]);
-
+        EXPECT_EQ(Words(f, "stts"), c.Stts);
+        EXPECT_EQ(Words(f, "stsc"), c.Stsc);
         std::vector<uint32_t> sizes;
         for (const Packet& p : c.Packets)
             if (p.Bytes)
                 sizes.push_back(p.Bytes);
-        auto stsz = FindBox(f, "moov/trak/mdia/minf/stbl/stsz");
-        EXPECT_EQ(Be32(&f[stsz->Payload() + 4]), c.CommonSize);
-        EXPECT_EQ(Be32(&f[stsz->Payload() + 8]), sizes.size());
-        EXPECT_EQ(stsz->Size, 20 + (c.CommonSize ? 0 : 4 * sizes.size()));
-        for (size_t i = 0; !c.CommonSize && i < sizes.size(); ++i)
-            EXPECT_EQ(Be32(&f[stsz->Payload() + 12 + 4 * i]), sizes[i]);
+        std::vector<uint32_t> stsz = {c.CommonSize, uint32_t(sizes.size())};
+        if (!c.CommonSize)
+            stsz.insert(stsz.end(), sizes.begin(), sizes.end());
+        EXPECT_EQ(Words(f, "stsz"), stsz);
 
         // Chunk offsets are absolute: the first is ftyp + moov + the mdat header.
-        auto moov = FindBox(f, "moov");
-        auto mdat = FindBox(f, "mdat");
+        const auto moov = FindBox(f, "moov"), mdat = FindBox(f, "mdat");
         ASSERT_TRUE(mdat);
         EXPECT_EQ(mdat->Offset, 32 + moov->Size);
-        auto stco = FindBox(f, "moov/trak/mdia/minf/stbl/stco");
-        ASSERT_EQ(Be32(&f[stco->Payload() + 4]), c.ChunkFirstPacket.size());
-        for (size_t i = 0; i < c.ChunkFirstPacket.size(); ++i) {
+        std::vector<uint32_t> stco = {uint32_t(c.ChunkFirstPacket.size())};
+        for (uint32_t first : c.ChunkFirstPacket) {
             uint64_t before = 0;
-            for (size_t p = 0; p < c.ChunkFirstPacket[i]; ++p)
+            for (size_t p = 0; p < first; ++p)
                 before += sizes[p];
-            EXPECT_EQ(Be32(&f[stco->Payload() + 8 + 4 * i]), 32 + moov->Size + 8 + before);
+            stco.push_back(uint32_t(mdat->Payload() + before));
         }
+        EXPECT_EQ(Words(f, "stco"), stco);
         EXPECT_EQ(Bytes(f.begin() + static_cast<std::ptrdiff_t>(mdat->Payload()), f.end()),
                   w.Media);
 
         // Durations and the average bit rate follow the frames.
         uint64_t frames = 0;
-        for (const auto& e : c.Stts)
-            frames += uint64_t{e[0]} * e[1];
-        auto mdhd = FindBox(f, "moov/trak/mdia/mdhd");
-        EXPECT_EQ(Be32(&f[mdhd->Payload() + 16]), frames);
-        auto tkhd = FindBox(f, "moov/trak/tkhd");
-        EXPECT_EQ(Be32(&f[tkhd->Payload() + 20]), frames);
+        for (size_t i = 1; i + 1 < c.Stts.size(); i += 2)
+            frames += uint64_t{c.Stts[i]} * c.Stts[i + 1];
+        EXPECT_EQ(Be32(&f[FindBox(f, "moov/trak/mdia/mdhd")->Payload() + 16]), frames);
+        EXPECT_EQ(Be32(&f[FindBox(f, "moov/trak/tkhd")->Payload() + 20]), frames);
         auto alac = FindBox(f, "moov/trak/mdia/minf/stbl/stsd/alac/alac");
-        const uint32_t bitRate = Be32(&f[alac->Payload() + 4 + 16]);
-        const double expected = frames ? double(w.Media.size()) / double(frames) * 8 * 44100 : 0;
-        EXPECT_EQ(bitRate, static_cast<uint32_t>(expected));
+        const double bitRate = frames ? double(w.Media.size()) / double(frames) * 8 * 44100 : 0;
+        EXPECT_EQ(Be32(&f[alac->Payload() + 4 + 16]), static_cast<uint32_t>(bitRate));
     }
 }
 
@@ -199,20 +190,10 @@ TEST(Mp4Writer, FailedRewriteKeepsNothingAndSaysWhy) {
     EXPECT_NE(w.Error.find("Cannot create a temporary file"), std::string::npos) << w.Error;
     // The destination keeps the raw packets; nothing else was left behind.
     EXPECT_EQ(w.File, w.Media);
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.Path()))
-        ++files;
-    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(CountFiles(dir.Path()), 1u);
 }
 
 // ---- SafeReplaceFile --------------------------------------------------------------------------
-
-size_t CountFiles(const fs::path& folder) {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder))
-        ++n;
-    return n;
-}
 
 TEST(SafeReplaceFile, Cases) {
     struct Case {

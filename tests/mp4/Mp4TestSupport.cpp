@@ -1,7 +1,5 @@
 #include "Mp4TestSupport.h"
 
-#include "frame/ZrEncoderFactory.h"
-
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
@@ -47,18 +45,6 @@ std::string TypeAt(const std::vector<uint8_t>& file, const Box& box) {
 
 } // namespace
 
-std::vector<std::pair<std::string, Box>> TopLevel(const std::vector<uint8_t>& file) {
-    std::vector<std::pair<std::string, Box>> boxes;
-    for (size_t at = 0;;) {
-        auto box = ReadBox(file, at, file.size());
-        if (!box)
-            break;
-        boxes.emplace_back(TypeAt(file, *box), *box);
-        at += box->Size;
-    }
-    return boxes;
-}
-
 std::optional<Box> FindBox(const std::vector<uint8_t>& file, const std::string& path) {
     size_t start = 0, end = file.size();
     std::string parentType;
@@ -102,43 +88,6 @@ std::vector<uint8_t> WithoutTimes(std::vector<uint8_t> file) {
                   file.begin() + static_cast<std::ptrdiff_t>(fields + 2 * width), 0);
     }
     return file;
-}
-
-EncodeResult EncodeWithAlac(const fs::path& destination, const WAVEFORMATEX& format,
-                            const std::vector<uint8_t>& pcm, Delivery delivery) {
-    size_t piece = std::max<size_t>(pcm.size(), 1);
-    if (delivery == Delivery::OneByte)
-        piece = 1;
-    else if (delivery == Delivery::Bytes1000)
-        piece = 1000;
-    else if (delivery == Delivery::Packets)
-        piece = size_t{format.nBlockAlign} * 4096;
-    return zrtest::Encode(CreateAlacEncoder, destination, {&format, pcm, piece});
-}
-
-ProbeResult Probe(const fs::path& file) {
-    const zrtest::RunResult r =
-        zrtest::Run({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
-                     "stream=codec_name,channels,sample_rate,duration_ts", "-of", "default=nw=1",
-                     file.string()});
-    ProbeResult probe;
-    std::stringstream lines(r.Output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos)
-            continue;
-        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "codec_name")
-            probe.Codec = value;
-        else if (key == "channels")
-            probe.Channels = std::atoi(value.c_str());
-        else if (key == "sample_rate")
-            probe.SampleRate = std::atoi(value.c_str());
-        else if (key == "duration_ts" && value != "N/A")
-            probe.DurationTs = std::atoll(value.c_str());
-    }
-    return probe;
 }
 
 } // namespace mp4test

@@ -1,5 +1,4 @@
-// Helpers for the MP4 and Apple Lossless tests: an independent box walker over raw bytes, the
-// encoder driven through IZrEncoder, and ffprobe.
+// Helpers for the MP4 and Apple Lossless tests: an independent box walker over raw bytes.
 #pragma once
 
 #include "support/TestSupport.h"
@@ -24,30 +23,11 @@ struct Box {
 // Walks "moov/trak/mdia/mdhd" through the raw bytes. Knows which boxes are containers and how
 // many bytes precede the children of stsd, dref, and the sound sample entry.
 std::optional<Box> FindBox(const std::vector<uint8_t>& file, const std::string& path);
-// Top-level boxes in order, as (type, box).
-std::vector<std::pair<std::string, Box>> TopLevel(const std::vector<uint8_t>& file);
 
 using zrtest::Be64;
-using zrtest::EncodeResult;
 
 // The creation and modification times of mvhd, tkhd and mdhd set to zero, so that files written
 // at different moments compare equal.
 std::vector<uint8_t> WithoutTimes(std::vector<uint8_t> file);
-
-// How EncodeWithAlac hands the PCM to the encoder.
-enum class Delivery { Whole, OneByte, Bytes1000, Packets };
-
-// Creates the encoder through the factory, sets the destination (no extension added), starts
-// with `format`, hands over `pcm` as `delivery` says, finishes.
-EncodeResult EncodeWithAlac(const fs::path& destination, const WAVEFORMATEX& format,
-                            const std::vector<uint8_t>& pcm, Delivery delivery = Delivery::Whole);
-
-struct ProbeResult {
-    std::string Codec;
-    int Channels = 0;
-    int SampleRate = 0;
-    int64_t DurationTs = -1; // in 1/rate units: frames
-};
-ProbeResult Probe(const fs::path& file);
 
 } // namespace mp4test
