@@ -192,108 +192,82 @@ struct Broken {
     int Overlap = 0;
 };
 
+Bytes Nested(int levels) {
+    Bytes b = Box("udta", {});
+    for (int i = 1; i < levels; ++i)
+        b = Box("udta", b);
+    return b;
+}
+
 std::vector<Broken> BrokenFiles() {
-    std::vector<Broken> cases;
     const Bytes ftyp = Box("ftyp", Cat({Bytes{'M', '4', 'A', ' '}, U32(0)}));
-    const Bytes good = Movie().Build();
-    cases.push_back({"cut short", Cat({ftyp, U32(1000), Bytes{'m', 'o', 'o', 'v'}, Zeros(20)}),
-                     true, "Missing MOOV Atom"});
-    cases.push_back({"size below header", Cat({ftyp, U32(4), Bytes{'f', 'r', 'e', 'e'}}), false,
-                     "invalid size"});
-    cases.push_back({"64-bit size below header",
-                     Cat({ftyp, U32(1), Bytes{'f', 'r', 'e', 'e'}, U64(12)}), false,
-                     "invalid size"});
-    cases.push_back({"child larger than parent",
-                     Cat({ftyp, Box("moov", Cat({U32(500), Bytes{'t', 'r', 'a', 'k'}}))}), false,
-                     "larger than its parent"});
-    Bytes deep = Box("udta", {});
-    for (int i = 0; i < 40; ++i)
-        deep = Box("udta", deep);
-    cases.push_back({"nested too deeply", Cat({ftyp, deep}), false, "nested too deeply"});
-    cases.push_back({"table count beyond its atom",
-                     Cat({ftyp, Full("stsz", 0, 0, Cat({U32(0), U32(0x40000000), U32(5)}))}), false,
-                     "holds fewer entries"});
-    cases.push_back({"reserved bytes set", Cat({ftyp, Full("smhd", 0, 0, Cat({U16(0), U16(1)}))}),
-                     false, "SkipZero error"});
-    cases.push_back({"short uuid", Cat({ftyp, Box("uuid", Zeros(8))}), false,
-                     "uuid atom must have larger size"});
-    cases.push_back({"two ftyp", Cat({ftyp, good}), true, "Too many FTYP atoms in file"});
-    {
+    const Bytes good = Movie().Build(), moov = Movie().MoovFor(0);
+    const Bytes uits =
+        Box("uuid", Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()));
+    const auto movie = [](auto change) {
         Movie m;
-        m.Ftyp = false;
-        cases.push_back({"no ftyp", m.Build(), true, "Missing FTYP Atom"});
-    }
-    cases.push_back({"no moov", Cat({ftyp, Box("mdat", Zeros(4))}), true, "Missing MOOV Atom"});
-    {
-        const Bytes moov = Movie().MoovFor(0);
-        cases.push_back({"two moov", Cat({ftyp, moov, moov}), true, "Too many MOOV atoms in file"});
-    }
-    {
-        const Bytes uits =
-            Box("uuid", Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()));
-        cases.push_back(
-            {"two UITS", Cat({good, uits, uits}), true, "Too many UITS payload atoms in file"});
-    }
-    {
-        Movie m;
-        m.StsdCount = 2;
-        cases.push_back({"fewer entries than counted", m.Build(), false,
-                         "CContainerAtom::ReadChildren didn't read the requested atoms"});
-    }
-    {
-        Movie m;
-        m.ChunkOffsets = false;
-        cases.push_back({"no chunk offsets", m.Build(), true,
-                         "stbl atom has wrong number of stco or co64 atoms"});
-    }
-    {
-        Movie m;
-        m.TrakExtra = Mvhd();
-        cases.push_back(
-            {"movie header inside a track", m.Build(), true, "CMVHDAtom Parent is not moov: trak"});
-    }
-    {
-        Movie m;
-        m.OffsetShift = 15; // 15 + 20 bytes of samples pass the end of 20 bytes of data
-        cases.push_back(
-            {"chunk outside the media data", m.Build(), true, "lies outside the media data"});
-    }
-    {
-        Movie m;
-        m.Stts = Full("stts", 0, 0, Cat({U32(1), U32(3), U32(4096)}));
-        cases.push_back({"time table and sizes disagree", m.Build(), true, "STTS describes"});
-    }
-    {
-        Movie m;
-        m.Stsc = Full("stsc", 0, 0, Cat({U32(1), U32(2), U32(2), U32(1)}));
-        cases.push_back({"chunk runs not starting at 1", m.Build(), true, "STSC run 1"});
-    }
-    {
-        Movie m;
-        m.StsdEntries = Cat({SoundEntry(), Box("avc1", Zeros(78))});
-        m.StsdCount = 2;
-        cases.push_back({"sound and video entries", m.Build(), true,
-                         "STSD atom has too many content children of conflicting types"});
-    }
-    {
-        Movie m;
-        m.Mdat = false;
-        m.ChunkOffsets = true;
-        cases.push_back({"no media data", m.Build(), true, "Missing MDAT Atom", false});
-    }
-    {
-        Movie m;
-        m.MoovExtra = Mvhd();
-        cases.push_back(
-            {"two movie headers", m.Build(), true, "moov atom has wrong number of mvhd atoms"});
-    }
-    {
-        Movie m;
-        m.SecondTrack = true;
-        cases.push_back(
-            {"two tracks over one chunk", m.Build(), true, "Overlapping samples", true, 1});
-    }
-    return cases;
+        change(m);
+        return m.Build();
+    };
+    return {
+        {"cut short", Cat({ftyp, U32(1000), Bytes{'m', 'o', 'o', 'v'}, Zeros(20)}), true,
+         "Missing MOOV Atom"},
+        {"size below header", Cat({ftyp, U32(4), Bytes{'f', 'r', 'e', 'e'}}), false,
+         "invalid size"},
+        {"64-bit size below header", Cat({ftyp, U32(1), Bytes{'f', 'r', 'e', 'e'}, U64(12)}), false,
+         "invalid size"},
+        {"child larger than parent",
+         Cat({ftyp, Box("moov", Cat({U32(500), Bytes{'t', 'r', 'a', 'k'}}))}), false,
+         "larger than its parent"},
+        {"child one byte larger than parent",
+         Cat({ftyp, Box("moov", Cat({U32(9), Bytes{'f', 'r', 'e', 'e'}}))}), false,
+         "larger than its parent"},
+        // 32 levels are read; the 33rd is refused.
+        {"nested to the limit", Cat({ftyp, Nested(32)}), true, "Missing MOOV Atom"},
+        {"nested too deeply", Cat({ftyp, Nested(33)}), false, "nested too deeply"},
+        {"table count beyond its atom",
+         Cat({ftyp, Full("stsz", 0, 0, Cat({U32(0), U32(0x40000000), U32(5)}))}), false,
+         "holds fewer entries"},
+        {"reserved bytes set", Cat({ftyp, Full("smhd", 0, 0, Cat({U16(0), U16(1)}))}), false,
+         "SkipZero error"},
+        {"short uuid", Cat({ftyp, Box("uuid", Zeros(8))}), false,
+         "uuid atom must have larger size"},
+        {"two ftyp", Cat({ftyp, good}), true, "Too many FTYP atoms in file"},
+        {"no ftyp", movie([](Movie& m) { m.Ftyp = false; }), true, "Missing FTYP Atom"},
+        {"no moov", Cat({ftyp, Box("mdat", Zeros(4))}), true, "Missing MOOV Atom"},
+        {"two moov", Cat({ftyp, moov, moov}), true, "Too many MOOV atoms in file"},
+        {"two UITS", Cat({good, uits, uits}), true, "Too many UITS payload atoms in file"},
+        {"fewer entries than counted", movie([](Movie& m) { m.StsdCount = 2; }), false,
+         "CContainerAtom::ReadChildren didn't read the requested atoms"},
+        {"no chunk offsets", movie([](Movie& m) { m.ChunkOffsets = false; }), true,
+         "stbl atom has wrong number of stco or co64 atoms"},
+        {"movie header inside a track", movie([](Movie& m) { m.TrakExtra = Mvhd(); }), true,
+         "CMVHDAtom Parent is not moov: trak"},
+        // 15 + 20 bytes of samples pass the end of 20 bytes of data.
+        {"chunk outside the media data", movie([](Movie& m) { m.OffsetShift = 15; }), true,
+         "lies outside the media data"},
+        {"chunk one byte past the media data", movie([](Movie& m) { m.OffsetShift = 1; }), true,
+         "lies outside the media data"},
+        {"time table and sizes disagree", movie([](Movie& m) {
+             m.Stts = Full("stts", 0, 0, Cat({U32(1), U32(3), U32(4096)}));
+         }),
+         true, "STTS describes"},
+        {"chunk runs not starting at 1", movie([](Movie& m) {
+             m.Stsc = Full("stsc", 0, 0, Cat({U32(1), U32(2), U32(2), U32(1)}));
+         }),
+         true, "STSC run 1"},
+        {"sound and video entries", movie([](Movie& m) {
+             m.StsdEntries = Cat({SoundEntry(), Box("avc1", Zeros(78))});
+             m.StsdCount = 2;
+         }),
+         true, "STSD atom has too many content children of conflicting types"},
+        {"no media data", movie([](Movie& m) { m.Mdat = false; }), true, "Missing MDAT Atom",
+         false},
+        {"two movie headers", movie([](Movie& m) { m.MoovExtra = Mvhd(); }), true,
+         "moov atom has wrong number of mvhd atoms"},
+        {"two tracks over one chunk", movie([](Movie& m) { m.SecondTrack = true; }), true,
+         "Overlapping samples", true, 1},
+    };
 }
 
 TEST(Atoms, BrokenFilesEndInTheirReason) {
