@@ -1,9 +1,9 @@
 // The player layer's converter: every input sample type to doubles at full scale 1.0, exact
 // lengths through soxr, streaming that does not depend on how the input is cut, and refusals.
-#include "DsdTestSupport.h"
 #include "codecs/dsd/player/ZrAudioPlayer.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -98,9 +98,14 @@ TEST(DsdConverter, ResamplesExactlyAndStreams) {
     ASSERT_TRUE(converter->Feed(pcm.data(), frames, 0, false));
     ASSERT_TRUE(converter->Drain(true));
     ASSERT_EQ(frames * 8 * 2, whole.Samples.size());
-    const auto fit = dsdtest::FitTone(whole.Samples, 2, 1, 352800, dsdtest::ToneHz(1), 4000);
-    EXPECT_NEAR(0.5, fit.Amplitude, 1e-4);
-    EXPECT_NEAR(whole.Samples[2 * 8 * 1000], std::sin(2 * M_PI * 440 * 1000 / 44100) * 0.5, 1e-3);
+    // Away from the ends, where the filter settles, each channel is its tone at 8 times the rate.
+    double worst = 0;
+    for (size_t i = 4000; i < frames * 8 - 4000; ++i)
+        for (size_t c = 0; c < 2; ++c)
+            worst = std::max(worst,
+                             std::fabs(whole.Samples[i * 2 + c] -
+                                       0.5 * std::sin(2 * M_PI * (440.0 + 110 * c) * i / 352800)));
+    EXPECT_LT(worst, 1e-4);
     EXPECT_FALSE(converter->Feed(pcm.data(), 1, 0, false)) << "fed after the end";
 
     Collect pieces;
