@@ -1,17 +1,18 @@
 // The Apple Lossless encoder's files beyond their samples: the same file however the input is
 // cut, a full disk, an unfinished job and merged files. Round trips and refusals:
 // LosslessRoundTripTest, RefusalTest.
-#include "Mp4TestSupport.h"
 #include "frame/ZrEncoderFactory.h"
 #include "mp4/MP4File.h"
+#include "support/TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
 
 namespace {
 
-using namespace mp4test;
+namespace fs = std::filesystem;
 using zrtest::Signal;
 
 zrtest::EncodeResult EncodeAlac(const fs::path& out, const WAVEFORMATEX& format,
@@ -50,7 +51,11 @@ TEST(AlacEncoder, BufferSizesDoNotChangeTheFile) {
             const fs::path out = dir / ("p" + std::to_string(piece) + ".m4a");
             const zrtest::EncodeResult r = EncodeAlac(out, format, pcm, piece);
             ASSERT_TRUE(r.Ok()) << r.LastError;
-            const std::vector<uint8_t> file = WithoutTimes(zrtest::ReadFile(out));
+            // From the sample tables on: the headers before them hold the time of writing.
+            const std::vector<uint8_t> whole = zrtest::ReadFile(out), stbl = {'s', 't', 'b', 'l'};
+            const std::vector<uint8_t> file(
+                std::search(whole.begin(), whole.end(), stbl.begin(), stbl.end()), whole.end());
+            EXPECT_GT(file.size(), 100u);
             if (reference.empty()) {
                 CMP4File mp4;
                 ExpectReadable(mp4, out);

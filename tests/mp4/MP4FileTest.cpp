@@ -2,12 +2,14 @@
 // made-up content; and the file replacement underneath the rewrite.
 #include "mp4/MP4File.h"
 
-#include "Mp4TestSupport.h"
 #include "foundation/ZrSafeReplaceFile.h"
 #include "mp4/BasicAtoms.h"
+#include "support/TestSupport.h"
 
-#include <ctime>
 #include <gtest/gtest.h>
+#include <optional>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,8 +17,87 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
-using mp4test::FindBox;
 using zrtest::Be32;
+
+// ---- an independent box walker over raw bytes ---------------------------------------------
+
+// A box found in raw bytes: where its header starts, its size and header length.
+struct Box {
+    size_t Offset = 0;
+    uint64_t Size = 0;
+    unsigned Header = 8;
+    size_t Payload() const { return Offset + Header; }
+};
+
+const std::set<std::string> Containers = {"moov", "trak", "mdia", "minf",
+                                          "dinf", "stbl", "udta", "edts"};
+
+// Bytes between a box's header and its first child.
+size_t ChildrenStart(const std::string& type) {
+    if (type == "stsd" || type == "dref")
+        return 8;
+    if (type == "alac" || type == "mp4a")
+        return 28;
+    if (type == "meta")
+        return 4;
+    return Containers.count(type) ? 0 : SIZE_MAX;
+}
+
+std::optional<Box> ReadBox(const std::vector<uint8_t>& file, size_t at, size_t end) {
+    if (at + 8 > end)
+        return std::nullopt;
+    Box box;
+    box.Offset = at;
+    box.Size = zrtest::Be32(&file[at]);
+    if (box.Size == 1) {
+        if (at + 16 > end)
+            return std::nullopt;
+        box.Size = zrtest::Be64(&file[at + 8]);
+        box.Header = 16;
+    }
+    if (box.Size < box.Header || box.Size > end - at)
+        return std::nullopt;
+    return box;
+}
+
+std::string TypeAt(const std::vector<uint8_t>& file, const Box& box) {
+    return std::string(reinterpret_cast<const char*>(&file[box.Offset + 4]), 4);
+}
+
+// Walks "moov/trak/mdia/mdhd" through the raw bytes.
+std::optional<Box> FindBox(const std::vector<uint8_t>& file, const std::string& path) {
+    size_t start = 0, end = file.size();
+    std::string parentType;
+    std::optional<Box> found;
+    std::stringstream parts(path);
+    std::string part;
+    while (std::getline(parts, part, '/')) {
+        if (!parentType.empty()) {
+            const size_t skip = ChildrenStart(parentType);
+            if (skip == SIZE_MAX)
+                return std::nullopt;
+            start = found->Payload() + skip;
+            end = found->Offset + found->Size;
+        }
+        found.reset();
+        for (size_t at = start; at < end;) {
+            auto box = ReadBox(file, at, end);
+            if (!box)
+                break;
+            if (TypeAt(file, *box) == part) {
+                found = box;
+                break;
+            }
+            at += box->Size;
+        }
+        if (!found)
+            return std::nullopt;
+        parentType = part;
+    }
+    return found;
+}
+
+// ---- the writer ----------------------------------------------------------------------------
 
 struct Packet {
     uint32_t Bytes;
