@@ -47,53 +47,29 @@ struct ToneFit {
     double SinadDb = 0; // tone power against everything else but DC
     double RmsDb = 0;   // all of the channel, in dB re 1.0
 };
-// Least-squares fit of a sine of `frequency` to one channel, leaving out `skip` frames at each
-// end, where the filters of the encoder and the decoder settle.
-ToneFit FitTone(const std::vector<double>& samples, uint32_t channels, uint32_t channel,
-                double rate, double frequency, size_t skip) {
-    const size_t frames = samples.size() / channels;
-    if (frames <= 2 * skip + 16) {
-        ADD_FAILURE() << "too few frames to measure: " << frames;
+// Fit of the tone of channel `c` of zrtest::Signal::Tone (440 + 110 c Hz) at 44.1 kHz, from
+// `skip` frames on, where the filters of the encoder and the decoder have settled. Over whole
+// tenths of a second each tone has whole periods, so cos, sin and DC are orthogonal.
+ToneFit FitTone(const std::vector<double>& samples, uint32_t channels, uint32_t c, size_t skip) {
+    const size_t n = (samples.size() / channels - 2 * skip) / 4410 * 4410;
+    if (samples.size() / channels < 2 * skip + 4410) {
+        ADD_FAILURE() << "too few frames to measure: " << samples.size() / channels;
         return {};
     }
-    // Normal equations of x ~ a cos + b sin + c, solved by elimination.
-    const double w = 2 * M_PI * frequency / rate;
-    double m[3][4] = {};
-    for (size_t i = skip; i < frames - skip; ++i) {
-        const double basis[3] = {std::cos(w * i), std::sin(w * i), 1.0};
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c)
-                m[r][c] += basis[r] * basis[c];
-            m[r][3] += basis[r] * samples[i * channels + channel];
-        }
+    const double w = 2 * M_PI * (440.0 + 110.0 * c) / 44100;
+    double a = 0, b = 0, dc = 0, residual = 0, power = 0;
+    for (size_t i = skip; i < skip + n; ++i) {
+        a += samples[i * channels + c] * std::cos(w * i) * 2 / n;
+        b += samples[i * channels + c] * std::sin(w * i) * 2 / n;
+        dc += samples[i * channels + c] / n;
     }
-    for (int p = 0; p < 3; ++p)
-        for (int r = p + 1; r < 3; ++r)
-            for (int c = 3; c >= p; --c)
-                m[r][c] -= m[r][p] / m[p][p] * m[p][c];
-    double coef[3];
-    for (int r = 2; r >= 0; --r) {
-        coef[r] = m[r][3];
-        for (int c = r + 1; c < 3; ++c)
-            coef[r] -= m[r][c] * coef[c];
-        coef[r] /= m[r][r];
-    }
-    double residual = 0, power = 0;
-    for (size_t i = skip; i < frames - skip; ++i) {
-        const double x = samples[i * channels + channel];
-        const double d = x - (coef[0] * std::cos(w * i) + coef[1] * std::sin(w * i) + coef[2]);
-        residual += d * d;
+    for (size_t i = skip; i < skip + n; ++i) {
+        const double x = samples[i * channels + c];
+        residual += std::pow(x - a * std::cos(w * i) - b * std::sin(w * i) - dc, 2);
         power += x * x;
     }
-    const double n = static_cast<double>(frames - 2 * skip);
-    const double amplitude = std::hypot(coef[0], coef[1]);
-    return {amplitude, 10 * std::log10(amplitude * amplitude / 2 / (residual / n)),
+    return {std::hypot(a, b), 10 * std::log10((a * a + b * b) / 2 / residual * n),
             10 * std::log10(power / n)};
-}
-
-// The frequency of channel `c` in zrtest::Signal::Tone.
-double ToneHz(uint32_t c) {
-    return 440.0 + 110.0 * c;
 }
 
 // An encoder started on `path`, or null when the start failed.
@@ -284,7 +260,7 @@ TEST(DsdEncoder, ChannelsKeepTheirOwnSignal) {
         const auto decoded = DecodeTo44k(path);
         ASSERT_GE(decoded.size() / channels + 64, frames);
         for (uint16_t c = 0; c < channels; ++c) {
-            const ToneFit fit = FitTone(decoded, channels, c, 44100, ToneHz(c), 4410);
+            const ToneFit fit = FitTone(decoded, channels, c, 4410);
             EXPECT_NEAR(0.25, fit.Amplitude, 0.0025) << channels << " channels, channel " << c;
             EXPECT_GT(fit.SinadDb, 100) << channels << " channels, channel " << c;
         }
@@ -316,7 +292,7 @@ TEST(DsdQuality, SinadAndNoiseFloor) {
         const std::vector<double> decoded = DecodeTo44k(path);
         ASSERT_GE(decoded.size() / channels + 64, frames); // the decoder may trim a few frames
         for (uint32_t ch = 0; ch < channels; ++ch) {
-            const ToneFit fit = FitTone(decoded, channels, ch, 44100, ToneHz(ch), settle);
+            const ToneFit fit = FitTone(decoded, channels, ch, settle);
             std::printf("[ DSD%d ] %s, %.0f s, channel %u: SINAD %.1f dB, level %.1f dBFS\n",
                         c.DsdRate / 44100, tone ? "440 Hz at -6 dBFS" : "silence", seconds, ch,
                         fit.SinadDb, fit.RmsDb);
