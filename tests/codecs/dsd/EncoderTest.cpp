@@ -245,64 +245,48 @@ TEST(DsdEncoder, AbandonedJobKeepsWholeBlocks) {
     EXPECT_EQ(2u * 2822400, ReadHeader(file).SampleCount);
 }
 
-// Each channel keeps its own tone through the blocks, measured in ffmpeg's decoding. The host's
-// buffers end inside frames (12345 bytes), and the name is an odd one.
-TEST(DsdEncoder, ChannelsKeepTheirOwnSignal) {
-    if (!zrtest::HaveProgram("ffmpeg"))
-        GTEST_SKIP() << "ffmpeg is not installed";
-    for (uint16_t channels : {1, 2, 6}) {
-        TempDir dir;
-        const fs::path path = dir / "a 'b' \"c\" $d é.dsf";
-        const size_t frames = 44100 / 2;
-        ASSERT_TRUE(EncodeDsf(path, PcmFormat(channels, 44100, 24),
-                              zrtest::MakePcm(Signal::Tone, channels, 44100, 24, frames), 2822400,
-                              12345));
-        const auto decoded = DecodeTo44k(path);
-        ASSERT_GE(decoded.size() / channels + 64, frames);
-        for (uint16_t c = 0; c < channels; ++c) {
-            const ToneFit fit = FitTone(decoded, channels, c, 4410);
-            EXPECT_NEAR(0.25, fit.Amplitude, 0.0025) << channels << " channels, channel " << c;
-            EXPECT_GT(fit.SinadDb, 100) << channels << " channels, channel " << c;
-        }
-    }
-}
-
-// A tone at -6 dBFS from a float source comes back clean, and silence keeps the in-band noise
-// low. Long enough for the noise to be measured to a fraction of a dB; ZR_EXHAUSTIVE=1
-// measures 10 seconds.
+// The sound as ffmpeg decodes it: a tone at -6 dBFS comes back clean in every channel, each
+// channel keeping its own, and silence keeps the in-band noise low. Long enough for the noise
+// to be measured to a fraction of a dB; ZR_EXHAUSTIVE=1 measures 10 seconds. The host's buffers
+// may end inside frames (12345 bytes), and the name is an odd one.
 TEST(DsdQuality, SinadAndNoiseFloor) {
     if (!zrtest::HaveProgram("ffmpeg"))
         GTEST_SKIP() << "ffmpeg is not installed";
     struct Case {
         int32_t DsdRate;
+        uint16_t Channels, Bits; // 32: float
         Signal Input;
+        size_t Buffer;
         double Limit; // SINAD at least, or the noise floor at most, in dB
     };
     const double seconds = zrtest::Exhaustive() ? 10.0 : 2.0;
     const size_t frames = static_cast<size_t>(seconds * 44100), settle = 11025;
-    for (const Case c : {Case{2822400, Signal::Tone, 110.0}, Case{5644800, Signal::Tone, 130.0},
-                         Case{2822400, Signal::Silence, -115.0}}) {
-        const bool tone = c.Input == Signal::Tone;
-        const uint16_t channels = tone ? 1 : 2;
+    for (const Case c : {Case{2822400, 1, 32, Signal::Tone, 65536, 110.0},
+                         Case{5644800, 1, 32, Signal::Tone, 65536, 130.0},
+                         Case{2822400, 2, 24, Signal::Silence, 65536, -115.0},
+                         Case{2822400, 2, 24, Signal::Tone, 12345, 110.0},
+                         Case{2822400, 6, 24, Signal::Tone, 12345, 110.0}}) {
+        const bool tone = c.Input == Signal::Tone, isFloat = c.Bits == 32;
         TempDir dir;
-        const fs::path path = dir / "out.dsf";
-        ASSERT_TRUE(EncodeDsf(path, PcmFormat(channels, 44100, 32, WAVE_FORMAT_IEEE_FLOAT),
-                              zrtest::MakePcm(c.Input, channels, 44100, 32, frames, 1, true),
-                              c.DsdRate, 65536));
+        const fs::path path = dir / "a 'b' \"c\" $d é.dsf";
+        ASSERT_TRUE(
+            EncodeDsf(path, PcmFormat(c.Channels, 44100, c.Bits, isFloat ? 3 : 1),
+                      zrtest::MakePcm(c.Input, c.Channels, 44100, c.Bits, frames, 1, isFloat),
+                      c.DsdRate, c.Buffer));
         const std::vector<double> decoded = DecodeTo44k(path);
-        ASSERT_GE(decoded.size() / channels + 64, frames); // the decoder may trim a few frames
-        for (uint32_t ch = 0; ch < channels; ++ch) {
-            const ToneFit fit = FitTone(decoded, channels, ch, settle);
-            std::printf("[ DSD%d ] %s, %.0f s, channel %u: SINAD %.1f dB, level %.1f dBFS\n",
-                        c.DsdRate / 44100, tone ? "440 Hz at -6 dBFS" : "silence", seconds, ch,
-                        fit.SinadDb, fit.RmsDb);
+        ASSERT_GE(decoded.size() / c.Channels + 64, frames); // the decoder may trim a few frames
+        for (uint32_t ch = 0; ch < c.Channels; ++ch) {
+            const ToneFit fit = FitTone(decoded, c.Channels, ch, settle);
+            std::printf("[ DSD%d ] %u-bit %s, %.0f s, channel %u: SINAD %.1f dB, level %.1f dBFS\n",
+                        c.DsdRate / 44100, c.Bits, tone ? "tone at -6 dBFS" : "silence", seconds,
+                        ch, fit.SinadDb, fit.RmsDb);
             if (tone) {
-                EXPECT_GE(fit.SinadDb, c.Limit);
+                EXPECT_GE(fit.SinadDb, c.Limit) << "channel " << ch;
                 // The engine's gain stage halves the level: -6 dBFS in, -12 dB of DSD full
                 // scale out.
-                EXPECT_NEAR(0.25, fit.Amplitude, 0.0025);
+                EXPECT_NEAR(0.25, fit.Amplitude, 0.0025) << "channel " << ch;
             } else {
-                EXPECT_LT(fit.RmsDb, c.Limit);
+                EXPECT_LT(fit.RmsDb, c.Limit) << "channel " << ch;
             }
         }
     }
