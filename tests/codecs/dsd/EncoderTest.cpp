@@ -135,8 +135,8 @@ TEST(DsfFile, BlocksPaddingAndFinalHeader) {
 }
 
 // What the file holds right after start: the channel type and the estimated sizes, or zeros
-// for an unknown length.
-TEST(DsfFile, ProvisionalHeader) {
+// for an unknown length. Destroyed without finish, it keeps that header and the whole blocks.
+TEST(DsfFile, ProvisionalHeaderAndAbandonedJob) {
     struct Case {
         uint16_t Channels;
         int64_t Expected;
@@ -160,6 +160,13 @@ TEST(DsfFile, ProvisionalHeader) {
         EXPECT_EQ(c.SampleCount, h.SampleCount);
         EXPECT_EQ(c.Expected > 0 ? data + 92 : 0, h.FileSize);
         EXPECT_EQ(c.Expected > 0 ? data + 12 : 0, h.DataSize);
+        auto pcm = zrtest::MakePcm(Signal::Tone, c.Channels, 44100, 16, 22050);
+        ASSERT_TRUE(encoder->EncodeBuffer(pcm.data(), pcm.size()));
+        encoder.reset();
+        const auto after = ReadFile(dir / "out.dsf");
+        EXPECT_GT(after.size(), 92u);
+        EXPECT_EQ(0u, (after.size() - 92) % (c.Channels * BlockBytes));
+        EXPECT_EQ(file, std::vector<uint8_t>(after.begin(), after.begin() + 92));
     }
 }
 
@@ -227,22 +234,6 @@ TEST(DsdEncoder, ShortBlockWriteFails) {
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(encoded);
     EXPECT_FALSE(finished);
-}
-
-// Destroyed without finish: the provisional header and the whole blocks written so far.
-TEST(DsdEncoder, AbandonedJobKeepsWholeBlocks) {
-    TempDir dir;
-    const fs::path path = dir / "out.dsf";
-    {
-        auto encoder = Start(path, PcmFormat(2, 44100, 16), 88200 * 4);
-        ASSERT_TRUE(encoder);
-        auto pcm = zrtest::MakePcm(Signal::Tone, 2, 44100, 16, 88200);
-        ASSERT_TRUE(encoder->EncodeBuffer(pcm.data(), pcm.size()));
-    }
-    const auto file = ReadFile(path);
-    EXPECT_GT(file.size(), 92u);
-    EXPECT_EQ(0u, (file.size() - 92) % (2 * BlockBytes));
-    EXPECT_EQ(2u * 2822400, ReadHeader(file).SampleCount);
 }
 
 // The sound as ffmpeg decodes it: a tone at -6 dBFS comes back clean in every channel, each
