@@ -6,10 +6,9 @@
 #include "mp4/BasicAtoms.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
-#include <set>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,82 +18,21 @@ using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 using zrtest::Be32;
 
-// ---- an independent box walker over raw bytes ---------------------------------------------
-
-// A box found in raw bytes: where its header starts, its size and header length.
+// A box whose type occurs once in the file, found in the raw bytes; "alac" occurs twice, the
+// sample entry and then its configuration.
 struct Box {
-    size_t Offset = 0;
-    uint64_t Size = 0;
-    unsigned Header = 8;
-    size_t Payload() const { return Offset + Header; }
+    size_t Offset;
+    uint32_t Size;
+    size_t Payload() const { return Offset + 8; }
 };
-
-const std::set<std::string> Containers = {"moov", "trak", "mdia", "minf",
-                                          "dinf", "stbl", "udta", "edts"};
-
-// Bytes between a box's header and its first child.
-size_t ChildrenStart(const std::string& type) {
-    if (type == "stsd" || type == "dref")
-        return 8;
-    if (type == "alac" || type == "mp4a")
-        return 28;
-    if (type == "meta")
-        return 4;
-    return Containers.count(type) ? 0 : SIZE_MAX;
-}
-
-std::optional<Box> ReadBox(const std::vector<uint8_t>& file, size_t at, size_t end) {
-    if (at + 8 > end)
+std::optional<Box> FindBox(const Bytes& f, const char* type, int nth = 1) {
+    auto at = f.begin();
+    for (int i = 0; i < nth && at != f.end(); ++i)
+        at = std::search(i ? at + 4 : at, f.end(), type, type + 4);
+    if (at - f.begin() < 4 || at == f.end())
         return std::nullopt;
-    Box box;
-    box.Offset = at;
-    box.Size = zrtest::Be32(&file[at]);
-    if (box.Size == 1) {
-        if (at + 16 > end)
-            return std::nullopt;
-        box.Size = zrtest::Be64(&file[at + 8]);
-        box.Header = 16;
-    }
-    if (box.Size < box.Header || box.Size > end - at)
-        return std::nullopt;
-    return box;
-}
-
-std::string TypeAt(const std::vector<uint8_t>& file, const Box& box) {
-    return std::string(reinterpret_cast<const char*>(&file[box.Offset + 4]), 4);
-}
-
-// Walks "moov/trak/mdia/mdhd" through the raw bytes.
-std::optional<Box> FindBox(const std::vector<uint8_t>& file, const std::string& path) {
-    size_t start = 0, end = file.size();
-    std::string parentType;
-    std::optional<Box> found;
-    std::stringstream parts(path);
-    std::string part;
-    while (std::getline(parts, part, '/')) {
-        if (!parentType.empty()) {
-            const size_t skip = ChildrenStart(parentType);
-            if (skip == SIZE_MAX)
-                return std::nullopt;
-            start = found->Payload() + skip;
-            end = found->Offset + found->Size;
-        }
-        found.reset();
-        for (size_t at = start; at < end;) {
-            auto box = ReadBox(file, at, end);
-            if (!box)
-                break;
-            if (TypeAt(file, *box) == part) {
-                found = box;
-                break;
-            }
-            at += box->Size;
-        }
-        if (!found)
-            return std::nullopt;
-        parentType = part;
-    }
-    return found;
+    const size_t offset = static_cast<size_t>(at - f.begin()) - 4;
+    return Box{offset, Be32(&f[offset])};
 }
 
 // ---- the writer ----------------------------------------------------------------------------
@@ -149,7 +87,7 @@ std::vector<Packet> Repeat(size_t n, Packet p) {
 
 // The big-endian words of a full box after its version and flags.
 std::vector<uint32_t> Words(const Bytes& f, const char* table) {
-    const auto box = FindBox(f, std::string("moov/trak/mdia/minf/stbl/") + table);
+    const auto box = FindBox(f, table);
     EXPECT_TRUE(box) << table;
     std::vector<uint32_t> words;
     for (size_t at = box ? box->Payload() + 4 : 0; box && at < box->Offset + box->Size; at += 4)
@@ -224,9 +162,9 @@ TEST(Mp4Writer, SampleTables) {
         uint64_t frames = 0;
         for (size_t i = 1; i + 1 < c.Stts.size(); i += 2)
             frames += uint64_t{c.Stts[i]} * c.Stts[i + 1];
-        EXPECT_EQ(Be32(&f[FindBox(f, "moov/trak/mdia/mdhd")->Payload() + 16]), frames);
-        EXPECT_EQ(Be32(&f[FindBox(f, "moov/trak/tkhd")->Payload() + 20]), frames);
-        auto alac = FindBox(f, "moov/trak/mdia/minf/stbl/stsd/alac/alac");
+        EXPECT_EQ(Be32(&f[FindBox(f, "mdhd")->Payload() + 16]), frames);
+        EXPECT_EQ(Be32(&f[FindBox(f, "tkhd")->Payload() + 20]), frames);
+        auto alac = FindBox(f, "alac", 2);
         const double bitRate = frames ? double(w.Media.size()) / double(frames) * 8 * 44100 : 0;
         EXPECT_EQ(Be32(&f[alac->Payload() + 4 + 16]), static_cast<uint32_t>(bitRate));
     }
