@@ -141,21 +141,6 @@ Outcome Check(const Bytes& file, bool mdatOptional = true, int overlap = 0) {
     return o;
 }
 
-// Writes `file` to disk, reads it with CMP4File and saves it again through the rewrite.
-Bytes Rewrite(const Bytes& file) {
-    zrtest::TempDir dir;
-    const auto path = dir / "in.mp4";
-    zrtest::WriteFile(path, file);
-    {
-        CMP4File mp4;
-        EXPECT_TRUE(mp4.Open(zrtest::U(path), false));
-        EXPECT_TRUE(mp4.ReadAtoms()) << mp4.ErrorText().ToUtf8();
-        EXPECT_TRUE(mp4.ValidateAtoms()) << mp4.ErrorText().ToUtf8();
-        EXPECT_TRUE(mp4.Save()) << mp4.ErrorText().ToUtf8();
-    }
-    return zrtest::ReadFile(path);
-}
-
 TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
     // Version 1 headers, a version 1 sound entry with trailing bytes, esds, co64, urn, uuid,
     // free, an unparsed hdlr, udta/meta/ilst with an item and trailing bytes.
@@ -179,7 +164,16 @@ TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
                           Bytes{1, 2, 3}}))});
     const Bytes file = movie.Build();
     ASSERT_TRUE(Check(file).Valid) << Check(file).Error;
-    EXPECT_EQ(Rewrite(file), file);
+    // Written to disk, read and saved again through the rewrite.
+    zrtest::TempDir dir;
+    zrtest::WriteFile(dir / "in.mp4", file);
+    {
+        CMP4File mp4;
+        ASSERT_TRUE(mp4.Open(zrtest::U(dir / "in.mp4"), false));
+        ASSERT_TRUE(mp4.ReadAtoms() && mp4.ValidateAtoms() && mp4.Save())
+            << mp4.ErrorText().ToUtf8();
+    }
+    EXPECT_EQ(zrtest::ReadFile(dir / "in.mp4"), file);
 }
 
 struct Broken {
@@ -215,9 +209,6 @@ std::vector<Broken> BrokenFiles() {
          "invalid size"},
         {"64-bit size below header", Cat({ftyp, U32(1), Bytes{'f', 'r', 'e', 'e'}, U64(12)}), false,
          "invalid size"},
-        {"child larger than parent",
-         Cat({ftyp, Box("moov", Cat({U32(500), Bytes{'t', 'r', 'a', 'k'}}))}), false,
-         "larger than its parent"},
         {"child one byte larger than parent",
          Cat({ftyp, Box("moov", Cat({U32(9), Bytes{'f', 'r', 'e', 'e'}}))}), false,
          "larger than its parent"},
@@ -242,9 +233,6 @@ std::vector<Broken> BrokenFiles() {
          "stbl atom has wrong number of stco or co64 atoms"},
         {"movie header inside a track", movie([](Movie& m) { m.TrakExtra = Mvhd(); }), true,
          "CMVHDAtom Parent is not moov: trak"},
-        // 15 + 20 bytes of samples pass the end of 20 bytes of data.
-        {"chunk outside the media data", movie([](Movie& m) { m.OffsetShift = 15; }), true,
-         "lies outside the media data"},
         {"chunk one byte past the media data", movie([](Movie& m) { m.OffsetShift = 1; }), true,
          "lies outside the media data"},
         {"time table and sizes disagree", movie([](Movie& m) {

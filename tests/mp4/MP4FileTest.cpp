@@ -52,11 +52,11 @@ struct Written {
     Bytes Media; // the packets in order
 };
 
-Written WriteTrack(const zrtest::TempDir& dir, uint32_t rate, const std::vector<Packet>& packets,
-                   uint16_t channels = 2, uint16_t bits = 16) {
+// Packet i is filled with the byte i + 1.
+Written WriteTrack(const zrtest::TempDir& dir, const std::vector<Packet>& packets) {
     Written w;
     const auto path = dir / "track.m4a";
-    const WAVEFORMATEX format = zrtest::PcmFormat(channels, rate, bits);
+    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
     {
         CMP4File mp4;
         if (!mp4.CreateAudioFile(zrtest::U(path), &format)) {
@@ -129,7 +129,7 @@ TEST(Mp4Writer, SampleTables) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         zrtest::TempDir dir;
-        const Written w = WriteTrack(dir, 44100, c.Packets);
+        const Written w = WriteTrack(dir, c.Packets);
         ASSERT_TRUE(w.Ok) << w.Error;
         const Bytes& f = w.File;
         EXPECT_EQ(Words(f, "stts"), c.Stts);
@@ -200,7 +200,7 @@ TEST(Mp4Writer, FailedRewriteKeepsNothingAndSaysWhy) {
     const char* saved = std::getenv("TMPDIR");
     const std::string previous = saved ? saved : "";
     ::setenv("TMPDIR", (dir / "no such folder").c_str(), 1);
-    const Written w = WriteTrack(dir, 44100, Repeat(7, {50, 4096}));
+    const Written w = WriteTrack(dir, Repeat(7, {50, 4096}));
     if (saved)
         ::setenv("TMPDIR", previous.c_str(), 1);
     else
