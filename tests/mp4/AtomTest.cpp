@@ -49,11 +49,15 @@ Bytes Matrix() {
                 U32(0x40000000)});
 }
 
+// Creation and modification times, time scale and duration: 64-bit times in version 1.
+Bytes Times(uint8_t version, uint32_t scale, uint32_t duration) {
+    return version ? Cat({U64(1), U64(2), U32(scale), U64(duration)})
+                   : Cat({U32(1), U32(2), U32(scale), U32(duration)});
+}
 Bytes Mvhd(uint8_t version = 0) {
-    const Bytes times = version ? Cat({U64(1), U64(2), U32(1000), U64(5000)})
-                                : Cat({U32(1), U32(2), U32(1000), U32(5000)});
     return Full("mvhd", version, 0,
-                Cat({times, U32(0x10000), U16(0x100), Zeros(10), Matrix(), Zeros(24), U32(2)}));
+                Cat({Times(version, 1000, 5000), U32(0x10000), U16(0x100), Zeros(10), Matrix(),
+                     Zeros(24), U32(2)}));
 }
 Bytes Tkhd(uint8_t version = 0) {
     const Bytes head = version ? Cat({U64(1), U64(2), U32(1), Zeros(4), U64(8192)})
@@ -63,20 +67,17 @@ Bytes Tkhd(uint8_t version = 0) {
         Cat({head, Zeros(8), U16(0), U16(0), U16(0x100), Zeros(2), Matrix(), U32(0), U32(0)}));
 }
 Bytes Mdhd(uint8_t version = 0) {
-    const Bytes times = version ? Cat({U64(1), U64(2), U32(44100), U64(8192)})
-                                : Cat({U32(1), U32(2), U32(44100), U32(8192)});
-    return Full("mdhd", version, 0, Cat({times, U16(0x55C4), U16(0)}));
+    return Full("mdhd", version, 0, Cat({Times(version, 44100, 8192), U16(0x55C4), U16(0)}));
 }
 Bytes Hdlr(const char* handler) {
     return Full("hdlr", 0, 0, Cat({U32(0), Bytes(handler, handler + 4), Zeros(12), Bytes{'s', 0}}));
 }
-Bytes SoundEntry(const char* type = "alac", uint16_t version = 0, uint32_t rate = 44100) {
-    const Bytes v1 = version ? Cat({U32(4096), U32(0), U32(4), U32(2)}) : Bytes{};
-    return Box(type, Cat({Zeros(6), U16(1), U16(version), U16(0), U32(0), U16(2), U16(16), U16(0),
-                          U16(0), U32(rate << 16), v1,
-                          Full("alac", 0, 0,
-                               Cat({U32(4096), Bytes{0, 16, 40, 10, 14, 2}, U16(255), U32(100),
-                                    U32(0), U32(rate)}))}));
+Bytes SoundEntry() {
+    return Box("alac", Cat({Zeros(6), U16(1), U16(0), U16(0), U32(0), U16(2), U16(16), U16(0),
+                            U16(0), U32(44100u << 16),
+                            Full("alac", 0, 0,
+                                 Cat({U32(4096), Bytes{0, 16, 40, 10, 14, 2}, U16(255), U32(100),
+                                      U32(0), U32(44100)}))}));
 }
 
 // A movie of one sound track with two samples of 10 bytes in one chunk; `parts` changes it.
