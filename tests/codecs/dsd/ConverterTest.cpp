@@ -120,20 +120,18 @@ TEST(DsdConverter, ResamplesExactlyAndStreams) {
     EXPECT_EQ(whole.Samples, pieces.Samples);
 }
 
+// Input formats it cannot take: DsdEncoder.FailedStartDeletesTheFile.
 TEST(DsdConverter, RefusesWhatItCannotDo) {
     Collect sink;
     auto converter = ZrGetAudioPlayer()->CreateFormatConverter();
     const auto stereo = Format(zrtest::PcmFormat(2, 44100, 16));
     const auto out = Doubles(2, 352800);
     auto init = [&](const ZrAudioFormat& in, const ZrAudioFormat& o, bool downmix = false,
-                    bool interleaved = true, IZrAudioPlayerFormatConverterOutput* s = nullptr) {
-        return converter->Init(in, o, s ? s : &sink, 2, false, false, 0, 0, downmix, interleaved,
-                               false, false, nullptr, false, nullptr, false, 2, 0);
+                    bool interleaved = true) {
+        return converter->Init(in, o, &sink, 2, false, false, 0, 0, downmix, interleaved, false,
+                               false, nullptr, false, nullptr, false, 2, 0);
     };
     EXPECT_TRUE(init(stereo, out));
-    EXPECT_FALSE(init(Format(zrtest::PcmFormat(9, 44100, 16)), Doubles(9, 352800)));
-    EXPECT_FALSE(init(Format(zrtest::PcmFormat(2, 44100, 16, 146)), out));
-    EXPECT_FALSE(init(Format(zrtest::PcmFormat(2, 44100, 64)), out)) << "64-bit integer";
     EXPECT_FALSE(init(stereo, Doubles(1, 352800))) << "channel count changes";
     EXPECT_FALSE(init(stereo, Format(zrtest::PcmFormat(2, 352800, 32, WAVE_FORMAT_IEEE_FLOAT))));
     EXPECT_FALSE(init(stereo, out, true));
