@@ -120,7 +120,6 @@ TEST(DsdConverter, ResamplesExactlyAndStreams) {
     EXPECT_EQ(whole.Samples, pieces.Samples);
 }
 
-// Input formats it cannot take: DsdEncoder.FailedStartDeletesTheFile.
 TEST(DsdConverter, RefusesWhatItCannotDo) {
     Collect sink;
     auto converter = ZrGetAudioPlayer()->CreateFormatConverter();
@@ -132,6 +131,9 @@ TEST(DsdConverter, RefusesWhatItCannotDo) {
                                false, nullptr, false, nullptr, false, 2, 0);
     };
     EXPECT_TRUE(init(stereo, out));
+    EXPECT_FALSE(init(Format(zrtest::PcmFormat(9, 44100, 16)), Doubles(9, 352800)));
+    EXPECT_FALSE(init(Format(zrtest::PcmFormat(2, 44100, 16, 146)), out));
+    EXPECT_FALSE(init(Format(zrtest::PcmFormat(2, 44100, 64)), out)) << "64-bit integer";
     EXPECT_FALSE(init(stereo, Doubles(1, 352800))) << "channel count changes";
     EXPECT_FALSE(init(stereo, Format(zrtest::PcmFormat(2, 352800, 32, WAVE_FORMAT_IEEE_FLOAT))));
     EXPECT_FALSE(init(stereo, out, true));
