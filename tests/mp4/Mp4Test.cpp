@@ -446,10 +446,9 @@ TEST(Mp4Writer, SampleTables) {
             stsz.insert(stsz.end(), sizes.begin(), sizes.end());
         EXPECT_EQ(Words(f, "stsz"), stsz);
 
-        // Chunk offsets are absolute: the first is ftyp + moov + the mdat header.
-        const auto moov = FindBox(f, "moov"), mdat = FindBox(f, "mdat");
+        // Chunk offsets are absolute: the first is where the media data starts.
+        const auto mdat = FindBox(f, "mdat");
         ASSERT_TRUE(mdat);
-        EXPECT_EQ(mdat->Offset, 32 + moov->Size);
         std::vector<uint32_t> stco = {uint32_t(c.ChunkFirstPacket.size())};
         for (uint32_t first : c.ChunkFirstPacket) {
             uint64_t before = 0;
@@ -586,8 +585,7 @@ zrtest::EncodeResult EncodeAlac(const fs::path& out, const WAVEFORMATEX& format,
 // Our own reader accepts the file without a word.
 void ExpectReadable(CMP4File& mp4, const fs::path& file) {
     ASSERT_TRUE(mp4.Open(zrtest::U(file), false));
-    ASSERT_TRUE(mp4.ReadAtoms()) << mp4.ErrorText().ToUtf8();
-    ASSERT_TRUE(mp4.ValidateAtoms()) << mp4.ErrorText().ToUtf8();
+    ASSERT_TRUE(mp4.ReadAtoms() && mp4.ValidateAtoms()) << mp4.ErrorText().ToUtf8();
     EXPECT_TRUE(mp4.ErrorText().IsEmpty()) << mp4.ErrorText().ToUtf8();
 }
 

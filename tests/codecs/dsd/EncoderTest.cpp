@@ -13,12 +13,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using zrtest::Le32;
-using zrtest::Le64;
-using zrtest::PcmFormat;
-using zrtest::ReadFile;
-using zrtest::Signal;
-using zrtest::TempDir;
+using zrtest::Le32, zrtest::Le64, zrtest::PcmFormat, zrtest::ReadFile, zrtest::Signal,
+    zrtest::TempDir;
 
 constexpr uint32_t BlockBytes = 4096;
 

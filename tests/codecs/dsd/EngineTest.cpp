@@ -54,11 +54,9 @@ std::unique_ptr<IZrAudioFormatConverter> Make(const ZrAudioFormat& in, const ZrA
 template <typename T>
 std::vector<uint8_t> Bytes(std::initializer_list<T> values, int width = sizeof(T)) {
     std::vector<uint8_t> out;
-    for (T v : values) {
-        uint8_t b[sizeof(T)];
-        std::memcpy(b, &v, sizeof(T));
-        out.insert(out.end(), b, b + width);
-    }
+    for (T v : values) // little-endian: the first `width` bytes are the low ones
+        out.insert(out.end(), reinterpret_cast<uint8_t*>(&v),
+                   reinterpret_cast<uint8_t*>(&v) + width);
     return out;
 }
 
