@@ -1,10 +1,14 @@
 // Formats and destinations each encoder refuses at the start, with the reason it gives ("" where
-// the host's own message is meant to stand) and what it leaves at the destination.
+// the host's own message is meant to stand) and what it leaves at the destination; a disk that
+// fills up in the middle of the stream.
 #include "frame/ZrEncoderFactory.h"
 #include "support/TestSupport.h"
 
+#include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -191,6 +195,79 @@ TEST(Refusal, UnwritableDestinationsFailTheStart) {
         }
         uint8_t pcm[64] = {};
         EXPECT_FALSE(encoder->EncodeBuffer(pcm, sizeof pcm));
+    }
+}
+
+// A disk that fills up in the middle of the stream: a file-size limit, or /dev/full as the file
+// or as its correction file. The job fails at its step with its reason, and every later call
+// fails fast without a crash.
+enum class Full { Limit, Main, Correction };
+
+struct MidStream {
+    const char* Name;
+    EncoderCreator Create;
+    const char* Settings;
+    Full Where;
+    size_t Frames;
+    const char* Step;
+    std::string Error;  // as for Refusal; "*": not looked at
+    std::string Logged; // the one error line logged; "=": the Last Error; "*": not looked at
+    bool FinishAfter;   // what a second finish says
+};
+
+TEST(Refusal, AFullDiskMidStreamFailsTheJob) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string flac = "Failed to process data correctly (state: "
+                             "FLAC__STREAM_ENCODER_CLIENT_ERROR)";
+    const std::string wv = "Failed to format input samples";
+    const MidStream cases[] = {
+        {"flac", CreateFlacEncoder, "", Full::Limit, 441000, "encode", flac, "=", true},
+        {"ogg flac", CreateFlacEncoder, "Ogg=1", Full::Limit, 441000, "encode", flac, "=", true},
+        {"wavpack", CreateWvEncoder, "", Full::Main, 176400, "encode", wv, "=", false},
+        {"wavpack correction file", CreateWvEncoder, "Compression Type=Hybrid", Full::Correction,
+         176400, "encode", wv, "=", false},
+        // Too short to fill a block: nothing is written until the flush.
+        {"wavpack flush", CreateWvEncoder, "", Full::Main, 1000, "finish", "*",
+         "Failed to Flush Samples\n", false},
+        // Without a header nothing is written at start: the first block meets the full device.
+        {"raw wav", CreateWavEncoder, "NOHDR=1", Full::Main, 2048, "encode", "~No space left", "*",
+         true},
+    };
+    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
+    for (const MidStream& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir;
+        const std::vector<uint8_t> pcm = MakePcm(Signal::Noise, 2, 44100, 16, c.Frames);
+        if (c.Where != Full::Limit)
+            fs::create_symlink("/dev/full", dir / (c.Where == Full::Main ? "out.wv" : "out.wvc"));
+        auto run = [&] {
+            if (c.Where == Full::Limit) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{64 * 1024, 64 * 1024};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            LogCapture log;
+            std::unique_ptr<IZrEncoder> encoder(c.Create(nullptr));
+            const EncodeResult e =
+                Encode(*encoder, dir / "out.wv", {&format, pcm, 0, {}, c.Settings});
+            const std::vector<std::string> errors = log.Errors();
+            std::vector<uint8_t> block(pcm.begin(),
+                                       pcm.begin() + std::min<size_t>(65536, pcm.size()));
+            const bool again = encoder->EncodeBuffer(block.data(), block.size());
+            const bool finished = encoder->FinishBufferBased();
+            const std::string logged = c.Logged == "=" ? e.LastError : c.Logged;
+            const bool ok = e.FailedStep() == c.Step && (e.Encoded || !again) &&
+                            finished == c.FinishAfter &&
+                            (c.Error == "*" || e.LastError == c.Error ||
+                             (c.Error.starts_with("~") &&
+                              e.LastError.find(c.Error.substr(1)) != std::string::npos)) &&
+                            (c.Logged == "*" || errors == std::vector<std::string>{logged});
+            std::fprintf(stderr, "%s: failed at %s, \"%s\", %zu logged, later %d %d\n",
+                         ok ? "ok" : "wrong", e.FailedStep().c_str(), e.LastError.c_str(),
+                         errors.size(), again, finished);
+            std::_Exit(ok ? 0 : 1);
+        };
+        EXPECT_EXIT(run(), testing::ExitedWithCode(0), "ok: ");
     }
 }
 

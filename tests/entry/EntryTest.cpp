@@ -26,19 +26,6 @@ fs::path Plugin() {
     return LibDir() / "libzrencoders.so";
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-std::string ReadText(const fs::path& path) {
-    const auto bytes = ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // --- Every encoder the factory serves ------------------------------------------------------
 
 struct Encoder {

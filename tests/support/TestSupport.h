@@ -35,8 +35,8 @@ private:
     fs::path m_path;
 };
 
-fs::path BuildDir();  // the CMake build folder (ZR_BUILD_DIR)
-fs::path LibDir();    // BuildDir()/lib: the shared objects
+fs::path BuildDir(); // the CMake build folder (ZR_BUILD_DIR)
+fs::path LibDir();   // BuildDir()/lib: the shared objects
 
 ZrString U(const fs::path& path);
 ZrString U(const std::string& utf8);
@@ -179,8 +179,48 @@ public:
 
 // The audio of a WAV file's "data" chunk; fails the calling test when there is none.
 std::vector<uint8_t> WavData(const std::vector<uint8_t>& wav);
+inline std::vector<uint8_t> WavData(const fs::path& path) {
+    return WavData(ReadFile(path));
+}
 // A canonical 44-byte-header PCM WAV file.
 void WriteWav(const fs::path& file, const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm);
+
+// WAV files built chunk by chunk.
+struct Shape {
+    uint16_t bits = 16;
+    bool isFloat = false;
+    uint16_t channels = 2;
+    bool extensible = false;
+    uint16_t validBits = 0; // extensible only; 0: the width
+    uint32_t rate = 44100;
+};
+// Generated music in the shape's sample format, as a WAV file holds it.
+std::vector<uint8_t> Pcm(const Shape& s, size_t frames, uint32_t seed = 7);
+struct Piece {
+    std::string id;
+    std::vector<uint8_t> body;
+    std::optional<uint32_t> declared; // a size other than the body's
+};
+Piece Fmt(const Shape& s);
+Piece Data(const std::vector<uint8_t>& pcm, std::optional<uint32_t> declared = {});
+// A RIFF file of these chunks, each padded to an even length.
+std::vector<uint8_t> Riff(const std::vector<Piece>& pieces);
+// Writes a canonical WAV file of generated music; returns its samples.
+std::vector<uint8_t> MakeWav(const fs::path& path, const Shape& s = {}, size_t frames = 44100,
+                             uint32_t seed = 7);
+
+// --- Files and texts -----------------------------------------------------------------------
+
+#define EXPECT_CONTAINS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
+
+// A file's bytes as text; empty when it does not exist. The lines of a text.
+std::string ReadText(const fs::path& path);
+std::vector<std::string> Lines(const std::string& text);
+// Every file below `folder`, hidden ones included, as sorted paths relative to it.
+std::vector<std::string> FilesIn(const fs::path& folder);
+inline fs::path ZrencProgram() {
+    return BuildDir() / "bin" / "zrenc";
+}
 
 // Each runs the program to a WAV file and returns its PCM as WAV holds it; empty with a failure
 // added when the decoder complains. `extra` goes before the input's name.

@@ -86,29 +86,6 @@ TEST(ApeCompressor, StartRefusesWhatTheFormatCannotHoldAndCreatesNoFile) {
     }
 }
 
-TEST(ApeCompressor, StartRefusesMissingArguments) {
-    zrtest::TempDir dir;
-    const WAVEFORMATEX format = zrtest::PcmFormat(2, 44100, 16);
-    CApeCompressor compressor;
-    EXPECT_EQ(compressor.Start(nullptr, &format), ape::ErrorBadParameter);
-    EXPECT_EQ(compressor.Start(u"", &format), ape::ErrorBadParameter);
-    EXPECT_EQ(compressor.Start(zrtest::U(dir / "a.ape").c_str(), nullptr), ape::ErrorBadParameter);
-    // A stored WAV header of some bytes needs its bytes.
-    EXPECT_EQ(compressor.Start(zrtest::U(dir / "a.ape").c_str(), &format, -1, 2000, nullptr, 44),
-              ape::ErrorBadParameter);
-    EXPECT_FALSE(fs::exists(dir / "a.ape"));
-}
-
-TEST(ApeCompressor, ExtensiblePcmIsTakenAsPlainPcm) {
-    zrtest::TempDir dir;
-    const WAVEFORMATEXTENSIBLE format =
-        zrtest::ExtensibleFormat(2, 48000, 24, 24, 3, KSDATAFORMAT_SUBTYPE_PCM);
-    const std::vector<uint8_t> pcm = Music(2, 24, 3000);
-    ASSERT_EQ(Compress(dir / "x.ape", format.Format, pcm, 3000, -1), 0);
-    EXPECT_EQ(ReadHead(zrtest::ReadFile(dir / "x.ape")).Rate, 48000u);
-    EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(dir / "x.ape", 24, nullptr), 3));
-}
-
 // The seek table is sized from the maximum; the frames do not depend on it.
 // The head describes what was written; one seek entry per frame, in order, inside the frame
 // data, with room for the frames of the maximum (of 2^32 - 1 blocks when it is unknown).
@@ -186,10 +163,6 @@ TEST(ApeCompressor, UnknownAndKnownLengthsGiveTheSameFrames) {
         if (reference.empty())
             reference = FrameData(bytes);
         EXPECT_TRUE(FrameData(bytes) == reference) << "frame data differs";
-        EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(file, 16, nullptr), 2));
-    }
-    if (HaveJmac()) {
-        EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithJmac(dir / "unknown.ape"), 2));
     }
 }
 
@@ -247,7 +220,7 @@ TEST(ApeCompressor, APartialBlockAtTheEndIsLeftOut) {
     ragged.insert(ragged.end(), {1, 2, 3, 4, 5}); // five of a block's six bytes
     ASSERT_EQ(Compress(dir / "x.ape", format, ragged, 2000, -1), 0);
     EXPECT_EQ(ReadHead(zrtest::ReadFile(dir / "x.ape")).FinalFrameBlocks, 1000u);
-    EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(dir / "x.ape", 24, nullptr), 3));
+    EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(dir / "x.ape", 24), 3));
 }
 
 // A stored WAV header and trailer go into the file and into its MD5, as the SDK's arguments
@@ -273,17 +246,24 @@ TEST(ApeCompressor, StoredWavHeaderAndTrailerAreKeptAndHashed) {
     EXPECT_EQ(head.WavTrailerBytes, sizeof(trailer));
     EXPECT_EQ(head.SeekTable[0], head.DataStart);
     EXPECT_EQ(head.DataStart + head.FrameDataBytes + sizeof(trailer), bytes.size());
-    EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(file, 16, nullptr), 2));
+    EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(file, 16), 2));
     if (HaveJmac()) {
         EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithJmac(file), 2));
     }
 }
 
-TEST(ApeCompressor, CallsOutOfOrderFail) {
+TEST(ApeCompressor, MissingArgumentsAndCallsOutOfOrderFail) {
     zrtest::TempDir dir;
     const WAVEFORMATEX format = zrtest::PcmFormat(1, 44100, 16);
     const std::vector<uint8_t> pcm = Music(1, 16, 100);
     CApeCompressor compressor;
+    EXPECT_EQ(compressor.Start(nullptr, &format), ape::ErrorBadParameter);
+    EXPECT_EQ(compressor.Start(u"", &format), ape::ErrorBadParameter);
+    EXPECT_EQ(compressor.Start(zrtest::U(dir / "x.ape").c_str(), nullptr), ape::ErrorBadParameter);
+    // A stored WAV header of some bytes needs its bytes.
+    EXPECT_EQ(compressor.Start(zrtest::U(dir / "x.ape").c_str(), &format, -1, 2000, nullptr, 44),
+              ape::ErrorBadParameter);
+    EXPECT_FALSE(fs::exists(dir / "x.ape"));
     EXPECT_EQ(compressor.AddData(pcm.data(), 2), ape::ErrorUndefined);
     EXPECT_EQ(compressor.Finish(nullptr, 0, 0), ape::ErrorUndefined);
     ASSERT_EQ(compressor.Start(zrtest::U(dir / "x.ape").c_str(), &format), 0);
@@ -294,7 +274,6 @@ TEST(ApeCompressor, CallsOutOfOrderFail) {
     ASSERT_EQ(compressor.Finish(nullptr, 0, 0), 0);
     EXPECT_EQ(compressor.AddData(pcm.data(), 2), ape::ErrorUndefined) << "after Finish";
     EXPECT_EQ(compressor.Finish(nullptr, 0, 0), ape::ErrorUndefined) << "second Finish";
-    EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(dir / "x.ape", 16, nullptr), 2));
 }
 
 TEST(ApeCompressor, MoreThanTheMaximumFailsAndLeavesNoFile) {
@@ -342,19 +321,6 @@ TEST(ApeCompressor, UnwritableDestinationsFail) {
         EXPECT_EQ(compressor.Start(u"/dev/full", &format), ape::ErrorIoWrite);
         struct stat info {};
         EXPECT_TRUE(::stat("/dev/full", &info) == 0 && S_ISCHR(info.st_mode));
-    }
-}
-
-TEST(ApeCompressor, FileNamesAreTakenAsTheyAre) {
-    zrtest::TempDir dir;
-    const WAVEFORMATEX format = zrtest::PcmFormat(1, 22050, 8);
-    const std::vector<uint8_t> pcm = Music(1, 8, 2000);
-    for (const char* name : {"with space.ape", "quote's \"double\".ape", "$HOME `x`.ape",
-                             "Grüße – 音楽 🎵.ape", "-starts-with-dash.ape"}) {
-        SCOPED_TRACE(name);
-        const fs::path file = dir / name;
-        ASSERT_EQ(Compress(file, format, pcm, 2000, -1), 0);
-        EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(file, 8, nullptr), 1));
     }
 }
 

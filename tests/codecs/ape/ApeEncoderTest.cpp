@@ -58,7 +58,6 @@ TEST(ApeEncoder, EncodesAtTheChosenLevelWithTheSeekTableOfTheExpectedSize) {
         const ApeHead head = ReadHead(e.File);
         EXPECT_EQ(head.Level, c.Level);
         EXPECT_EQ(head.SeekTable.size(), c.Slots);
-        EXPECT_TRUE(zrtest::SamePcm(pcm, DecodeWithFfmpeg(dir / "out.ape", 16, nullptr), 2));
     }
 }
 

@@ -38,9 +38,9 @@ ApeHead ReadHead(const std::vector<uint8_t>& file);
 int Compress(const fs::path& out, const WAVEFORMATEX& format, const std::vector<uint8_t>& pcm,
              int level, int64_t maxAudioBytes, size_t chunk = 65536);
 
-// Decodes with ffmpeg, CRC checks on, to the input's own sample layout. `crcMessage` is set
-// when ffmpeg reported a CRC mismatch. Empty with a failure added when ffmpeg fails.
-std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& file, uint16_t bits, bool* crcMessage);
+// Decodes with ffmpeg, CRC checks on, to the input's own sample layout; empty with a failure
+// added when ffmpeg fails.
+std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& file, uint16_t bits);
 
 using zrtest::DecodeWithJmac;
 using zrtest::Exhaustive;

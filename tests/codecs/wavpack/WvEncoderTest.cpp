@@ -1,4 +1,4 @@
-// Refused destinations, write failures, log lines and calling order. Refused formats: RefusalTest.
+// Refused destinations, log lines and calling order. Refused formats and a full disk: RefusalTest.
 #include "WvTestHelpers.h"
 #include "frame/ZrEncoderFactory.h"
 
@@ -33,61 +33,6 @@ TEST(WvStart, UnwritableMainOrCorrectionFileIsNamedInTheError) {
     EXPECT_TRUE(Encode(song, Settings({{"Compression Type", "Hybrid"}, {"Correction File", "0"}}),
                        format, pcm, 0)
                     .Finished);
-}
-
-// /dev/full accepts the open and fails every write, like a disk that fills up mid-stream.
-TEST(WvEncode, WriteFailureMidStreamFailsTheBufferWithoutACrash) {
-    struct Case {
-        const char* Why;
-        bool Hybrid;
-        bool MainIsFull;
-    };
-    const Case cases[] = {{"main file", false, true}, {"correction file", true, false}};
-    const std::vector<uint8_t> pcm = MakePcm(Signal::Noise, 2, 44100, 16, 44100 * 4);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.Why);
-        TempDir dir;
-        path destination = dir / "song.wv";
-        if (c.MainIsFull)
-            fs::create_symlink("/dev/full", destination);
-        else
-            fs::create_symlink("/dev/full", dir / "song.wvc");
-        LogCapture log;
-        auto encoder = NewEncoder();
-        if (c.Hybrid)
-            SetProperty(*encoder, u"Settings", Settings({{"Compression Type", "Hybrid"}}));
-        encoder->SetProperty(u"Add Output Extension", u"0");
-        encoder->SetProperty(u"Destination Filename", U(destination).c_str());
-        const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
-        ASSERT_TRUE(encoder->StartBufferBased(&format, static_cast<int64_t>(pcm.size())));
-        std::vector<uint8_t> copy(pcm);
-        bool failed = false;
-        for (size_t at = 0; at < copy.size() && !failed; at += 65536)
-            failed =
-                !encoder->EncodeBuffer(copy.data() + at, std::min<size_t>(65536, copy.size() - at));
-        EXPECT_TRUE(failed);
-        EXPECT_EQ(Property(*encoder, u"Last Error"), "Failed to format input samples");
-        EXPECT_EQ(log.Errors(), std::vector<std::string>{"Failed to format input samples"});
-        // The failure is sticky: nothing more is written, finishing fails too.
-        EXPECT_FALSE(encoder->EncodeBuffer(copy.data(), 65536));
-        EXPECT_FALSE(encoder->FinishBufferBased());
-    }
-}
-
-TEST(WvFinish, FlushFailureIsReportedAndLogged) {
-    // Too short to fill a block: nothing is written until the flush, which then fails.
-    TempDir dir;
-    fs::create_symlink("/dev/full", dir / "song.wv");
-    LogCapture log;
-    auto encoder = NewEncoder();
-    encoder->SetProperty(u"Add Output Extension", u"0");
-    encoder->SetProperty(u"Destination Filename", U(dir / "song.wv").c_str());
-    const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
-    std::vector<uint8_t> pcm = MakePcm(Signal::Tone, 2, 44100, 16, 1000);
-    ASSERT_TRUE(encoder->StartBufferBased(&format, 0));
-    EXPECT_TRUE(encoder->EncodeBuffer(pcm.data(), pcm.size()));
-    EXPECT_FALSE(encoder->FinishBufferBased());
-    EXPECT_EQ(log.Errors(), std::vector<std::string>{"Failed to Flush Samples\n"});
 }
 
 TEST(WvStart, ConfigurationRefusedByTheLibraryFailsTheStart) {

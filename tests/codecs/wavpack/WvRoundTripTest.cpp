@@ -1,5 +1,5 @@
-// Header fields, hybrid mode with its correction file, and the levels. Lossless round trips:
-// LosslessRoundTripTest.
+// Header fields, hybrid mode with its correction file, and the levels. Round trips, the
+// correction file's too: LosslessRoundTripTest.
 #include "WvTestHelpers.h"
 
 #include <cmath>
@@ -94,9 +94,6 @@ TEST(WvHybrid, CorrectionFileOnlyWhenAskedAndRestoresTheInput) {
         }
         std::string log;
         EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
-        if (!c.Hybrid || c.Wvc) {
-            EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), 2));
-        }
         if (c.Hybrid) {
             const Difference d = Compare(pcm, DecodeWithWvunpack(wv, {"-i"}), 16);
             EXPECT_GT(d.MaxAbs, 0) << "the lossy part alone cannot be exact at 256 kbps";

@@ -177,22 +177,6 @@ std::vector<std::u16string> ValueNames(IZrRegKey* key) {
     return names;
 }
 
-std::string ReadText(const fs::path& path) {
-    std::error_code error;
-    if (!fs::exists(path, error))
-        return {};
-    const std::vector<uint8_t> bytes = zrtest::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 std::string Hex(const std::u16string& text) {
     std::string hex;
     char unit[8];

@@ -43,9 +43,8 @@ Text Take(ZrSysString text);
 std::vector<std::u16string> SubKeys(IZrRegKey* key);
 std::vector<std::u16string> ValueNames(IZrRegKey* key);
 
-// A file's bytes as text; empty when it does not exist. The lines of a text.
-std::string ReadText(const fs::path& path);
-std::vector<std::string> Lines(const std::string& text);
+using zrtest::Lines;
+using zrtest::ReadText;
 
 // The text's UTF-16 code units as hexadecimal digits, the probe's way of passing texts.
 std::string Hex(const std::u16string& text);

@@ -3,7 +3,7 @@
 // and header quirks; every other input still goes to the libraries.
 #include "zrenc/InputDecoder.h"
 
-#include "host/zrenc/ZrencTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // zrenc end to end: the built program on generated inputs, each test in a settings home of
 // its own, outputs checked with independent decoders.
-#include "host/zrenc/ZrencTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <cctype>
 #include <csignal>
