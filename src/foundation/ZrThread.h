@@ -19,6 +19,8 @@
 #include <pthread.h>
 #include <semaphore>
 
+#include "tessary/ZrToolsServices.h"
+
 // An event on an eventfd: its descriptor polls readable while the event is set, so a worker can
 // wait for it together with descriptors of its own. Set and Reset cost no system call when the
 // event is already in that state.
@@ -50,16 +52,6 @@ enum class ZrWaitResult {
     Extra, // the caller's descriptor is ready
     Timeout,
     Failed,
-};
-
-// The callback through which the host's main-thread message service delivers a message posted
-// to an object, on the main thread.
-class IMainThreadMessageManagerCallback {
-public:
-    virtual bool OnMainThreadMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) = 0;
-
-protected:
-    ~IMainThreadMessageManagerCallback() = default;
 };
 
 class ZrThread : public IMainThreadMessageManagerCallback {
