@@ -205,3 +205,56 @@ ZrString ZrTakeSysString(ZrSysString text) {
     SysFreeString(text);
     return out;
 }
+
+namespace {
+
+char16_t FoldCase(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
+
+int32_t FindFolded(std::u16string_view text, std::u16string_view what, size_t start) {
+    if (what.empty() || start > text.size())
+        return -1;
+    for (size_t at = start; at + what.size() <= text.size(); ++at) {
+        size_t i = 0;
+        while (i < what.size() && FoldCase(text[at + i]) == FoldCase(what[i]))
+            ++i;
+        if (i == what.size())
+            return static_cast<int32_t>(at);
+    }
+    return -1;
+}
+
+} // namespace
+
+int32_t ZrFindNoCase(const ZrString& text, const ZrString& what, int32_t start) {
+    if (start < 0)
+        return -1;
+    if (ZrTools* tools = GetTools(false))
+        if (IZrStringService* service = tools->GetStringService())
+            return service->Find(text, what, start);
+    return FindFolded(text.View(), what.View(), static_cast<size_t>(start));
+}
+
+ZrString ZrReplaceNoCase(const ZrString& text, const ZrString& what, const ZrString& with) {
+    if (ZrTools* tools = GetTools(false))
+        if (IZrStringService* service = tools->GetStringService())
+            if (ZrSysString replaced = service->ReplaceAll(text, what, with))
+                return ZrTakeSysString(replaced);
+    std::u16string out;
+    size_t from = 0;
+    for (int32_t at; (at = FindFolded(text.View(), what.View(), from)) >= 0;) {
+        out.append(text.View().substr(from, static_cast<size_t>(at) - from)).append(with.View());
+        from = static_cast<size_t>(at) + what.Length();
+    }
+    out.append(text.View().substr(from));
+    return ZrString(out.data(), out.size());
+}
+
+bool ZrPostMainThreadMessage(IMainThreadMessageManagerCallback* target, uint32_t message,
+                             uintptr_t wParam, intptr_t lParam) {
+    if (ZrTools* tools = GetTools(false))
+        if (IZrMainThreadMessages* messages = tools->GetMainThreadMessages())
+            return messages->Post(target, message, wParam, lParam);
+    return false;
+}
