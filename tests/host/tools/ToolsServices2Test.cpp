@@ -1,6 +1,7 @@
 // The services of the real library that the external-program encoders and the dependency
-// installer use: named locks, archive unpacker, file loader.
+// installer use: string search, main-thread messages, named locks, archive unpacker, file loader.
 #include "ToolsTestSupport.h"
+#include "foundation/ZrThread.h"
 #include "foundation/ZrUtf.h"
 
 #include <archive.h>
@@ -34,6 +35,121 @@ std::u16string U16(const std::string& ascii) {
 
 std::string Utf8(const std::u16string& text) {
     return std::string(text.begin(), text.end()); // the texts checked here are ASCII
+}
+
+TEST(ToolsStrings, FindAndReplaceIgnoreCaseBeyondAscii) {
+    IZrStringService* strings = Tools()->GetStringService();
+    ASSERT_NE(strings, nullptr);
+    struct FindCase {
+        const char16_t* Text;
+        const char16_t* What;
+        int32_t Start, Expected;
+    };
+    const FindCase finds[] = {
+        {u"C:\\Bin\\GOGO.EXE -b", u"gogo.exe", 0, 7},
+        {u"ärger ÄRGER", u"äRGER", 1, 6},
+        {u"STRASSE Straße", u"STRAßE", 0, 8},
+        {u"5 \u212A", u"k", 0, 2}, // the Kelvin sign
+        {u"x\U00010400y", u"\U00010428Y", 0, 1},
+        {u"😀a😀A", u"😀a", 1, 3},
+        {u"aaa", u"aa", 1, 1},
+        {u"abc", u"", 0, -1},
+        {u"abc", u"c", 4, -1},
+        {u"abc", u"c", -1, -1},
+        {u"", u"x", 0, -1},
+    };
+    for (const FindCase& c : finds)
+        EXPECT_EQ(strings->Find(c.Text, c.What, c.Start), c.Expected) << Hex(c.Text);
+    struct ReplaceCase {
+        const char16_t *Text, *What, *With, *Expected;
+    };
+    const ReplaceCase replaces[] = {
+        {u"lame.exe --preset LAME.EXE", u"Lame.Exe", u"lame", u"lame --preset lame"},
+        {u"aaa", u"aa", u"b", u"ba"},
+        {u"abc", u"", u"x", u"abc"},
+        {u"Ünïcödé ÜNÏCÖDÉ", u"üNÏcöDÉ", u"-", u"- -"},
+        {u"😀A😀a", u"😀a", u"", u""},
+    };
+    for (const ReplaceCase& c : replaces)
+        EXPECT_EQ(Take(strings->ReplaceAll(c.Text, c.What, c.With)).Value, c.Expected)
+            << Hex(c.Text);
+}
+
+struct Recorder : IMainThreadMessageManagerCallback {
+    std::vector<std::pair<uint32_t, uintptr_t>> Got;
+    bool OnMainThread = true;
+    std::thread::id Pumper = std::this_thread::get_id();
+    bool OnMainThreadMessage(uint32_t message, uintptr_t wParam, intptr_t) override {
+        Got.emplace_back(message, wParam);
+        OnMainThread = OnMainThread && std::this_thread::get_id() == Pumper;
+        return true;
+    }
+};
+
+bool Readable(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 1;
+}
+
+TEST(ToolsMainThreadMessages, DeliverInOrderOnThePumpingThreadAndForget) {
+    IZrMainThreadMessages* messages = Tools()->GetMainThreadMessages();
+    ASSERT_NE(messages, nullptr);
+    messages->Pump();
+    EXPECT_TRUE(messages->IsMainThread());
+    std::thread([&] { EXPECT_FALSE(messages->IsMainThread()); }).join();
+
+    Recorder target;
+    constexpr uint32_t Threads = 4, Each = 250;
+    std::vector<std::thread> posters;
+    for (uint32_t t = 0; t < Threads; ++t)
+        posters.emplace_back([&, t] {
+            for (uintptr_t i = 0; i < Each; ++i)
+                EXPECT_TRUE(messages->Post(&target, t, i, 0));
+        });
+    const Clock::time_point start = Clock::now();
+    while (target.Got.size() < Threads * Each && MsSince(start) < 10000) {
+        pollfd wake{messages->GetWakeDescriptor(), POLLIN, 0};
+        ::poll(&wake, 1, 100);
+        messages->Pump();
+    }
+    for (std::thread& t : posters)
+        t.join();
+    ASSERT_EQ(target.Got.size(), Threads * Each);
+    EXPECT_TRUE(target.OnMainThread);
+    std::vector<uintptr_t> next(Threads);
+    for (const auto& [thread, sequence] : target.Got)
+        EXPECT_EQ(sequence, next[thread]++) << "thread " << thread;
+    EXPECT_FALSE(Readable(messages->GetWakeDescriptor()));
+
+    Recorder kept, forgotten;
+    messages->Post(&forgotten, 1, 1, 0);
+    messages->Post(&kept, 2, 2, 0);
+    messages->Post(&forgotten, 3, 3, 0);
+    EXPECT_TRUE(Readable(messages->GetWakeDescriptor()));
+    messages->Forget(&forgotten);
+    EXPECT_EQ(messages->Pump(), 1u);
+    EXPECT_TRUE(forgotten.Got.empty());
+    EXPECT_EQ(kept.Got.size(), 1u);
+}
+
+// A thread object pumps the host's messages while it waits and is forgotten when it goes.
+TEST(ToolsMainThreadMessages, ThreadObjectsPumpAndAreForgotten) {
+    struct Worker : ZrThread {
+        int Messages = 0;
+        bool OnMessage(uint32_t, uintptr_t, intptr_t) override { return ++Messages; }
+    };
+    IZrMainThreadMessages* messages = Tools()->GetMainThreadMessages();
+    ZrSetMainThreadMessages(messages);
+    messages->Pump();
+    {
+        Worker worker;
+        std::thread([&] { messages->Post(&worker, 1, 0, 0); }).join();
+        worker.WaitPumping(60);
+        EXPECT_EQ(worker.Messages, 1);
+        messages->Post(&worker, 1, 0, 0);
+    }
+    EXPECT_EQ(messages->Pump(), 0u) << "the destroyed thread object's message was dropped";
+    ZrSetMainThreadMessages(nullptr);
 }
 
 TEST(ToolsNamedLocks, ExcludeThreadsAndProcessesWithTimeOut) {
