@@ -255,6 +255,7 @@ std::vector<uint8_t> MakeArchive(bool zip, const std::vector<Entry>& entries) {
     } else {
         archive_write_set_format_pax_restricted(a);
         archive_write_add_filter_xz(a);
+        archive_write_set_filter_option(a, "xz", "compression-level", "0"); // a small dictionary
     }
     std::vector<uint8_t> buffer(1 << 20);
     size_t used = 0;
