@@ -160,20 +160,13 @@ TEST(ToolsWaitWindow, ShowsNothingWithoutATerminal) {
 }
 
 TEST(ToolsWaitWindow, OnATerminalEscapeCancelsAndTheSettingsComeBack) {
-    std::vector<std::string> env{"TESSARY_HOME=" + Home().string()};
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
     const std::string self = fs::read_symlink("/proc/self/exe").string();
+    Tools(); // TESSARY_HOME is set for the probe to inherit
     int terminal = -1;
     const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
     ASSERT_GE(child, 0);
     if (child == 0) {
-        const char* argv[] = {self.c_str(), "--probe", "wait", "100", "5000", nullptr};
-        ::execve(self.c_str(), const_cast<char**>(argv), envp.data());
+        ::execl(self.c_str(), self.c_str(), "--probe", "wait", "100", "5000", nullptr);
         ::_exit(127);
     }
     std::string screen;
@@ -365,82 +358,59 @@ TEST(ToolsArchiveUnpacker, UnpacksNestedFoldersWithModesAndLinks) {
 
 // --- file loader ---
 
-// An HTTP server on 127.0.0.1 for one test: /ok, /moved (to /ok), /slow (a byte every 20 ms)
-// and 404 for anything else; one connection at a time.
+// An HTTP server on 127.0.0.1 for one test, one connection at a time: /ok, /moved (to /ok),
+// /slow (a byte every 20 ms) and 404 for anything else.
 class LoopbackServer {
 public:
+    static constexpr const char* Body = "the body\n";
     LoopbackServer() {
-        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
-        if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(m_socket, 4) != 0 ||
-            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            ADD_FAILURE() << "no loopback server";
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { Serve(); });
+        auto* named = reinterpret_cast<sockaddr*>(&address);
+        EXPECT_TRUE(::bind(m_socket, named, length) == 0 && ::listen(m_socket, 4) == 0 &&
+                    ::getsockname(m_socket, named, &length) == 0);
+        m_url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+        m_thread = std::thread([this] {
+            for (pollfd ready{m_socket, POLLIN, 0}; !m_stop;)
+                if (::poll(&ready, 1, 20) == 1)
+                    if (const int connection = ::accept(m_socket, nullptr, nullptr);
+                        connection >= 0) {
+                        Answer(connection);
+                        ::close(connection);
+                    }
+        });
     }
     ~LoopbackServer() {
         m_stop = true;
         m_thread.join();
         ::close(m_socket);
     }
-    std::u16string Url(const std::string& path) const {
-        return U16("http://127.0.0.1:" + std::to_string(m_port) + path);
-    }
-    static constexpr const char* Body = "the body\n";
+    std::u16string Url(const std::string& path) const { return U16(m_url + path); }
 
 private:
-    void Serve() {
-        while (!m_stop) {
-            pollfd ready{m_socket, POLLIN, 0};
-            if (::poll(&ready, 1, 20) != 1)
-                continue;
-            const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection >= 0) {
-                Answer(connection);
-                ::close(connection);
-            }
-        }
-    }
     bool Send(int connection, const std::string& text) {
-        return ::send(connection, text.data(), text.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(text.size());
+        return ::send(connection, text.data(), text.size(), MSG_NOSIGNAL) == ssize_t(text.size());
     }
     void Answer(int connection) {
-        std::string request;
-        char chunk[1024];
-        while (request.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
-            if (got <= 0)
-                return;
-            request.append(chunk, static_cast<size_t>(got));
-        }
+        std::string request(4096, '\0');
+        const ssize_t got = ::recv(connection, request.data(), request.size(), 0);
         const std::string path = request.substr(4, request.find(' ', 4) - 4);
-        if (path == "/ok") {
-            Send(connection,
-                 "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(std::strlen(Body)) +
-                     "\r\nConnection: close\r\n\r\n" + Body);
-        } else if (path == "/moved") {
-            Send(connection, "HTTP/1.1 302 Found\r\nLocation: /ok\r\nContent-Length: 0\r\n"
-                             "Connection: close\r\n\r\n");
-        } else if (path == "/slow") {
-            bool sent = Send(connection, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n"
-                                         "Connection: close\r\n\r\n");
-            for (int i = 0; sent && !m_stop && i < 100000; ++i) {
-                sent = Send(connection, "x");
+        const std::string end = "\r\nConnection: close\r\n\r\n";
+        if (got <= 0)
+            return;
+        if (path == "/ok")
+            Send(connection, "HTTP/1.1 200 OK\r\nContent-Length: 9" + end + Body);
+        else if (path == "/moved")
+            Send(connection, "HTTP/1.1 302 Found\r\nLocation: /ok\r\nContent-Length: 0" + end);
+        else if (path != "/slow")
+            Send(connection, "HTTP/1.1 404 Not Found\r\nContent-Length: 0" + end);
+        else if (Send(connection, "HTTP/1.1 200 OK\r\nContent-Length: 100000" + end))
+            while (!m_stop && Send(connection, "x"))
                 std::this_thread::sleep_for(20ms);
-            }
-        } else {
-            Send(connection, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
-                             "Connection: close\r\n\r\n");
-        }
     }
 
-    int m_socket = -1;
-    uint16_t m_port = 0;
+    int m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::string m_url;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
