@@ -10,7 +10,9 @@
 //
 // Start, Stop and the destructor are the owner's and run on one thread; SetStop and the getters
 // may be called from any thread. A derived class whose Run uses members of its own calls Stop in
-// its destructor: the base's destructor runs after those members are gone.
+// its destructor: the base's destructor runs after those members are gone. For the same reason a
+// derived class whose OnMessage uses its members, and that may be destroyed off the main thread,
+// calls Forget of the host's message service in its own destructor.
 #pragma once
 
 #include "tessary/ZrToolsServices.h"
