@@ -151,6 +151,8 @@ TEST(EncoderPipe, WriteFailsOnceTheChildHasEnded) {
     const DeadCase cases[] = {
         {"exits at once", "exit", 0.0, 1.0},
         {"stalls without reading, then exits", "stall 800", 0.7, 2.5},
+        // The writer stays blocked after the child's end: Stop's time-out interrupts it.
+        {"leaves a process holding the pipe", "orphan", 0.45, 1.4},
     };
     for (const DeadCase& c : cases) {
         SCOPED_TRACE(c.name);
