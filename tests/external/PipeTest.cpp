@@ -9,7 +9,6 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -112,6 +111,9 @@ TEST(EncoderPipe, ArgumentsReachTheChildExactly) {
     rest += u" \"C:\\dir\\\\\" a\\\\\\\"b x\ny;z";
     for (const char* argument : {"C:\\dir\\", "a\\\"b", "x\ny;z"})
         expected.push_back(argument);
+    // Far longer than a Windows command-line buffer: only the system's limit applies.
+    rest += u" " + std::u16string(5000, u'L');
+    expected.push_back(std::string(5000, 'L'));
 
     CEncoderPipe pipe;
     ASSERT_TRUE(pipe.Start(ChildLine("argv", rest))) << pipe.StartError().ToUtf8();
@@ -124,8 +126,6 @@ TEST(EncoderPipe, ChildInheritsOnlyThePipeAndDevNull) {
     TempDir dir;
     const int leaked = ::open("/dev/null", O_RDONLY); // without close-on-exec, on purpose
     ASSERT_GE(leaked, 0);
-    struct stat before {};
-    const bool hadInput = ::fstat(STDIN_FILENO, &before) == 0;
     CEncoderPipe pipe;
     ASSERT_TRUE(pipe.Start(ChildLine("fds", Quoted(dir / "fds"))));
     pipe.Close();
@@ -135,9 +135,6 @@ TEST(EncoderPipe, ChildInheritsOnlyThePipeAndDevNull) {
     EXPECT_EQ(fds[0].rfind("0 -> pipe:", 0), 0u) << fds[0];
     EXPECT_EQ(fds[1], "1 -> /dev/null");
     EXPECT_EQ(fds[2], "2 -> /dev/null");
-    struct stat after {};
-    EXPECT_EQ(::fstat(STDIN_FILENO, &after) == 0, hadInput);
-    EXPECT_TRUE(!hadInput || (before.st_ino == after.st_ino && before.st_dev == after.st_dev));
 }
 
 struct DeadCase {
@@ -149,10 +146,10 @@ struct DeadCase {
 TEST(EncoderPipe, WriteFailsOnceTheChildHasEnded) {
     const std::vector<uint8_t> mib(1 << 20, 0x5a);
     const DeadCase cases[] = {
-        {"exits at once", "exit", 0.0, 1.0},
+        {"exits at once", "exit", 0.0, 1.5},
         {"stalls without reading, then exits", "stall 800", 0.7, 2.5},
         // The writer stays blocked after the child's end: Stop's time-out interrupts it.
-        {"leaves a process holding the pipe", "orphan", 0.45, 1.4},
+        {"leaves a process holding the pipe", "orphan", 0.45, 2.0},
     };
     for (const DeadCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -208,6 +205,7 @@ TEST(EncoderPipe, StartFailuresSayWhy) {
         {u"no-such-encoder-program-here -", "Cannot start \"no-such-encoder-program-here\": No "},
         {u"  \"\" x", "names no program"},
         {u"", "names no program"},
+        {ZrString(u"/bin/true " + std::u16string(200000, u'x')), "Argument list too long"},
     };
     for (const auto& [line, reason] : cases) {
         CEncoderPipe pipe;

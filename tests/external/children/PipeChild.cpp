@@ -3,7 +3,7 @@
 //   pipe_child fds FILE           writes "fd -> target" for each open descriptor to FILE
 //   pipe_child ignore-eof         reads its input to the end, then waits for a signal
 //   pipe_child stall MS           sleeps MS without reading its input, then exits
-//   pipe_child orphan             exits at once, leaving a process that holds its input 1.5 s
+//   pipe_child orphan             exits at once, leaving a process that holds its input 3 s
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "orphan") {
         if (::fork() == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            std::this_thread::sleep_for(std::chrono::milliseconds(3000));
         return 0;
     }
     if (mode == "stall" && argc > 2) {
