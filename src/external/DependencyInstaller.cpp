@@ -351,9 +351,12 @@ ZrString DependencyInstaller::GetInstalledFilename(int32_t dependency) {
 
     scope.Log("Dependency '%s' (%d) is missing, installing", Utf8(row->Package).c_str(),
               dependency);
-    folder = ZrFileSystem::Join(ZrFileSystem::Join(DataFolder(tools), u"Plugins"), row->Package);
+    const ZrString data = DataFolder(tools);
+    if (data.IsEmpty())
+        scope.Log("The host has no data folder");
+    folder = ZrFileSystem::Join(ZrFileSystem::Join(data, u"Plugins"), row->Package);
     ZrString path;
-    if (Install(dependency, row->Version, folder, path)) {
+    if (!data.IsEmpty() && Install(dependency, row->Version, folder, path)) {
         // Written (the key released) before the lock goes, so that the next holder finds it.
         if (ZrRegKeyPtr key = ZrOpenHostKey(keyPath, 1))
             key->SetString(valueName, folder);
