@@ -314,6 +314,13 @@ ZrString DependencyInstaller::MissingReason(int32_t dependency) {
                             display.c_str(), file.c_str(), debian, address.ToUtf8().c_str());
 }
 
+ZrString DependencyInstaller::RecordedFolder(int32_t dependency) {
+    const Row* row = Lookup(dependency);
+    if (!row || !*row->Package)
+        return {};
+    return ZrReadString(ZrOpenHostKey(KeyPath(*row), 0).get(), ValueName(*row));
+}
+
 ZrString DependencyInstaller::GetInstalledFilename(int32_t dependency) {
     ZrTraceScope scope(u"DependencyInstaller::GetInstalledFilename");
     dependency = Map64(dependency);
@@ -342,7 +349,7 @@ ZrString DependencyInstaller::GetInstalledFilename(int32_t dependency) {
     }
     const ZrString keyPath = KeyPath(*row);
     const ZrString valueName = ValueName(*row);
-    ZrString folder = ZrReadString(ZrOpenHostKey(keyPath, 0).get(), valueName);
+    ZrString folder = RecordedFolder(dependency);
     if (!folder.IsEmpty()) {
         const ZrString path = ZrFileSystem::Join(folder, row->File);
         if (IsExecutableFile(path.ToUtf8()))

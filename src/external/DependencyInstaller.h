@@ -47,6 +47,9 @@ public:
     // a slash is taken as a path. Empty when there is none.
     static ZrString FindOnPath(const ZrString& name);
 
+    // The install folder recorded in the host's store; empty when none is.
+    static ZrString RecordedFolder(int32_t dependency);
+
     // The number after the 64-bit replacement, and its row (null outside the table).
     static int32_t Map64(int32_t dependency);
     static const Row* Lookup(int32_t dependency);

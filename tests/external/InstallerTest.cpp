@@ -219,6 +219,8 @@ TEST_F(InstallerTest, InstallsOnceAndAgainWhenTheProgramIsGone) {
         EXPECT_EQ(zrtest::Run({Installed().string(), "--version"}).ExitCode, 0);
         EXPECT_EQ(Recorded(), Installed().parent_path().string());
         EXPECT_EQ(install(), Installed().string());
+        EXPECT_CONTAINS(zrtest::Run({zrtest::ZrencProgram(), "--dependencies"}).Output,
+                        "lame    " + Installed().string() + " (downloaded)\n");
         fs::remove(Installed());
         EXPECT_EQ(install(), Installed().string());
         EXPECT_EQ(zrtest::Run({Installed().string(), "--version"}).ExitCode, 0);
