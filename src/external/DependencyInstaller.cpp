@@ -224,30 +224,12 @@ std::set<DependencyDownloadThread*> g_downloads;
 // ---- DependencyInstaller -------------------------------------------------------------------
 
 int32_t DependencyInstaller::Map64(int32_t dependency) {
-    if constexpr (sizeof(void*) == 8) {
-        switch (dependency) {
-        case 5:
-            return 6;
-        case 7:
-            return 10;
-        case 8:
-            return 11;
-        case 9:
-            return 12;
-        case 15:
-            return 16;
-        case 19:
-            return 20;
-        case 21:
-            return 22;
-        case 24:
-            return 25;
-        case 26:
-            return 27;
-        default:
-            break;
-        }
-    }
+    constexpr std::pair<int32_t, int32_t> Variants[] = {
+        {5, 6}, {7, 10}, {8, 11}, {9, 12}, {15, 16}, {19, 20}, {21, 22}, {24, 25}, {26, 27}};
+    if constexpr (sizeof(void*) == 8)
+        for (const auto& [from, to] : Variants)
+            if (dependency == from)
+                return to;
     return dependency;
 }
 
@@ -520,6 +502,7 @@ bool DependencyDownloadThread::Run() {
         // The package reaches its name only when it is whole.
         const std::string target = m_localPath.ToUtf8();
         const std::string partial = target + ".part";
+        ZrFileSystem::MakeDirectoryTree(m_localPath);
         FileSink sink(partial);
         ok = sink.IsOpen() && m_loader->Load(m_address, &sink, &m_cancel, &error);
         ok = sink.Close() && ok && std::rename(partial.c_str(), target.c_str()) == 0;

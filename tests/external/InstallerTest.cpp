@@ -110,6 +110,11 @@ TEST_F(InstallerTest, InstallsOnceAndAgainWhenTheProgramIsGone) {
                   lines.rfind("Download of package linux_mp3_encoder64 finished\n"));
     }
     EXPECT_EQ(server.LastPath(), "/deps/linux_mp3_encoder64_v1.zip");
+    // Without a memory target the package lands in the file, whole.
+    DependencyDownloadThread download;
+    const fs::path file = served / "new" / "package.zip";
+    EXPECT_TRUE(download.Download(U(server.Url()), U(file), nullptr, u""));
+    EXPECT_EQ(ReadFile(file), Package());
 }
 
 // Each failure returns an empty path, records nothing, leaves no program and logs its lines.
