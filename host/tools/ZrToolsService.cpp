@@ -9,6 +9,7 @@
 #include "tools/ZrToolsLogger.h"
 #include "tools/ZrToolsPaths.h"
 #include "tools/ZrToolsStrings.h"
+#include "tools/ZrWaitWindow.h"
 #include "tools/ui/ZrUIServiceImpl.h"
 
 #include <memory>
@@ -88,7 +89,7 @@ IZrNamedLocks* ZrToolsService::GetNamedLocks() {
     return &ZrNamedLocks::Instance();
 }
 IZrWaitWindow* ZrToolsService::GetWaitWindow() {
-    return nullptr;
+    return &ZrWaitWindow::Instance();
 }
 IZrArchiveUnpacker* ZrToolsService::GetArchiveUnpacker() {
     return &ZrArchiveUnpacker::Instance();

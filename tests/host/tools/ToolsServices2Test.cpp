@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -150,6 +153,53 @@ TEST(ToolsMainThreadMessages, ThreadObjectsPumpAndAreForgotten) {
     }
     EXPECT_EQ(messages->Pump(), 0u) << "the destroyed thread object's message was dropped";
     ZrSetMainThreadMessages(nullptr);
+}
+
+TEST(ToolsWaitWindow, ShowsNothingWithoutATerminal) {
+    EXPECT_EQ(Probe({"wait", "0", "150"}, Home()).Output, "hidden\nclosed\n");
+}
+
+TEST(ToolsWaitWindow, OnATerminalEscapeCancelsAndTheSettingsComeBack) {
+    std::vector<std::string> env{"TESSARY_HOME=" + Home().string()};
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const char* argv[] = {self.c_str(), "--probe", "wait", "100", "5000", nullptr};
+        ::execve(self.c_str(), const_cast<char**>(argv), envp.data());
+        ::_exit(127);
+    }
+    std::string screen;
+    bool escaped = false;
+    for (const Clock::time_point start = Clock::now(); MsSince(start) < 10000;) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (::poll(&ready, 1, 100) == 1) {
+            char bytes[256];
+            const ssize_t got = ::read(terminal, bytes, sizeof bytes);
+            if (got <= 0)
+                break; // the probe has ended
+            screen.append(bytes, static_cast<size_t>(got));
+        }
+        if (!escaped && screen.find("Downloading the encoder") != std::string::npos)
+            escaped = ::write(terminal, "\x1b", 1) == 1;
+    }
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(terminal, &settings), 0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(terminal);
+    EXPECT_TRUE(escaped) << screen;
+    EXPECT_NE(screen.find("Downloading the encoder\x1b[K"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\r\x1b[K\x1b[?25h"), std::string::npos) << "cleared: " << screen;
+    EXPECT_NE(screen.find("cancelled"), std::string::npos) << screen;
+    EXPECT_EQ(settings.c_lflag & (ECHO | ICANON | ISIG), tcflag_t(ECHO | ICANON | ISIG));
 }
 
 TEST(ToolsNamedLocks, ExcludeThreadsAndProcessesWithTimeOut) {

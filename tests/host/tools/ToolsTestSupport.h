@@ -61,6 +61,8 @@ std::u16string FromHex(const std::string& hex);
 //   log <category> <scope> <text>         one log line; prints "enabled" or "disabled"
 //   logmany <count> <length>              <count> lines of <length> characters
 //   lock <name HEX> <timeout ms>          named lock: "true" (held until exit) or "false"
+//   wait <delay ms> <ms>                  wait window: "shown" or "hidden", then after <ms> or
+//                                         the user's cancel "closed" or "cancelled"
 zrtest::RunResult Probe(const std::vector<std::string>& arguments, const fs::path& home,
                         const std::vector<std::string>& environment = {});
 
