@@ -1,0 +1,296 @@
+#include "external/EncoderPipe.h"
+
+#include "foundation/ZrCommandLine.h"
+#include "foundation/ZrLog.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int PipeBufferBytes = 65536;
+constexpr int32_t WatchStepMs = 500;
+constexpr int32_t WriterStopMs = 500;
+
+// Closes the descriptor it holds unless released.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+    void Reset(int fd = -1) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd;
+};
+
+// Moves a descriptor above the standard ones: when our own 0-2 are closed, pipe2 may return
+// them, and duplicating a descriptor onto itself would leave it close-on-exec in the child.
+bool KeepOffStandard(UniqueFd& fd) {
+    if (fd.Get() > 2)
+        return true;
+    const int moved = ::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 3);
+    if (moved < 0)
+        return false;
+    fd.Reset(moved);
+    return true;
+}
+
+// Whether the child has ended, without reaping it (used only when there is no pidfd).
+bool HasEnded(pid_t process) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(process), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return errno != EINTR; // ECHILD: reaped behind our back, so gone as well
+    return info.si_pid != 0;
+}
+
+// A write into a pipe without readers raises SIGPIPE at the writing thread. The writer blocks
+// it and takes the pending signal back, so the host's disposition of SIGPIPE never matters.
+class SigPipeBlock {
+public:
+    SigPipeBlock() {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        ::pthread_sigmask(SIG_BLOCK, &m_pipe, &m_previous);
+    }
+    ~SigPipeBlock() { ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+    SigPipeBlock(const SigPipeBlock&) = delete;
+    SigPipeBlock& operator=(const SigPipeBlock&) = delete;
+
+    void TakePending() {
+        const timespec now{0, 0};
+        while (::sigtimedwait(&m_pipe, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_previous;
+};
+
+// Through the system calls: glibc 2.36's <sys/pidfd.h> cannot be included from C++.
+int PidfdOpen(pid_t process) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, process, 0u));
+}
+
+bool PidfdKill(int processFd) {
+    return ::syscall(SYS_pidfd_send_signal, processFd, SIGKILL, nullptr, 0u) == 0;
+}
+
+} // namespace
+
+std::atomic<int32_t> CEncoderPipe::s_closeTimeoutMs{10000};
+
+CEncoderPipe::~CEncoderPipe() {
+    Close();
+}
+
+bool CEncoderPipe::Start(const ZrString& commandLine) {
+    m_startError.Empty();
+    m_exitCode = -1;
+    const auto fail = [this](const ZrString& reason) {
+        m_startError = reason;
+        ZrLogLine(u"CEncoderPipe::Start", reason);
+        return false;
+    };
+    if (m_process > 0)
+        return fail(u"The encoder program is already running");
+    std::vector<std::string> arguments = ZrSplitCommandLine(commandLine.View());
+    if (arguments.empty() || arguments[0].empty())
+        return fail(u"The encoder's command line names no program");
+    const char* program = arguments[0].c_str();
+
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return fail(
+            ZrString::Format("Cannot create a pipe for \"%s\": %s", program, std::strerror(errno)));
+    UniqueFd readEnd(ends[0]);
+    UniqueFd writeEnd(ends[1]);
+    if (!KeepOffStandard(readEnd) || !KeepOffStandard(writeEnd))
+        return fail(
+            ZrString::Format("Cannot create a pipe for \"%s\": %s", program, std::strerror(errno)));
+    // Linux's default is the same size; a limit set by the administrator may refuse it.
+    ::fcntl(writeEnd.Get(), F_SETPIPE_SZ, PipeBufferBytes);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (int error = ::posix_spawn_file_actions_init(&actions))
+        return fail(ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
+    if (int error = ::posix_spawnattr_init(&attributes)) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        return fail(ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
+    }
+    // Nothing of ours but the pipe's read end reaches the child, whatever the host left open
+    // without close-on-exec; its signals start from the defaults, not from our mask.
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    int error = ::posix_spawn_file_actions_adddup2(&actions, readEnd.Get(), STDIN_FILENO);
+    if (!error)
+        error =
+            ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (!error)
+        error = ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    if (!error)
+        error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    if (!error)
+        error = ::posix_spawnattr_setsigmask(&attributes, &none);
+    if (!error)
+        error = ::posix_spawnattr_setsigdefault(&attributes, &all);
+    if (!error)
+        error =
+            ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t process = 0;
+    // posix_spawnp searches PATH only for a name without a slash.
+    if (!error)
+        error = ::posix_spawnp(&process, program, &actions, &attributes, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (error)
+        return fail(ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
+
+    // Without our copy of the read end, a write into a child that has ended fails at once.
+    readEnd.Reset();
+    ::fcntl(writeEnd.Get(), F_SETFL, ::fcntl(writeEnd.Get(), F_GETFL) | O_NONBLOCK);
+    m_writeHandle = writeEnd.Release();
+    m_process = process;
+    m_processFd = PidfdOpen(process);
+    return true;
+}
+
+bool CEncoderPipe::Write(const void* buffer, uint32_t count) {
+    if (m_writeHandle < 0)
+        return false;
+    if (count == 0)
+        return true;
+    CEncoderPipeWriteThread writer(m_writeHandle, buffer, count, m_processFd, m_process);
+    return writer.Written();
+}
+
+void CEncoderPipe::Close() {
+    if (m_writeHandle >= 0) {
+        ::close(m_writeHandle);
+        m_writeHandle = -1;
+    }
+    if (m_process <= 0)
+        return;
+    const int32_t timeoutMs = s_closeTimeoutMs.load();
+    if (!WaitForChild(timeoutMs)) {
+        ZrLogLine(u"CEncoderPipe::Close",
+                  ZrString::Format("The encoder (pid %d) did not end within %d ms of the end of "
+                                   "its input: killed",
+                                   static_cast<int>(m_process), timeoutMs));
+        // Through the pidfd the signal cannot reach another process that took over the id.
+        if (m_processFd < 0 || !PidfdKill(m_processFd))
+            ::kill(m_process, SIGKILL);
+    }
+    int status = 0;
+    pid_t reaped;
+    while ((reaped = ::waitpid(m_process, &status, 0)) < 0 && errno == EINTR) {
+    }
+    m_exitCode = reaped == m_process && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (m_processFd >= 0)
+        ::close(m_processFd);
+    m_processFd = -1;
+    m_process = 0;
+}
+
+bool CEncoderPipe::WaitForChild(int32_t timeoutMs) const {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (m_processFd >= 0) {
+            pollfd ended{m_processFd, POLLIN, 0};
+            const int ready = ::poll(&ended, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+            if (ready > 0)
+                return true;
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                return HasEnded(m_process);
+            return false;
+        }
+        if (HasEnded(m_process))
+            return true;
+        if (left <= 0)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(left, 20)));
+    }
+}
+
+// ---- CEncoderPipeWriteThread ------------------------------------------------------------------
+
+CEncoderPipeWriteThread::CEncoderPipeWriteThread(int writeHandle, const void* buffer,
+                                                 uint32_t count, int processFd, pid_t process)
+    : m_writeHandle(writeHandle), m_buffer(buffer), m_count(count), m_processFd(processFd),
+      m_process(process) {
+    if (!Start(CurrentPriority()))
+        return;
+    // No overall time-out: a child that stalls but lives keeps the write waiting.
+    while (IsRunning()) {
+        const ZrWaitResult result = Wait(WatchStepMs, m_processFd);
+        if (result == ZrWaitResult::Extra || result == ZrWaitResult::Failed)
+            break;
+        if (m_processFd < 0 && m_process > 0 && HasEnded(m_process))
+            break;
+    }
+    Stop(WriterStopMs);
+}
+
+CEncoderPipeWriteThread::~CEncoderPipeWriteThread() {
+    Stop(WriterStopMs);
+}
+
+bool CEncoderPipeWriteThread::Run() {
+    SigPipeBlock sigPipe;
+    const auto* next = static_cast<const uint8_t*>(m_buffer);
+    size_t left = m_count;
+    while (left > 0) {
+        const ssize_t written = ::write(m_writeHandle, next, left);
+        if (written > 0) {
+            next += written;
+            left -= static_cast<size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // Readable again, or broken: the next write tells which.
+            if (WaitForDescriptor(m_writeHandle, POLLOUT, -1) == ZrWaitResult::Extra)
+                continue;
+            break;
+        }
+        if (written < 0 && errno == EPIPE)
+            sigPipe.TakePending();
+        break;
+    }
+    m_written.store(left == 0);
+    return true;
+}
