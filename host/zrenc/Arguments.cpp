@@ -68,6 +68,10 @@ struct Parser {
             commands.push_back(Command::List);
             return true;
         }
+        if (name == "--dependencies") {
+            commands.push_back(Command::Dependencies);
+            return true;
+        }
         if (name == "--register") {
             commands.push_back(Command::Register);
             return true;
@@ -237,6 +241,7 @@ Encoding:
 Settings and registration:
   --list                  the encoders: index, short name, display name, extension, and
                           whether each is configurable, streaming, lossless and available
+  --dependencies          where the encoder programs were found, or why they are missing
   --settings ENCODER      print the settings text the encoder uses (saved values and
                           defaults)
   --set ENCODER TEXT      save TEXT as the encoder's settings

@@ -13,6 +13,7 @@ enum class Command {
     Help,
     Version,
     List,
+    Dependencies,
     ShowSettings,
     SaveSettings,
     EditOptions,

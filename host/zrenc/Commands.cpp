@@ -4,6 +4,7 @@
 #include "foundation/ZrNumber.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
+#include "zrenc/DependencyCommand.h"
 #include "zrenc/Display.h"
 #include "zrenc/EncoderCatalog.h"
 #include "zrenc/JobRunner.h"
@@ -479,6 +480,8 @@ int RunCommand(const Options& options, const std::string& programFolder) {
         return library.Register(error) ? ExitOk : (PrintError(error), ExitFailed);
     case Command::Unregister:
         return library.Unregister(error) ? ExitOk : (PrintError(error), ExitFailed);
+    case Command::Dependencies:
+        return ListDependencies();
     default:
         break;
     }

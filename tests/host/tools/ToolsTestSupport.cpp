@@ -108,6 +108,11 @@ int ProbeCommand(ZrTools* tools, const std::vector<std::string>& a) {
         const std::u16string text(static_cast<size_t>(std::atoi(a[2].c_str())), u'x');
         for (int i = std::atoi(a[1].c_str()); i > 0; --i)
             tools->GetLogger(0)->Write(512, u"Probe", text.c_str());
+    } else if (command == "lock" && a.size() == 3) {
+        // Held until the probe ends.
+        const bool held =
+            tools->GetNamedLocks()->Acquire(FromHex(a[1]).c_str(), std::atoi(a[2].c_str()), true);
+        std::printf("%s\n", held ? "true" : "false");
     } else {
         std::fprintf(stderr, "unknown command or wrong arguments: %s\n", command.c_str());
         return 2;

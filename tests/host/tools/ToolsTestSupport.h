@@ -5,6 +5,7 @@
 
 #include "support/TestSupport.h"
 #include "tessary/ZrTools.h"
+#include "tessary/ZrToolsServices.h"
 
 #include <filesystem>
 #include <memory>
@@ -59,6 +60,7 @@ std::u16string FromHex(const std::string& hex);
 //                                         "ok <folder HEX>" or "fail <reason HEX>"
 //   log <category> <scope> <text>         one log line; prints "enabled" or "disabled"
 //   logmany <count> <length>              <count> lines of <length> characters
+//   lock <name HEX> <timeout ms>          named lock: "true" (held until exit) or "false"
 zrtest::RunResult Probe(const std::vector<std::string>& arguments, const fs::path& home,
                         const std::vector<std::string>& environment = {});
 
