@@ -6,7 +6,6 @@
 #include "frame/ZrEncoderFactory.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
