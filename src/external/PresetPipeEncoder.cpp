@@ -130,9 +130,8 @@ bool CPresetPipeEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
             const uint64_t take = bytes < MaxWrite ? bytes : MaxWrite;
             if (!m_pipe.Write(data, static_cast<uint32_t>(take))) {
                 Abandon();
-                return Fail(scope, ProgramName() +
-                                       u" ended before it had taken all the audio: it failed "
-                                       u"or was stopped");
+                return Fail(scope, ProgramName() + u" ended before it had taken all the audio (" +
+                                       HowItEnded() + u")");
             }
             data += take;
             bytes -= take;
@@ -156,10 +155,7 @@ bool CPresetPipeEncoder::Finish(ZrTraceScope& scope) {
     off_t size = 0;
     ZrString reason;
     if (m_pipe.ExitCode() != 0)
-        reason = m_pipe.ExitCode() < 0
-                     ? ProgramName() + u" did not finish: it was killed or crashed"
-                     : ZrString::Format("%s failed with exit code %d",
-                                        ProgramName().ToUtf8().c_str(), m_pipe.ExitCode());
+        reason = ProgramName() + u" failed (" + HowItEnded() + u")";
     else if (!IsRegularFile(DestinationFilename, &size) || size == 0)
         reason = ProgramName() + u" wrote no file " + DestinationFilename;
     if (reason.IsEmpty())
@@ -167,6 +163,12 @@ bool CPresetPipeEncoder::Finish(ZrTraceScope& scope) {
     if (IsRegularFile(DestinationFilename))
         ZrFileSystem::DeleteFile(DestinationFilename);
     return Fail(scope, reason);
+}
+
+ZrString CPresetPipeEncoder::HowItEnded() const {
+    if (m_pipe.ExitCode() < 0)
+        return u"it was killed or crashed";
+    return ZrString::Format("exit code %d", m_pipe.ExitCode());
 }
 
 void CPresetPipeEncoder::Abandon() {

@@ -61,6 +61,8 @@ private:
     // Ends an unfinished job: the child gets the end of its input and goes, and the partial
     // file it leaves is removed.
     void Abandon();
+    // "exit code 1", or that it was killed; for a child that has ended.
+    ZrString HowItEnded() const;
 
     ScopeNames m_names;
     const ZrPresetSettings& m_settings;

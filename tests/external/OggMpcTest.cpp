@@ -255,7 +255,7 @@ TEST(OggMpc, AProgramThatDiesFailsTheFileWithinASecond) {
         const EncodeResult r = Encode(create, dir / name, {&format, pcm});
         EXPECT_LT(std::chrono::system_clock::now() - fakes.Ended(), std::chrono::seconds(1));
         EXPECT_EQ(r.FailedStep(), "encode");
-        EXPECT_CONTAINS(r.LastError, "ended before it had taken all the audio");
+        EXPECT_CONTAINS(r.LastError, "ended before it had taken all the audio (exit code 1)");
         EXPECT_FALSE(fs::exists(dir / name)); // the partial file is gone
     }
 }
