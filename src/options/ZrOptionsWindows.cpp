@@ -3,6 +3,8 @@
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
+#include "options/MpcEncoderOptionsWnd.h"
+#include "options/OggEncoderOptionsWnd.h"
 #include "options/WaveAiffPluginConfigDlg.h"
 #include "options/WvEncoderOptionsWnd.h"
 
@@ -25,8 +27,10 @@ bool RunWaveWindow(ZrEncoderBase&) {
 constexpr std::array<WindowRunner, ZrEncoderCount> MakeWindowTable() {
     std::array<WindowRunner, ZrEncoderCount> table{};
     table[ZrEncoderIndex::Ape] = &RunEncoderWindow<CApeEncoderOptionsWnd>;
+    table[ZrEncoderIndex::Ogg] = &RunEncoderWindow<COggEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wav] = &RunWaveWindow;
     table[ZrEncoderIndex::Flac] = &RunEncoderWindow<CFlacEncoderOptionsWnd>;
+    table[ZrEncoderIndex::Mpc] = &RunEncoderWindow<CMpcEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wv] = &RunEncoderWindow<CWvEncoderOptionsWnd>;
     table[ZrEncoderIndex::Dsd] = &RunEncoderWindow<CDSDEncoderOptionsWnd>;
     return table;

@@ -40,13 +40,13 @@ struct Encoder {
 
 const Encoder Encoders[12] = {
     {0, "Monkey's Audio (APE)", "ape", "1 0 0 900", "Compression=2000"},
-    {1, "Ogg Vorbis", "ogg", nullptr, nullptr},
+    {1, "Ogg Vorbis", "ogg", "1 1 0 192", "Quality=2|Command Line=-q%204.99|Mode=0"},
     {2, "Uncompressed Wave", "wav", "1 1 1 1411200", "NOHDR=0|L16=0|L24=0"},
     {3, "MP3 Encoder", "mp3", nullptr, nullptr},
     {4, "External Encoder", "", nullptr, nullptr},
     {5, "Windows Media", "wma", nullptr, nullptr},
     {6, "FLAC Encoder", "flac", "1 0 0 900", "Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1"},
-    {7, "Musepack (MPC)", "mpc", nullptr, nullptr},
+    {7, "Musepack (MPC)", "mpc", "1 1 0 163", "Quality=2|Command Line=--standard|Mode=0"},
     {8, "WavPack", "wv", "1 0 0 750",
      "Compression Type=Lossless|Target Bitrate=256|Correction File=1|Compression=0|"
      "Extra Encode Processing=0"},
@@ -91,6 +91,9 @@ const SettingsCase SettingsCases[] = {
      "Compression=0|Compression Type=Lossless|Extra Encode Processing=0|Target Bitrate=32|"
      "Correction File=1",
      "wv"},
+    // No LoadSettings: a quality outside the table stays, and reads as the default row.
+    {1, "Quality=9", "Mode=0|Quality=9|Command Line=-q%204.99", "ogg"},
+    {7, "Mode=1|Command Line=--quality%204", "Mode=1|Quality=2|Command Line=--quality%204", "mpc"},
     {11, "SampleRate=22579200", nullptr, "dsf"},
     {11, "SampleRate=44100", "SampleRate=2822400", "dsf"},
 };

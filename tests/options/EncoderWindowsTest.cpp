@@ -3,10 +3,14 @@
 #include "codecs/dsd/DSDEncoderPlugin.h"
 #include "codecs/flac/FlacEncoder.h"
 #include "codecs/wavpack/WvEncoder.h"
+#include "external/MpcEncoder.h"
+#include "external/OggEncoder.h"
 #include "frame/ZrEncoderFactory.h"
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
+#include "options/MpcEncoderOptionsWnd.h"
+#include "options/OggEncoderOptionsWnd.h"
 #include "options/WvEncoderOptionsWnd.h"
 #include "support/TestSupport.h"
 
@@ -34,6 +38,8 @@ std::vector<std::string> Describe(ZrPopupWnd& w) {
                 line += (item ? "|" : "") + ZrString(w.ItemText(i, item)).ToUtf8();
             line += "} = " + std::to_string(w.Selected(i));
         }
+        if (w.Kind(i) == ZrControlKind::Edit)
+            line += " [" + ZrString(w.EditText(i)).ToUtf8() + "]";
         if (!w.Enabled(i))
             line += " (disabled)";
         out.push_back(line);
@@ -49,13 +55,15 @@ int32_t Find(ZrPopupWnd& w, const char16_t* text) {
     return -1;
 }
 
-// A list takes the value as its selection, a box as checked or not.
-void Change(ZrPopupWnd& w, const char16_t* text, int32_t value) {
+// A list takes the value as its selection, a box as checked or not, an edit field as its text.
+void Change(ZrPopupWnd& w, const char16_t* text, const std::string& value) {
     const int32_t i = Find(w, text);
-    if (w.Kind(i) == ZrControlKind::DropDown)
-        w.SetSelected(i, value);
+    if (w.Kind(i) == ZrControlKind::Edit)
+        w.SetEditText(i, ZrString::FromUtf8(value).c_str());
+    else if (w.Kind(i) == ZrControlKind::DropDown)
+        w.SetSelected(i, std::stoi(value));
     else
-        w.SetChecked(i, value != 0);
+        w.SetChecked(i, std::stoi(value) != 0);
 }
 
 template <class Window, class Encoder>
@@ -72,7 +80,7 @@ struct WindowCase {
     const char* Title;
     int32_t Width;
     const std::vector<std::string>* Shown; // null: not compared
-    const char* Changes; // "control text=value|...": a list's selection, a box's check
+    const char* Changes; // "control text=value|...": a list's selection, a box's check, a text
     const char* Written; // after OK
 };
 
@@ -113,7 +121,19 @@ const std::vector<std::string> ApeShown = {
     "levels make smaller files, but take longer to encode and decode.",
     "5: {Fast|Normal (recommended)|High|Extra High (not recommended for most uses)} = 2"};
 
+const std::vector<std::string> MpcShown = {
+    "4:Normal [x]", "4:Custom [ ]",
+    "2:Enter a custom command line that will be passed to the MPC encoder.",
+    "5:Quality: {Thumb|Radio|Standard|Xtreme|Insane} = 2",
+    "6:Command line: [--standard] (disabled)"};
+const std::vector<std::string> OggShown = {
+    "4:Normal [ ]", "4:Custom [x]",
+    "2:Enter a custom command line that will be passed to the OGG encoder.",
+    "5:Quality: {Low|Normal/Low|Normal|Normal/High|High} = 4 (disabled)", "6:Command line: [-q 6]"};
+
 const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
+const auto Mpc = Open<CMpcEncoderOptionsWnd, CMpcEncoder>;
+const auto Ogg = Open<COggEncoderOptionsWnd, COggEncoder>;
 const auto Flac = Open<CFlacEncoderOptionsWnd, CFlacEncoder>;
 
 const WindowCase WindowCases[] = {
@@ -136,6 +156,15 @@ const WindowCase WindowCases[] = {
      "DSD", 365, &DsdShown, "=3", "SampleRate=22579200"},
     {CreateApeEncoder, Open<CApeEncoderOptionsWnd, CApeEncoder>, u"Compression=3000",
      "Monkey's Audio (APE)", 365, &ApeShown, "=3", "Compression=4000"},
+    // Only the chosen mode's control takes changes; a quality outside the table shows and
+    // saves as the default row.
+    {CreateMpcEncoder, Mpc, u"Quality=9", "Musepack (MPC)", 295, &MpcShown,
+     "Custom=1|Quality:=0|Command line:=--xtreme --verbose",
+     "Quality=2|Command Line=--xtreme%20--verbose|Mode=1"},
+    {CreateOggEncoder, Ogg, u"Mode=1|Quality=4|Command Line=-q 6", "Ogg Vorbis", 295, &OggShown,
+     "Normal=1|Command line:=-q 1|Quality:=1", "Quality=1|Command Line=-q%206|Mode=0"},
+    {CreateOggEncoder, Ogg, nullptr, "Ogg Vorbis", 295, nullptr, "",
+     "Quality=2|Command Line=-q%204.99|Mode=0"},
 };
 
 TEST(EncoderWindows, ShowTheSettingsAndOkWritesThem) {
@@ -155,7 +184,7 @@ TEST(EncoderWindows, ShowTheSettingsAndOkWritesThem) {
         for (std::string change; std::getline(changes, change, '|');) {
             const size_t at = change.rfind('=');
             Change(*window, ZrString::FromUtf8(change.substr(0, at)).c_str(),
-                   std::stoi(change.substr(at + 1)));
+                   change.substr(at + 1));
         }
         ASSERT_TRUE(window->OnOkPressed());
         EXPECT_EQ(window->Result(), ZrModalOk);

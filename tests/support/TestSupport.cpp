@@ -13,6 +13,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <numbers>
 #include <poll.h>
 #include <random>
 #include <spawn.h>
@@ -267,6 +268,32 @@ std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& r
         return {};
     }
     return ReadFile(out);
+}
+
+std::map<std::string, std::string> ProbeAudioStream(const fs::path& path) {
+    const RunResult r = Run({"ffprobe", "-v", "quiet", "-select_streams", "a:0", "-show_streams",
+                             "-of", "default=noprint_wrappers=1", path.string()});
+    std::map<std::string, std::string> fields;
+    for (const std::string& line : Lines(r.ExitCode == 0 ? r.Output : ""))
+        if (const size_t at = line.find('='); at != std::string::npos)
+            fields.emplace(line.substr(0, at), line.substr(at + 1));
+    return fields;
+}
+
+double ToneEnergyShare(const std::vector<int32_t>& interleaved, unsigned channels, unsigned channel,
+                       double rate, double hz) {
+    // Least squares against a sine and a cosine of `hz`: what the pair explains of the channel.
+    double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
+    const double step = 2 * std::numbers::pi * hz / rate;
+    for (size_t i = channel, n = 0; i < interleaved.size(); i += channels, ++n) {
+        const double x = interleaved[i], c = std::cos(step * n), s = std::sin(step * n);
+        cc += c * c, ss += s * s, cs += c * s, xc += x * c, xs += x * s, xx += x * x;
+    }
+    const double det = cc * ss - cs * cs;
+    if (xx <= 0 || det <= 0)
+        return 0;
+    const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
+    return (a * xc + b * xs) / xx;
 }
 
 std::vector<uint8_t> WavData(const std::vector<uint8_t>& wav) {
@@ -617,6 +644,17 @@ std::vector<std::string> LogCapture::Errors() const {
 void LogCapture::Clear() {
     std::lock_guard<std::mutex> lock(g_capturingLogger.Mutex);
     g_capturingLogger.Lines.clear();
+}
+
+RunResult RunZrencAt(const fs::path& home, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env) {
+    fs::create_directories(home / "tmp");
+    std::vector<std::string> argv{ZrencProgram().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> all{"TESSARY_HOME=" + (home / "home").string(),
+                                 "TMPDIR=" + (home / "tmp").string()};
+    all.insert(all.end(), env.begin(), env.end());
+    return Run(argv, all);
 }
 
 } // namespace zrtest

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -82,6 +83,13 @@ std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& r
                                       const std::vector<std::string>& inputOptions,
                                       const std::vector<std::string>& outputOptions,
                                       std::string* log = nullptr);
+// ffprobe's fields of a file's first audio stream ("channels", "duration_ts", ...); empty when
+// ffprobe finds none.
+std::map<std::string, std::string> ProbeAudioStream(const fs::path& path);
+// The share (0 to 1) of one channel's energy that a sine of `hz` carries, whatever its phase:
+// near 1 for a clean tone at that frequency, near 0 for silence or another tone.
+double ToneEnergyShare(const std::vector<int32_t>& interleaved, unsigned channels, unsigned channel,
+                       double rate, double hz);
 // The raw format name ffmpeg uses for WAV-style PCM of this width.
 std::string RawFormatFor(uint16_t bits, bool isFloat = false);
 
@@ -221,6 +229,9 @@ std::vector<std::string> FilesIn(const fs::path& folder);
 inline fs::path ZrencProgram() {
     return BuildDir() / "bin" / "zrenc";
 }
+// zrenc with a settings store and temporary folder of its own below `home`, and `env` on top.
+RunResult RunZrencAt(const fs::path& home, const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
 
 // Each runs the program to a WAV file and returns its PCM as WAV holds it; empty with a failure
 // added when the decoder complains. `extra` goes before the input's name.
