@@ -1,6 +1,7 @@
 #include "mp4/DescriptionAtoms.h"
 
 #include "foundation/ZrByteOrder.h"
+
 #include <algorithm>
 #include <array>
 

@@ -1,6 +1,7 @@
 #include "mp4/HeaderAtoms.h"
 
 #include "foundation/ZrByteOrder.h"
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
