@@ -359,9 +359,10 @@ QTMetaAtom::QTMetaAtom(CMetaAtom&& read) {
     Version = read.Version;
     Flags = read.Flags;
     Headerless = read.Headerless;
+    const uint64_t size = read.Size; // removing the children shrinks it
     while (!read.Children().empty())
         AddChild(read.RemoveChild(read.Children().front().get()));
-    Size = read.Size;
+    Size = size;
 }
 
 MetadataItemKeysAtom* QTMetaAtom::Keys() const {
