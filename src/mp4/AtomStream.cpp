@@ -232,7 +232,8 @@ void CAtomStream::Write(const void* data, size_t bytes) {
         }
         if (m_file.Write(data, bytes) != static_cast<int64_t>(bytes)) {
             if (!m_directWriteFailed)
-                m_directError = m_file.IsOpen() ? m_file.ErrorText() : ZrString(u"File not open");
+                m_directError =
+                    m_file.IsOpen() ? m_file.ErrorText() : ZrString(u"File not open");
             m_directWriteFailed = true;
         }
     }

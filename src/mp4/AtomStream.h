@@ -2,8 +2,8 @@
 // writes through a write-behind thread (CReaderBufferer) that owns the file while it runs.
 #pragma once
 
-#include "foundation/ZrFile.h"
 #include "foundation/ZrString.h"
+#include "foundation/ZrFile.h"
 #include "foundation/ZrThread.h"
 
 #include <atomic>

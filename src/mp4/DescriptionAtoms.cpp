@@ -1,7 +1,6 @@
 #include "mp4/DescriptionAtoms.h"
 
 #include "foundation/ZrByteOrder.h"
-
 #include <algorithm>
 #include <array>
 

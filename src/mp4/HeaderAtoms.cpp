@@ -1,7 +1,6 @@
 #include "mp4/HeaderAtoms.h"
 
 #include "foundation/ZrByteOrder.h"
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
