@@ -291,9 +291,8 @@ TEST(TagInterop, ReadsWhatOtherWritersWrote) {
         w.Tag(file, dir);
         const Bytes original = zrtest::ReadFile(file);
         CMP4File mp4;
-        ASSERT_TRUE(mp4.OpenForTagging(zrtest::U(file)))
-            << mp4.ErrorText().ToUtf8() << "\n"
-            << mp4.Dump(1);
+        ASSERT_TRUE(mp4.OpenForTagging(zrtest::U(file))) << mp4.ErrorText().ToUtf8() << "\n"
+                                                         << mp4.Dump(1);
         for (const auto& [field, expected] : w.Expected) {
             ZrString value;
             EXPECT_TRUE(mp4.GetTag(U(field), value)) << field;
