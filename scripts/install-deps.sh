@@ -17,6 +17,7 @@ test_packages=(
     clang libclang-rt-14-dev
     libjmac-java default-jre-headless
     tmux procps
+    atomicparsley libtag1-dev
 )
 
 packages=("${build_packages[@]}")

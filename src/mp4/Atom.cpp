@@ -36,6 +36,11 @@ void CAtomReader::Skip(uint64_t count) {
     m_remaining -= count;
 }
 
+void CAtomReader::Rewind() {
+    Stream().Seek(Position + HeaderSize);
+    m_remaining = Size - HeaderSize;
+}
+
 void CAtomReader::SkipZero(uint64_t count) {
     for (uint64_t i = 0; i < count; ++i)
         if (U8() != 0)

@@ -77,6 +77,8 @@ public:
     void SkipZero(uint64_t count);
     // Raises unless `count` entries of `entryBytes` each fit in what is left.
     void RequireEntries(uint64_t count, uint64_t entryBytes) const;
+    // Back to the first payload byte, as if nothing had been read.
+    void Rewind();
     // The caller read an atom of `bytes` bytes out of this payload itself.
     void Consumed(uint64_t bytes) { m_remaining -= bytes; }
 

@@ -1,5 +1,5 @@
 // The reading factory's table: which class reads a type met under which parent. Types without a
-// class (and items of an item list until their classes exist) are kept as opaque atoms.
+// class, and item types met outside an item list, are kept as opaque atoms.
 #include "foundation/ZrLog.h"
 #include "mp4/Atom.h"
 #include "mp4/BasicAtoms.h"
@@ -7,7 +7,9 @@
 #include "mp4/ContainerAtoms.h"
 #include "mp4/DescriptionAtoms.h"
 #include "mp4/HeaderAtoms.h"
+#include "mp4/KeyedMetadata.h"
 #include "mp4/SampleTableAtoms.h"
+#include "mp4/TagAtoms.h"
 
 #include <cinttypes>
 
@@ -27,6 +29,45 @@ std::unique_ptr<CAtom> Make(CAtomReader& reader) {
     return std::make_unique<A>(reader);
 }
 
+// An item of an ilst: keyed when the meta above is, else the class of its type. An item whose
+// content does not parse as atoms is kept whole as opaque bytes.
+std::unique_ptr<CAtom> MakeItem(CAtomReader& reader) {
+    const CAtom* ilst = reader.Parent;
+    auto* meta = dynamic_cast<const CContainerAtom*>(ilst->Parent);
+    const int depth = reader.Context.Depth;
+    try {
+        if (meta && meta->Type == T("meta") && IsKeyedMeta(*meta))
+            return Make<MetadataItemAtom>(reader);
+        if (std::unique_ptr<CAtom> item = ReadTagItem(reader))
+            return item;
+    } catch (const CMP4Error& e) {
+        if (e.Message() == "Read past EOF")
+            throw;
+        reader.Context.Depth = depth;
+        reader.Rewind();
+    }
+    return Make<CFREEAtom>(reader);
+}
+
+// Children of an item: data atoms, and mean and name in a freeform item.
+std::unique_ptr<CAtom> MakeItemPart(CAtomReader& reader) {
+    const FourCC type = reader.Type;
+    if (type == T("data") && reader.Remaining() >= 8)
+        return Make<CTagDataAtom>(reader);
+    if (reader.Parent->Type == T("----") && type == T("mean"))
+        return Make<CMeanAtom>(reader);
+    if (reader.Parent->Type == T("----") && type == T("name"))
+        return Make<C__NameAtom>(reader);
+    return Make<CFREEAtom>(reader);
+}
+
+std::unique_ptr<CAtom> MakeMeta(CAtomReader& reader) {
+    auto meta = std::make_unique<CMetaAtom>(reader);
+    if (!IsKeyedMeta(*meta))
+        return meta;
+    return std::make_unique<QTMetaAtom>(std::move(*meta));
+}
+
 } // namespace
 
 std::unique_ptr<CAtom> CreateAtomForReading(CAtomReader& reader) {
@@ -41,9 +82,15 @@ std::unique_ptr<CAtom> CreateAtomForReading(CAtomReader& reader) {
                                    static_cast<int64_t>(reader.Position),
                                    static_cast<int64_t>(reader.Size), FourCCText(type).c_str()));
     }
-    // Item atoms are named by their content; only their own classes may read them.
+    // Item atoms are named by their content: their classes read them only inside an item list.
     if (parent == T("ilst"))
-        return Make<CFREEAtom>(reader);
+        return MakeItem(reader);
+    if (dynamic_cast<CTagAtomBase*>(reader.Parent))
+        return MakeItemPart(reader);
+    if (parent == T("udta") && type == T("cprt") && reader.Remaining() >= 6)
+        return Make<CCopyrightAtom>(reader);
+    if (parent == T("meta") && type == T("keys"))
+        return Make<MetadataItemKeysAtom>(reader);
     // Inside a sample description, only sound entries are interpreted.
     if (parent == T("stsd"))
         return IsSoundEntryType(type) ? Make<CSOUNAtomGeneral>(reader) : Make<CFREEAtom>(reader);
@@ -79,7 +126,7 @@ std::unique_ptr<CAtom> CreateAtomForReading(CAtomReader& reader) {
     case T("udta"):
         return Make<CUdtaAtom>(reader);
     case T("meta"):
-        return Make<CMetaAtom>(reader);
+        return MakeMeta(reader);
     case T("ilst"):
         return Make<CILSTAtom>(reader);
     case T("mvhd"):

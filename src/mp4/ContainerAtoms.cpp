@@ -245,9 +245,22 @@ void CUdtaAtom::Write(CAtomStream& stream) {
 }
 
 CMetaAtom::CMetaAtom(CAtomReader& reader) : CFullAtom(reader) {
+    // Version and flags are always 0; anything else is the size of the first child.
+    if ((Version != 0 || Flags != 0) && reader.Size - reader.HeaderSize >= 8) {
+        reader.Rewind();
+        Version = 0;
+        Flags = 0;
+        Headerless = true;
+    }
     ReadChildren(reader);
 }
 
-CMetaAtom::CMetaAtom(const CMetaAtom& other, CAtom* parent) : CFullAtom(other, parent) {
+CMetaAtom::CMetaAtom(const CMetaAtom& other, CAtom* parent)
+    : CFullAtom(other, parent), Headerless(other.Headerless) {
     CloneChildren(other);
+}
+
+void CMetaAtom::WritePayload(CAtomStream& stream) const {
+    if (!Headerless)
+        CFullAtom::WritePayload(stream);
 }

@@ -119,8 +119,9 @@ public:
     std::vector<uint8_t> Trailing;
 };
 
-// Metadata: version and flags, then children (a handler and the item list).
-class CMetaAtom final : public CFullAtom {
+// Metadata: version and flags, then children (a handler and the item list). Some writers leave
+// out version and flags; such a meta is written back the same way.
+class CMetaAtom : public CFullAtom {
 public:
     CMetaAtom() : CFullAtom(MakeFourCC("meta")) {}
     explicit CMetaAtom(CAtomReader& reader);
@@ -129,4 +130,10 @@ public:
     std::unique_ptr<CAtom> Clone(CAtom* parent) const override { return CloneAs(*this, parent); }
     void Verify(CVerifyContext& context) override { VerifyChildren(context); }
     const char* ClassName() const override { return "CMetaAtom"; }
+
+    bool Headerless = false; // no version and flags
+
+protected:
+    uint64_t PayloadSize() const override { return Headerless ? 0 : 4; }
+    void WritePayload(CAtomStream& stream) const override;
 };

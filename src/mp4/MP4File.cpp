@@ -27,7 +27,9 @@ ZrString Utf8(const std::string& text) {
 
 } // namespace
 
-CMP4File::CMP4File() = default;
+CMP4File::CMP4File() {
+    FillTagNames();
+}
 
 CMP4File::~CMP4File() {
     Close();

@@ -3,6 +3,9 @@
 // the whole file (ftyp, moov, mdat) through a temporary file that is read back and validated
 // before it replaces the destination. It also reads, validates and merges existing files.
 //
+// Tags of an existing file (see "tags" below): open it, get and set items by the host's field
+// names, save. Saving never leaves a half-written file under the file's name.
+//
 // Every operation reports failure as false and keeps a readable reason in ErrorText(); nothing
 // raised inside the atom library leaves this class.
 #pragma once
@@ -16,6 +19,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 class CFTYPAtom;
@@ -30,6 +34,8 @@ class CSTTSAtom;
 class CSTSCAtom;
 class CSTSZAtom;
 class CChunkOffsetAtomBase;
+class CContainerAtom;
+class CTagAtomBase;
 
 class CMP4File {
 public:
@@ -67,6 +73,26 @@ public:
     // move to this file. On failure this file may be partly merged and should be discarded.
     bool AppendFile(CMP4File& other);
 
+    // ---- tags ----
+    // Field names, compared ignoring case: those of the tag-name map ("Album", "Track #", "BPM",
+    // ...; TagAtomType gives the item type); "Image File" (cover art: set from the path of a JPEG
+    // or PNG file, read as a new temporary file that the caller deletes); and "----:MEAN:NAME"
+    // for a freeform item ("----:com.apple.iTunes:MOOD"). "Genre" is stored as the standard
+    // genre when the text is one of the standard names (exactly), else as the text item "©gen".
+    //
+    // Opens, reads and validates an existing file for GetTag and SetTag; the changes are written
+    // by Save (Close and the destructor save what was not saved).
+    bool OpenForTagging(const ZrString& fileName);
+    // The field's value from the item list; failing that, for the names of the keyed-metadata
+    // map ("Name", "Artist", ...), from keyed metadata. False when the file holds no value.
+    bool GetTag(const ZrString& field, ZrString& value);
+    // Sets a field in the item list (moov/udta/meta/ilst, created when missing); an empty value
+    // removes it. True when the tags changed. When false, ErrorText() is empty if the file
+    // already held the value, else it says why (an unknown field, a value the item cannot hold).
+    bool SetTag(const ZrString& field, const ZrString& value);
+    // The item atom type of a field name; 0 for a name that is not mapped.
+    FourCC TagAtomType(const ZrString& field) const;
+
     // Chunk offsets relative, sizes computed, media data offsets set, chunk offsets absolute
     // (co64 where stco would not hold them). Returns the file size. Save does this first.
     uint64_t LayOut();
@@ -93,6 +119,11 @@ private:
     void FindWriterShortcuts();
     void ScanForMdat();
     bool SaveSteps(ZrString& temporary);
+    void FillTagNames();
+    CContainerAtom* ItemList(bool create);
+    CTagAtomBase* FindItem(FourCC type, const ZrString& field) const;
+    bool RemoveItems(FourCC type, const ZrString& field);
+    bool GetKeyedTag(const ZrString& field, ZrString& value) const;
 
     ZrString m_name;
     ZrString m_error;
@@ -107,6 +138,8 @@ private:
     bool m_validated = false;
     bool m_mdatOptional = true;
     int m_overlapCheck = 0;
+    // Host field name → item atom type; a later entry for the same name replaced the earlier.
+    std::vector<std::pair<ZrString, FourCC>> m_tagNames;
 
     // The writer's shortcuts and chunk state.
     CMVHDAtom* m_mvhd = nullptr;

@@ -9,8 +9,10 @@
 #include "mp4/ChunkOffsetAtoms.h"
 #include "mp4/ContainerAtoms.h"
 #include "mp4/HeaderAtoms.h"
+#include "mp4/KeyedMetadata.h"
 #include "mp4/MP4File.h"
 #include "mp4/SampleTableAtoms.h"
+#include "mp4/TagAtoms.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>
@@ -152,9 +154,38 @@ Outcome Check(const Bytes& file, bool mdatOptional = true, int overlap = 0) {
     return o;
 }
 
+// Metadata in udta: an item list of known, unknown, freeform and broken items; cprt; an item
+// type outside an item list; keyed metadata; a meta without version and flags.
+Bytes TaggedUdta() {
+    const auto data = [](const Bytes& value) { return Box("data", Cat({U32(1), U32(0), value})); };
+    const auto hdlr = [](const char* type) {
+        return Full("hdlr", 0, 0, Cat({U32(0), Bytes(type, type + 4), Zeros(12), Bytes{0}}));
+    };
+    const Bytes items = Cat({Box("\xA9nam", Cat({data({'h', 'i'}), Bytes{9, 9}})),
+                             Box("----", Cat({Full("mean", 0, 0, Bytes{'c', 'o', 'm', '.', 'x'}),
+                                              Full("name", 0, 0, Bytes{'M', 'O', 'O', 'D'}),
+                                              data({'c', 'a', 'l', 'm'})})),
+                             Box("\xA9"
+                                 "ART",
+                                 Cat({U32(100), Bytes{'d', 'a', 't', 'a'}})), // child too large
+                             Box("xyz1", data({1})), Box("covr", Box("data", Bytes{0, 0, 0, 13}))});
+    const Bytes keyed = Full(
+        "meta", 0, 0,
+        Cat({hdlr("mdta"),
+             Full("keys", 0, 0,
+                  Cat({U32(1), U32(34), Bytes{'m', 'd', 't', 'a'},
+                       Bytes{'c', 'o', 'm', '.', 'a', 'p', 'p', 'l', 'e', '.', 'q', 'u', 'i',
+                             'c', 'k', 't', 'i', 'm', 'e', '.', 'a', 'r', 't', 'i', 's', 't'}})),
+             Box("ilst", Box("\0\0\0\1", data({'K'})))}));
+    return Box("udta", Cat({Full("meta", 0, 0, Cat({hdlr("mdir"), Box("ilst", items)})),
+                            Full("cprt", 0, 0, Cat({U16(0x55C4), Bytes{'(', 'c', ')'}})),
+                            Box("\xA9nam", data({'o', 'u', 't'})), keyed,
+                            Box("meta", Cat({hdlr("mdir"), Box("ilst", {})})), Bytes{0, 0, 0, 0}}));
+}
+
 TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
     // Version 1 headers, a version 1 sound entry with trailing bytes, esds, co64, urn, uuid,
-    // free, an unparsed hdlr, udta/meta/ilst with an item and trailing bytes.
+    // free, an unparsed hdlr, udta with metadata and trailing bytes.
     Movie movie;
     movie.Co64 = true;
     movie.HeaderVersion = 1;
@@ -162,13 +193,7 @@ TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
         Box("mp4a", Cat({Zeros(6), U16(1), U16(1), U16(0), U32(0), U16(2), U16(16), U16(0), U16(0),
                          U32(44100u << 16), U32(1024), U32(0), U32(4), U32(2),
                          Full("esds", 0, 0, Bytes{3, 25, 0, 1, 0}), Bytes{0, 0, 0, 0}}));
-    const Bytes item = Box("\xA9nam", Box("data", Cat({U32(1), U32(0), Bytes{'h', 'i'}})));
-    const Bytes meta = Full("meta", 0, 0,
-                            Cat({Full("hdlr", 0, 0,
-                                      Cat({U32(0), Bytes{'m', 'd', 'i', 'r'},
-                                           Bytes{'a', 'p', 'p', 'l'}, Zeros(8), Bytes{0}})),
-                                 Box("ilst", item)}));
-    movie.MoovExtra = Cat({Box("udta", Cat({meta, Bytes{0, 0, 0, 0}}))});
+    movie.MoovExtra = TaggedUdta();
     movie.Tail = Cat(
         {Box("free", Bytes(7, 0)),
          Box("uuid", Cat({Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()),
@@ -185,6 +210,36 @@ TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
             << mp4.ErrorText().ToUtf8();
     }
     EXPECT_EQ(zrtest::ReadFile(dir / "in.mp4"), file);
+
+    // What the metadata was read as.
+    CMP4File mp4;
+    ASSERT_TRUE(mp4.OpenForTagging(zrtest::U(dir / "in.mp4")));
+    auto* udta = dynamic_cast<CContainerAtom*>(mp4.FindAtom("moov/udta"));
+    ASSERT_NE(udta, nullptr);
+    const std::pair<const CAtom*, const char*> classes[] = {
+        {mp4.FindAtom("moov/udta/meta/ilst/\xA9nam"), "CNameAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/----"), "C4DashesAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/----/mean"), "CMeanAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/\xA9"
+                      "ART"),
+         "CFREEAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/xyz1"), "CFREEAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/covr/data"), "CFREEAtom"},
+        {mp4.FindAtom("moov/udta/cprt"), "CCopyrightAtom"},
+        {mp4.FindAtom("moov/udta/\xA9nam"), "CFREEAtom"},
+        {udta->FindChild(MakeFourCC("meta"), 1), "QTMetaAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/\xA9nam/data"), "CTagDataAtom"},
+    };
+    for (const auto& [atom, name] : classes) {
+        ASSERT_NE(atom, nullptr) << name;
+        EXPECT_STREQ(atom->ClassName(), name);
+    }
+    EXPECT_TRUE(dynamic_cast<CMetaAtom*>(udta->FindChild(MakeFourCC("meta"), 2))->Headerless);
+    ZrString value;
+    for (const auto& [field, expected] : {std::pair{u"name", u"hi"},
+                                          {u"----:com.x:MOOD", u"calm"},
+                                          {u"Artist", u"K"}}) // from the keyed metadata
+        EXPECT_TRUE(mp4.GetTag(field, value) && value == expected) << value.ToUtf8();
 }
 
 struct Broken {
