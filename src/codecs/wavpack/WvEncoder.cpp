@@ -112,7 +112,8 @@ bool CWvEncoder::CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString
     sink = WvOutputSink{};
     if (sink.File.Open(path, ZrFile::Mode::ReadWrite))
         return true;
-    reason = ZrString::Format("Failed to create / open output file:\r\n%s", path.ToUtf8().c_str());
+    reason = ZrString::Format("Failed to create / open output file:\r\n%s: %s",
+                              path.ToUtf8().c_str(), sink.File.ErrorText().ToUtf8().c_str());
     return false;
 }
 
