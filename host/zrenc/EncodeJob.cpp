@@ -191,6 +191,7 @@ bool Job::Encode() {
     if (!encoder->CheckDependencies())
         return FailFrom(encoder, "programs or components it needs are missing");
 
+    SweepStaleTemporaries(fs::path(m_spec.output).parent_path().string());
     m_temporary = TemporaryNameFor(m_spec.output);
     const bool buffers = Flag(encoder, u"Buffer Input");
     std::string source = m_spec.input;

@@ -220,12 +220,13 @@ struct MidStream {
 
 TEST(Refusal, AFullDiskMidStreamFailsTheJob) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const std::string flac = "Failed to process data correctly (state: "
-                             "FLAC__STREAM_ENCODER_CLIENT_ERROR)";
+    const std::string flac = "~: File too large"; // the system's reason, after the path
     const std::string wv = "Failed to format input samples";
     const MidStream cases[] = {
         {"flac", CreateFlacEncoder, "", Full::Limit, 441000, "encode", flac, "=", true},
         {"ogg flac", CreateFlacEncoder, "Ogg=1", Full::Limit, 441000, "encode", flac, "=", true},
+        // The last block and the rewritten header meet the limit only in finish.
+        {"flac at finish", CreateFlacEncoder, "", Full::Limit, 16000, "finish", flac, "=", true},
         {"wavpack", CreateWvEncoder, "", Full::Main, 176400, "encode", wv, "=", false},
         {"wavpack correction file", CreateWvEncoder, "Compression Type=Hybrid", Full::Correction,
          176400, "encode", wv, "=", false},

@@ -6,8 +6,11 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <map>
+#include <spawn.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -216,6 +219,67 @@ TEST_F(ZrencTest, OddFileNamesWorkEndToEnd) {
     r = Zrenc({"-e", "wav", "-o", In("§ $(echo) `x`.wav"), In("not UTF-8 \xff\xfe.wav")});
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
     EXPECT_EQ(WavData(dir / "§ $(echo) `x`.wav"), pcm);
+}
+
+// Names are bytes: Latin-1 names and names near the 255-byte limit travel byte-exact to every
+// encoder's output; temporary files of a killed zrenc are swept, another zrenc's are not; -f
+// over a hybrid WavPack output leaves no stale correction file.
+TEST_F(ZrencTest, NamesAreBytesEndToEnd) {
+    const std::string latin1 = "caf\xE9 \xE0 l'\xE9t\xE9";
+    const std::string longStem(246, 'n');
+    struct Case {
+        const char* encoder;
+        std::string stem, folder, extension;
+    };
+    const Case cases[] = {
+        {"flac", latin1, "out \xFF", "flac"},
+        {"wavpack", latin1, "w\xE9", "wv"},
+        {"wav", longStem, "long", "wav"},
+        {"ape", longStem + "\xE9", "long \xE9", "ape"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.encoder) + " " + c.folder);
+        const std::vector<uint8_t> pcm = MakeWav(In(c.stem + ".wav"), {}, 4410);
+        const RunResult r = Zrenc({"-e", c.encoder, "-d", In(c.folder), In(c.stem + ".wav")});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        const fs::path out = dir / c.folder / (c.stem + "." + c.extension);
+        EXPECT_EQ(FilesIn(dir / c.folder), std::vector<std::string>{out.filename().string()});
+        EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(out, "s16le"), 2));
+    }
+
+    // A finished zrenc's leftovers go; a running one's (a process named zrenc) stay.
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ::waitpid(dead, nullptr, 0);
+    fs::create_symlink("/bin/sleep", dir / "zrenc");
+    const std::string seconds = "30";
+    char* const sleepArgs[] = {const_cast<char*>("zrenc"), const_cast<char*>(seconds.c_str()),
+                               nullptr};
+    pid_t running = 0;
+    ASSERT_EQ(::posix_spawn(&running, In("zrenc").c_str(), nullptr, nullptr, sleepArgs, environ),
+              0);
+    fs::create_directories(dir / "swept");
+    const std::string deadName = ".a.zrenc-" + std::to_string(dead) + "-0badf00d";
+    const std::string liveName = ".b.zrenc-" + std::to_string(running) + "-0badf00d.flac";
+    for (const std::string& name : {deadName + ".wv", deadName + ".wvc", liveName})
+        WriteFile(dir / "swept" / name, "x", 1);
+    MakeWav(In("c.wav"), {}, 441);
+    const RunResult r = Zrenc({"-e", "flac", "-d", In("swept"), In("c.wav")});
+    ::kill(running, SIGKILL);
+    ::waitpid(running, nullptr, 0);
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(FilesIn(dir / "swept"), (std::vector<std::string>{liveName, "c.flac"}));
+
+    // -f over a hybrid output with its correction file, by a plain lossless one.
+    MakeWav(In("h.wav"), {}, 4410);
+    ASSERT_EQ(
+        Zrenc({"-e", "wavpack", "-s", "Compression Type=Hybrid", "-d", In("hybrid"), In("h.wav")})
+            .ExitCode,
+        0);
+    EXPECT_EQ(FilesIn(dir / "hybrid"), (std::vector<std::string>{"h.wv", "h.wvc"}));
+    EXPECT_EQ(Zrenc({"-e", "wavpack", "-f", "-d", In("hybrid"), In("h.wav")}).ExitCode, 0);
+    EXPECT_EQ(FilesIn(dir / "hybrid"), std::vector<std::string>{"h.wv"});
 }
 
 // A disk that fills up during the run (a file size limit stands in for it): the run fails with
