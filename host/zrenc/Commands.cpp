@@ -52,7 +52,7 @@ void InstallSignalHandlers() {
 }
 
 void PrintError(const std::string& text) {
-    std::fprintf(stderr, "zrenc: %s\n", text.c_str());
+    std::fprintf(stderr, "zrenc: %s\n", ForDisplay(text).c_str());
 }
 
 std::string Prop(IZrEncoder* encoder, const char16_t* name) {
@@ -389,7 +389,8 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
     if (!registration)
         return status;
-    EncoderChoice choice{registration->name, ZrString::FromUtf8(options.profile), {}};
+    EncoderChoice choice{
+        registration->name, ZrString::FromUtf8(options.profile), {}, registration->index};
     if (options.runSettings)
         choice.runSettings = ZrString::FromUtf8(*options.runSettings);
     const std::string encoderName = registration->name.ToUtf8();

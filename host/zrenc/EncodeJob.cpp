@@ -1,5 +1,6 @@
 #include "zrenc/EncodeJob.h"
 
+#include "frame/ZrEncoderFactory.h"
 #include "frame/ZrHostLibraries.h"
 #include "loader/CEncoderPlugin.h"
 #include "zrenc/InputDecoder.h"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -89,6 +91,36 @@ void SetText(IZrEncoder* encoder, const char16_t* name, const std::string& value
     encoder->SetProperty(name, ZrString::FromUtf8(value).c_str());
 }
 
+// Limits the encoders enforce with no reason, or with one a user cannot act on, in words.
+std::string LimitReason(int32_t index, const PcmSpec& spec) {
+    const std::string has = "; this file has ";
+    if (index == ZrEncoderIndex::Ape && spec.channels > 2)
+        return "Monkey's Audio takes 1 or 2 channels" + has + std::to_string(spec.channels) +
+               " (downmix it first)";
+    if (index == ZrEncoderIndex::Flac && spec.channels > 8)
+        return "FLAC takes 1 to 8 channels" + has + std::to_string(spec.channels) +
+               " (downmix it first)";
+    if (index == ZrEncoderIndex::Flac && spec.rate > 1048575)
+        return "FLAC takes sample rates up to 1048575 Hz" + has + std::to_string(spec.rate) +
+               " Hz (resample it first)";
+    if (index == ZrEncoderIndex::Dsd && spec.channels > 6)
+        return "DSF files hold 1 to 6 channels" + has + std::to_string(spec.channels);
+    return {};
+}
+
+// What zrenc can find out itself when an encoder fails without a reason: the folder it writes
+// in cannot be written or is full.
+std::string FolderReason(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    const std::string folder = parent.empty() ? "." : parent.string();
+    if (::access(folder.c_str(), W_OK) != 0)
+        return std::string(std::strerror(errno)) + " (" + folder + ")";
+    struct statvfs space {};
+    if (::statvfs(folder.c_str(), &space) == 0 && space.f_bavail == 0)
+        return std::string(std::strerror(ENOSPC)) + " (" + folder + ")";
+    return {};
+}
+
 class Job {
 public:
     Job(const JobSpec& spec, const EncoderChoice& choice, JobStatus& status,
@@ -113,9 +145,18 @@ private:
         return false;
     }
     bool FailFrom(IZrEncoder* encoder, const std::string& what) {
-        const std::string lastError = Property(encoder, u"Last Error");
-        return Fail(lastError.empty() ? what + " (the encoder gave no reason)"
-                                      : what + ": " + lastError);
+        std::string reason = Property(encoder, u"Last Error");
+        if (reason.empty())
+            reason = FolderReason(m_temporary.empty() ? m_spec.output : m_temporary);
+        if (reason.empty() && m_offered)
+            reason = "it refused " + Describe(*m_offered);
+        return Fail(reason.empty() ? what + " (writing " + m_spec.output + ")"
+                                   : what + ": " + reason);
+    }
+    static std::string Describe(const PcmSpec& spec) {
+        return std::to_string(spec.channels) + " channels of " + std::to_string(spec.bits) +
+               (spec.isFloat ? "-bit float" : "-bit integer") + " samples at " +
+               std::to_string(spec.rate) + " Hz";
     }
     // True (with the job marked as cancelled) once the user asked to stop.
     bool Cancelled() {
@@ -144,6 +185,7 @@ private:
     std::string m_temporary;
     std::string m_temporaryWav;
     std::vector<std::string> m_written; // final names of the committed files
+    std::optional<PcmSpec> m_offered;   // the format the encoder was started with
 };
 
 bool Job::Prepare() {
@@ -223,10 +265,14 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     const PcmSpec spec = NegotiateSpec(m_decoder.Source(),
                                        ParseBitdepths(Property(encoder, u"Supported Bitdepths")));
     m_decoder.SetOutput(spec);
+    if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
+        return Fail(limit);
     const WAVEFORMATEX format = spec.ToWaveFormat();
     const int64_t expectedFrames = m_decoder.ExpectedFrames();
+    m_offered = spec;
     if (!encoder->StartBufferBased(&format, expectedFrames * spec.BlockAlign()))
         return FailFrom(encoder, "could not start");
+    m_offered.reset();
 
     const size_t target = std::max<size_t>(1, BlockBytes / spec.BlockAlign()) * spec.BlockAlign();
     std::vector<uint8_t> block;

@@ -18,6 +18,7 @@ struct EncoderChoice {
     ZrString name;                       // display name: the registration's key
     ZrString profile;                    // client name of the saved settings; may be empty
     std::optional<ZrString> runSettings; // -s
+    int32_t index = -1;                  // the factory index, for the limits zrenc names
 };
 
 struct JobSpec {

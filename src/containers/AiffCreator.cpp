@@ -116,7 +116,8 @@ int AIFFCreator::Start(const ZrString& fileName, const ZrAudioFormat& format,
     // AIFF has no 64-bit form: a file that cannot fit its 32-bit sizes is refused before it is
     // started rather than written with sizes that wrap.
     const ZrAiffHeader layout = ZrAiffHeader::For(plain.IsIeeeFloat());
-    if (WriteHeader && expected + layout.Size + 1 > PlainFileLimit) {
+    m_tooLarge = WriteHeader && expected + layout.Size + 1 > PlainFileLimit;
+    if (m_tooLarge) {
         Fail(ZrString::Format("AIFF files end at 4 GiB; this one would hold %llu bytes of "
                               "samples (choose WAV, which switches to RF64, or a smaller input)",
                               static_cast<unsigned long long>(expected)));

@@ -39,8 +39,12 @@ public:
     // Pads an odd-length file with one zero byte and patches the sizes. Always 0.
     int Finish();
 
+    // Whether the last Start refused an expected size past the 32-bit sizes of the format.
+    bool RefusedAsTooLarge() const noexcept { return m_tooLarge; }
+
     int32_t FrameSize = 4; // bytes per sample frame, set at each start
 
 private:
     ZrAiffHeader m_layout = ZrAiffHeader::For(false);
+    bool m_tooLarge = false;
 };

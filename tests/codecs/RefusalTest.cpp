@@ -221,7 +221,7 @@ struct MidStream {
 TEST(Refusal, AFullDiskMidStreamFailsTheJob) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const std::string flac = "~: File too large"; // the system's reason, after the path
-    const std::string wv = "Failed to format input samples";
+    const std::string wv = "~No space left on device";
     const MidStream cases[] = {
         {"flac", CreateFlacEncoder, "", Full::Limit, 441000, "encode", flac, "=", true},
         {"ogg flac", CreateFlacEncoder, "Ogg=1", Full::Limit, 441000, "encode", flac, "=", true},
@@ -231,7 +231,7 @@ TEST(Refusal, AFullDiskMidStreamFailsTheJob) {
         {"wavpack correction file", CreateWvEncoder, "Compression Type=Hybrid", Full::Correction,
          176400, "encode", wv, "=", false},
         // Too short to fill a block: nothing is written until the flush.
-        {"wavpack flush", CreateWvEncoder, "", Full::Main, 1000, "finish", "*",
+        {"wavpack flush", CreateWvEncoder, "", Full::Main, 1000, "finish", wv,
          "Failed to Flush Samples\n", false},
         // Without a header nothing is written at start: the first block meets the full device.
         {"raw wav", CreateWavEncoder, "NOHDR=1", Full::Main, 2048, "encode", "~No space left", "*",

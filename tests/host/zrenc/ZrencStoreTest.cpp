@@ -1,8 +1,8 @@
 // zrenc and the settings store: registration, the machine-wide fallback, the settings values it
 // reads and writes, and file encoders (a fake plug-in library registered by the test). The test
 // process opens the same store through the tools library, so one settings home serves the suite.
-#include "support/TestSupport.h"
 #include "loader/ZrHostTools.h"
+#include "support/TestSupport.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
 #include <spawn.h>
@@ -206,6 +207,30 @@ TEST_F(ZrencTest, TwentyBitFlacTravelsInTwentyFourBits) {
     EXPECT_TRUE(SamePcm(pcm, WavData(dir / "out.wav"), 3));
 }
 
+// Integer samples in containers wider than their valid bits are integers: zrenc's FLAC of each
+// file holds what the flac program reads from the same file.
+TEST_F(ZrencTest, ValidBitsNarrowerThanTheirContainerAreIntegers) {
+    if (!HaveProgram("flac"))
+        GTEST_SKIP() << "no flac program";
+    for (const Shape& s : {Shape{32, false, 2, true, 24}, Shape{24, false, 2, true, 20},
+                           Shape{16, false, 1, true, 12}}) {
+        SCOPED_TRACE(std::to_string(s.validBits) + " in " + std::to_string(s.bits));
+        std::vector<uint8_t> pcm = Pcm(s, 8000, 5);
+        const size_t width = s.bits / 8;
+        const uint32_t mask = ~((uint32_t{1} << (s.bits - s.validBits)) - 1);
+        for (size_t i = 0; i < pcm.size(); i += width) // the padding bits are zero
+            pcm[i] &= static_cast<uint8_t>(mask);
+        WriteFile(dir / "in.wav", Riff({Fmt(s), Data(pcm)}));
+        RunResult r = Zrenc({"-e", "flac", "-f", "-o", In("zrenc.flac"), In("in.wav")});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        r = zrtest::Run({"flac", "-s", "-f", "-o", In("flac.flac"), In("in.wav")});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        const std::vector<uint8_t> expected = DecodeWithFlac(dir / "flac.flac");
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(DecodeWithFlac(dir / "zrenc.flac"), expected);
+    }
+}
+
 TEST_F(ZrencTest, OddFileNamesWorkEndToEnd) {
     const std::string odd = "a b 'q' \"dq\" $HOME ;ls é ünï";
     const std::vector<uint8_t> pcm = MakeWav(In(odd + ".wav"), {}, 20000);
@@ -280,6 +305,38 @@ TEST_F(ZrencTest, NamesAreBytesEndToEnd) {
     EXPECT_EQ(FilesIn(dir / "hybrid"), (std::vector<std::string>{"h.wv", "h.wvc"}));
     EXPECT_EQ(Zrenc({"-e", "wavpack", "-f", "-d", In("hybrid"), In("h.wav")}).ExitCode, 0);
     EXPECT_EQ(FilesIn(dir / "hybrid"), std::vector<std::string>{"h.wv"});
+}
+
+// Past 4 GiB a WAV output is RF64 and reads back whole; AIFF refuses before it starts. A sparse
+// input of silence; the output is written in full, so only in the exhaustive set.
+TEST_F(ZrencTest, OutputsPastFourGibibytesAreWholeOrRefused) {
+    if (!Exhaustive())
+        GTEST_SKIP() << "writes 4.5 GiB; ZR_EXHAUSTIVE=1";
+    const Shape s{16, false, 2};
+    const uint64_t dataBytes = (uint64_t{9} << 29) / 4 * 4; // 4.5 GiB
+    WriteFile(dir / "big.wav", Riff({Fmt(s), Data({}, 0xFFFFFFFF)}));
+    fs::resize_file(dir / "big.wav", fs::file_size(dir / "big.wav") + dataBytes);
+
+    RunResult r = Zrenc({"-e", "aiff", "-d", In("out"), In("big.wav")});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_CONTAINS(r.Output, "4 GiB");
+    EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
+
+    r = Zrenc({"-e", "wav", "-d", In("out"), In("big.wav")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    const fs::path out = dir / "out" / "big.wav";
+    std::vector<uint8_t> header(80);
+    {
+        std::ifstream file(out, std::ios::binary);
+        file.read(reinterpret_cast<char*>(header.data()), 80);
+    }
+    EXPECT_EQ(std::string(header.begin(), header.begin() + 4), "RF64");
+    EXPECT_EQ(Le64(&header[28]), dataBytes);
+    EXPECT_EQ(fs::file_size(out), dataBytes + 80);
+    r = zrtest::Run({"ffprobe", "-v", "error", "-show_entries", "stream=duration_ts", "-of",
+                     "csv=p=0", out.string()});
+    EXPECT_EQ(r.Output, std::to_string(dataBytes / 4) + "\n");
+    fs::remove(out);
 }
 
 // A disk that fills up during the run (a file size limit stands in for it): the run fails with
