@@ -185,6 +185,29 @@ TEST_F(ZrencTest, BadInputsFailReadablyAndLeaveNothing) {
     EXPECT_EQ(FilesIn(dir / "tmp"), std::vector<std::string>{});
 }
 
+// Limits of an encoder are named in words a user can act on, and nothing is left behind.
+TEST_F(ZrencTest, EncoderLimitsAreNamedInWords) {
+    struct Case {
+        const char* encoder;
+        Shape shape;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"ape", {16, false, 6}, "Monkey's Audio takes 1 or 2 channels; this file has 6"},
+        {"flac", {16, false, 9}, "FLAC takes 1 to 8 channels; this file has 9"},
+        {"flac", {16, false, 2, false, 0, 1100000}, "FLAC takes sample rates up to 1048575 Hz"},
+        {"dsd", {16, false, 8}, "DSF files hold 1 to 6 channels; this file has 8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        MakeWav(In("in.wav"), c.shape, 441);
+        const RunResult r = Zrenc({"-e", c.encoder, "-d", In("out"), In("in.wav")});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_CONTAINS(r.Output, c.says);
+        EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
+    }
+}
+
 // A 20-bit FLAC decodes into 32-bit samples; it travels in 24-bit containers. Inputs other than
 // WAV load the decoding libraries.
 TEST_F(ZrencTest, TwentyBitFlacTravelsInTwentyFourBits) {
@@ -348,8 +371,8 @@ TEST_F(ZrencTest, AFullDiskFailsAndLeavesNothing) {
     rlimit limited = saved;
     limited.rlim_cur = 64 << 10;
     std::signal(SIGXFSZ, SIG_IGN); // inherited: writes past the limit fail with EFBIG instead
-    for (const auto& [encoder, says] :
-         {std::pair{"wav", "File too large"}, std::pair{"flac", "failed while encoding"}}) {
+    for (const char* encoder : {"wav", "flac", "wavpack", "ape", "alac", "aiff", "dsd"}) {
+        const std::string says = "File too large";
         SCOPED_TRACE(encoder);
         fs::create_directories(dir / "tmp");
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
@@ -357,6 +380,7 @@ TEST_F(ZrencTest, AFullDiskFailsAndLeavesNothing) {
         ::setrlimit(RLIMIT_FSIZE, &saved);
         EXPECT_EQ(r.ExitCode, 1);
         EXPECT_CONTAINS(r.Output, says);
+        EXPECT_CONTAINS(r.Output, In("out")) << "the file or folder is named";
         EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
         EXPECT_EQ(FilesIn(dir / "tmp"), std::vector<std::string>{});
     }
