@@ -4,6 +4,7 @@
 #include "foundation/ZrNumber.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
+#include "tools/ZrToolsPaths.h"
 #include "zrenc/Display.h"
 #include "zrenc/EncoderCatalog.h"
 #include "zrenc/JobRunner.h"
@@ -16,8 +17,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -467,7 +470,9 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
 
 } // namespace
 
-int RunCommand(const Options& options, const std::string& programFolder) {
+namespace {
+
+int RunStoreCommand(const Options& options, const std::string& programFolder) {
     HostSession host;
     std::string error;
     if (!host.Open(programFolder, error)) {
@@ -506,6 +511,74 @@ int RunCommand(const Options& options, const std::string& programFolder) {
     default:
         return Encode(options, *catalog);
     }
+}
+
+// The store and the data folder must be usable before the libraries touch them: their own
+// failures reach only the log, or a dialog that asks to reinstall.
+bool CheckStore(const ZrToolsPaths& paths, std::string& error) {
+    const std::string& store = paths.UserStoreFile;
+    for (const std::string& folder : {fs::path(store).parent_path().string(), paths.DataFolder}) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        if (ec) {
+            error = "cannot create the folder " + folder + ": " + ec.message();
+            return false;
+        }
+    }
+    struct stat info {};
+    if (::stat(store.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            error = "the settings store " + store + " is not a file";
+            return false;
+        }
+        const int fd = ::open(store.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            error = "cannot write the settings store " + store + ": " + std::strerror(errno);
+            return false;
+        }
+        ::close(fd);
+        return true;
+    }
+    const std::string probe = store + ".zrenc-" + std::to_string(::getpid());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = "cannot create the settings store " + store + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+// The copies the store keeps of a file it could not read whole ("settings.ini.bak", ...).
+std::vector<std::string> StoreCopies(const std::string& store) {
+    std::vector<std::string> copies;
+    std::error_code ec;
+    const std::string name = fs::path(store).filename().string() + ".bak";
+    for (fs::directory_iterator it(fs::path(store).parent_path(), ec), end; !ec && it != end;
+         it.increment(ec))
+        if (it->path().filename().string().starts_with(name))
+            copies.push_back(it->path().string());
+    return copies;
+}
+
+} // namespace
+
+int RunCommand(const Options& options, const std::string& programFolder) {
+    const ZrToolsPaths paths =
+        ZrToolsPaths::Compute([](const char* name) -> const char* { return std::getenv(name); });
+    std::string error;
+    if (!CheckStore(paths, error)) {
+        PrintError(error);
+        return ExitFailed;
+    }
+    const std::vector<std::string> before = StoreCopies(paths.UserStoreFile);
+    const int status = RunStoreCommand(options, programFolder);
+    for (const std::string& copy : StoreCopies(paths.UserStoreFile))
+        if (std::find(before.begin(), before.end(), copy) == before.end())
+            PrintError("note: the settings store " + paths.UserStoreFile +
+                       " had lines it could not read and was rebuilt; the old file is " + copy);
+    return status;
 }
 
 } // namespace zrenc

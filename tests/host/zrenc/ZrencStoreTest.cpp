@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -84,6 +85,45 @@ TEST_F(ZrencStoreTest, AHostKeyOfVersionFourFallsBackToTheMachineTree) {
     EXPECT_EQ(WavData(dir / "out.wav"), WavData(dir / "a.wav"));
     ZrHostTools::OpenMachineKey(MachineEncoders)->DeleteSubKey(u"Uncompressed Wave");
     ZrHostTools::OpenHostKey(HostEncoderKey(u"Uncompressed Wave"), 0)->SetInt(u"IVersion", 5);
+}
+
+// A store that cannot be used stops the run with its path and the system's reason; a store
+// with unreadable lines is rebuilt and zrenc says where the old file went.
+TEST(ZrencStoreFailures, AreNamedAndNeverSilent) {
+    TempDir dir;
+    WriteFile(dir / "file", "x", 1);
+    fs::create_directories(dir / "folder/config/settings.ini");
+    struct Case {
+        fs::path home;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says;
+    };
+    const Case cases[] = {
+        {dir / "file/home", {"--list"}, 1, "cannot create the folder " + (dir / "file").string()},
+        {dir / "file/home", {"--set", "flac", "Quality=8"}, 1, "Not a directory"},
+        {dir / "folder",
+         {"--settings", "flac"},
+         1,
+         "the settings store " + (dir / "folder/config/settings.ini").string() + " is not a file"},
+        {dir / "corrupt", {"--set", "flac", "Quality=8"}, 0, ""},
+        {dir / "corrupt",
+         {"--set", "flac", "Quality=7"},
+         0,
+         "the old file is " + (dir / "corrupt/config/settings.ini.bak").string()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.home.string() + " " + c.args.front());
+        if (c.exitCode == 0 && c.says.empty() == false) {
+            std::ofstream(c.home / "config/settings.ini", std::ios::app) << "[[[ not a key\n";
+        }
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(), ZrencProgram().string());
+        const RunResult r = zrtest::Run(argv, {"TESSARY_HOME=" + c.home.string()});
+        EXPECT_EQ(r.ExitCode, c.exitCode) << r.Output;
+        EXPECT_CONTAINS(r.Output, c.says);
+        EXPECT_EQ(r.Output.find("reinstall"), std::string::npos) << r.Output;
+    }
 }
 
 // Each profile has a settings value of its own, -s changes one run only, and the WAV encoder
