@@ -225,6 +225,114 @@ std::vector<std::string> KeysOf(const std::string& settingsText) {
     return keys;
 }
 
+// What each encoder with settings of its own takes for them: a range or a list of values.
+// Encoders not listed here are not checked.
+struct SettingRule {
+    const char* key;
+    std::vector<std::string> values; // the allowed texts; empty: an integer from low to high
+    long low = 0, high = 0;
+};
+
+const std::vector<SettingRule>* RulesOf(int32_t index) {
+    static const std::vector<SettingRule> flac = {{"Quality", {}, 0, 8},
+                                                  {"Verify", {"0", "1"}},
+                                                  {"Ogg", {"0", "1"}},
+                                                  {"AddPB", {"0", "1"}},
+                                                  {"AddST", {"0", "1"}}};
+    static const std::vector<SettingRule> ape = {{"Compression", {"1000", "2000", "3000", "4000"}}};
+    static const std::vector<SettingRule> wavpack = {
+        {"Compression Type", {"Lossless", "Hybrid"}},
+        {"Target Bitrate",
+         {"32", "64", "96", "128", "160", "192", "256", "320", "384", "512", "640", "768", "1024",
+          "1280", "1536", "2048", "2560"}},
+        {"Correction File", {"0", "1"}},
+        {"Compression", {"0", "512", "2048", "4096"}},
+        {"Extra Encode Processing", {}, 0, 6}};
+    static const std::vector<SettingRule> wav = {
+        {"NOHDR", {"0", "1"}}, {"L16", {"0", "1"}}, {"L24", {"0", "1"}}};
+    static const std::vector<SettingRule> dsd = {
+        {"SampleRate", {"2822400", "5644800", "11289600", "22579200"}}};
+    static const std::vector<SettingRule> none;
+    switch (index) {
+    case ZrEncoderIndex::Flac:
+        return &flac;
+    case ZrEncoderIndex::Ape:
+        return &ape;
+    case ZrEncoderIndex::Wv:
+        return &wavpack;
+    case ZrEncoderIndex::Wav:
+        return &wav;
+    case ZrEncoderIndex::Dsd:
+        return &dsd;
+    case ZrEncoderIndex::Aiff:
+    case ZrEncoderIndex::Alac:
+        return &none;
+    default:
+        return nullptr;
+    }
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Why `text` ("Key=value|...") is not a settings text `name` takes; empty when it is.
+std::string CheckSettings(int32_t index, const std::string& name, const std::string& text) {
+    const std::vector<SettingRule>* rules = RulesOf(index);
+    if (!rules || text.empty())
+        return {};
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find('|', start), text.size());
+        const std::string pair = text.substr(start, end - start);
+        start = end + 1;
+        if (pair.empty())
+            continue;
+        const size_t equals = pair.find('=');
+        const std::string key = pair.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : pair.substr(equals + 1);
+        for (const std::string& part : {key, value})
+            if (!part.empty() && (IsBlank(part.front()) || IsBlank(part.back())))
+                return "spaces around \"" + pair + "\": write it as Key=value without them";
+        const SettingRule* rule = nullptr;
+        for (const SettingRule& r : *rules)
+            if (ZrString::FromUtf8(key).EqualsNoCase(ZrString::FromUtf8(r.key).View()))
+                rule = &r;
+        if (!rule) {
+            std::string keys;
+            for (const SettingRule& r : *rules)
+                keys += (keys.empty() ? "" : ", ") + std::string(r.key);
+            return "\"" + key + "\" is not a setting of " + name +
+                   (keys.empty() ? " (it has none)" : " (its settings: " + keys + ")");
+        }
+        std::string allowed;
+        bool ok = false;
+        if (rule->values.empty()) {
+            char* tail = nullptr;
+            const long number = std::strtol(value.c_str(), &tail, 10);
+            ok = !value.empty() && *tail == '\0' && number >= rule->low && number <= rule->high;
+            allowed = std::to_string(rule->low) + " to " + std::to_string(rule->high);
+        } else {
+            ok = std::find(rule->values.begin(), rule->values.end(), value) != rule->values.end();
+            for (const std::string& v : rule->values)
+                allowed += (allowed.empty() ? "" : ", ") + v;
+        }
+        if (!ok)
+            return name + " takes " + rule->key + " = " + allowed + ", not \"" + value + "\"";
+    }
+    return {};
+}
+
+// A profile that was never saved would silently mean the defaults.
+bool ProfileExists(const Registration& registration, const std::string& profile) {
+    if (profile.empty())
+        return true;
+    ZrRegKeyPtr key =
+        ZrHostTools::OpenHostKey(ZrString(u"Plugins\\Encoders\\") + registration.name.View(), 0);
+    const ZrString value = ZrString(u"Settings (") + ZrString::FromUtf8(profile).View() + u")";
+    return key && ZrReadString(key.get(), value.c_str(), u"\x01").View() != u"\x01";
+}
+
 const Registration* ResolveOrComplain(const EncoderCatalog& catalog, const std::string& text,
                                       int& status) {
     std::string error;
@@ -274,6 +382,11 @@ int SaveSettings(const Options& options, const EncoderCatalog& catalog) {
         return status;
     CEncoderPlugin& plugin = *loaded;
     const std::string name = registration->name.ToUtf8();
+    if (const std::string refusal = CheckSettings(registration->index, name, options.settingsText);
+        !refusal.empty()) {
+        PrintError(refusal);
+        return ExitUsage;
+    }
     // The keys the encoder knows are the ones its defaults hold.
     plugin.GetEncoder()->SetProperty(u"Settings", u"");
     const std::vector<std::string> known = KeysOf(plugin.GetProperty(u"Settings").ToUtf8());
@@ -397,6 +510,19 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     if (options.runSettings)
         choice.runSettings = ZrString::FromUtf8(*options.runSettings);
     const std::string encoderName = registration->name.ToUtf8();
+    if (options.runSettings) {
+        if (const std::string refusal =
+                CheckSettings(registration->index, encoderName, *options.runSettings);
+            !refusal.empty()) {
+            PrintError(refusal);
+            return ExitUsage;
+        }
+    }
+    if (!ProfileExists(*registration, options.profile)) {
+        PrintError("no settings are saved under the profile \"" + options.profile + "\" for " +
+                   encoderName + " (zrenc -p NAME --set ENCODER TEXT saves some)");
+        return ExitUsage;
+    }
 
     // One encoder object up front: the extension (which its settings may change) and whether
     // it can run at all.

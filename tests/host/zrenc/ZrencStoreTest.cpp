@@ -139,15 +139,15 @@ TEST_F(ZrencStoreTest, SettingsAreKeptPerProfile) {
     EXPECT_CONTAINS(r.Output, "Quality=3");
     EXPECT_CONTAINS(r.Output, "Verify=0");
     r = Zrenc({"--set", "flac", "Qualty=8"});
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_CONTAINS(r.Output, "\"Qualty\" is not a setting of FLAC Encoder"); // but saved
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_CONTAINS(r.Output, "\"Qualty\" is not a setting of FLAC Encoder"); // nor saved
     // -o takes the name as it is, without adding an extension.
     ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=0", "-o", In("fast.bin"), In("a.wav")}).ExitCode,
               0);
     ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=8", "-o", In("best.bin"), In("a.wav")}).ExitCode,
               0);
     EXPECT_LT(ReadFile(dir / "best.bin").size(), ReadFile(dir / "fast.bin").size());
-    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), "Qualty=8");
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), "Quality=8|Verify=1");
 
     r = Zrenc({"--set", "wav", "NOHDR=1"});
     EXPECT_EQ(r.ExitCode, 0);
@@ -157,6 +157,34 @@ TEST_F(ZrencStoreTest, SettingsAreKeptPerProfile) {
     EXPECT_EQ(WavData(dir / "plain.wav"), pcm);
     ASSERT_EQ(Zrenc({"-p", "Studio", "-e", "wav", "-o", In("raw.pcm"), In("a.wav")}).ExitCode, 0);
     EXPECT_EQ(ReadFile(dir / "raw.pcm"), pcm) << "headerless under the profile";
+}
+
+// Values outside what the encoder takes, unknown keys, spaces around them and a profile never
+// saved are usage errors that name the key and what it takes; nothing is saved or encoded.
+TEST_F(ZrencStoreTest, SettingsOutsideWhatTheEncoderTakesAreUsageErrors) {
+    MakeWav(In("a.wav"), {}, 441);
+    const std::string before = Stored(u"FLAC Encoder", u"Settings");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-e", "flac", "-s", "Quality=99"}, "FLAC Encoder takes Quality = 0 to 8, not \"99\""},
+        {{"-e", "flac", "-s", "Quality=abc"}, "Quality = 0 to 8, not \"abc\""},
+        {{"-e", "flac", "-s", "Quality=5|Verify= 1"}, "spaces around \"Verify= 1\""},
+        {{"-e", "ape", "-s", "Compression=5000"}, "Compression = 1000, 2000, 3000, 4000"},
+        {{"-e", "dsd", "-s", "SampleRate=44100"}, "SampleRate = 2822400, 5644800"},
+        {{"-e", "aiff", "-s", "Quality=5"}, "\"Quality\" is not a setting of AIFF Encoder"},
+        {{"-e", "wavpack", "-s", "Compression Type=hybrid"}, "Lossless, Hybrid, not \"hybrid\""},
+        {{"--set", "flac", "Quality=9"}, "FLAC Encoder takes Quality = 0 to 8, not \"9\""},
+        {{"-p", "Nowhere", "-e", "flac"}, "no settings are saved under the profile \"Nowhere\""},
+    };
+    for (const auto& [args, says] : cases) {
+        std::vector<std::string> argv = args;
+        if (args.front() != "--set")
+            argv.insert(argv.end(), {"-d", In("out"), In("a.wav")});
+        const RunResult r = Zrenc(argv);
+        EXPECT_EQ(r.ExitCode, 2) << r.Output;
+        EXPECT_CONTAINS(r.Output, says);
+    }
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), before);
 }
 
 TEST_F(ZrencStoreTest, RegistersAgainOnFirstUseAfterUnregistering) {
