@@ -598,6 +598,46 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
 
 namespace {
 
+// Unregistering removes the encoders' keys, and with them the settings saved there; those are
+// the user's and stay for the next registration.
+struct SavedSetting {
+    ZrString key, name, text;
+};
+
+std::vector<SavedSetting> SavedSettings() {
+    std::vector<SavedSetting> saved;
+    const ZrString root = u"Plugins\\Encoders";
+    ZrRegKeyPtr encoders = ZrHostTools::OpenHostKey(root, 0);
+    for (uint32_t i = 0; encoders; ++i) {
+        ZrSysString sub = encoders->EnumSubKey(i);
+        if (!sub)
+            break;
+        const ZrString path = root + u"\\" + ZrTakeSysString(sub).View();
+        ZrRegKeyPtr key = ZrHostTools::OpenHostKey(path, 0);
+        for (uint32_t v = 0; key; ++v) {
+            ZrSysString value = key->EnumValue(v);
+            if (!value)
+                break;
+            const ZrString name = ZrTakeSysString(value);
+            if (name.View().starts_with(u"Settings"))
+                saved.push_back({path, name, ZrReadString(key.get(), name.c_str())});
+        }
+    }
+    return saved;
+}
+
+void RestoreSettings(const std::vector<SavedSetting>& saved) {
+    for (const SavedSetting& s : saved) {
+        ZrRegKeyPtr key = ZrHostTools::OpenHostKey(s.key, 0);
+        if (!key)
+            continue;
+        key->Prepare();
+        if (!key->SetString(s.name.c_str(), s.text.c_str()))
+            PrintError("cannot keep the saved settings " + s.name.ToUtf8() + " of " +
+                       s.key.ToUtf8());
+    }
+}
+
 int RunStoreCommand(const Options& options, const std::string& programFolder) {
     HostSession host;
     std::string error;
@@ -609,8 +649,12 @@ int RunStoreCommand(const Options& options, const std::string& programFolder) {
     switch (options.command) {
     case Command::Register:
         return library.Register(error) ? ExitOk : (PrintError(error), ExitFailed);
-    case Command::Unregister:
-        return library.Unregister(error) ? ExitOk : (PrintError(error), ExitFailed);
+    case Command::Unregister: {
+        const std::vector<SavedSetting> saved = SavedSettings();
+        const bool unregistered = library.Unregister(error);
+        RestoreSettings(saved);
+        return unregistered ? ExitOk : (PrintError(error), ExitFailed);
+    }
     default:
         break;
     }

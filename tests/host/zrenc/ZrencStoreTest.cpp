@@ -187,11 +187,14 @@ TEST_F(ZrencStoreTest, SettingsOutsideWhatTheEncoderTakesAreUsageErrors) {
     EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), before);
 }
 
+// Saved settings are the user's: unregistering keeps them for the next registration.
 TEST_F(ZrencStoreTest, RegistersAgainOnFirstUseAfterUnregistering) {
+    ASSERT_EQ(Zrenc({"-p", "Kept", "--set", "ape", "Compression=4000"}).ExitCode, 0);
     ASSERT_EQ(Zrenc({"--unregister"}).ExitCode, 0);
     EXPECT_EQ(Stored(u"FLAC Encoder", u"Path"), "<absent>");
-    const RunResult r = Zrenc({"--settings", "flac"});
+    const RunResult r = Zrenc({"-p", "Kept", "--settings", "ape"});
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_CONTAINS(r.Output, "Compression=4000");
     EXPECT_EQ(fs::canonical(Stored(u"FLAC Encoder", u"Path")).string(), PluginLibrary());
 }
 
