@@ -569,6 +569,18 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     RunHooks hooks;
     hooks.finished = [&](size_t index, const JobOutcome& outcome) {
         const JobSpec& job = plan.jobs[index];
+        const std::string where = job.input + " [" + encoderName + "]: ";
+        for (const std::string& warning : outcome.warnings)
+            display.Error("zrenc: warning: " + where + warning);
+        // The libraries' own lines: with the summary, or with the failure they explain.
+        for (const std::string& line : outcome.libraryWarnings) {
+            if (!outcome.ok && !outcome.cancelled)
+                display.Error("zrenc: note: " + where + line);
+            else
+                display.Note("zrenc: note: " + where + line);
+        }
+        for (const std::string& note : outcome.notes)
+            display.Note("zrenc: note: " + where + note);
         if (outcome.ok) {
             ++totals.succeeded;
             totals.bytesIn += outcome.bytesIn;

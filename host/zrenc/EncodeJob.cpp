@@ -91,6 +91,22 @@ void SetText(IZrEncoder* encoder, const char16_t* name, const std::string& value
     encoder->SetProperty(name, ZrString::FromUtf8(value).c_str());
 }
 
+// The integer depths of the encoders that take nothing else and do not list them: wider
+// integers and float are converted to the widest.
+std::vector<int32_t> IntegerDepthsOf(int32_t index) {
+    switch (index) {
+    case ZrEncoderIndex::Flac:
+    case ZrEncoderIndex::Ape:
+        return {8, 16, 24};
+    case ZrEncoderIndex::Alac:
+        return {16, 24};
+    case ZrEncoderIndex::Wv:
+        return {8, 16, 24, 32};
+    default:
+        return {};
+    }
+}
+
 // Limits the encoders enforce with no reason, or with one a user cannot act on, in words.
 std::string LimitReason(int32_t index, const PcmSpec& spec) {
     const std::string has = "; this file has ";
@@ -207,6 +223,7 @@ JobOutcome Job::Run() {
     m_status.startedAt = start.time_since_epoch().count();
     m_status.started = true;
     m_outcome.ok = Prepare() && Encode();
+    m_outcome.libraryWarnings = m_decoder.TakeLibraryWarnings();
     if (m_outcome.ok) {
         for (const std::string& path : m_written) {
             std::error_code ec;
@@ -262,8 +279,15 @@ bool Job::Encode() {
 }
 
 bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
-    const PcmSpec spec = NegotiateSpec(m_decoder.Source(),
-                                       ParseBitdepths(Property(encoder, u"Supported Bitdepths")));
+    std::vector<int32_t> depths = ParseBitdepths(Property(encoder, u"Supported Bitdepths"));
+    if (depths.empty())
+        depths = IntegerDepthsOf(m_choice.index);
+    const PcmSpec spec = NegotiateSpec(m_decoder.Source(), depths);
+    if (const PcmSpec& source = m_decoder.Source();
+        source.bits != spec.bits || source.isFloat != spec.isFloat)
+        m_outcome.notes.push_back("converted " + std::to_string(source.bits) +
+                                  (source.isFloat ? "-bit float" : "-bit") + " to " +
+                                  std::to_string(spec.bits) + "-bit integer samples");
     m_decoder.SetOutput(spec);
     if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
         return Fail(limit);
@@ -295,6 +319,11 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     if (!encoder->FinishBufferBased())
         return FailFrom(encoder, "failed to finish");
     m_outcome.audioSeconds = static_cast<double>(frames) / spec.rate;
+    // A WAV file's header gives its length exactly: less data is a truncated file.
+    if (frames < m_decoder.DeclaredFrames())
+        m_outcome.warnings.push_back("the file ends early: " + std::to_string(frames) + " of " +
+                                     std::to_string(m_decoder.DeclaredFrames()) +
+                                     " samples per channel were read and encoded");
     return true;
 }
 

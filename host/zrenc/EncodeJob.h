@@ -39,6 +39,9 @@ struct JobOutcome {
     bool ok = false;
     bool cancelled = false;
     std::string reason; // why it failed
+    std::vector<std::string> warnings;        // shown whatever the display, -q included
+    std::vector<std::string> libraryWarnings; // the decoding libraries' lines: not with -q
+    std::vector<std::string> notes;           // conversions made: not with -q
     uint64_t bytesIn = 0;
     uint64_t bytesOut = 0;
     double audioSeconds = 0.0;

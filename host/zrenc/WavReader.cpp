@@ -277,6 +277,7 @@ bool WavReader::Accept(const Header& h) {
 
     // The frames there are: up to the end of the data or of the file, whole ones only.
     m_fileAlign = h.blockAlign;
+    m_declaredFrames = h.dataEnd != Unbounded ? h.dataSize / h.blockAlign : 0;
     const auto dataOffset = static_cast<uint64_t>(h.dataOffset);
     const uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(h.dataEnd), fileSize);
     if (end <= dataOffset || (end - dataOffset) / m_fileAlign == 0)

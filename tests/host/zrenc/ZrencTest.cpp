@@ -208,6 +208,39 @@ TEST_F(ZrencTest, EncoderLimitsAreNamedInWords) {
     }
 }
 
+// Sources wider than an encoder takes, float or lossy, are converted and encoded; a WAV file
+// cut short encodes what is there and says so, even with -q.
+TEST_F(ZrencTest, InputsConvertOrWarn) {
+    MakeWav(In("f32.wav"), {32, true, 2}, 4410);
+    MakeWav(In("s32.wav"), {32, false, 2}, 4410);
+    MakeWav(In("full.wav"), {}, 4410);
+    WriteFile(dir / "cut.wav", ReadFile(dir / "full.wav").data(), 44 + 1000 * 4);
+    const RunResult mp3 = zrtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", In("full.wav"),
+                                       "-c:a", "libmp3lame", In("lossy.mp3")});
+    ASSERT_EQ(mp3.ExitCode, 0) << mp3.Output;
+    struct Case {
+        const char* encoder;
+        const char* input;
+        const char* says; // "" for nothing
+    };
+    const Case cases[] = {
+        {"flac", "f32.wav", ""},
+        {"ape", "s32.wav", ""},
+        {"flac", "lossy.mp3", ""},
+        {"flac", "cut.wav", "the file ends early: 1000 of 4410 samples per channel"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.encoder) + " " + c.input);
+        const RunResult r = Zrenc({"-q", "-e", c.encoder, "-f", "-d", In("out"), In(c.input)});
+        EXPECT_EQ(r.ExitCode, 0) << r.Output;
+        if (*c.says) {
+            EXPECT_CONTAINS(r.Output, c.says);
+        } else {
+            EXPECT_EQ(r.Output, "");
+        }
+    }
+}
+
 // A 20-bit FLAC decodes into 32-bit samples; it travels in 24-bit containers. Inputs other than
 // WAV load the decoding libraries.
 TEST_F(ZrencTest, TwentyBitFlacTravelsInTwentyFourBits) {
