@@ -17,15 +17,21 @@ namespace {
 thread_local std::vector<std::string>* t_libraryLines = nullptr;
 
 void CollectLibraryLine(void*, int level, const char* format, va_list args) {
-    if (level > AV_LOG_WARNING || !t_libraryLines || t_libraryLines->size() >= 20)
+    // A line may come in pieces; the pieces of a line share its level.
+    thread_local std::string pending;
+    if (level > AV_LOG_WARNING || !t_libraryLines)
         return;
-    char line[512];
-    std::vsnprintf(line, sizeof line, format, args);
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    if (!text.empty())
-        t_libraryLines->push_back(std::move(text));
+    char piece[512];
+    std::vsnprintf(piece, sizeof piece, format, args);
+    pending += piece;
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && t_libraryLines->size() < 20)
+            t_libraryLines->push_back(std::move(line));
+    }
 }
 
 // While it lives, the libraries' lines on this thread go to `lines`.
