@@ -159,13 +159,13 @@ TEST_F(ZrencTest, BadInputsFailReadablyAndLeaveNothing) {
     WriteFile(dir / "noise.wav", noise);
     WriteFile(dir / "empty.flac", "", 0);
     fs::create_directories(dir / "folder.wav");
+    // No samples at all: one refusal for every encoder, rather than files some readers reject.
+    WriteFile(dir / "zero.wav", Riff({Fmt({}), Data({})}));
 
     const std::pair<const char*, const char*> cases[] = {
-        {"missing.wav", "No such file or directory"},
-        {"truncated.wav", "cannot decode"},
-        {"noise.wav", "cannot decode"},
-        {"empty.flac", "cannot decode"},
-        {"folder.wav", "not a regular file"},
+        {"zero.wav", "the file holds no audio"}, {"missing.wav", "No such file or directory"},
+        {"truncated.wav", "cannot decode"},      {"noise.wav", "cannot decode"},
+        {"empty.flac", "cannot decode"},         {"folder.wav", "not a regular file"},
     };
     std::vector<std::string> args = {"-e", "flac", "-d", In("out")};
     for (const auto& [input, says] : cases)
