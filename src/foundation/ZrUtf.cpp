@@ -65,14 +65,67 @@ void AppendCodePointUtf8(std::string& out, uint32_t cp) {
 
 } // namespace
 
+namespace {
+
+// The settings text's reading: encoded surrogate halves kept as code units, and each invalid
+// lead byte, truncated sequence (what was read of it) or overlong form one U+FFFD.
+std::u16string DecodeKeepingSurrogates(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    const auto* end = p + utf8.size();
+    while (p < end) {
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            out += static_cast<char16_t>(lead);
+            ++p;
+            continue;
+        }
+        int extra;
+        uint32_t cp;
+        uint32_t minimum;
+        if ((lead & 0xE0) == 0xC0) {
+            extra = 1, cp = lead & 0x1F, minimum = 0x80;
+        } else if ((lead & 0xF0) == 0xE0) {
+            extra = 2, cp = lead & 0x0F, minimum = 0x800;
+        } else if ((lead & 0xF8) == 0xF0) {
+            extra = 3, cp = lead & 0x07, minimum = 0x10000;
+        } else {
+            out += Replacement;
+            ++p;
+            continue;
+        }
+        int taken = 1;
+        while (taken <= extra && p + taken < end && (p[taken] & 0xC0) == 0x80) {
+            cp = (cp << 6) | (p[taken] & 0x3F);
+            ++taken;
+        }
+        p += taken;
+        if (taken <= extra || cp < minimum || cp > 0x10FFFF) {
+            out += Replacement;
+        } else if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 | (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::u16string ZrUtf8ToUtf16(std::string_view utf8, bool keepSurrogates) {
+    if (keepSurrogates)
+        return DecodeKeepingSurrogates(utf8);
     std::u16string out;
     out.reserve(utf8.size());
     const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
     const auto* end = p + utf8.size();
     while (p < end) {
         uint32_t cp = 0;
-        const size_t length = SequenceLength(p, end, keepSurrogates, cp);
+        const size_t length = SequenceLength(p, end, false, cp);
         if (length == 0) {
             out += static_cast<char16_t>(EscapedByte + *p++);
             continue;

@@ -5,10 +5,13 @@
 #include <string_view>
 
 // Names on Linux are bytes, not always UTF-8 (a Latin-1 music library), so no byte is lost
-// either way: each byte of an invalid, truncated or overlong sequence becomes the lone surrogate
-// U+DC80..U+DCFF of its value, and ZrUtf16ToUtf8 turns such a surrogate back into the byte.
-// Encoded surrogate halves (three bytes each) are invalid too, unless `keepSurrogates` is set:
-// then each becomes its code unit, so that texts written a code unit at a time read back whole.
+// either way: each byte of an invalid, truncated or overlong sequence (an encoded surrogate
+// half included) becomes the lone surrogate U+DC80..U+DCFF of its value, and ZrUtf16ToUtf8
+// turns such a surrogate back into the byte.
+// With `keepSurrogates` (the settings text) encoded surrogate halves become their code units,
+// so that texts written a code unit at a time read back whole, and what is not UTF-8 becomes
+// U+FFFD: an invalid lead byte each, a truncated sequence (what was read of it) or an overlong
+// form one for all its bytes.
 std::u16string ZrUtf8ToUtf16(std::string_view utf8, bool keepSurrogates = false);
 // A lone U+DC80..U+DCFF becomes the byte it stands for (see above); other unpaired surrogates
 // become U+FFFD.
