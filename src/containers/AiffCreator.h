@@ -36,7 +36,8 @@ public:
     int Start(const ZrString& fileName, const ZrAudioFormat& format, int64_t expectedBytes);
     // As CWAVCreator::Write, after turning 8-bit samples signed and 32/64-bit samples big-endian.
     int Write(uint8_t* data, uint64_t length);
-    // Pads an odd-length file with one zero byte and patches the sizes. Always 0.
+    // Pads an odd-length file with one zero byte and patches the sizes; -1 (with the reason
+    // kept) when the patch or the close failed.
     int Finish();
 
     // Whether the last Start refused an expected size past the 32-bit sizes of the format.
