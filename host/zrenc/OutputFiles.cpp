@@ -51,13 +51,20 @@ pid_t OwnerOf(const std::string& name) {
     return end != digits && *end == '-' && pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
-// A pid that is no longer a zrenc: gone, or reused by another program.
+// A pid that is no longer a zrenc: gone, or reused by another program. When in doubt (another
+// user's process, a program that cannot be looked at) it counts as still writing.
 bool OwnerGone(pid_t pid) {
-    if (::kill(pid, 0) != 0 && errno == ESRCH)
-        return true;
+    if (::kill(pid, 0) != 0)
+        return errno == ESRCH;
     std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
     std::string command;
-    return comm && std::getline(comm, command) && command != "zrenc";
+    if (!comm || !std::getline(comm, command) || command == "zrenc")
+        return false;
+    std::error_code ec;
+    const fs::path program = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
+    if (ec)
+        return false;
+    return program != fs::read_symlink("/proc/self/exe", ec);
 }
 
 std::string RandomTag() {
