@@ -124,6 +124,22 @@ std::string LimitReason(int32_t index, const PcmSpec& spec) {
     return {};
 }
 
+// Encoders' reasons may break lines ("...file:\r\n<name>"): one line for the display.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') {
+            out += text[i];
+            continue;
+        }
+        while (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n'))
+            ++i;
+        if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    return out;
+}
+
 // What zrenc can find out itself when an encoder fails without a reason: the folder it writes
 // in cannot be written or is full.
 std::string FolderReason(const std::string& path) {
@@ -161,7 +177,11 @@ private:
         return false;
     }
     bool FailFrom(IZrEncoder* encoder, const std::string& what) {
-        std::string reason = Property(encoder, u"Last Error");
+        std::string reason = OneLine(Property(encoder, u"Last Error"));
+        // The user knows the output by its final name, not by the hidden one being written.
+        for (size_t at;
+             !m_temporary.empty() && (at = reason.find(m_temporary)) != std::string::npos;)
+            reason.replace(at, m_temporary.size(), m_spec.output);
         if (reason.empty())
             reason = FolderReason(m_temporary.empty() ? m_spec.output : m_temporary);
         if (reason.empty() && m_offered)

@@ -415,6 +415,8 @@ TEST_F(ZrencTest, AFullDiskFailsAndLeavesNothing) {
         EXPECT_EQ(r.ExitCode, 1);
         EXPECT_CONTAINS(r.Output, says);
         EXPECT_CONTAINS(r.Output, In("out")) << "the file or folder is named";
+        EXPECT_EQ(r.Output.find(".zrenc-"), std::string::npos) << "by its final name";
+        EXPECT_EQ(r.Output.find('?'), std::string::npos) << "on one line";
         EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
         EXPECT_EQ(FilesIn(dir / "tmp"), std::vector<std::string>{});
     }
