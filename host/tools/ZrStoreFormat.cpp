@@ -227,10 +227,7 @@ bool ParseInteger(std::string_view text, int32_t& value) {
 }
 
 bool IsValidUtf8(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80)
-            return ZrUtf16ToUtf8(ZrUtf8ToUtf16(text)) == text;
-    return true;
+    return ZrIsValidUtf8(text);
 }
 
 // A name or key path: quoted, or bare up to the end of `text`.

@@ -4,6 +4,7 @@
 #include "foundation/ZrNumber.h"
 #include "loader/CEncoderPlugin.h"
 #include "loader/ZrHostTools.h"
+#include "tools/ZrToolsPaths.h"
 #include "zrenc/DependencyCommand.h"
 #include "zrenc/Display.h"
 #include "zrenc/EncoderCatalog.h"
@@ -17,8 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -53,7 +56,7 @@ void InstallSignalHandlers() {
 }
 
 void PrintError(const std::string& text) {
-    std::fprintf(stderr, "zrenc: %s\n", text.c_str());
+    std::fprintf(stderr, "zrenc: %s\n", ForDisplay(text).c_str());
 }
 
 std::string Prop(IZrEncoder* encoder, const char16_t* name) {
@@ -223,6 +226,114 @@ std::vector<std::string> KeysOf(const std::string& settingsText) {
     return keys;
 }
 
+// What each encoder with settings of its own takes for them: a range or a list of values.
+// Encoders not listed here are not checked.
+struct SettingRule {
+    const char* key;
+    std::vector<std::string> values; // the allowed texts; empty: an integer from low to high
+    long low = 0, high = 0;
+};
+
+const std::vector<SettingRule>* RulesOf(int32_t index) {
+    static const std::vector<SettingRule> flac = {{"Quality", {}, 0, 8},
+                                                  {"Verify", {"0", "1"}},
+                                                  {"Ogg", {"0", "1"}},
+                                                  {"AddPB", {"0", "1"}},
+                                                  {"AddST", {"0", "1"}}};
+    static const std::vector<SettingRule> ape = {{"Compression", {"1000", "2000", "3000", "4000"}}};
+    static const std::vector<SettingRule> wavpack = {
+        {"Compression Type", {"Lossless", "Hybrid"}},
+        {"Target Bitrate",
+         {"32", "64", "96", "128", "160", "192", "256", "320", "384", "512", "640", "768", "1024",
+          "1280", "1536", "2048", "2560"}},
+        {"Correction File", {"0", "1"}},
+        {"Compression", {"0", "512", "2048", "4096"}},
+        {"Extra Encode Processing", {}, 0, 6}};
+    static const std::vector<SettingRule> wav = {
+        {"NOHDR", {"0", "1"}}, {"L16", {"0", "1"}}, {"L24", {"0", "1"}}};
+    static const std::vector<SettingRule> dsd = {
+        {"SampleRate", {"2822400", "5644800", "11289600", "22579200"}}};
+    static const std::vector<SettingRule> none;
+    switch (index) {
+    case ZrEncoderIndex::Flac:
+        return &flac;
+    case ZrEncoderIndex::Ape:
+        return &ape;
+    case ZrEncoderIndex::Wv:
+        return &wavpack;
+    case ZrEncoderIndex::Wav:
+        return &wav;
+    case ZrEncoderIndex::Dsd:
+        return &dsd;
+    case ZrEncoderIndex::Aiff:
+    case ZrEncoderIndex::Alac:
+        return &none;
+    default:
+        return nullptr;
+    }
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Why `text` ("Key=value|...") is not a settings text `name` takes; empty when it is.
+std::string CheckSettings(int32_t index, const std::string& name, const std::string& text) {
+    const std::vector<SettingRule>* rules = RulesOf(index);
+    if (!rules || text.empty())
+        return {};
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find('|', start), text.size());
+        const std::string pair = text.substr(start, end - start);
+        start = end + 1;
+        if (pair.empty())
+            continue;
+        const size_t equals = pair.find('=');
+        const std::string key = pair.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : pair.substr(equals + 1);
+        for (const std::string& part : {key, value})
+            if (!part.empty() && (IsBlank(part.front()) || IsBlank(part.back())))
+                return "spaces around \"" + pair + "\": write it as Key=value without them";
+        const SettingRule* rule = nullptr;
+        for (const SettingRule& r : *rules)
+            if (ZrString::FromUtf8(key).EqualsNoCase(ZrString::FromUtf8(r.key).View()))
+                rule = &r;
+        if (!rule) {
+            std::string keys;
+            for (const SettingRule& r : *rules)
+                keys += (keys.empty() ? "" : ", ") + std::string(r.key);
+            return "\"" + key + "\" is not a setting of " + name +
+                   (keys.empty() ? " (it has none)" : " (its settings: " + keys + ")");
+        }
+        std::string allowed;
+        bool ok = false;
+        if (rule->values.empty()) {
+            char* tail = nullptr;
+            const long number = std::strtol(value.c_str(), &tail, 10);
+            ok = !value.empty() && *tail == '\0' && number >= rule->low && number <= rule->high;
+            allowed = std::to_string(rule->low) + " to " + std::to_string(rule->high);
+        } else {
+            ok = std::find(rule->values.begin(), rule->values.end(), value) != rule->values.end();
+            for (const std::string& v : rule->values)
+                allowed += (allowed.empty() ? "" : ", ") + v;
+        }
+        if (!ok)
+            return name + " takes " + rule->key + " = " + allowed + ", not \"" + value + "\"";
+    }
+    return {};
+}
+
+// A profile that was never saved would silently mean the defaults.
+bool ProfileExists(const Registration& registration, const std::string& profile) {
+    if (profile.empty())
+        return true;
+    ZrRegKeyPtr key =
+        ZrHostTools::OpenHostKey(ZrString(u"Plugins\\Encoders\\") + registration.name.View(), 0);
+    const ZrString value = ZrString(u"Settings (") + ZrString::FromUtf8(profile).View() + u")";
+    return key && ZrReadString(key.get(), value.c_str(), u"\x01").View() != u"\x01";
+}
+
 const Registration* ResolveOrComplain(const EncoderCatalog& catalog, const std::string& text,
                                       int& status) {
     std::string error;
@@ -272,6 +383,11 @@ int SaveSettings(const Options& options, const EncoderCatalog& catalog) {
         return status;
     CEncoderPlugin& plugin = *loaded;
     const std::string name = registration->name.ToUtf8();
+    if (const std::string refusal = CheckSettings(registration->index, name, options.settingsText);
+        !refusal.empty()) {
+        PrintError(refusal);
+        return ExitUsage;
+    }
     // The keys the encoder knows are the ones its defaults hold.
     plugin.GetEncoder()->SetProperty(u"Settings", u"");
     const std::vector<std::string> known = KeysOf(plugin.GetProperty(u"Settings").ToUtf8());
@@ -390,10 +506,24 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
     if (!registration)
         return status;
-    EncoderChoice choice{registration->name, ZrString::FromUtf8(options.profile), {}};
+    EncoderChoice choice{
+        registration->name, ZrString::FromUtf8(options.profile), {}, registration->index};
     if (options.runSettings)
         choice.runSettings = ZrString::FromUtf8(*options.runSettings);
     const std::string encoderName = registration->name.ToUtf8();
+    if (options.runSettings) {
+        if (const std::string refusal =
+                CheckSettings(registration->index, encoderName, *options.runSettings);
+            !refusal.empty()) {
+            PrintError(refusal);
+            return ExitUsage;
+        }
+    }
+    if (!ProfileExists(*registration, options.profile)) {
+        PrintError("no settings are saved under the profile \"" + options.profile + "\" for " +
+                   encoderName + " (zrenc -p NAME --set ENCODER TEXT saves some)");
+        return ExitUsage;
+    }
 
     // One encoder object up front: the extension (which its settings may change) and whether
     // it can run at all.
@@ -440,6 +570,18 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     RunHooks hooks;
     hooks.finished = [&](size_t index, const JobOutcome& outcome) {
         const JobSpec& job = plan.jobs[index];
+        const std::string where = job.input + " [" + encoderName + "]: ";
+        for (const std::string& warning : outcome.warnings)
+            display.Error("zrenc: warning: " + where + warning);
+        // The libraries' own lines: with the summary, or with the failure they explain.
+        for (const std::string& line : outcome.libraryWarnings) {
+            if (!outcome.ok && !outcome.cancelled)
+                display.Error("zrenc: note: " + where + line);
+            else
+                display.Note("zrenc: note: " + where + line);
+        }
+        for (const std::string& note : outcome.notes)
+            display.Note("zrenc: note: " + where + note);
         if (outcome.ok) {
             ++totals.succeeded;
             totals.bytesIn += outcome.bytesIn;
@@ -467,7 +609,49 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
 
 } // namespace
 
-int RunCommand(const Options& options, const std::string& programFolder) {
+namespace {
+
+// Unregistering removes the encoders' keys, and with them the settings saved there; those are
+// the user's and stay for the next registration.
+struct SavedSetting {
+    ZrString key, name, text;
+};
+
+std::vector<SavedSetting> SavedSettings() {
+    std::vector<SavedSetting> saved;
+    const ZrString root = u"Plugins\\Encoders";
+    ZrRegKeyPtr encoders = ZrHostTools::OpenHostKey(root, 0);
+    for (uint32_t i = 0; encoders; ++i) {
+        ZrSysString sub = encoders->EnumSubKey(i);
+        if (!sub)
+            break;
+        const ZrString path = root + u"\\" + ZrTakeSysString(sub).View();
+        ZrRegKeyPtr key = ZrHostTools::OpenHostKey(path, 0);
+        for (uint32_t v = 0; key; ++v) {
+            ZrSysString value = key->EnumValue(v);
+            if (!value)
+                break;
+            const ZrString name = ZrTakeSysString(value);
+            if (name.View().starts_with(u"Settings"))
+                saved.push_back({path, name, ZrReadString(key.get(), name.c_str())});
+        }
+    }
+    return saved;
+}
+
+void RestoreSettings(const std::vector<SavedSetting>& saved) {
+    for (const SavedSetting& s : saved) {
+        ZrRegKeyPtr key = ZrHostTools::OpenHostKey(s.key, 0);
+        if (!key)
+            continue;
+        key->Prepare();
+        if (!key->SetString(s.name.c_str(), s.text.c_str()))
+            PrintError("cannot keep the saved settings " + s.name.ToUtf8() + " of " +
+                       s.key.ToUtf8());
+    }
+}
+
+int RunStoreCommand(const Options& options, const std::string& programFolder) {
     HostSession host;
     std::string error;
     if (!host.Open(programFolder, error)) {
@@ -478,8 +662,12 @@ int RunCommand(const Options& options, const std::string& programFolder) {
     switch (options.command) {
     case Command::Register:
         return library.Register(error) ? ExitOk : (PrintError(error), ExitFailed);
-    case Command::Unregister:
-        return library.Unregister(error) ? ExitOk : (PrintError(error), ExitFailed);
+    case Command::Unregister: {
+        const std::vector<SavedSetting> saved = SavedSettings();
+        const bool unregistered = library.Unregister(error);
+        RestoreSettings(saved);
+        return unregistered ? ExitOk : (PrintError(error), ExitFailed);
+    }
     case Command::Dependencies:
         return ListDependencies();
     default:
@@ -508,6 +696,74 @@ int RunCommand(const Options& options, const std::string& programFolder) {
     default:
         return Encode(options, *catalog);
     }
+}
+
+// The store and the data folder must be usable before the libraries touch them: their own
+// failures reach only the log, or a dialog that asks to reinstall.
+bool CheckStore(const ZrToolsPaths& paths, std::string& error) {
+    const std::string& store = paths.UserStoreFile;
+    for (const std::string& folder : {fs::path(store).parent_path().string(), paths.DataFolder}) {
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        if (ec) {
+            error = "cannot create the folder " + folder + ": " + ec.message();
+            return false;
+        }
+    }
+    struct stat info {};
+    if (::stat(store.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            error = "the settings store " + store + " is not a file";
+            return false;
+        }
+        const int fd = ::open(store.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0) {
+            error = "cannot write the settings store " + store + ": " + std::strerror(errno);
+            return false;
+        }
+        ::close(fd);
+        return true;
+    }
+    const std::string probe = store + ".zrenc-" + std::to_string(::getpid());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = "cannot create the settings store " + store + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+// The copies the store keeps of a file it could not read whole ("settings.ini.bak", ...).
+std::vector<std::string> StoreCopies(const std::string& store) {
+    std::vector<std::string> copies;
+    std::error_code ec;
+    const std::string name = fs::path(store).filename().string() + ".bak";
+    for (fs::directory_iterator it(fs::path(store).parent_path(), ec), end; !ec && it != end;
+         it.increment(ec))
+        if (it->path().filename().string().starts_with(name))
+            copies.push_back(it->path().string());
+    return copies;
+}
+
+} // namespace
+
+int RunCommand(const Options& options, const std::string& programFolder) {
+    const ZrToolsPaths paths =
+        ZrToolsPaths::Compute([](const char* name) -> const char* { return std::getenv(name); });
+    std::string error;
+    if (!CheckStore(paths, error)) {
+        PrintError(error);
+        return ExitFailed;
+    }
+    const std::vector<std::string> before = StoreCopies(paths.UserStoreFile);
+    const int status = RunStoreCommand(options, programFolder);
+    for (const std::string& copy : StoreCopies(paths.UserStoreFile))
+        if (std::find(before.begin(), before.end(), copy) == before.end())
+            PrintError("note: the settings store " + paths.UserStoreFile +
+                       " had lines it could not read and was rebuilt; the old file is " + copy);
+    return status;
 }
 
 } // namespace zrenc

@@ -1,6 +1,7 @@
 #include "zrenc/Display.h"
 
 #include "foundation/ZrTextWidth.h"
+#include "foundation/ZrUtf.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,13 +14,8 @@ namespace zrenc {
 
 namespace {
 
-// Control characters in file names would move the cursor or fake lines: shown as "?".
 std::string Printable(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    return out;
+    return ForDisplay(text);
 }
 
 std::string Printf(const char* format, double a) {
@@ -29,6 +25,14 @@ std::string Printf(const char* format, double a) {
 }
 
 } // namespace
+
+std::string ForDisplay(const std::string& text) {
+    std::string out = ZrEscapeInvalidUtf8(text);
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return out;
+}
 
 std::string FormatBytes(uint64_t bytes) {
     static const char* units[] = {"KiB", "MiB", "GiB", "TiB"};

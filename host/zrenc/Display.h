@@ -25,6 +25,10 @@ struct RunTotals {
     double seconds = 0.0;
 };
 
+// A text as the terminal gets it: bytes of a name that are not UTF-8 as \xHH, control
+// characters (which would move the cursor or fake lines) as "?".
+std::string ForDisplay(const std::string& text);
+
 // "0 B", "812 KiB", "12.3 MiB", "4.07 GiB".
 std::string FormatBytes(uint64_t bytes);
 // "0:07", "12:34", "1:02:03".

@@ -1,5 +1,6 @@
 #include "zrenc/EncodeJob.h"
 
+#include "frame/ZrEncoderFactory.h"
 #include "frame/ZrHostLibraries.h"
 #include "loader/CEncoderPlugin.h"
 #include "zrenc/InputDecoder.h"
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -89,6 +91,68 @@ void SetText(IZrEncoder* encoder, const char16_t* name, const std::string& value
     encoder->SetProperty(name, ZrString::FromUtf8(value).c_str());
 }
 
+// The integer depths of the encoders that take nothing else and do not list them: wider
+// integers and float are converted to the widest.
+std::vector<int32_t> IntegerDepthsOf(int32_t index) {
+    switch (index) {
+    case ZrEncoderIndex::Flac:
+    case ZrEncoderIndex::Ape:
+        return {8, 16, 24};
+    case ZrEncoderIndex::Alac:
+        return {16, 24};
+    case ZrEncoderIndex::Wv:
+        return {8, 16, 24, 32};
+    default:
+        return {};
+    }
+}
+
+// Limits the encoders enforce with no reason, or with one a user cannot act on, in words.
+std::string LimitReason(int32_t index, const PcmSpec& spec) {
+    const std::string has = "; this file has ";
+    if (index == ZrEncoderIndex::Ape && spec.channels > 2)
+        return "Monkey's Audio takes 1 or 2 channels" + has + std::to_string(spec.channels) +
+               " (downmix it first)";
+    if (index == ZrEncoderIndex::Flac && spec.channels > 8)
+        return "FLAC takes 1 to 8 channels" + has + std::to_string(spec.channels) +
+               " (downmix it first)";
+    if (index == ZrEncoderIndex::Flac && spec.rate > 1048575)
+        return "FLAC takes sample rates up to 1048575 Hz" + has + std::to_string(spec.rate) +
+               " Hz (resample it first)";
+    if (index == ZrEncoderIndex::Dsd && spec.channels > 6)
+        return "DSF files hold 1 to 6 channels" + has + std::to_string(spec.channels);
+    return {};
+}
+
+// Encoders' reasons may break lines ("...file:\r\n<name>"): one line for the display.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') {
+            out += text[i];
+            continue;
+        }
+        while (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n'))
+            ++i;
+        if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    return out;
+}
+
+// What zrenc can find out itself when an encoder fails without a reason: the folder it writes
+// in cannot be written or is full.
+std::string FolderReason(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    const std::string folder = parent.empty() ? "." : parent.string();
+    if (::access(folder.c_str(), W_OK) != 0)
+        return std::string(std::strerror(errno)) + " (" + folder + ")";
+    struct statvfs space {};
+    if (::statvfs(folder.c_str(), &space) == 0 && space.f_bavail == 0)
+        return std::string(std::strerror(ENOSPC)) + " (" + folder + ")";
+    return {};
+}
+
 class Job {
 public:
     Job(const JobSpec& spec, const EncoderChoice& choice, JobStatus& status,
@@ -113,9 +177,22 @@ private:
         return false;
     }
     bool FailFrom(IZrEncoder* encoder, const std::string& what) {
-        const std::string lastError = Property(encoder, u"Last Error");
-        return Fail(lastError.empty() ? what + " (the encoder gave no reason)"
-                                      : what + ": " + lastError);
+        std::string reason = OneLine(Property(encoder, u"Last Error"));
+        // The user knows the output by its final name, not by the hidden one being written.
+        for (size_t at;
+             !m_temporary.empty() && (at = reason.find(m_temporary)) != std::string::npos;)
+            reason.replace(at, m_temporary.size(), m_spec.output);
+        if (reason.empty())
+            reason = FolderReason(m_temporary.empty() ? m_spec.output : m_temporary);
+        if (reason.empty() && m_offered)
+            reason = "it refused " + Describe(*m_offered);
+        return Fail(reason.empty() ? what + " (writing " + m_spec.output + ")"
+                                   : what + ": " + reason);
+    }
+    static std::string Describe(const PcmSpec& spec) {
+        return std::to_string(spec.channels) + " channels of " + std::to_string(spec.bits) +
+               (spec.isFloat ? "-bit float" : "-bit integer") + " samples at " +
+               std::to_string(spec.rate) + " Hz";
     }
     // True (with the job marked as cancelled) once the user asked to stop.
     bool Cancelled() {
@@ -144,6 +221,7 @@ private:
     std::string m_temporary;
     std::string m_temporaryWav;
     std::vector<std::string> m_written; // final names of the committed files
+    std::optional<PcmSpec> m_offered;   // the format the encoder was started with
 };
 
 bool Job::Prepare() {
@@ -165,6 +243,7 @@ JobOutcome Job::Run() {
     m_status.startedAt = start.time_since_epoch().count();
     m_status.started = true;
     m_outcome.ok = Prepare() && Encode();
+    m_outcome.libraryWarnings = m_decoder.TakeLibraryWarnings();
     if (m_outcome.ok) {
         for (const std::string& path : m_written) {
             std::error_code ec;
@@ -191,6 +270,7 @@ bool Job::Encode() {
     if (!encoder->CheckDependencies())
         return FailFrom(encoder, "programs or components it needs are missing");
 
+    SweepStaleTemporaries(fs::path(m_spec.output).parent_path().string());
     m_temporary = TemporaryNameFor(m_spec.output);
     const bool buffers = Flag(encoder, u"Buffer Input");
     std::string source = m_spec.input;
@@ -219,13 +299,24 @@ bool Job::Encode() {
 }
 
 bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
-    const PcmSpec spec = NegotiateSpec(m_decoder.Source(),
-                                       ParseBitdepths(Property(encoder, u"Supported Bitdepths")));
+    std::vector<int32_t> depths = ParseBitdepths(Property(encoder, u"Supported Bitdepths"));
+    if (depths.empty())
+        depths = IntegerDepthsOf(m_choice.index);
+    const PcmSpec spec = NegotiateSpec(m_decoder.Source(), depths);
+    if (const PcmSpec& source = m_decoder.Source();
+        source.bits != spec.bits || source.isFloat != spec.isFloat)
+        m_outcome.notes.push_back("converted " + std::to_string(source.bits) +
+                                  (source.isFloat ? "-bit float" : "-bit") + " to " +
+                                  std::to_string(spec.bits) + "-bit integer samples");
     m_decoder.SetOutput(spec);
+    if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
+        return Fail(limit);
     const WAVEFORMATEX format = spec.ToWaveFormat();
     const int64_t expectedFrames = m_decoder.ExpectedFrames();
+    m_offered = spec;
     if (!encoder->StartBufferBased(&format, expectedFrames * spec.BlockAlign()))
         return FailFrom(encoder, "could not start");
+    m_offered.reset();
 
     const size_t target = std::max<size_t>(1, BlockBytes / spec.BlockAlign()) * spec.BlockAlign();
     std::vector<uint8_t> block;
@@ -248,6 +339,11 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     if (!encoder->FinishBufferBased())
         return FailFrom(encoder, "failed to finish");
     m_outcome.audioSeconds = static_cast<double>(frames) / spec.rate;
+    // A WAV file's header gives its length exactly: less data is a truncated file.
+    if (frames < m_decoder.DeclaredFrames())
+        m_outcome.warnings.push_back("the file ends early: " + std::to_string(frames) + " of " +
+                                     std::to_string(m_decoder.DeclaredFrames()) +
+                                     " samples per channel were read and encoded");
     return true;
 }
 

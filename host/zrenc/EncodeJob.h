@@ -18,6 +18,7 @@ struct EncoderChoice {
     ZrString name;                       // display name: the registration's key
     ZrString profile;                    // client name of the saved settings; may be empty
     std::optional<ZrString> runSettings; // -s
+    int32_t index = -1;                  // the factory index, for the limits zrenc names
 };
 
 struct JobSpec {
@@ -38,6 +39,9 @@ struct JobOutcome {
     bool ok = false;
     bool cancelled = false;
     std::string reason; // why it failed
+    std::vector<std::string> warnings;        // shown whatever the display, -q included
+    std::vector<std::string> libraryWarnings; // the decoding libraries' lines: not with -q
+    std::vector<std::string> notes;           // conversions made: not with -q
     uint64_t bytesIn = 0;
     uint64_t bytesOut = 0;
     double audioSeconds = 0.0;

@@ -4,9 +4,59 @@
 #include "zrenc/WavReader.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
+#include <mutex>
+#include <utility>
 
 namespace zrenc {
+
+namespace {
+
+// The libraries log from the thread that calls them: each job's decoder collects its own lines.
+thread_local std::vector<std::string>* t_libraryLines = nullptr;
+
+void CollectLibraryLine(void*, int level, const char* format, va_list args) {
+    // A line may come in pieces; the pieces of a line share its level.
+    thread_local std::string pending;
+    if (level > AV_LOG_WARNING || !t_libraryLines)
+        return;
+    char piece[512];
+    std::vsnprintf(piece, sizeof piece, format, args);
+    pending += piece;
+    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty() && t_libraryLines->size() < 20)
+            t_libraryLines->push_back(std::move(line));
+    }
+}
+
+// While it lives, the libraries' lines on this thread go to `lines`.
+class LibraryLines {
+public:
+    explicit LibraryLines(std::vector<std::string>& lines) : m_saved(t_libraryLines) {
+        t_libraryLines = &lines;
+    }
+    ~LibraryLines() { t_libraryLines = m_saved; }
+    LibraryLines(const LibraryLines&) = delete;
+    LibraryLines& operator=(const LibraryLines&) = delete;
+
+private:
+    std::vector<std::string>* m_saved;
+};
+
+} // namespace
+
+int64_t InputDecoder::DeclaredFrames() const {
+    return m_wav ? m_wav->DeclaredFrames() : 0;
+}
+
+std::vector<std::string> InputDecoder::TakeLibraryWarnings() {
+    return std::exchange(m_libraryLines, {});
+}
 
 std::string CheckDecodingLibraries() {
     std::string why;
@@ -99,6 +149,9 @@ bool InputDecoder::OpenWithLibraries(const std::string& path) {
     if (!libav)
         return Fail("needs the decoding libraries, which did not load: " + why, 0);
     const ZrLibav& api = *libav;
+    static std::once_flag routed;
+    std::call_once(routed, [&] { api.av_log_set_callback(CollectLibraryLine); });
+    const LibraryLines lines(m_libraryLines);
     m_av = std::make_unique<Av>(api);
     Av& av = *m_av;
     int rc = api.avformat_open_input(&av.format, path.c_str(), nullptr, nullptr);
@@ -251,6 +304,7 @@ bool InputDecoder::Read(std::vector<uint8_t>& block, size_t targetBytes) {
     block.clear();
     if (block.capacity() < targetBytes)
         block.reserve(targetBytes);
+    const LibraryLines lines(m_libraryLines);
     while (block.size() < targetBytes) {
         if (!m_havePending && !NextFrame())
             return m_error.empty();

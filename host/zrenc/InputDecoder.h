@@ -34,12 +34,18 @@ public:
     const PcmSpec& Output() const { return m_output; }
     // Frames the stream's duration announces; 0 when unknown.
     int64_t ExpectedFrames() const { return m_expectedFrames; }
+    // What a WAV file's header announces (0 for other inputs): more than is there when the file
+    // was cut short.
+    int64_t DeclaredFrames() const;
     // Replaces `block` with the next interleaved PCM, about `targetBytes` long (whole frames).
     // An empty block at the end. False on a decoding error (Error() says why).
     bool Read(std::vector<uint8_t>& block, size_t targetBytes);
     // Share of the input read so far, 0 to 1, from the file position.
     double InputFraction() const;
     const std::string& Error() const { return m_error; }
+    // The decoding libraries' own warnings about this input so far, one line each: they never
+    // go to the terminal directly.
+    std::vector<std::string> TakeLibraryWarnings();
 
 private:
     struct Av;
@@ -59,6 +65,7 @@ private:
     bool m_havePending = false;
     bool m_ended = false;
     std::string m_error;
+    std::vector<std::string> m_libraryLines;
 };
 
 // Why the decoding libraries cannot be used, "" when they can. The decoder loads them on first

@@ -1,9 +1,11 @@
 #include "zrenc/OutputFiles.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <unistd.h>
 
@@ -22,6 +24,47 @@ std::string StemOf(const std::string& name) {
 std::string ExtensionOf(const std::string& name) {
     const size_t dot = name.rfind('.');
     return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
+}
+
+// The longest name most Linux file systems take, in bytes.
+constexpr size_t NameMax = 255;
+constexpr std::string_view TagMark = ".zrenc-";
+
+// Cut to at most `bytes` bytes, not inside a UTF-8 sequence.
+std::string CutName(const std::string& name, size_t bytes) {
+    if (name.size() <= bytes)
+        return name;
+    size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+        --end;
+    return name.substr(0, end);
+}
+
+// The pid in a temporary name (".stem.zrenc-<pid>-<random>.ext"), or 0 when it has none.
+pid_t OwnerOf(const std::string& name) {
+    const size_t mark = name.rfind(TagMark);
+    if (name.empty() || name[0] != '.' || mark == std::string::npos)
+        return 0;
+    const char* digits = name.c_str() + mark + TagMark.size();
+    char* end = nullptr;
+    const long pid = std::strtol(digits, &end, 10);
+    return end != digits && *end == '-' && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+// A pid that is no longer a zrenc: gone, or reused by another program. When in doubt (another
+// user's process, a program that cannot be looked at) it counts as still writing.
+bool OwnerGone(pid_t pid) {
+    if (::kill(pid, 0) != 0)
+        return errno == ESRCH;
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string command;
+    if (!comm || !std::getline(comm, command) || command == "zrenc")
+        return false;
+    std::error_code ec;
+    const fs::path program = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
+    if (ec)
+        return false;
+    return program != fs::read_symlink("/proc/self/exe", ec);
 }
 
 std::string RandomTag() {
@@ -84,11 +127,28 @@ std::string TemporaryNameFor(const std::string& finalPath) {
     const fs::path path(finalPath);
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     const std::string name = path.filename().string();
+    const std::string tag = std::string(TagMark) + std::to_string(::getpid()) + "-";
     for (;;) {
-        const std::string stem = "." + StemOf(name) + ".zrenc-" + RandomTag();
+        const std::string suffix = tag + RandomTag();
+        // Only the temporary name's stem is shortened, never the final name.
+        const size_t room = NameMax - 1 - suffix.size() - ExtensionOf(name).size();
+        const std::string stem = "." + CutName(StemOf(name), room) + suffix;
         if (!StemTaken(folder, stem))
             return (path.parent_path() / (stem + ExtensionOf(name))).string();
     }
+}
+
+void SweepStaleTemporaries(const std::string& folder) {
+    std::error_code ec;
+    const fs::path dir = folder.empty() ? fs::path(".") : fs::path(folder);
+    std::vector<fs::path> stale;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const pid_t owner = OwnerOf(it->path().filename().string());
+        if (owner > 0 && owner != ::getpid() && OwnerGone(owner))
+            stale.push_back(it->path());
+    }
+    for (const fs::path& file : stale)
+        fs::remove(file, ec);
 }
 
 std::vector<PendingFile> PendingFilesOf(const std::string& temporary,
@@ -125,6 +185,19 @@ bool CommitFiles(const std::vector<PendingFile>& files, bool replace, std::strin
         while (i-- > 0)
             std::rename(files[i].to.c_str(), files[i].from.c_str());
         return false;
+    }
+    // A correction file of the output replaced (song.wvc beside song.wv) belongs to it: without
+    // a new one it would be paired with the new output, which it does not correct.
+    if (replace && !files.empty() && files.back().to.ends_with(".wv")) {
+        const std::string correction = files.back().to + "c";
+        bool rewritten = false;
+        for (const PendingFile& file : files)
+            rewritten |= file.to == correction;
+        if (!rewritten && ::unlink(correction.c_str()) != 0 && errno != ENOENT) {
+            error =
+                "cannot remove the old correction file " + correction + ": " + std::strerror(errno);
+            return false;
+        }
     }
     return true;
 }

@@ -47,7 +47,9 @@ struct WavReader::Header {
     uint32_t rate = 0;
     uint32_t bytesPerSecond = 0;
     uint16_t blockAlign = 0;
-    int codedBits = 0;  // the significant bits when the record gives them, else the width
+    int codedBits = 0; // the significant bits when the record gives them, else the width
+    int width = 0;     // the record's own width
+    bool extensible = false;
     int extraBytes = 0; // bytes after the record the libraries keep as extra data
     int64_t dataOffset = -1;
     int64_t dataSize = 0; // 0 when the header does not say
@@ -199,7 +201,7 @@ bool WavReader::ParseFormat(Header& h, uint64_t offset, uint32_t size) {
     h.rate = LoadLE32(f + 4);
     h.bytesPerSecond = LoadLE32(f + 8);
     h.blockAlign = LoadLE16(f + 12);
-    h.codedBits = LoadLE16(f + 14);
+    h.codedBits = h.width = LoadLE16(f + 14);
     if (size < 18)
         return h.tag != WAVE_FORMAT_EXTENSIBLE;
     int extra = std::min<int>(static_cast<int>(size) - 18, LoadLE16(f + 16));
@@ -209,6 +211,7 @@ bool WavReader::ParseFormat(Header& h, uint64_t offset, uint32_t size) {
         if (const uint16_t valid = LoadLE16(f + 18))
             h.codedBits = valid;
         h.tag = LoadLE32(f + 24);
+        h.extensible = true;
         extra -= 22;
     }
     h.extraBytes = extra;
@@ -225,6 +228,11 @@ bool WavReader::Accept(const Header& h) {
         if (h.codedBits < 1 || h.codedBits > 32)
             return false;
         bytes = static_cast<size_t>(h.codedBits + 7) / 8;
+        // Integer samples in containers wider than their valid bits (24 in 32) are integers in
+        // the container the record names; the libraries take 24 of 32 bits for float.
+        if (h.extensible && h.width % 8 == 0 && h.width / 8 > static_cast<int>(bytes) &&
+            h.width <= 32 && h.blockAlign == h.channels * (h.width / 8))
+            bytes = static_cast<size_t>(h.width) / 8;
         sample = bytes == 1 ? SourceSample::U8 : bytes == 2 ? SourceSample::S16 : SourceSample::S32;
         // Two bytes of extra data turn 32-bit PCM into 16-bit float for the libraries.
         if (bytes == 4 && h.extraBytes == 2)
@@ -269,6 +277,7 @@ bool WavReader::Accept(const Header& h) {
 
     // The frames there are: up to the end of the data or of the file, whole ones only.
     m_fileAlign = h.blockAlign;
+    m_declaredFrames = h.dataEnd != Unbounded ? h.dataSize / h.blockAlign : 0;
     const auto dataOffset = static_cast<uint64_t>(h.dataOffset);
     const uint64_t end = std::min<uint64_t>(static_cast<uint64_t>(h.dataEnd), fileSize);
     if (end <= dataOffset || (end - dataOffset) / m_fileAlign == 0)
@@ -278,7 +287,9 @@ bool WavReader::Accept(const Header& h) {
     if (h.tag == WAVE_FORMAT_PCM && CarriesBitstream(dataOffset, bytes == 2))
         return false;
 
-    m_source = SourceSpec(sample, static_cast<int>(bytes * 8), h.channels, h.rate);
+    const bool wider = h.tag == WAVE_FORMAT_PCM && h.codedBits < static_cast<int>(bytes * 8) - 7;
+    m_source =
+        SourceSpec(sample, wider ? h.codedBits : static_cast<int>(bytes * 8), h.channels, h.rate);
     m_output = m_source;
     m_widen24 = bytes == 3;
     m_layout = SourceLayout{sample, false, h.channels};

@@ -32,6 +32,8 @@ public:
     const PcmSpec& Output() const { return m_output; }
     // Frames the header announces, as the libraries compute them; 0 when unknown.
     int64_t ExpectedFrames() const { return m_expectedFrames; }
+    // The frames the data chunk's size announces; 0 when it does not say.
+    int64_t DeclaredFrames() const { return m_declaredFrames; }
     // Replaces `block` with the next frames, about `targetBytes` long (at least one frame); an
     // empty block at the end. A partial frame at the end of the file is dropped. False on a
     // read error (Error() says why).
@@ -60,6 +62,7 @@ private:
     bool m_widen24 = false; // 24-bit samples go through ConvertFrames as 32-bit ones
     size_t m_fileAlign = 0; // bytes of one frame in the file
     int64_t m_expectedFrames = 0;
+    int64_t m_declaredFrames = 0;
     uint64_t m_position = 0;     // next byte to read
     uint64_t m_end = 0;          // end of the last whole frame
     std::vector<uint8_t> m_raw;  // the file's bytes, when the output differs from the source

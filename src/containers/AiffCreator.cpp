@@ -113,10 +113,20 @@ int AIFFCreator::Start(const ZrString& fileName, const ZrAudioFormat& format,
         Fail(refusal);
         return -1;
     }
+    // AIFF has no 64-bit form: a file that cannot fit its 32-bit sizes is refused before it is
+    // started rather than written with sizes that wrap.
+    const ZrAiffHeader layout = ZrAiffHeader::For(plain.IsIeeeFloat());
+    m_tooLarge = WriteHeader && expected + layout.Size + 1 > PlainFileLimit;
+    if (m_tooLarge) {
+        Fail(ZrString::Format("AIFF files end at 4 GiB; this one would hold %llu bytes of "
+                              "samples (choose WAV, which switches to RF64, or a smaller input)",
+                              static_cast<unsigned long long>(expected)));
+        return -1;
+    }
     if (!OpenOutput(fileName, format))
         return -1;
 
-    m_layout = ZrAiffHeader::For(Format.IsIeeeFloat());
+    m_layout = layout;
     if (WriteHeader) {
         uint8_t header[ZrAiffHeader::MaxSize];
         m_layout.Build(Format, expected, FrameSize, header);
@@ -130,6 +140,12 @@ int AIFFCreator::Start(const ZrString& fileName, const ZrAudioFormat& format,
 }
 
 int AIFFCreator::Write(uint8_t* data, uint64_t length) {
+    // The write that would carry the file past its 32-bit sizes (pad byte included) fails it.
+    if (IsOpen && WriteHeader && m_layout.Size + BytesWritten + length + 1 > PlainFileLimit) {
+        Fail(ZrString::Format("Cannot write to \"%s\": AIFF files end at 4 GiB",
+                              File.Path().ToUtf8().c_str()));
+        return -1;
+    }
     if (IsOpen && data && BigEndian) {
         if (Format.BitsPerSample == 8) {
             // The host delivers 8-bit samples unsigned (the WAV convention).

@@ -36,11 +36,16 @@ public:
     int Start(const ZrString& fileName, const ZrAudioFormat& format, int64_t expectedBytes);
     // As CWAVCreator::Write, after turning 8-bit samples signed and 32/64-bit samples big-endian.
     int Write(uint8_t* data, uint64_t length);
-    // Pads an odd-length file with one zero byte and patches the sizes. Always 0.
+    // Pads an odd-length file with one zero byte and patches the sizes; -1 (with the reason
+    // kept) when the patch or the close failed.
     int Finish();
+
+    // Whether the last Start refused an expected size past the 32-bit sizes of the format.
+    bool RefusedAsTooLarge() const noexcept { return m_tooLarge; }
 
     int32_t FrameSize = 4; // bytes per sample frame, set at each start
 
 private:
     ZrAiffHeader m_layout = ZrAiffHeader::For(false);
+    bool m_tooLarge = false;
 };

@@ -25,6 +25,9 @@ bool AIFFEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t
     Creator.WriteHeader = true;
     Creator.BigEndian = true;
     if (Creator.Start(DestinationFilename, Format, std::max<int64_t>(expectedBytes, 0)) != 0) {
+        // A file too large for the format is the user's to act on: it is the reason.
+        if (Creator.RefusedAsTooLarge())
+            return Fail(scope, Creator.FailureText());
         // As for WAV: an unwritable destination or a sample type that is neither PCM nor float
         // fails the start with the reason in the log only.
         scope.Log("ERROR - %s", Creator.FailureText().ToUtf8().c_str());

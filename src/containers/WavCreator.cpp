@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 using namespace zrbytes;
 
@@ -74,26 +75,58 @@ int CWAVCreator::CloseFinished(bool headerWritten) {
     return headerWritten ? 0 : -1;
 }
 
+void CWAVCreator::BuildHeader(uint64_t length, bool rf64, uint8_t* out) const {
+    ZrWavHeaderFields fields;
+    fields.formatTag = Format.IsIeeeFloat() ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+    fields.channels = Format.Channels;
+    fields.samplesPerSec = Format.SamplesPerSec;
+    fields.avgBytesPerSec = Format.AvgBytesPerSec;
+    fields.blockAlign = Format.BlockAlign;
+    fields.bitsPerSample = Format.BitsPerSample; // container width, a multiple of 8
+    const uint64_t headerBytes = rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes;
+    const uint64_t data = length - headerBytes;
+    if (rf64) {
+        fields.rf64 = true;
+        fields.riffSize = fields.dataSize = UINT32_MAX;
+        fields.riffSize64 = length - 8;
+        fields.dataSize64 = data;
+        fields.sampleCount = Format.BlockAlign ? data / Format.BlockAlign : 0;
+    } else {
+        // Modulo 2^32 only for an expected size at the start; Finish never writes a wrapped one.
+        fields.riffSize = static_cast<uint32_t>(length - 8);
+        fields.dataSize = static_cast<uint32_t>(data);
+    }
+    ZrWriteWavHeader(fields, out);
+}
+
+bool CWAVCreator::ShiftData(uint64_t from, uint64_t length, uint64_t by) {
+    std::vector<uint8_t> block(size_t{1} << 20);
+    for (uint64_t end = length; end > from;) {
+        const uint64_t n = std::min<uint64_t>(block.size(), end - from);
+        end -= n;
+        if (File.ReadAt(block.data(), n, end) != static_cast<int64_t>(n) ||
+            File.WriteAt(block.data(), n, end + by) != static_cast<int64_t>(n)) {
+            Fail(ZrString::Format("Cannot rewrite \"%s\" as RF64: %s", File.Path().ToUtf8().c_str(),
+                                  File.ErrorText().ToUtf8().c_str()));
+            return false;
+        }
+    }
+    return true;
+}
+
 int CWAVCreator::Start(const ZrString& fileName, const ZrAudioFormat& format,
                        int64_t expectedBytes) {
     const uint64_t expected = static_cast<uint64_t>(std::max<int64_t>(expectedBytes, 0));
     if (!OpenOutput(fileName, format))
         return -1;
     if (WriteHeader) {
-        ZrWavHeaderFields fields;
-        fields.formatTag = Format.IsIeeeFloat() ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
-        fields.channels = Format.Channels;
-        fields.samplesPerSec = Format.SamplesPerSec;
-        fields.avgBytesPerSec = Format.AvgBytesPerSec;
-        fields.blockAlign = Format.BlockAlign;
-        fields.bitsPerSample = Format.BitsPerSample; // container width, a multiple of 8
-        // Sizes modulo 2^32; Finish writes the real ones.
-        fields.riffSize = static_cast<uint32_t>(expected + ZrWavHeaderBytes - 8);
-        fields.dataSize = static_cast<uint32_t>(expected);
-        uint8_t header[ZrWavHeaderBytes];
-        ZrWriteWavHeader(fields, header);
+        // Beyond 4 GiB the 32-bit sizes would wrap and the file would read back as a fraction
+        // of itself: a file expected to be that large starts as RF64 (ds64 holds the sizes).
+        m_rf64 = expected + ZrWavHeaderBytes > PlainFileLimit;
+        uint8_t header[ZrRf64HeaderBytes];
+        BuildHeader(expected + (m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes), m_rf64, header);
         // A destination that cannot take even the header fails the start, not the first block.
-        if (!WriteBlock(header, sizeof header)) {
+        if (!WriteBlock(header, m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes)) {
             CloseOutput();
             return -1;
         }
@@ -123,18 +156,33 @@ int CWAVCreator::Write(uint8_t* data, uint64_t length) {
 int CWAVCreator::Finish() {
     if (!IsOpen)
         return 0;
-    if (WriteHeader) {
-        // Sizes come from the real length, so a failed block still leaves a consistent file.
-        const int64_t length = File.Size();
-        if (length >= static_cast<int64_t>(ZrWavHeaderBytes)) {
-            const uint32_t l = static_cast<uint32_t>(length);
-            uint8_t field[4];
-            StoreLE32(field, l - 8);
-            bool patched = PatchField(ZrWavRiffSizeOffset, field);
-            StoreLE32(field, l - 44);
-            patched = patched && PatchField(ZrWavDataSizeOffset, field);
-            return CloseFinished(patched);
-        }
+    if (!WriteHeader)
+        return CloseFinished(true);
+    // Sizes come from the real length, so a failed block still leaves a consistent file.
+    const int64_t size = File.Size();
+    const uint64_t headerBytes = m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes;
+    if (size < static_cast<int64_t>(headerBytes)) {
+        Fail(ZrString::Format("Cannot finish \"%s\": its header is incomplete",
+                              File.Path().ToUtf8().c_str()));
+        return CloseFinished(false);
     }
-    return CloseFinished(true);
+    uint64_t length = static_cast<uint64_t>(size);
+    bool patched = true;
+    if (!m_rf64 && length > PlainFileLimit) {
+        // Data that grew past what a plain header can say: the file becomes RF64, its samples
+        // moving up to make room for the ds64 chunk.
+        patched = ShiftData(ZrWavHeaderBytes, length, ZrRf64HeaderBytes - ZrWavHeaderBytes);
+        length += ZrRf64HeaderBytes - ZrWavHeaderBytes;
+        m_rf64 = true;
+    }
+    uint8_t header[ZrRf64HeaderBytes];
+    BuildHeader(length, m_rf64, header);
+    const size_t bytes = m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes;
+    if (patched && File.WriteAt(header, bytes, 0) != static_cast<int64_t>(bytes)) {
+        Fail(ZrString::Format("Cannot write the header of \"%s\": %s", File.Path().ToUtf8().c_str(),
+                              File.ErrorText().ToUtf8().c_str()));
+        patched = false;
+    }
+    m_rf64 = false;
+    return CloseFinished(patched);
 }

@@ -24,7 +24,8 @@ public:
     // `expectedBytes` below 0 counts as 0.
     int Start(const ZrString& fileName, const ZrAudioFormat& format, int64_t expectedBytes);
     int Write(uint8_t* data, uint64_t length);
-    // Patches the header from the real file length and closes. Always 0.
+    // Patches the header from the real file length and closes. -1 (with the reason kept) when
+    // the header or the close failed, so that a caller never keeps a file that lies about itself.
     int Finish();
 
     const ZrAudioFormat& GetFormat() const noexcept { return Format; }
@@ -33,6 +34,9 @@ public:
 
     bool WriteHeader = true; // write the header and patch it at the end
     bool BigEndian = false;  // swap 16- and 24-bit samples before writing
+    // The largest file a plain RIFF header can describe; tests lower it to reach the RF64 path
+    // without writing gigabytes.
+    uint64_t PlainFileLimit = uint64_t{UINT32_MAX} + 8;
 
 protected:
     // Start's shared steps: finish an open file, take the format in plain form, refuse what is
@@ -48,6 +52,10 @@ protected:
     // succeeded, -1 with the reason kept otherwise.
     int CloseFinished(bool headerWritten);
     void Fail(const ZrString& reason) { m_failure = reason; }
+    // The header for a file of `length` bytes, RF64 when `rf64`.
+    void BuildHeader(uint64_t length, bool rf64, uint8_t* out) const;
+    // Moves the sample data `by` bytes further into the file, from the end backwards.
+    bool ShiftData(uint64_t from, uint64_t length, uint64_t by);
 
     ZrAudioFormat Format;
     uint64_t BytesWritten = 0;
@@ -56,4 +64,5 @@ protected:
 
 private:
     ZrString m_failure;
+    bool m_rf64 = false; // the header written at the start is the RF64 one
 };

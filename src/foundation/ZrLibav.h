@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/macros.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/samplefmt.h>
@@ -40,6 +41,7 @@ extern "C" {
     X(Util, av_frame_make_writable)                                                                \
     X(Util, av_get_bytes_per_sample)                                                               \
     X(Util, av_get_packed_sample_fmt)                                                              \
+    X(Util, av_log_set_callback)                                                                   \
     X(Util, av_rescale_q)                                                                          \
     X(Util, av_sample_fmt_is_planar)                                                               \
     X(Util, av_strerror)                                                                           \

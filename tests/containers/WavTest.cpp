@@ -1,6 +1,7 @@
 // The uncompressed-wave encoder: header bytes, raw and big-endian variants, format handling.
 // Round trips, refusals, unwritable destinations, a full device: LosslessRoundTripTest,
 // RefusalTest.
+#include "containers/AiffCreator.h"
 #include "containers/WavCreator.h"
 #include "containers/WavEncoder.h"
 #include "support/TestSupport.h"
@@ -53,9 +54,16 @@ TEST(WavEncoder, HeaderSizesAtStartComeFromTheExpectedSize) {
     struct Case {
         int64_t Expected;
         uint32_t Riff, Data;
+        bool Rf64 = false;
     };
-    // A negative size means unknown, as 0 does; sizes are 32-bit and wrap.
-    const Case cases[] = {{0, 36, 0}, {-5, 36, 0}, {1000, 1036, 1000}, {0x1'0000'0010, 0x34, 0x10}};
+    // A negative size means unknown, as 0 does. Past 4 GiB the file starts as RF64: the 32-bit
+    // sizes say 0xFFFFFFFF and ds64 has the real ones.
+    const Case cases[] = {{0, 36, 0},
+                          {-5, 36, 0},
+                          {1000, 1036, 1000},
+                          {0xFFFF'FFDB, 0xFFFF'FFFF, 0xFFFF'FFDB},
+                          {0xFFFF'FFDC, 0xFFFF'FFFF, 0xFFFF'FFFF, true},
+                          {0x1'0000'0010, 0xFFFF'FFFF, 0xFFFF'FFFF, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Expected);
         TempDir dir;
@@ -65,9 +73,17 @@ TEST(WavEncoder, HeaderSizesAtStartComeFromTheExpectedSize) {
         SetProperty(*wav, u"Destination Filename", (dir / "a.wav").string());
         ASSERT_TRUE(wav->StartBufferBased(&format, c.Expected));
         const auto header = ReadFile(dir / "a.wav"); // visible before the finish patches it
-        ASSERT_EQ(header.size(), 44u);
+        const bool rf64 = c.Rf64;
+        ASSERT_EQ(header.size(), rf64 ? 80u : 44u);
+        EXPECT_EQ(std::string(header.begin(), header.begin() + 4), rf64 ? "RF64" : "RIFF");
         EXPECT_EQ(Le32(&header[4]), c.Riff);
-        EXPECT_EQ(Le32(&header[40]), c.Data);
+        EXPECT_EQ(Le32(&header[header.size() - 4]), c.Data);
+        if (rf64) {
+            EXPECT_EQ(std::string(header.begin() + 12, header.begin() + 16), "ds64");
+            EXPECT_EQ(Le64(&header[20]), static_cast<uint64_t>(c.Expected) + 72);
+            EXPECT_EQ(Le64(&header[28]), static_cast<uint64_t>(c.Expected));
+            EXPECT_EQ(Le64(&header[36]), static_cast<uint64_t>(c.Expected) / 4);
+        }
     }
 }
 
@@ -184,6 +200,46 @@ TEST(WavCreator, UnfinishedFilesArePatchedOnRestartAndDestruction) {
     uint8_t byte = 0;
     EXPECT_EQ(closed.Write(&byte, 1), -1) << "writing before a start";
     EXPECT_EQ(closed.Finish(), 0);
+}
+
+// Past the 32-bit sizes (a lowered limit stands in for 4 GiB): WAV moves its samples up and
+// becomes RF64, which ffmpeg reads whole; AIFF, with no 64-bit form, refuses at the start or
+// fails the write that would cross it.
+TEST(WavCreator, PastTheSizeLimitWavBecomesRf64AndAiffFails) {
+    TempDir dir;
+    ZrAudioFormat format; // 16-bit stereo
+    const auto pcm = Ramp(4000);
+    for (int64_t expected : {0, 4000}) {
+        SCOPED_TRACE(expected);
+        CWAVCreator wav;
+        wav.PlainFileLimit = 1000;
+        ASSERT_EQ(wav.Start(U(dir / "big.wav"), format, expected), 0);
+        for (size_t at = 0; at < pcm.size(); at += 1000) {
+            std::vector<uint8_t> block(pcm.begin() + at, pcm.begin() + at + 1000);
+            ASSERT_EQ(wav.Write(block.data(), block.size()), 0);
+        }
+        ASSERT_EQ(wav.Finish(), 0) << wav.FailureText().ToUtf8();
+        const auto file = ReadFile(dir / "big.wav");
+        ASSERT_EQ(file.size(), 80u + pcm.size());
+        EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RF64");
+        EXPECT_EQ(Le64(&file[20]), file.size() - 8);
+        EXPECT_EQ(Le64(&file[28]), pcm.size());
+        EXPECT_EQ(Le64(&file[36]), pcm.size() / 4);
+        if (expected == 0) { // the moved samples
+            EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(dir / "big.wav", "s16le"), 2));
+        }
+    }
+
+    AIFFCreator aiff;
+    aiff.PlainFileLimit = 1000;
+    EXPECT_EQ(aiff.Start(U(dir / "big.aif"), format, 4000), -1);
+    EXPECT_NE(aiff.FailureText().ToUtf8().find("4 GiB"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "big.aif"));
+    ASSERT_EQ(aiff.Start(U(dir / "big.aif"), format, 0), 0);
+    std::vector<uint8_t> block(pcm.begin(), pcm.begin() + 900);
+    EXPECT_EQ(aiff.Write(block.data(), block.size()), 0);
+    EXPECT_EQ(aiff.Write(block.data(), block.size()), -1);
+    EXPECT_NE(aiff.FailureText().ToUtf8().find("4 GiB"), std::string::npos);
 }
 
 TEST(WavEncoder, DestinationNamesWithShellCharactersAndMissingFolders) {

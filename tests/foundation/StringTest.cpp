@@ -47,14 +47,31 @@ TEST(ZrString, ReferenceCountingIsThreadSafe) {
     EXPECT_EQ(shared.Header()->RefCount, 1u);
 }
 
-TEST(ZrString, Utf8BothWaysAndBadBytesAsReplacementCharacters) {
+TEST(ZrString, Utf8BothWaysAndBadBytesKeptByteExact) {
     const std::u16string text = u"a\u00E9\u20AC\U0001F3B5z";
     EXPECT_EQ(ZrUtf16ToUtf8(text), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5z");
     EXPECT_EQ(ZrString::FromUtf8(ZrUtf16ToUtf8(text)), text);
-    EXPECT_EQ(ZrUtf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
-    // Truncated, overlong, an encoded surrogate, beyond U+10FFFF, an invalid lead.
-    for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"})
-        EXPECT_EQ(ZrUtf8ToUtf16(std::string(bad) + "A"), u"\uFFFDA") << bad;
+    EXPECT_TRUE(ZrIsValidUtf8(ZrUtf16ToUtf8(text)));
+    // Unpaired surrogates that stand for no byte.
+    EXPECT_EQ(ZrUtf16ToUtf8(u"\xD800x\xDC7F"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+    // Truncated, overlong, an encoded surrogate, beyond U+10FFFF, an invalid lead, Latin-1:
+    // each byte becomes U+DC00 + byte and goes back to itself.
+    for (const char* bad :
+         {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF", "caf\xE9 \xE9t\xE9"}) {
+        const std::string bytes = std::string(bad) + "A";
+        const std::u16string wide = ZrUtf8ToUtf16(bytes);
+        EXPECT_EQ(ZrUtf16ToUtf8(wide), bytes) << bad;
+        EXPECT_EQ(ZrString::FromUtf8(bytes).ToUtf8(), bytes) << bad;
+        EXPECT_FALSE(ZrIsValidUtf8(bytes)) << bad;
+        EXPECT_EQ(wide.back(), u'A');
+    }
+    EXPECT_EQ(ZrUtf8ToUtf16("\xC3"
+                            "A"),
+              u"\xDCC3"
+              u"A");
+    EXPECT_EQ(ZrUtf8ToUtf16("\xED\xA0\x80", true), u"\xD800");
+    EXPECT_EQ(ZrUtf8ToUtf16("\xC3" "A\xC0\xAF\xFF", true), u"\uFFFDA\uFFFD\uFFFD");
+    EXPECT_EQ(ZrEscapeInvalidUtf8("caf\xE9 \xC3\xA9"), "caf\\xE9 \xC3\xA9");
 }
 
 TEST(ZrString, CaseInsensitiveHelpers) {

@@ -69,6 +69,9 @@ public:
     int Finish(const unsigned char* terminatingData, int64_t terminatingBytes,
                int64_t wavTerminatingBytes);
 
+    // The output file, for the reason of a failed write (its error outlives the close).
+    const ZrFile& Output() const { return m_file; }
+
 private:
     enum class State { Idle, Started, Failed, Finished };
 

@@ -31,22 +31,36 @@ bool CApeEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedB
         m_compressor.reset();
         m_compressor = std::make_unique<CApeCompressor>();
         const int level = ApeSettings::Compression.Get(Settings);
-        return m_compressor->Start(DestinationFilename.c_str(), format,
-                                   MaxAudioBytesFor(expectedBytes), level, nullptr,
-                                   ape::CreateWavHeaderOnDecompression, 0) == 0;
+        return KeepFileFailure(m_compressor->Start(DestinationFilename.c_str(), format,
+                                                   MaxAudioBytesFor(expectedBytes), level, nullptr,
+                                                   ape::CreateWavHeaderOnDecompression, 0) == 0);
     });
+}
+
+// The compressor's codes do not say what the system said; a file that cannot be created or
+// written (a full disk) gets that as the last error rather than no reason at all.
+bool CApeEncoder::KeepFileFailure(bool ok) {
+    if (!ok && m_compressor && m_compressor->Output().Error() != 0) {
+        const ZrFile& file = m_compressor->Output();
+        LastError = ZrString::Format("Cannot write to \"%s\": %s", file.Path().ToUtf8().c_str(),
+                                     file.ErrorText().ToUtf8().c_str());
+    }
+    return ok;
 }
 
 bool CApeEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
     ZrTraceScope scope(u"CApeEncoder::EncodeBuffer", ZrLogCategoryEncoder, false);
     return Guarded(scope, [&] {
-        return m_compressor && m_compressor->AddData(data, static_cast<int64_t>(bytes)) == 0;
+        return m_compressor &&
+               KeepFileFailure(m_compressor->AddData(data, static_cast<int64_t>(bytes)) == 0);
     });
 }
 
 bool CApeEncoder::FinishBufferBased() {
     ZrTraceScope scope(u"CApeEncoder::FinishBufferBased", ZrLogCategoryEncoder, false);
-    return Guarded(scope, [&] { return m_compressor && m_compressor->Finish(nullptr, 0, 0) == 0; });
+    return Guarded(scope, [&] {
+        return m_compressor && KeepFileFailure(m_compressor->Finish(nullptr, 0, 0) == 0);
+    });
 }
 
 ZrString& CApeEncoder::GetDisplayName(ZrString& out) {

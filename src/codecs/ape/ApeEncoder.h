@@ -28,5 +28,6 @@ public:
     static int64_t MaxAudioBytesFor(int64_t expectedBytes);
 
 private:
+    bool KeepFileFailure(bool ok);
     std::unique_ptr<CApeCompressor> m_compressor;
 };

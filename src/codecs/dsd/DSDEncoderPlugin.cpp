@@ -67,12 +67,14 @@ bool CDSDEncoderPlugin::Start(const WAVEFORMATEX* format, int64_t expectedBytes)
 
     m_file = std::make_unique<CDSFWriter>(DestinationFilename);
     if (!m_file->Open()) {
+        KeepFileFailure();
         m_file.reset();
         return false;
     }
     const int32_t dsdRate = DsdSampleRateSetting.Get(Settings);
     FillHeader(static_cast<uint32_t>(dsdRate), expectedBytes);
     if (!m_file->WriteHeader()) {
+        KeepFileFailure();
         Abandon();
         return false;
     }
@@ -130,7 +132,18 @@ bool CDSDEncoderPlugin::Encode(const uint8_t* data, uint64_t bytes) {
         m_pending.erase(m_pending.begin(),
                         m_pending.begin() + static_cast<ptrdiff_t>(frames * bitsPerFrame / 8));
     }
-    return m_file->WriteBlocks(m_engine->Output(), m_inputFormat.Channels, false);
+    return m_file->WriteBlocks(m_engine->Output(), m_inputFormat.Channels, false) ||
+           KeepFileFailure();
+}
+
+// Results here are bare booleans; a file that cannot be created or written (a full disk) gets
+// what the system said as the last error rather than no reason at all. Always false.
+bool CDSDEncoderPlugin::KeepFileFailure() {
+    if (m_file && m_file->File().Error() != 0)
+        LastError =
+            ZrString::Format("Cannot write to \"%s\": %s", m_file->File().Path().ToUtf8().c_str(),
+                             m_file->File().ErrorText().ToUtf8().c_str());
+    return false;
 }
 
 bool CDSDEncoderPlugin::Finish() {
@@ -141,6 +154,8 @@ bool CDSDEncoderPlugin::Finish() {
               m_file->FinishHeader();
     // A late write error reported by close means the data may not be on the disk.
     ok = m_file->Close() && ok;
+    if (!ok)
+        KeepFileFailure();
     m_file.reset();
     m_engine.reset();
     return ok;

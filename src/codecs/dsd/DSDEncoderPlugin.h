@@ -35,6 +35,7 @@ private:
     bool Start(const WAVEFORMATEX* format, int64_t expectedBytes);
     bool Encode(const uint8_t* data, uint64_t bytes);
     bool Finish();
+    bool KeepFileFailure();
     void FillHeader(uint32_t dsdRate, int64_t expectedBytes);
     void Abandon();
 

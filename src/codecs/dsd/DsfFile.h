@@ -69,6 +69,8 @@ public:
     // Puts the real sizes into the header and rewrites it at the start of the file.
     bool FinishHeader();
     bool Close() { return m_file.Close(); }
+    // The file, for the reason of a failed write (its error outlives the close).
+    const ZrFile& File() const { return m_file; }
 
     uint64_t BytesPerChannel() const { return m_bytesPerChannel; }
 

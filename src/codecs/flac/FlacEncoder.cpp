@@ -64,6 +64,10 @@ void CFlacEncoder::SaveSettings() {
 }
 
 ZrString CFlacEncoder::ProcessFailure() {
+    // A failed write (a full disk) says what the system said, not the library's state name.
+    if (m_writeFailed && m_file.Error() != 0)
+        return ZrString::Format("Cannot write to \"%s\": %s", m_file.Path().ToUtf8().c_str(),
+                                m_file.ErrorText().ToUtf8().c_str());
     const ::FLAC__StreamEncoderState state = get_state();
     return ZrString::Format("Failed to process data correctly (state: %s)",
                             FLAC__StreamEncoderStateString[state]);
@@ -110,8 +114,9 @@ bool CFlacEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_
     const bool ogg = FlacSettings::Ogg.Get(Settings) != 0;
     // Only the Ogg layer reads its pages back, to rewrite the first ones when it finishes.
     if (!m_file.Open(DestinationFilename, ogg ? ZrFile::Mode::ReadWrite : ZrFile::Mode::Write))
-        return Fail(scope, ZrString::Format("Failed to create / open output file:\r\n%s",
-                                            DestinationFilename.ToUtf8().c_str()));
+        return Fail(scope, ZrString::Format("Failed to create / open output file:\r\n%s: %s",
+                                            DestinationFilename.ToUtf8().c_str(),
+                                            m_file.ErrorText().ToUtf8().c_str()));
     m_writeFailed = false;
 
     scope.Log("Initializing the encoder with the following settings:");
@@ -287,8 +292,10 @@ bool CFlacEncoder::FinishBufferBased() {
 }
 
 ::FLAC__StreamEncoderSeekStatus CFlacEncoder::seek_callback(FLAC__uint64 absoluteByteOffset) {
-    return m_file.Seek(absoluteByteOffset) ? FLAC__STREAM_ENCODER_SEEK_STATUS_OK
-                                           : FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    if (m_file.Seek(absoluteByteOffset))
+        return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
+    m_writeFailed = true;
+    return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
 }
 
 ::FLAC__StreamEncoderTellStatus CFlacEncoder::tell_callback(FLAC__uint64* absoluteByteOffset) {

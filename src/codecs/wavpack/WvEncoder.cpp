@@ -112,7 +112,8 @@ bool CWvEncoder::CreateOutput(WvOutputSink& sink, const ZrString& path, ZrString
     sink = WvOutputSink{};
     if (sink.File.Open(path, ZrFile::Mode::ReadWrite))
         return true;
-    reason = ZrString::Format("Failed to create / open output file:\r\n%s", path.ToUtf8().c_str());
+    reason = ZrString::Format("Failed to create / open output file:\r\n%s: %s",
+                              path.ToUtf8().c_str(), sink.File.ErrorText().ToUtf8().c_str());
     return false;
 }
 
@@ -260,14 +261,26 @@ bool CWvEncoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes
         const auto frames = static_cast<uint32_t>(take / frameBytes);
         if (frames > 0) {
             ConvertSlice(data, frames);
-            if (!WavpackPackSamples(m_context.get(), m_samples.data(), frames))
-                return Fail(scope, u"Failed to format input samples");
+            if (!WavpackPackSamples(m_context.get(), m_samples.data(), frames)) {
+                const ZrString failure = WriteFailure();
+                return Fail(scope, failure.IsEmpty() ? ZrString(u"Failed to format input samples")
+                                                     : failure);
+            }
             m_framesPacked += frames;
         }
         data += take;
         bytes -= take;
     }
     return true;
+}
+
+ZrString CWvEncoder::WriteFailure() const {
+    for (const WvOutputSink* sink : {&m_main, &m_correction})
+        if (sink->File.Error() != 0)
+            return ZrString::Format("Cannot write to \"%s\": %s",
+                                    sink->File.Path().ToUtf8().c_str(),
+                                    sink->File.ErrorText().ToUtf8().c_str());
+    return {};
 }
 
 bool CWvEncoder::UpdateFirstBlock(WvOutputSink& sink, ZrString& reason) {
@@ -304,6 +317,8 @@ bool CWvEncoder::Finish(ZrTraceScope& scope) {
     }
     if (!WavpackFlushSamples(m_context.get())) {
         scope.Log("  ERROR - Failed to Flush Samples\n");
+        // A full disk is the usual cause; the host gets it as the reason.
+        LastError = WriteFailure();
         return false;
     }
     // Without the real count a file whose length was unknown at start says it has none.

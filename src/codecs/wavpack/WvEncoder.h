@@ -66,6 +66,8 @@ private:
     bool UpdateFirstBlock(WvOutputSink& sink, ZrString& reason);
     // Closes both files; false with the reason when the system reports a late write error.
     bool CloseOutputs(ZrString& reason);
+    // Why a write to the output or correction file failed; empty when none did.
+    ZrString WriteFailure() const;
     void CloseOutputs();
     void DeleteOutputs();
 

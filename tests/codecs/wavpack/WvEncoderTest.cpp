@@ -27,7 +27,7 @@ TEST(WvStart, UnwritableMainOrCorrectionFileIsNamedInTheError) {
     fs::create_directory(dir / "song.wvc");
     const EncodeResult outcome = Encode(song, hybrid, format, pcm, 0);
     EXPECT_FALSE(outcome.Started);
-    EXPECT_EQ(outcome.LastError, prefix + (dir / "song.wvc").string());
+    EXPECT_EQ(outcome.LastError, prefix + (dir / "song.wvc").string() + ": Is a directory");
 
     // Without a correction file the same destination encodes.
     EXPECT_TRUE(Encode(song, Settings({{"Compression Type", "Hybrid"}, {"Correction File", "0"}}),

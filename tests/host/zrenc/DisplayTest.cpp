@@ -40,8 +40,9 @@ TEST(DisplayTest, FitsNamesIntoTheirColumns) {
         // A combining accent takes no column and stays with its letter.
         {"cafe\xCC\x81 noir.wav", 13, false, "cafe\xCC\x81 noir.wav", 13},
         {"cafe\xCC\x81 noir.wav", 9, false, "cafe\xCC\x81~.wav", 9},
-        // A byte that is not UTF-8 takes one column.
-        {"bad\xFF\xFEname.wav", 9, false, "bad\xFF~.wav", 9},
+        // Bytes that are not UTF-8 are shown escaped, never as "?".
+        {"bad\xFF\xFEname.wav", 30, false, "bad\\xFF\\xFEname.wav", 19},
+        {"bad\xFF\xFEname.wav", 9, false, "bad\\~.wav", 9},
     };
     for (const Case& c : cases) {
         const std::string fitted = zrenc::FitName(c.name, c.width, c.unicode);

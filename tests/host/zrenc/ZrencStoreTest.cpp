@@ -1,11 +1,12 @@
 // zrenc and the settings store: registration, the machine-wide fallback, the settings values it
 // reads and writes, and file encoders (a fake plug-in library registered by the test). The test
 // process opens the same store through the tools library, so one settings home serves the suite.
-#include "support/TestSupport.h"
 #include "loader/ZrHostTools.h"
+#include "support/TestSupport.h"
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -86,6 +87,45 @@ TEST_F(ZrencStoreTest, AHostKeyOfVersionFourFallsBackToTheMachineTree) {
     ZrHostTools::OpenHostKey(HostEncoderKey(u"Uncompressed Wave"), 0)->SetInt(u"IVersion", 5);
 }
 
+// A store that cannot be used stops the run with its path and the system's reason; a store
+// with unreadable lines is rebuilt and zrenc says where the old file went.
+TEST(ZrencStoreFailures, AreNamedAndNeverSilent) {
+    TempDir dir;
+    WriteFile(dir / "file", "x", 1);
+    fs::create_directories(dir / "folder/config/settings.ini");
+    struct Case {
+        fs::path home;
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says;
+    };
+    const Case cases[] = {
+        {dir / "file/home", {"--list"}, 1, "cannot create the folder " + (dir / "file").string()},
+        {dir / "file/home", {"--set", "flac", "Quality=8"}, 1, "Not a directory"},
+        {dir / "folder",
+         {"--settings", "flac"},
+         1,
+         "the settings store " + (dir / "folder/config/settings.ini").string() + " is not a file"},
+        {dir / "corrupt", {"--set", "flac", "Quality=8"}, 0, ""},
+        {dir / "corrupt",
+         {"--set", "flac", "Quality=7"},
+         0,
+         "the old file is " + (dir / "corrupt/config/settings.ini.bak").string()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.home.string() + " " + c.args.front());
+        if (c.exitCode == 0 && c.says.empty() == false) {
+            std::ofstream(c.home / "config/settings.ini", std::ios::app) << "[[[ not a key\n";
+        }
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(), ZrencProgram().string());
+        const RunResult r = zrtest::Run(argv, {"TESSARY_HOME=" + c.home.string()});
+        EXPECT_EQ(r.ExitCode, c.exitCode) << r.Output;
+        EXPECT_CONTAINS(r.Output, c.says);
+        EXPECT_EQ(r.Output.find("reinstall"), std::string::npos) << r.Output;
+    }
+}
+
 // Each profile has a settings value of its own, -s changes one run only, and the WAV encoder
 // starts from its defaults without a profile.
 TEST_F(ZrencStoreTest, SettingsAreKeptPerProfile) {
@@ -99,15 +139,15 @@ TEST_F(ZrencStoreTest, SettingsAreKeptPerProfile) {
     EXPECT_CONTAINS(r.Output, "Quality=3");
     EXPECT_CONTAINS(r.Output, "Verify=0");
     r = Zrenc({"--set", "flac", "Qualty=8"});
-    EXPECT_EQ(r.ExitCode, 0);
-    EXPECT_CONTAINS(r.Output, "\"Qualty\" is not a setting of FLAC Encoder"); // but saved
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_CONTAINS(r.Output, "\"Qualty\" is not a setting of FLAC Encoder"); // nor saved
     // -o takes the name as it is, without adding an extension.
     ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=0", "-o", In("fast.bin"), In("a.wav")}).ExitCode,
               0);
     ASSERT_EQ(Zrenc({"-e", "flac", "-s", "Quality=8", "-o", In("best.bin"), In("a.wav")}).ExitCode,
               0);
     EXPECT_LT(ReadFile(dir / "best.bin").size(), ReadFile(dir / "fast.bin").size());
-    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), "Qualty=8");
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), "Quality=8|Verify=1");
 
     r = Zrenc({"--set", "wav", "NOHDR=1"});
     EXPECT_EQ(r.ExitCode, 0);
@@ -119,11 +159,42 @@ TEST_F(ZrencStoreTest, SettingsAreKeptPerProfile) {
     EXPECT_EQ(ReadFile(dir / "raw.pcm"), pcm) << "headerless under the profile";
 }
 
+// Values outside what the encoder takes, unknown keys, spaces around them and a profile never
+// saved are usage errors that name the key and what it takes; nothing is saved or encoded.
+TEST_F(ZrencStoreTest, SettingsOutsideWhatTheEncoderTakesAreUsageErrors) {
+    MakeWav(In("a.wav"), {}, 441);
+    const std::string before = Stored(u"FLAC Encoder", u"Settings");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-e", "flac", "-s", "Quality=99"}, "FLAC Encoder takes Quality = 0 to 8, not \"99\""},
+        {{"-e", "flac", "-s", "Quality=abc"}, "Quality = 0 to 8, not \"abc\""},
+        {{"-e", "flac", "-s", "Quality=5|Verify= 1"}, "spaces around \"Verify= 1\""},
+        {{"-e", "ape", "-s", "Compression=5000"}, "Compression = 1000, 2000, 3000, 4000"},
+        {{"-e", "dsd", "-s", "SampleRate=44100"}, "SampleRate = 2822400, 5644800"},
+        {{"-e", "aiff", "-s", "Quality=5"}, "\"Quality\" is not a setting of AIFF Encoder"},
+        {{"-e", "wavpack", "-s", "Compression Type=hybrid"}, "Lossless, Hybrid, not \"hybrid\""},
+        {{"--set", "flac", "Quality=9"}, "FLAC Encoder takes Quality = 0 to 8, not \"9\""},
+        {{"-p", "Nowhere", "-e", "flac"}, "no settings are saved under the profile \"Nowhere\""},
+    };
+    for (const auto& [args, says] : cases) {
+        std::vector<std::string> argv = args;
+        if (args.front() != "--set")
+            argv.insert(argv.end(), {"-d", In("out"), In("a.wav")});
+        const RunResult r = Zrenc(argv);
+        EXPECT_EQ(r.ExitCode, 2) << r.Output;
+        EXPECT_CONTAINS(r.Output, says);
+    }
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), before);
+}
+
+// Saved settings are the user's: unregistering keeps them for the next registration.
 TEST_F(ZrencStoreTest, RegistersAgainOnFirstUseAfterUnregistering) {
+    ASSERT_EQ(Zrenc({"-p", "Kept", "--set", "ape", "Compression=4000"}).ExitCode, 0);
     ASSERT_EQ(Zrenc({"--unregister"}).ExitCode, 0);
     EXPECT_EQ(Stored(u"FLAC Encoder", u"Path"), "<absent>");
-    const RunResult r = Zrenc({"--settings", "flac"});
+    const RunResult r = Zrenc({"-p", "Kept", "--settings", "ape"});
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_CONTAINS(r.Output, "Compression=4000");
     EXPECT_EQ(fs::canonical(Stored(u"FLAC Encoder", u"Path")).string(), PluginLibrary());
 }
 
