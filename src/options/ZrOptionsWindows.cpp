@@ -4,6 +4,7 @@
 #include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
 #include "options/WaveAiffPluginConfigDlg.h"
+#include "options/WmaEncoderOptionsWnd.h"
 #include "options/WvEncoderOptionsWnd.h"
 
 #include <array>
@@ -26,6 +27,7 @@ constexpr std::array<WindowRunner, ZrEncoderCount> MakeWindowTable() {
     std::array<WindowRunner, ZrEncoderCount> table{};
     table[ZrEncoderIndex::Ape] = &RunEncoderWindow<CApeEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wav] = &RunWaveWindow;
+    table[ZrEncoderIndex::Wma] = &RunEncoderWindow<CWmaEncoderOptionsWnd>;
     table[ZrEncoderIndex::Flac] = &RunEncoderWindow<CFlacEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wv] = &RunEncoderWindow<CWvEncoderOptionsWnd>;
     table[ZrEncoderIndex::Dsd] = &RunEncoderWindow<CDSDEncoderOptionsWnd>;
