@@ -329,11 +329,16 @@ WMStatus CWMWriter::BeginWriting() {
     if ((code = Av().avformat_write_header(muxer, nullptr)) < 0)
         return FailLibrary(code, "cannot write the ASF header");
 
-    m_frameFill = 0;
     m_framesOut = 0;
     m_carry.clear();
     m_state = State::Writing;
-    return WM_OK;
+    // Decoders give nothing for the first frame (the transform's overlap is not whole yet): a
+    // frame of silence in front makes the input's first samples the first ones decoded.
+    for (uint32_t c = 0; c < m_outputChannels; ++c)
+        std::memset(frame->extended_data[c], 0,
+                    size_t{static_cast<unsigned>(frame->nb_samples)} * 4);
+    m_frameFill = context->frame_size;
+    return SendFrame(false);
 }
 
 // --- Samples ---------------------------------------------------------------------------------
