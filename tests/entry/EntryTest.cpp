@@ -44,7 +44,7 @@ const Encoder Encoders[12] = {
     {2, "Uncompressed Wave", "wav", "1 1 1 1411200", "NOHDR=0|L16=0|L24=0"},
     {3, "MP3 Encoder", "mp3", nullptr, nullptr},
     {4, "External Encoder", "", nullptr, nullptr},
-    {5, "Windows Media", "wma", nullptr, nullptr},
+    {5, "Windows Media", "wma", "1 0 0 48", "CBR Bitrate=5|VBR Bitrate=3|Mode=1|Security=0"},
     {6, "FLAC Encoder", "flac", "1 0 0 900", "Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1"},
     {7, "Musepack (MPC)", "mpc", nullptr, nullptr},
     {8, "WavPack", "wv", "1 0 0 750",
@@ -91,6 +91,8 @@ const SettingsCase SettingsCases[] = {
      "Compression=0|Compression Type=Lossless|Extra Encode Processing=0|Target Bitrate=32|"
      "Correction File=1",
      "wv"},
+    // No LoadSettings: indices outside the tables stay as given.
+    {5, "Mode=0|CBR Bitrate=9", "Mode=0|CBR Bitrate=9|VBR Bitrate=3|Security=0", "wma"},
     {11, "SampleRate=22579200", nullptr, "dsf"},
     {11, "SampleRate=44100", "SampleRate=2822400", "dsf"},
 };
