@@ -100,7 +100,7 @@ TEST_F(WmaTest, EveryProfileRowEncodesAToneAtItsBitRate) {
     const WAVEFORMATEX format = PcmFormat(2, Rate, 16);
     WriteWav(dir / "in.wav", format, MakePcm(Signal::Tone, 2, Rate, 16, Rate));
     // One ffmpeg decodes every output, each to raw samples of its own.
-    std::vector<std::string> decode = {"ffmpeg", "-v", "error"};
+    std::vector<std::string> decode = {"ffmpeg", "-v", "error"}, outputs;
     for (size_t i = 0; i < std::size(Rows); ++i) {
         const Row& row = Rows[i];
         SCOPED_TRACE(row.Settings);
@@ -113,12 +113,11 @@ TEST_F(WmaTest, EveryProfileRowEncodesAToneAtItsBitRate) {
         // Within one 3,200-byte ASF packet of the second that went in.
         EXPECT_NEAR(std::stod(probe["duration"]), 1.0, 3200.0 * 8 / (row.Kbps * 1000.0));
         EXPECT_EQ(probe["encoded_by"], "Tessary");
-        decode.insert(decode.begin() + 3, {"-i", out.string()});
+        decode.insert(decode.end(), {"-i", out.string()});
+        outputs.insert(outputs.end(), {"-map", std::to_string(i) + ":a", "-f", "s16le",
+                                       (dir / ("out" + std::to_string(i) + ".raw")).string()});
     }
-    for (size_t i = 0; i < std::size(Rows); ++i)
-        decode.insert(decode.end(),
-                      {"-map", std::to_string(std::size(Rows) - 1 - i) + ":a", "-f", "s16le",
-                       (dir / ("out" + std::to_string(i) + ".raw")).string()});
+    decode.insert(decode.end(), outputs.begin(), outputs.end());
     const RunResult decoded = zrtest::Run(decode);
     ASSERT_EQ(decoded.ExitCode, 0) << decoded.Output;
     for (size_t i = 0; i < std::size(Rows); ++i) {
