@@ -359,4 +359,15 @@ TEST(PluginEntry, CodecLibraryIsOpenedOnlyByTheEncoderThatNeedsIt) {
     EXPECT_EQ(seen, expected) << r.Output;
 }
 
+// Windows Media opens the codec libraries (and finds its profiles beside the plug-in) only when
+// its file starts.
+TEST(PluginEntry, WindowsMediaOpensTheCodecLibraryWhenItsFileStarts) {
+    const std::string avcodec = "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR);
+    Host host("");
+    const RunResult r = host.Run({"create", "loaded", avcodec, "encode@5",
+                                  (host.Dir() / "a.wma").string(), "loaded", avcodec});
+    EXPECT_CONTAINS(r.Output,
+                    "loaded " + avcodec + ": 0\nencode: 1 1 1\nloaded " + avcodec + ": 1");
+}
+
 } // namespace
