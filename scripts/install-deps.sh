@@ -16,6 +16,7 @@ test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     libjmac-java default-jre-headless
+    libtag1-dev
     tmux procps
     atomicparsley libtag1-dev
 )

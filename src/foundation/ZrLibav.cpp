@@ -6,7 +6,8 @@ namespace {
 ZrLibav& Process() {
     static ZrLibav table("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
                          "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
-                         "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR));
+                         "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR),
+                         "libswresample.so." AV_STRINGIFY(LIBSWRESAMPLE_VERSION_MAJOR));
     return table;
 }
 
@@ -26,8 +27,8 @@ const ZrLibav& ZrLibav::Loaded() {
     return Process();
 }
 
-ZrLibav::ZrLibav(const char* util, const char* codec, const char* format)
-    : m_names{util, codec, format} {}
+ZrLibav::ZrLibav(const char* util, const char* codec, const char* format, const char* resample)
+    : m_names{util, codec, format, resample} {}
 
 std::string ZrLibav::Load(Library library) {
     std::lock_guard<std::mutex> lock(m_mutex);

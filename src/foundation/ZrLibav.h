@@ -1,6 +1,6 @@
-// The FFmpeg libraries (libavutil, libavcodec, libavformat), opened by soname on first use and
-// resolved once per process. Linked at load time they would cost every process that loads us
-// their hundred-odd dependencies, whether it ever decodes or encodes through them or not.
+// The FFmpeg libraries (libavutil, libavcodec, libavformat, libswresample), opened by soname on
+// first use and resolved once per process. Linked at load time they would cost every process that
+// loads us their hundred-odd dependencies, whether it ever decodes or encodes through them or not.
 //
 //     std::string why;
 //     const ZrLibav* av = ZrLibav::Open(ZrLibav::Codec, &why);
@@ -23,6 +23,7 @@ extern "C" {
 #include <libavutil/macros.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
 }
 
 #include "foundation/ZrSharedLibrary.h"
@@ -35,6 +36,7 @@ extern "C" {
 #define ZR_LIBAV_FUNCTIONS(X)                                                                      \
     X(Util, av_channel_layout_copy)                                                                \
     X(Util, av_channel_layout_default)                                                             \
+    X(Util, av_channel_layout_uninit)                                                              \
     X(Util, av_frame_alloc)                                                                        \
     X(Util, av_frame_free)                                                                         \
     X(Util, av_frame_get_buffer)                                                                   \
@@ -52,6 +54,7 @@ extern "C" {
     X(Codec, avcodec_find_encoder)                                                                 \
     X(Codec, avcodec_free_context)                                                                 \
     X(Codec, avcodec_open2)                                                                        \
+    X(Codec, avcodec_parameters_from_context)                                                      \
     X(Codec, avcodec_parameters_to_context)                                                        \
     X(Codec, avcodec_receive_frame)                                                                \
     X(Codec, avcodec_receive_packet)                                                               \
@@ -59,16 +62,30 @@ extern "C" {
     X(Codec, avcodec_send_packet)                                                                  \
     X(Format, av_find_best_stream)                                                                 \
     X(Format, av_read_frame)                                                                       \
+    X(Format, av_write_frame)                                                                      \
+    X(Format, av_write_trailer)                                                                    \
+    X(Format, avformat_alloc_output_context2)                                                      \
     X(Format, avformat_close_input)                                                                \
     X(Format, avformat_find_stream_info)                                                           \
+    X(Format, avformat_free_context)                                                               \
+    X(Format, avformat_new_stream)                                                                 \
     X(Format, avformat_open_input)                                                                 \
+    X(Format, avformat_write_header)                                                               \
+    X(Format, avio_closep)                                                                         \
+    X(Format, avio_open)                                                                           \
     X(Format, avio_seek)                                                                           \
-    X(Format, avio_size)
+    X(Format, avio_size)                                                                           \
+    X(Resample, swr_alloc_set_opts2)                                                               \
+    X(Resample, swr_convert)                                                                       \
+    X(Resample, swr_free)                                                                          \
+    X(Resample, swr_get_out_samples)                                                               \
+    X(Resample, swr_init)
 
 class ZrLibav {
 public:
-    // Each library needs those before it: opening Format opens Util and Codec too.
-    enum Library { Util, Codec, Format, LibraryCount };
+    // Each library needs those before it: opening Format opens Util and Codec too, and
+    // Resample (the sample-format converter) all three.
+    enum Library { Util, Codec, Format, Resample, LibraryCount };
 
     // The process's table with `library` (and those it needs) opened and every function of
     // theirs resolved, on the first call for it. Null when a library or one of its functions is
@@ -81,7 +98,8 @@ public:
 
     // A table of its own over libraries of other names (to check what a missing library or
     // function reports).
-    ZrLibav(const char* util, const char* codec, const char* format);
+    ZrLibav(const char* util, const char* codec, const char* format,
+            const char* resample = "libswresample.so");
     ZrLibav(const ZrLibav&) = delete;
     ZrLibav& operator=(const ZrLibav&) = delete;
     // Opens up to `library` in this table; "" when it can be used, else why not.

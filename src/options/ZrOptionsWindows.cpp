@@ -6,6 +6,7 @@
 #include "options/MpcEncoderOptionsWnd.h"
 #include "options/OggEncoderOptionsWnd.h"
 #include "options/WaveAiffPluginConfigDlg.h"
+#include "options/WmaEncoderOptionsWnd.h"
 #include "options/WvEncoderOptionsWnd.h"
 
 #include <array>
@@ -29,6 +30,7 @@ constexpr std::array<WindowRunner, ZrEncoderCount> MakeWindowTable() {
     table[ZrEncoderIndex::Ape] = &RunEncoderWindow<CApeEncoderOptionsWnd>;
     table[ZrEncoderIndex::Ogg] = &RunEncoderWindow<COggEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wav] = &RunWaveWindow;
+    table[ZrEncoderIndex::Wma] = &RunEncoderWindow<CWmaEncoderOptionsWnd>;
     table[ZrEncoderIndex::Flac] = &RunEncoderWindow<CFlacEncoderOptionsWnd>;
     table[ZrEncoderIndex::Mpc] = &RunEncoderWindow<CMpcEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wv] = &RunEncoderWindow<CWvEncoderOptionsWnd>;

@@ -44,7 +44,7 @@ const Encoder Encoders[12] = {
     {2, "Uncompressed Wave", "wav", "1 1 1 1411200", "NOHDR=0|L16=0|L24=0"},
     {3, "MP3 Encoder", "mp3", nullptr, nullptr},
     {4, "External Encoder", "", nullptr, nullptr},
-    {5, "Windows Media", "wma", nullptr, nullptr},
+    {5, "Windows Media", "wma", "1 0 0 48", "CBR Bitrate=5|VBR Bitrate=3|Mode=1|Security=0"},
     {6, "FLAC Encoder", "flac", "1 0 0 900", "Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1"},
     {7, "Musepack (MPC)", "mpc", "1 1 0 163", "Quality=2|Command Line=--standard|Mode=0"},
     {8, "WavPack", "wv", "1 0 0 750",
@@ -94,6 +94,8 @@ const SettingsCase SettingsCases[] = {
     // No LoadSettings: a quality outside the table stays, and reads as the default row.
     {1, "Quality=9", "Mode=0|Quality=9|Command Line=-q%204.99", "ogg"},
     {7, "Mode=1|Command Line=--quality%204", "Mode=1|Quality=2|Command Line=--quality%204", "mpc"},
+    // No LoadSettings: indices outside the tables stay as given.
+    {5, "Mode=0|CBR Bitrate=9", "Mode=0|CBR Bitrate=9|VBR Bitrate=3|Security=0", "wma"},
     {11, "SampleRate=22579200", nullptr, "dsf"},
     {11, "SampleRate=44100", "SampleRate=2822400", "dsf"},
 };
@@ -358,6 +360,17 @@ TEST(PluginEntry, CodecLibraryIsOpenedOnlyByTheEncoderThatNeedsIt) {
                                                "loaded " + avcodec + ": 0", "encode: 1 1 1",
                                                "loaded " + avcodec + ": 1"};
     EXPECT_EQ(seen, expected) << r.Output;
+}
+
+// Windows Media opens the codec libraries (and finds its profiles beside the plug-in) only when
+// its file starts.
+TEST(PluginEntry, WindowsMediaOpensTheCodecLibraryWhenItsFileStarts) {
+    const std::string avcodec = "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR);
+    Host host("");
+    const RunResult r = host.Run({"create", "loaded", avcodec, "encode@5",
+                                  (host.Dir() / "a.wma").string(), "loaded", avcodec});
+    EXPECT_CONTAINS(r.Output,
+                    "loaded " + avcodec + ": 0\nencode: 1 1 1\nloaded " + avcodec + ": 1");
 }
 
 } // namespace

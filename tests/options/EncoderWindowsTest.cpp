@@ -3,6 +3,7 @@
 #include "codecs/dsd/DSDEncoderPlugin.h"
 #include "codecs/flac/FlacEncoder.h"
 #include "codecs/wavpack/WvEncoder.h"
+#include "codecs/wma/WmaEncoder.h"
 #include "external/MpcEncoder.h"
 #include "external/OggEncoder.h"
 #include "frame/ZrEncoderFactory.h"
@@ -11,6 +12,7 @@
 #include "options/FlacEncoderOptionsWnd.h"
 #include "options/MpcEncoderOptionsWnd.h"
 #include "options/OggEncoderOptionsWnd.h"
+#include "options/WmaEncoderOptionsWnd.h"
 #include "options/WvEncoderOptionsWnd.h"
 #include "support/TestSupport.h"
 
@@ -131,9 +133,21 @@ const std::vector<std::string> OggShown = {
     "2:Enter a custom command line that will be passed to the OGG encoder.",
     "5:Quality: {Low|Normal/Low|Normal|Normal/High|High} = 4 (disabled)", "6:Command line: [-q 6]"};
 
-const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
 const auto Mpc = Open<CMpcEncoderOptionsWnd, CMpcEncoder>;
 const auto Ogg = Open<COggEncoderOptionsWnd, COggEncoder>;
+const std::vector<std::string> WmaShown = {
+    "2:The VBR qualities are written at a constant bit rate, the one each quality gives on "
+    "average: Low 128, Normal/Low 160, Normal 192, Normal/High 256 and High 320 kbps. Lossless "
+    "mode cannot be written on this system.",
+    "4:CBR Mode [ ]",
+    "5: {48|64|96|128|160|192|256|320} = 5 (disabled)",
+    "4:VBR Mode [x]",
+    "5: {Low|Normal/Low|Normal|Normal/High|High} = 3",
+    "4:Lossless Mode [ ]",
+    "3:Enable Personal Rights Management [ ]"};
+
+const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
+const auto Wma = Open<CWmaEncoderOptionsWnd, CWmaEncoder>;
 const auto Flac = Open<CFlacEncoderOptionsWnd, CFlacEncoder>;
 
 const WindowCase WindowCases[] = {
@@ -154,6 +168,13 @@ const WindowCase WindowCases[] = {
      "Quality=6|Verify=1|Ogg=0|AddPB=0|AddST=0"},
     {CreateDsdEncoder, Open<CDSDEncoderOptionsWnd, CDSDEncoderPlugin>, u"SampleRate=11289600",
      "DSD", 365, &DsdShown, "=3", "SampleRate=22579200"},
+    // The list of the chosen mode only is enabled.
+    {CreateWmaEncoder, Wma, u"", "Windows Media", 340, &WmaShown,
+     "CBR Mode=1|=2|Enable Personal Rights Management=1",
+     "CBR Bitrate=2|VBR Bitrate=3|Mode=0|Security=1"},
+    // Indices outside the tables select nothing and stay.
+    {CreateWmaEncoder, Wma, u"Mode=2|CBR Bitrate=9|VBR Bitrate=-1", "Windows Media", 340, nullptr,
+     "=3", "CBR Bitrate=9|VBR Bitrate=-1|Mode=2|Security=0"},
     {CreateApeEncoder, Open<CApeEncoderOptionsWnd, CApeEncoder>, u"Compression=3000",
      "Monkey's Audio (APE)", 365, &ApeShown, "=3", "Compression=4000"},
     // Only the chosen mode's control takes changes; a quality outside the table shows and

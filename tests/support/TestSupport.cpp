@@ -539,6 +539,27 @@ std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits) {
     return out;
 }
 
+double ToneFrequency(const std::vector<int32_t>& interleaved, unsigned channels,
+                     unsigned channel, uint32_t rate) {
+    const size_t frames = channels ? interleaved.size() / channels : 0;
+    auto at = [&](size_t f) { return static_cast<double>(interleaved[f * channels + channel]); };
+    // Crossings at sub-sample precision, by linear interpolation.
+    double first = -1, last = -1;
+    size_t crossings = 0;
+    for (size_t f = frames / 10 + 1; f < frames - frames / 10; ++f) {
+        if (at(f - 1) < 0 && at(f) >= 0) {
+            const double where = static_cast<double>(f - 1) + -at(f - 1) / (at(f) - at(f - 1));
+            if (first < 0)
+                first = where;
+            last = where;
+            ++crossings;
+        }
+    }
+    if (crossings < 2)
+        return 0;
+    return static_cast<double>(crossings - 1) * rate / (last - first);
+}
+
 bool Exhaustive() {
     const char* value = std::getenv("ZR_EXHAUSTIVE");
     return value && std::strcmp(value, "1") == 0;

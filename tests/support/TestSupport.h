@@ -112,6 +112,12 @@ void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes);
 // Little-endian PCM of `bits` (8 unsigned, 16/24/32 signed) to signed integers.
 std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits);
 
+// The frequency in Hz of the tone on one channel of interleaved samples (from Samples), from
+// its rising zero crossings between the first and the last tenth; 0 when it never crosses.
+// For checking that a lossy codec kept a pure tone where it was.
+double ToneFrequency(const std::vector<int32_t>& interleaved, unsigned channels,
+                     unsigned channel, uint32_t rate);
+
 // True when ZR_EXHAUSTIVE=1: the full matrices instead of their fast representative subsets.
 bool Exhaustive();
 // The whole list in the exhaustive mode; otherwise every `stride`-th entry starting at `phase`

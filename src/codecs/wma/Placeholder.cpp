@@ -1,7 +1,0 @@
-// A placeholder that names itself and refuses every job with a reason.
-#include "frame/ZrEncoderFactory.h"
-#include "frame/ZrPlaceholderEncoder.h"
-
-IZrEncoder* CreateWmaEncoder(IZrEncoderCallback* callback) {
-    return new ZrPlaceholderEncoder(callback, u"Windows Media", u"wma");
-}
