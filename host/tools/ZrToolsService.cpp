@@ -1,5 +1,8 @@
 #include "tools/ZrToolsService.h"
 
+#include "tools/ZrArchiveUnpacker.h"
+#include "tools/ZrFileLoader.h"
+#include "tools/ZrNamedLocks.h"
 #include "tools/ZrNoDestroy.h"
 #include "tools/ZrRegKey.h"
 #include "tools/ZrToolsLogger.h"
@@ -79,14 +82,14 @@ IZrMainThreadMessages* ZrToolsService::GetMainThreadMessages() {
     return nullptr;
 }
 IZrNamedLocks* ZrToolsService::GetNamedLocks() {
-    return nullptr;
+    return &ZrNamedLocks::Instance();
 }
 IZrWaitWindow* ZrToolsService::GetWaitWindow() {
     return nullptr;
 }
 IZrArchiveUnpacker* ZrToolsService::GetArchiveUnpacker() {
-    return nullptr;
+    return &ZrArchiveUnpacker::Instance();
 }
 IZrFileLoader* ZrToolsService::GetFileLoader() {
-    return nullptr;
+    return &ZrFileLoader::Instance();
 }
