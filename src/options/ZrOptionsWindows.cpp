@@ -3,6 +3,7 @@
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
+#include "options/Mp3EncoderOptionsWnd.h"
 #include "options/WaveAiffPluginConfigDlg.h"
 #include "options/WvEncoderOptionsWnd.h"
 
@@ -26,6 +27,7 @@ constexpr std::array<WindowRunner, ZrEncoderCount> MakeWindowTable() {
     std::array<WindowRunner, ZrEncoderCount> table{};
     table[ZrEncoderIndex::Ape] = &RunEncoderWindow<CApeEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wav] = &RunWaveWindow;
+    table[ZrEncoderIndex::Mp3] = &RunEncoderWindow<CMp3EncoderOptionsWnd>;
     table[ZrEncoderIndex::Flac] = &RunEncoderWindow<CFlacEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wv] = &RunEncoderWindow<CWvEncoderOptionsWnd>;
     table[ZrEncoderIndex::Dsd] = &RunEncoderWindow<CDSDEncoderOptionsWnd>;
