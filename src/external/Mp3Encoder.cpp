@@ -313,7 +313,7 @@ bool CMp3Encoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64_t
     if (!ChooseOutput(reason))
         return Fail(scope, reason);
     const Mp3CommandLine command = BuildMp3CommandLine(
-        CommandLine.Get(Settings), program, m_sentChannels, Format.SamplesPerSec, m_sentBits,
+        CommandLine.Get(Settings), program, Format.Channels, Format.SamplesPerSec, m_sentBits,
         m_temporaryOutput.IsEmpty() ? DestinationFilename : m_temporaryOutput);
     m_commandLine = command.Line;
     m_sendHeader = command.SendHeader;

@@ -26,7 +26,8 @@ struct Mp3CommandLine {
 };
 
 // The command line for a working line from the settings (`workingLine`, possibly empty), the
-// program's path and the stream sent to it (channels, rate, bits) to the output `output`.
+// program's path, the source's channel count (only a stereo source goes as raw PCM), the rate
+// and the bits per sample of what is sent, and the output `output`.
 Mp3CommandLine BuildMp3CommandLine(const ZrString& workingLine, const ZrString& programPath,
                                    uint16_t channels, uint32_t rate, uint16_t bits,
                                    const ZrString& output);
