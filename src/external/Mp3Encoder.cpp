@@ -416,7 +416,14 @@ bool CMp3Encoder::Send(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes)
         const auto count = static_cast<uint32_t>(std::min<uint64_t>(bytes - done, MaxPipeWrite));
         if (!m_pipe.Write(data + done, count)) {
             Abandon();
-            return Fail(scope, u"The encoder program ended before it had read all the audio");
+            const int exitCode = m_pipe.ExitCode();
+            return Fail(scope,
+                        exitCode > 0
+                            ? ZrString::Format("The encoder program ended before it had read all "
+                                               "the audio (exit code %d)",
+                                               exitCode)
+                            : ZrString(u"The encoder program ended before it had read all the "
+                                       u"audio"));
         }
         done += count;
     }

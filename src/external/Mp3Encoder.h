@@ -51,8 +51,6 @@ public:
 
     // The command line of the running or last job, for the log and tests.
     const ZrString& LastCommandLine() const { return m_commandLine; }
-    // Tests only: the budget below which the free space is measured again.
-    uint64_t DiskBudget() const { return m_diskBudget; }
 
 private:
     // The bodies of the slots of the same names.

@@ -106,9 +106,9 @@ TEST(Mp3Encoder, ModeCheckAutomaticConfigurationAndEstimates) {
 // PATH with a folder in front for the test's lifetime.
 class PathPrefix {
 public:
-    explicit PathPrefix(const fs::path& folder, bool only = false)
+    explicit PathPrefix(const fs::path& folder)
         : m_old(std::getenv("PATH") ? std::getenv("PATH") : "") {
-        ::setenv("PATH", (folder.string() + (only ? "" : ":" + m_old)).c_str(), 1);
+        ::setenv("PATH", (folder.string() + ":" + m_old).c_str(), 1);
     }
     ~PathPrefix() { ::setenv("PATH", m_old.c_str(), 1); }
 
@@ -209,17 +209,17 @@ TEST(Mp3Encoder, NonAsciiDestinationGoesThroughATemporaryFile) {
     EXPECT_EQ(ReadFile(out), pcm);
 }
 
-// Programs that fail: missing, dying early, failing at the end. Each fails its step with a
-// reason and leaves no output.
+// Programs that fail: dying early, failing at the end. Each fails its step with a reason and
+// leaves no output. (A missing program is zrenc's case below: an installer test of this process
+// may have installed one.)
 TEST(Mp3Encoder, FailingProgramsLeaveNoOutput) {
     struct Case {
         const char* name;
-        const char* body; // null: no program on PATH at all
+        const char* body;
         const char* step;
         const char* reason;
     };
     const Case cases[] = {
-        {"missing", nullptr, "start", "needs the program lame"},
         // Within a second of its end, though the pipe is full and the writer blocked.
         {"dies early", "head -c 1000 >/dev/null; sleep 0.3; exit 1", "encode",
          "The encoder program ended before it had read all the audio"},
@@ -231,9 +231,8 @@ TEST(Mp3Encoder, FailingProgramsLeaveNoOutput) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        if (c.body)
-            FakeLame(dir / "bin", c.body);
-        const PathPrefix path(dir / "bin", !c.body);
+        FakeLame(dir / "bin", c.body);
+        const PathPrefix path(dir / "bin");
         CMp3Encoder encoder(nullptr);
         const auto start = std::chrono::steady_clock::now();
         const EncodeResult e = Encode(encoder, dir / "out.mp3", {&format, pcm});
