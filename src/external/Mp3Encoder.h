@@ -9,6 +9,12 @@
 // channels. Float samples are sent as 32-bit integers, and more than two channels are mixed
 // down to two (centre and surround at -3 dB, the low-frequency channel left out, scaled so the
 // mix cannot clip); the header or the switches then describe what is sent.
+//
+// A destination whose name has a letter outside ASCII is written under a temporary name
+// ("LameXXXXXX.tmp") in the destination's own folder and renamed at finish. The program would
+// take the name itself; the detour keeps an unfinished file from ever carrying the final name.
+// An output that is not whole (the program failed, the disk filled, the job was abandoned) is
+// removed, and finish fails when the program did.
 #pragma once
 
 #include "external/EncoderPipe.h"
