@@ -343,8 +343,8 @@ void CMp3Encoder::Convert(const uint8_t* data, size_t frames) {
     const size_t channels = Format.Channels;
     std::vector<double> samples(frames * channels);
     zrpcm::ToDouble(data, samples.size(), m_sourceSample, samples.data());
-    m_converted.resize(frames * m_sentChannels * sizeof(int32_t));
-    auto* out = reinterpret_cast<int32_t*>(m_converted.data());
+    m_converted.resize(frames * m_sentChannels);
+    int32_t* out = m_converted.data();
     if (m_mix.empty()) {
         for (double x : samples)
             *out++ = ToInt32(x);
@@ -384,7 +384,7 @@ bool CMp3Encoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t byte
             return true;
         Convert(m_partial.data(), 1);
         m_partial.clear();
-        if (!Send(scope, m_converted.data(), m_converted.size()))
+        if (!SendConverted(scope))
             return false;
     }
     // A slice at a time keeps the converted copy small.
@@ -392,13 +392,18 @@ bool CMp3Encoder::Encode(ZrTraceScope& scope, const uint8_t* data, uint64_t byte
     while (bytes >= frameBytes) {
         const size_t frames = std::min<uint64_t>(bytes / frameBytes, sliceFrames);
         Convert(data, frames);
-        if (!Send(scope, m_converted.data(), m_converted.size()))
+        if (!SendConverted(scope))
             return false;
         data += frames * frameBytes;
         bytes -= frames * frameBytes;
     }
     m_partial.assign(data, data + bytes);
     return true;
+}
+
+bool CMp3Encoder::SendConverted(ZrTraceScope& scope) {
+    return Send(scope, reinterpret_cast<const uint8_t*>(m_converted.data()),
+                m_converted.size() * sizeof(int32_t));
 }
 
 bool CMp3Encoder::Send(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes) {

@@ -77,6 +77,7 @@ private:
     void Convert(const uint8_t* data, size_t frames);
     // The budgeted pipe write that every byte for the child goes through.
     bool Send(ZrTraceScope& scope, const uint8_t* data, uint64_t bytes);
+    bool SendConverted(ZrTraceScope& scope);
     void MeasureDiskBudget();
     // Ends a job that did not finish: stops the child and removes what it wrote.
     void Abandon();
@@ -95,5 +96,5 @@ private:
     uint16_t m_sentBits = 0;
     std::vector<std::array<float, 2>> m_mix; // per source channel: its weight left and right
     std::vector<uint8_t> m_partial;          // a frame split between two buffers
-    std::vector<uint8_t> m_converted;
+    std::vector<int32_t> m_converted;
 };
