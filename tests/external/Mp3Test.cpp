@@ -177,8 +177,9 @@ TEST(Mp3Encoder, TheChildGetsWhatItReads) {
         const std::vector<int32_t> sent = Samples(got, 32);
         const std::vector<int32_t> ints = Samples(pcm, c.bits);
         const auto source = [&](size_t i) {
-            float x;
-            std::memcpy(&x, &pcm[i * 4], 4);
+            float x = 0;
+            if (c.isFloat)
+                std::memcpy(&x, &pcm[i * 4], 4);
             return c.isFloat ? double{x} : ints[i] / std::ldexp(1.0, c.bits - 1);
         };
         for (size_t f = 0; f < 1001; f += 7) {
