@@ -3,6 +3,7 @@
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
+#include "options/Mp3EncoderOptionsWnd.h"
 #include "options/MpcEncoderOptionsWnd.h"
 #include "options/OggEncoderOptionsWnd.h"
 #include "options/WaveAiffPluginConfigDlg.h"
@@ -31,6 +32,7 @@ constexpr std::array<WindowRunner, ZrEncoderCount> MakeWindowTable() {
     table[ZrEncoderIndex::Ogg] = &RunEncoderWindow<COggEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wav] = &RunWaveWindow;
     table[ZrEncoderIndex::Wma] = &RunEncoderWindow<CWmaEncoderOptionsWnd>;
+    table[ZrEncoderIndex::Mp3] = &RunEncoderWindow<CMp3EncoderOptionsWnd>;
     table[ZrEncoderIndex::Flac] = &RunEncoderWindow<CFlacEncoderOptionsWnd>;
     table[ZrEncoderIndex::Mpc] = &RunEncoderWindow<CMpcEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wv] = &RunEncoderWindow<CWvEncoderOptionsWnd>;

@@ -42,7 +42,9 @@ const Encoder Encoders[12] = {
     {0, "Monkey's Audio (APE)", "ape", "1 0 0 900", "Compression=2000"},
     {1, "Ogg Vorbis", "ogg", "1 1 0 192", "Quality=2|Command Line=-q%204.99|Mode=0"},
     {2, "Uncompressed Wave", "wav", "1 1 1 1411200", "NOHDR=0|L16=0|L24=0"},
-    {3, "MP3 Encoder", "mp3", nullptr, nullptr},
+    // With no settings at all every number reads as 0, the CBR/ABR target included.
+    {3, "MP3 Encoder", "mp3", "1 1 0 0",
+     "Bitrate=160|ForceCBR=0|SpeedBitrate=160|CommandLine=-V%204%20--vbr-new|Mode=1"},
     {4, "External Encoder", "", nullptr, nullptr},
     {5, "Windows Media", "wma", "1 0 0 48", "CBR Bitrate=5|VBR Bitrate=3|Mode=1|Security=0"},
     {6, "FLAC Encoder", "flac", "1 0 0 900", "Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1"},
@@ -74,6 +76,9 @@ const SettingsCase SettingsCases[] = {
     {2, "NOHDR=1|L16=1|L24=1", nullptr, "l24"},
     {2, "NOHDR=2|L24=1", "NOHDR=2|L16=0|L24=1", "wav"}, // headerless only with exactly 1
     {2, "L16=1", "NOHDR=0|L16=1|L24=0", "wav"},
+    // No LoadSettings: an unknown mode stays.
+    {3, "Mode=7|CommandLine=lame%20-b%2032",
+     "Mode=7|Bitrate=160|ForceCBR=0|SpeedBitrate=160|CommandLine=lame%20-b%2032", "mp3"},
     {6, "Ogg=1", "Quality=6|Verify=0|Ogg=1|AddPB=1|AddST=1", "ogg"},
     // No LoadSettings: values stay as given.
     {6, "Quality=99|Verify=7", "Quality=99|Verify=7|Ogg=0|AddPB=1|AddST=1", "flac"},

@@ -4,12 +4,14 @@
 #include "codecs/flac/FlacEncoder.h"
 #include "codecs/wavpack/WvEncoder.h"
 #include "codecs/wma/WmaEncoder.h"
+#include "external/Mp3Encoder.h"
 #include "external/MpcEncoder.h"
 #include "external/OggEncoder.h"
 #include "frame/ZrEncoderFactory.h"
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
+#include "options/Mp3EncoderOptionsWnd.h"
 #include "options/MpcEncoderOptionsWnd.h"
 #include "options/OggEncoderOptionsWnd.h"
 #include "options/WmaEncoderOptionsWnd.h"
@@ -146,8 +148,27 @@ const std::vector<std::string> WmaShown = {
     "4:Lossless Mode [ ]",
     "3:Enable Personal Rights Management [ ]"};
 
-const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
 const auto Wma = Open<CWmaEncoderOptionsWnd, CWmaEncoder>;
+const std::vector<std::string> Mp3Shown = {
+    "4:VBR Encoding [x]",
+    "2:This uses L.A.M.E., the highest quality MP3 encoder.  VBR modes provide the best "
+    "trade-off between quality and space used.",
+    "5:Target Quality: {Small Portable|High Quality Portable|Normal|High|Extreme} = 2",
+    "4:CBR / ABR Encoding [ ]",
+    "2:This uses L.A.M.E., the highest quality MP3 encoder.",
+    "5:Target Bitrate: {32 kbps|64 kbps|96 kbps|128 kbps|160 kbps|192 kbps|256 kbps|320 kbps} = 4 "
+    "(disabled)",
+    "3:Restrict encoder to constant bitrate (CBR Encoding) [ ] (disabled)",
+    "4:Faster CBR Encoding [ ]",
+    "2:This uses Go-Go, one of the fastest MP3 encoders.  Quality is slightly lower than with "
+    "the L.A.M.E. encoder.",
+    "5:Target Bitrate: {64 kbps|96 kbps|128 kbps|160 kbps|192 kbps|256 kbps|320 kbps} = 3 "
+    "(disabled)",
+    "4:Custom Command Line Switches (advanced) [ ]",
+    "6:Command Line: (disabled)"};
+
+const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
+const auto Mp3 = Open<CMp3EncoderOptionsWnd, CMp3Encoder>;
 const auto Flac = Open<CFlacEncoderOptionsWnd, CFlacEncoder>;
 
 const WindowCase WindowCases[] = {
@@ -175,6 +196,33 @@ const WindowCase WindowCases[] = {
     // Indices outside the tables select nothing and stay.
     {CreateWmaEncoder, Wma, u"Mode=2|CBR Bitrate=9|VBR Bitrate=-1", "Windows Media", 340, nullptr,
      "=3", "CBR Bitrate=9|VBR Bitrate=-1|Mode=2|Security=0"},
+    // Each mode's fragment, rebuilt on every change.
+    {CreateMp3Encoder, Mp3, u"", "MP3 Encoder", 385, &Mp3Shown,
+     "CBR / ABR Encoding=1|Target Bitrate:=5|Restrict encoder to constant bitrate (CBR "
+     "Encoding)=1",
+     "Bitrate=192|ForceCBR=1|SpeedBitrate=160|CommandLine=lame.exe%20--preset%20cbr%20192|Mode=0|"
+     "VBRQualityMode=2"},
+    {CreateMp3Encoder, Mp3, u"", "MP3 Encoder", 385, nullptr,
+     "CBR / ABR Encoding=1|Target Bitrate:=5",
+     "Bitrate=192|ForceCBR=0|SpeedBitrate=160|CommandLine=lame.exe%20--preset%20192|Mode=0|"
+     "VBRQualityMode=2"},
+    {CreateMp3Encoder, Mp3, nullptr, "MP3 Encoder", 385, nullptr, "Target Quality:=3",
+     "Bitrate=160|ForceCBR=0|SpeedBitrate=160|CommandLine=-V%202%20--vbr-new|Mode=1|VBRQualityMode="
+     "3"},
+    // Opening shows the stored line as it is; Go-Go's list keeps its stored rate.
+    {CreateMp3Encoder, Mp3,
+     u"Mode=0|SpeedBitrate=96|CommandLine=lame.exe%20--preset%20cbr%20128%20--id3v1-only",
+     "MP3 Encoder", 385, nullptr, "",
+     "Bitrate=160|ForceCBR=0|SpeedBitrate=96|CommandLine=lame.exe%20--preset%20cbr%20128%20--id3v1-"
+     "only|Mode=0|VBRQualityMode=2"},
+    {CreateMp3Encoder, Mp3, u"Mode=0|SpeedBitrate=96", "MP3 Encoder", 385, nullptr,
+     "Faster CBR Encoding=1",
+     "Bitrate=160|ForceCBR=0|SpeedBitrate=96|CommandLine=gogo.exe%20-b%2096|Mode=3|VBRQualityMode="
+     "2"},
+    // An edited VBR line opens as a custom line.
+    {CreateMp3Encoder, Mp3, u"CommandLine=-V%202%20--vbr-new%20", "MP3 Encoder", 385, nullptr, "",
+     "Bitrate=160|ForceCBR=0|SpeedBitrate=160|CommandLine=-V%202%20--vbr-new%20|Mode=2|"
+     "VBRQualityMode=2"},
     {CreateApeEncoder, Open<CApeEncoderOptionsWnd, CApeEncoder>, u"Compression=3000",
      "Monkey's Audio (APE)", 365, &ApeShown, "=3", "Compression=4000"},
     // Only the chosen mode's control takes changes; a quality outside the table shows and

@@ -468,6 +468,49 @@ std::vector<uint8_t> DecodeWithJmac(const fs::path& file, bool verifyMd5) {
     return DecodeToWav({"jmac", "d", file.string(), "{out}"}, JmacComplained);
 }
 
+double DominantFrequency(const std::vector<uint8_t>& f32le, uint16_t channels, uint16_t channel,
+                         uint32_t rate) {
+    const size_t frames = channels ? f32le.size() / 4 / channels : 0;
+    const size_t length = std::min<size_t>(frames, 8192);
+    if (length < 64 || channel >= channels || rate == 0)
+        return 0.0;
+    const double pi = 3.14159265358979323846;
+    // Goertzel: the power of one frequency in windowed samples.
+    auto power = [&](const std::vector<double>& x, double hz) {
+        const double k = 2 * std::cos(2 * pi * hz / rate);
+        double s1 = 0, s2 = 0;
+        for (double v : x) {
+            const double s0 = v + k * s1 - s2;
+            s2 = s1;
+            s1 = s0;
+        }
+        return s1 * s1 + s2 * s2 - k * s1 * s2;
+    };
+    auto windowed = [&](size_t n) {
+        std::vector<double> x(n);
+        const size_t first = (frames - n) / 2;
+        for (size_t i = 0; i < n; ++i) {
+            float v;
+            std::memcpy(&v, &f32le[((first + i) * channels + channel) * 4], 4);
+            x[i] = v * (0.5 - 0.5 * std::cos(2 * pi * static_cast<double>(i) / (n - 1)));
+        }
+        return x;
+    };
+    auto best = [&](const std::vector<double>& x, double from, double to, double step) {
+        double at = from, most = -1.0;
+        for (double hz = std::max(from, 1.0); hz <= to; hz += step)
+            if (const double p = power(x, hz); p > most) {
+                most = p;
+                at = hz;
+            }
+        return at;
+    };
+    // A short window finds the peak's neighbourhood (its main lobe spans about 4 x 21 Hz at
+    // 44.1 kHz), the long one places it.
+    const double coarse = best(windowed(std::min<size_t>(length, 2048)), 20.0, rate / 2.0, 8.0);
+    return best(windowed(length), coarse - 16.0, coarse + 16.0, 0.25);
+}
+
 std::string FirstDifference(const std::vector<uint8_t>& expected,
                             const std::vector<uint8_t>& actual, size_t bytesPerSample) {
     if (expected == actual)

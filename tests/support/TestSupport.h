@@ -93,6 +93,12 @@ double ToneEnergyShare(const std::vector<int32_t>& interleaved, unsigned channel
 // The raw format name ffmpeg uses for WAV-style PCM of this width.
 std::string RawFormatFor(uint16_t bits, bool isFloat = false);
 
+// The frequency in Hz (to about 1 Hz) that carries the most energy in one channel of
+// interleaved little-endian float samples ("f32le"), searched from 20 Hz to half the rate over
+// up to 8192 frames from the middle. 0 when there are too few frames.
+double DominantFrequency(const std::vector<uint8_t>& f32le, uint16_t channels, uint16_t channel,
+                         uint32_t rate);
+
 // A readable description of the first difference of two sample buffers, or "" when equal.
 std::string FirstDifference(const std::vector<uint8_t>& expected,
                             const std::vector<uint8_t>& actual, size_t bytesPerSample);
