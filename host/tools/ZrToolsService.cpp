@@ -1,9 +1,15 @@
 #include "tools/ZrToolsService.h"
 
+#include "tools/ZrArchiveUnpacker.h"
+#include "tools/ZrFileLoader.h"
+#include "tools/ZrMainThreadMessages.h"
+#include "tools/ZrNamedLocks.h"
 #include "tools/ZrNoDestroy.h"
 #include "tools/ZrRegKey.h"
 #include "tools/ZrToolsLogger.h"
 #include "tools/ZrToolsPaths.h"
+#include "tools/ZrToolsStrings.h"
+#include "tools/ZrWaitWindow.h"
 #include "tools/ui/ZrUIServiceImpl.h"
 
 #include <memory>
@@ -30,6 +36,7 @@ ZrToolsService::ZrToolsService()
 
 // Nothing here depends on who uses the library: the stores and the log live for the process.
 bool ZrToolsService::Initialize(void*, void*) {
+    ZrMainThreadMessages::Instance().NoteInitialisingThread();
     return true;
 }
 
@@ -71,22 +78,22 @@ IZrRegKey* ZrToolsService::OpenKey(intptr_t root, const char16_t* path) {
     return std::make_unique<ZrRegKey>(m_machineStore, ZrSplitKeyPath(PathOf(path))).release();
 }
 
-// Services this tools library does not offer: callers get null and go without them.
+// Slots 26 to 31.
 IZrStringService* ZrToolsService::GetStringService() {
-    return nullptr;
+    return &ZrToolsStrings::Instance();
 }
 IZrMainThreadMessages* ZrToolsService::GetMainThreadMessages() {
-    return nullptr;
+    return &ZrMainThreadMessages::Instance();
 }
 IZrNamedLocks* ZrToolsService::GetNamedLocks() {
-    return nullptr;
+    return &ZrNamedLocks::Instance();
 }
 IZrWaitWindow* ZrToolsService::GetWaitWindow() {
-    return nullptr;
+    return &ZrWaitWindow::Instance();
 }
 IZrArchiveUnpacker* ZrToolsService::GetArchiveUnpacker() {
-    return nullptr;
+    return &ZrArchiveUnpacker::Instance();
 }
 IZrFileLoader* ZrToolsService::GetFileLoader() {
-    return nullptr;
+    return &ZrFileLoader::Instance();
 }

@@ -7,10 +7,10 @@
 // the root HKEY_LOCAL_MACHINE only, from the machine tree, and never creates anything; the
 // path there is absolute ("SOFTWARE\...").
 //
-// Initialize and Uninitialize do nothing; unbalanced or repeated calls are harmless.
-// The user-interface service comes from ui/. String search, main-thread messages, named locks,
-// the wait window, the archive unpacker and the file loader are not offered: their getters
-// return null.
+// Uninitialize does nothing; unbalanced or repeated calls are harmless.
+// The user-interface service comes from ui/. Slots 26 to 31 each have a file of their own:
+// ZrToolsStrings, ZrMainThreadMessages, ZrNamedLocks, ZrWaitWindow, ZrArchiveUnpacker,
+// ZrFileLoader. Initialize makes the calling thread the main thread until someone pumps.
 #pragma once
 
 #include "tessary/ZrTools.h"

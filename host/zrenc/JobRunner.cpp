@@ -1,5 +1,7 @@
 #include "zrenc/JobRunner.h"
 
+#include "loader/ZrHostTools.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -77,6 +79,9 @@ std::vector<JobOutcome> RunJobs(const std::vector<JobSpec>& jobs, const EncoderC
         guard.unlock();
         if (hooks.pump)
             hooks.pump();
+        if (ZrTools* tools = ZrHostTools::Get())
+            if (IZrMainThreadMessages* messages = tools->GetMainThreadMessages())
+                messages->Pump();
         guard.lock();
         changed.wait_for(guard, std::chrono::milliseconds(100),
                          [&] { return !ended.empty() || done == count; });

@@ -46,7 +46,17 @@ bool ApplyPriority(pid_t thread, int32_t priority) {
 
 void NoExitHook() {}
 
+std::atomic<IZrMainThreadMessages*> g_mainThreadMessages{nullptr};
+
 } // namespace
+
+void ZrSetMainThreadMessages(IZrMainThreadMessages* messages) {
+    g_mainThreadMessages.store(messages);
+}
+
+IZrMainThreadMessages* ZrGetMainThreadMessages() {
+    return g_mainThreadMessages.load();
+}
 
 // ---- ZrEvent ----------------------------------------------------------------------------------
 
@@ -86,6 +96,8 @@ bool ZrThread::OnMainThreadMessage(uint32_t message, uintptr_t wParam, intptr_t 
 ZrThread::~ZrThread() {
     Stop(NoTimeout);
     m_stopEvent.reset();
+    if (IZrMainThreadMessages* messages = ZrGetMainThreadMessages())
+        messages->Forget(this);
 }
 
 bool ZrThread::Start(int32_t priority, bool restart) {
@@ -225,7 +237,10 @@ void ZrThread::SetStop(bool stop) {
         m_stopEvent->Reset();
 }
 
-void ZrThread::OnStopped() {}
+void ZrThread::OnStopped() {
+    if (IZrMainThreadMessages* messages = ZrGetMainThreadMessages())
+        messages->ThreadStopped(this);
+}
 
 bool ZrThread::SetPriority(int32_t priority) {
     const uint32_t thread = m_threadId.load();
@@ -373,4 +388,8 @@ ZrThread::ExitHook ZrThread::GetExitHook() {
     return &NoExitHook;
 }
 
-void ZrThread::DispatchMessages() {}
+void ZrThread::DispatchMessages() {
+    if (IZrMainThreadMessages* messages = ZrGetMainThreadMessages();
+        messages && messages->IsMainThread())
+        messages->Pump();
+}

@@ -13,13 +13,18 @@
 // its destructor: the base's destructor runs after those members are gone.
 #pragma once
 
+#include "tessary/ZrToolsServices.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <pthread.h>
 #include <semaphore>
 
-#include "tessary/ZrToolsServices.h"
+// The host's main-thread message service, which the foundation cannot look up itself: the frame
+// sets it when the tools library is loaded and clears it before unloading. Null without a host.
+void ZrSetMainThreadMessages(IZrMainThreadMessages* messages);
+IZrMainThreadMessages* ZrGetMainThreadMessages();
 
 // An event on an eventfd: its descriptor polls readable while the event is set, so a worker can
 // wait for it together with descriptors of its own. Set and Reset cost no system call when the
@@ -72,7 +77,8 @@ public:
 
     // Virtual operations in slot order.
     bool OnMainThreadMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
-    // Stop with the default time-out.
+    // Stop with the default time-out; then the host's queue forgets the messages still posted
+    // to this object.
     virtual ~ZrThread();
     // Starts Run on a new thread; when one is running, only with `restart` (after stopping it).
     virtual bool Start(int32_t priority = PriorityNormal, bool restart = false);
@@ -82,6 +88,7 @@ public:
     virtual bool Stop(int32_t timeoutMs = NoTimeout);
     // Sets (or clears) the stop flag and the stop event together.
     virtual void SetStop(bool stop);
+    // Tells the host's main-thread message service that the thread has stopped.
     virtual void OnStopped();
     // Only while running; false when not running or when the system refuses (raising a priority
     // needs privileges).
@@ -125,6 +132,7 @@ protected:
     virtual void CloseThreadHandle(pthread_t handle);
     // A function the thread calls last, after it has cleared its handle.
     virtual ExitHook GetExitHook();
+    // Delivers the host's main-thread messages when called on the main thread.
     virtual void DispatchMessages();
 
     // For Run: waits until `fd` is ready for `events` (poll's), `timeoutMs` passes (negative: no

@@ -1,5 +1,6 @@
 #include "frame/ZrHostLibraries.h"
 
+#include "foundation/ZrThread.h"
 #include "frame/ZrHostLibraryManager.h"
 
 #include <atomic>
@@ -108,6 +109,7 @@ bool AttachTools(Manager& m, Slot& slot, void* module, const char* entryName) {
     tools->Initialize(nullptr, m.HostModule.load());
     slot.Interface = tools;
     m.Tools.store(tools, std::memory_order_release);
+    ZrSetMainThreadMessages(tools->GetMainThreadMessages());
     return true;
 }
 
@@ -149,6 +151,7 @@ void ZrReleaseHostLibraries() {
             continue;
         if (index == static_cast<int>(ZrHostSlot::Tools)) {
             m.Tools.store(nullptr);
+            ZrSetMainThreadMessages(nullptr);
             static_cast<ZrTools*>(slot.Interface)->Uninitialize(m.HostModule.load());
         } else if (const char* name = SlotTable[index].Uninitialize) {
             if (auto uninitialize = reinterpret_cast<void (*)()>(::dlsym(slot.Module, name)))

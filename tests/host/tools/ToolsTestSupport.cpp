@@ -1,12 +1,15 @@
 #include "ToolsTestSupport.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace zrtools_test {
 
@@ -108,6 +111,25 @@ int ProbeCommand(ZrTools* tools, const std::vector<std::string>& a) {
         const std::u16string text(static_cast<size_t>(std::atoi(a[2].c_str())), u'x');
         for (int i = std::atoi(a[1].c_str()); i > 0; --i)
             tools->GetLogger(0)->Write(512, u"Probe", text.c_str());
+    } else if (command == "lock" && a.size() == 3) {
+        // Held until the probe ends.
+        const bool held =
+            tools->GetNamedLocks()->Acquire(FromHex(a[1]).c_str(), std::atoi(a[2].c_str()), true);
+        std::printf("%s\n", held ? "true" : "false");
+    } else if (command == "wait" && a.size() == 3) {
+        struct Cancel : IZrWaitMessageCallback {
+            std::atomic<bool> Called{false};
+            void OnWaitCancelled() override { Called = true; }
+        } cancel;
+        IZrWaitWindow* window = tools->GetWaitWindow();
+        const bool shown =
+            window->Show(u"Downloading the encoder", std::atoi(a[1].c_str()), 0, &cancel);
+        std::printf("%s\n", shown ? "shown" : "hidden");
+        std::fflush(stdout);
+        for (int ms = 0; ms < std::atoi(a[2].c_str()) && !cancel.Called; ms += 10)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        window->Close();
+        std::printf("%s\n", cancel.Called ? "cancelled" : "closed");
     } else {
         std::fprintf(stderr, "unknown command or wrong arguments: %s\n", command.c_str());
         return 2;

@@ -5,6 +5,7 @@
 
 #include "support/TestSupport.h"
 #include "tessary/ZrTools.h"
+#include "tessary/ZrToolsServices.h"
 
 #include <filesystem>
 #include <memory>
@@ -59,6 +60,9 @@ std::u16string FromHex(const std::string& hex);
 //                                         "ok <folder HEX>" or "fail <reason HEX>"
 //   log <category> <scope> <text>         one log line; prints "enabled" or "disabled"
 //   logmany <count> <length>              <count> lines of <length> characters
+//   lock <name HEX> <timeout ms>          named lock: "true" (held until exit) or "false"
+//   wait <delay ms> <ms>                  wait window: "shown" or "hidden", then after <ms> or
+//                                         the user's cancel "closed" or "cancelled"
 zrtest::RunResult Probe(const std::vector<std::string>& arguments, const fs::path& home,
                         const std::vector<std::string>& environment = {});
 

@@ -1,0 +1,507 @@
+// The services of the real library that the external-program encoders and the dependency
+// installer use: string search, main-thread messages, named locks, archive unpacker, file loader.
+#include "ToolsTestSupport.h"
+#include "foundation/ZrThread.h"
+#include "foundation/ZrUtf.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace zrtools_test;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+std::u16string U16(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::string Utf8(const std::u16string& text) {
+    return std::string(text.begin(), text.end()); // the texts checked here are ASCII
+}
+
+TEST(ToolsStrings, FindAndReplaceIgnoreCaseBeyondAscii) {
+    IZrStringService* strings = Tools()->GetStringService();
+    ASSERT_NE(strings, nullptr);
+    struct FindCase {
+        const char16_t* Text;
+        const char16_t* What;
+        int32_t Start, Expected;
+    };
+    const FindCase finds[] = {
+        {u"C:\\Bin\\GOGO.EXE -b", u"gogo.exe", 0, 7},
+        {u"ärger ÄRGER", u"äRGER", 1, 6},
+        {u"STRASSE Straße", u"STRAßE", 0, 8},
+        {u"5 \u212A", u"k", 0, 2}, // the Kelvin sign
+        {u"x\U00010400y", u"\U00010428Y", 0, 1},
+        {u"😀a😀A", u"😀a", 1, 3},
+        {u"aaa", u"aa", 1, 1},
+        {u"abc", u"", 0, -1},
+        {u"abc", u"c", 4, -1},
+        {u"abc", u"c", -1, -1},
+        {u"", u"x", 0, -1},
+    };
+    for (const FindCase& c : finds)
+        EXPECT_EQ(strings->Find(c.Text, c.What, c.Start), c.Expected) << Hex(c.Text);
+    struct ReplaceCase {
+        const char16_t *Text, *What, *With, *Expected;
+    };
+    const ReplaceCase replaces[] = {
+        {u"lame.exe --preset LAME.EXE", u"Lame.Exe", u"lame", u"lame --preset lame"},
+        {u"aaa", u"aa", u"b", u"ba"},
+        {u"abc", u"", u"x", u"abc"},
+        {u"Ünïcödé ÜNÏCÖDÉ", u"üNÏcöDÉ", u"-", u"- -"},
+        {u"😀A😀a", u"😀a", u"", u""},
+    };
+    for (const ReplaceCase& c : replaces)
+        EXPECT_EQ(Take(strings->ReplaceAll(c.Text, c.What, c.With)).Value, c.Expected)
+            << Hex(c.Text);
+}
+
+struct Recorder : IMainThreadMessageManagerCallback {
+    std::vector<std::pair<uint32_t, uintptr_t>> Got;
+    bool OnMainThread = true;
+    std::thread::id Pumper = std::this_thread::get_id();
+    bool OnMainThreadMessage(uint32_t message, uintptr_t wParam, intptr_t) override {
+        Got.emplace_back(message, wParam);
+        OnMainThread = OnMainThread && std::this_thread::get_id() == Pumper;
+        return true;
+    }
+};
+
+bool Readable(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 1;
+}
+
+TEST(ToolsMainThreadMessages, DeliverInOrderOnThePumpingThreadAndForget) {
+    IZrMainThreadMessages* messages = Tools()->GetMainThreadMessages();
+    ASSERT_NE(messages, nullptr);
+    messages->Pump();
+    EXPECT_TRUE(messages->IsMainThread());
+    std::thread([&] { EXPECT_FALSE(messages->IsMainThread()); }).join();
+
+    Recorder target;
+    constexpr uint32_t Threads = 4, Each = 250;
+    std::vector<std::thread> posters;
+    for (uint32_t t = 0; t < Threads; ++t)
+        posters.emplace_back([&, t] {
+            for (uintptr_t i = 0; i < Each; ++i)
+                EXPECT_TRUE(messages->Post(&target, t, i, 0));
+        });
+    const Clock::time_point start = Clock::now();
+    while (target.Got.size() < Threads * Each && MsSince(start) < 10000) {
+        pollfd wake{messages->GetWakeDescriptor(), POLLIN, 0};
+        ::poll(&wake, 1, 100);
+        messages->Pump();
+    }
+    for (std::thread& t : posters)
+        t.join();
+    ASSERT_EQ(target.Got.size(), Threads * Each);
+    EXPECT_TRUE(target.OnMainThread);
+    std::vector<uintptr_t> next(Threads);
+    for (const auto& [thread, sequence] : target.Got)
+        EXPECT_EQ(sequence, next[thread]++) << "thread " << thread;
+    EXPECT_FALSE(Readable(messages->GetWakeDescriptor()));
+
+    Recorder kept, forgotten;
+    messages->Post(&forgotten, 1, 1, 0);
+    messages->Post(&kept, 2, 2, 0);
+    messages->Post(&forgotten, 3, 3, 0);
+    EXPECT_TRUE(Readable(messages->GetWakeDescriptor()));
+    messages->Forget(&forgotten);
+    EXPECT_EQ(messages->Pump(), 1u);
+    EXPECT_TRUE(forgotten.Got.empty());
+    EXPECT_EQ(kept.Got.size(), 1u);
+}
+
+// A thread object pumps the host's messages while it waits and is forgotten when it goes.
+TEST(ToolsMainThreadMessages, ThreadObjectsPumpAndAreForgotten) {
+    struct Worker : ZrThread {
+        int Messages = 0;
+        bool OnMessage(uint32_t, uintptr_t, intptr_t) override { return ++Messages; }
+    };
+    IZrMainThreadMessages* messages = Tools()->GetMainThreadMessages();
+    ZrSetMainThreadMessages(messages);
+    messages->Pump();
+    {
+        Worker worker;
+        std::thread([&] { messages->Post(&worker, 1, 0, 0); }).join();
+        worker.WaitPumping(60);
+        EXPECT_EQ(worker.Messages, 1);
+        messages->Post(&worker, 1, 0, 0);
+    }
+    EXPECT_EQ(messages->Pump(), 0u) << "the destroyed thread object's message was dropped";
+    ZrSetMainThreadMessages(nullptr);
+}
+
+TEST(ToolsWaitWindow, ShowsNothingWithoutATerminal) {
+    EXPECT_EQ(Probe({"wait", "0", "150"}, Home()).Output, "hidden\nclosed\n");
+}
+
+TEST(ToolsWaitWindow, OnATerminalEscapeCancelsAndTheSettingsComeBack) {
+    std::vector<std::string> env{"TESSARY_HOME=" + Home().string()};
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const char* argv[] = {self.c_str(), "--probe", "wait", "100", "5000", nullptr};
+        ::execve(self.c_str(), const_cast<char**>(argv), envp.data());
+        ::_exit(127);
+    }
+    std::string screen;
+    bool escaped = false;
+    for (const Clock::time_point start = Clock::now(); MsSince(start) < 10000;) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (::poll(&ready, 1, 100) == 1) {
+            char bytes[256];
+            const ssize_t got = ::read(terminal, bytes, sizeof bytes);
+            if (got <= 0)
+                break; // the probe has ended
+            screen.append(bytes, static_cast<size_t>(got));
+        }
+        if (!escaped && screen.find("Downloading the encoder") != std::string::npos)
+            escaped = ::write(terminal, "\x1b", 1) == 1;
+    }
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(terminal, &settings), 0);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(terminal);
+    EXPECT_TRUE(escaped) << screen;
+    EXPECT_NE(screen.find("Downloading the encoder\x1b[K"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\r\x1b[K\x1b[?25h"), std::string::npos) << "cleared: " << screen;
+    EXPECT_NE(screen.find("cancelled"), std::string::npos) << screen;
+    EXPECT_EQ(settings.c_lflag & (ECHO | ICANON | ISIG), tcflag_t(ECHO | ICANON | ISIG));
+}
+
+TEST(ToolsNamedLocks, ExcludeThreadsAndProcessesWithTimeOut) {
+    IZrNamedLocks* locks = Tools()->GetNamedLocks();
+    ASSERT_NE(locks, nullptr);
+    const std::u16string name = u"Vantor DS Filter Downloading Lock";
+    ASSERT_TRUE(locks->Acquire(name.c_str(), 0, false));
+    std::thread([&] {
+        EXPECT_FALSE(locks->Acquire(name.c_str(), 0, false)) << "other thread";
+    }).join();
+
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(Probe({"lock", Hex(name), "100"}, Home()).Output, "false\n");
+    EXPECT_GE(MsSince(start), 100);
+
+    start = Clock::now();
+    auto waiter = std::async(std::launch::async, [&] {
+        return Probe({"lock", Hex(name), "20000"}, Home()).Output;
+    });
+    std::this_thread::sleep_for(300ms);
+    locks->Release(name.c_str());
+    EXPECT_EQ(waiter.get(), "true\n");
+    EXPECT_GE(MsSince(start), 300);
+    EXPECT_TRUE(locks->Acquire(name.c_str(), 1000, true)) << "the probe's exit freed it";
+    locks->Release(name.c_str());
+
+    // Odd names stay inside the run folder, each with a file of its own.
+    const std::u16string odd[] = {u"../../escape", u"a/b", u"a%2Fb", u"ü", u""};
+    for (const std::u16string& n : odd)
+        EXPECT_TRUE(locks->Acquire(n.c_str(), 0, false)) << Hex(n);
+    for (const std::u16string& n : odd)
+        locks->Release(n.c_str());
+    size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(Home() / "run"))
+        files += entry.is_regular_file();
+    EXPECT_EQ(files, 1 + std::size(odd));
+    EXPECT_FALSE(fs::exists(Home().parent_path() / "escape.lock"));
+}
+
+// --- archive unpacker ---
+
+struct Entry {
+    std::string Name;
+    char Kind; // f file, d folder, l symbolic link, h hard link
+    std::string Data = "data";
+    int Mode = 0644;
+};
+
+std::vector<uint8_t> MakeArchive(bool zip, const std::vector<Entry>& entries) {
+    archive* a = archive_write_new();
+    if (zip) {
+        archive_write_set_format_zip(a);
+    } else {
+        archive_write_set_format_pax_restricted(a);
+        archive_write_add_filter_xz(a);
+    }
+    std::vector<uint8_t> buffer(1 << 20);
+    size_t used = 0;
+    EXPECT_EQ(archive_write_open_memory(a, buffer.data(), buffer.size(), &used), ARCHIVE_OK);
+    for (const Entry& e : entries) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, e.Name.c_str());
+        archive_entry_set_perm(entry, e.Kind == 'd' ? 0755 : e.Mode);
+        archive_entry_set_filetype(entry, e.Kind == 'd'   ? AE_IFDIR
+                                          : e.Kind == 'l' ? AE_IFLNK
+                                                          : AE_IFREG);
+        if (e.Kind == 'l')
+            archive_entry_set_symlink(entry, e.Data.c_str());
+        if (e.Kind == 'h')
+            archive_entry_set_hardlink(entry, e.Data.c_str());
+        archive_entry_set_size(entry, e.Kind == 'f' ? la_int64_t(e.Data.size()) : 0);
+        EXPECT_EQ(archive_write_header(a, entry), ARCHIVE_OK) << e.Name;
+        if (e.Kind == 'f')
+            archive_write_data(a, e.Data.data(), e.Data.size());
+        archive_entry_free(entry);
+    }
+    archive_write_close(a);
+    archive_write_free(a);
+    buffer.resize(used);
+    return buffer;
+}
+
+Text Unpack(const std::vector<uint8_t>& archive, const fs::path& folder, bool* ok) {
+    ZrSysString error = nullptr;
+    *ok = Tools()->GetArchiveUnpacker()->Unpack(archive.data(), archive.size(),
+                                                ZrUtf8ToUtf16(folder.string()).c_str(), &error);
+    return Take(error);
+}
+
+TEST(ToolsArchiveUnpacker, RefusesEntriesThatLeaveTheFolderAndWritesNothing) {
+    const zrtest::TempDir base;
+    const fs::path outside = base.Path() / "outside";
+    fs::create_directories(outside);
+    struct Case {
+        std::vector<Entry> Hostile; // the last one is the one refused
+        bool TarOnly = false;
+    };
+    const Case cases[] = {
+        {{{"../x", 'f'}}},
+        {{{"in/../../x", 'f'}}},
+        {{{(outside / "abs").string(), 'f'}}},
+        {{{"out", 'l', "../outside"}}},
+        {{{"abs", 'l', outside.string()}}},
+        {{{"c", 'l', "."}, {"b", 'l', "c/.."}}}, // ".." after a link leaves through it
+        {{{"d", 'l', "sub"}, {"d/f", 'f'}}},
+        {{{"h", 'h', "../outside/secret"}}, true},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        for (bool zip : {true, false}) {
+            if (zip && c.TarOnly)
+                continue;
+            std::vector<Entry> entries{{"first.txt", 'f'}};
+            entries.insert(entries.end(), c.Hostile.begin(), c.Hostile.end());
+            const fs::path target = base.Path() / ("t" + std::to_string(index++));
+            bool ok = true;
+            const Text error = Unpack(MakeArchive(zip, entries), target, &ok);
+            const std::string what = c.Hostile.back().Name + (zip ? " (zip)" : " (tar.xz)");
+            EXPECT_FALSE(ok) << what;
+            EXPECT_NE(Utf8(error.Value).find("\"" + c.Hostile.back().Name + "\""),
+                      std::string::npos)
+                << what << ": " << Utf8(error.Value);
+            EXPECT_FALSE(fs::exists(target / "first.txt")) << what << ": nothing is written";
+        }
+    }
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_FALSE(fs::exists(base.Path() / "x"));
+}
+
+TEST(ToolsArchiveUnpacker, UnpacksNestedFoldersWithModesAndLinks) {
+    for (bool zip : {true, false}) {
+        const zrtest::TempDir base;
+        std::vector<Entry> entries{
+            {"./top/", 'd'},
+            {"top/a/b/c.txt", 'f', "hello"},
+            {"top/bin/tool", 'f', "#!/bin/sh\n", 0755},
+            {"top/link", 'l', "a/b/c.txt"},
+        };
+        if (!zip)
+            entries.push_back({"top/hard", 'h', "top/a/b/c.txt"});
+        bool ok = false;
+        const Text error = Unpack(MakeArchive(zip, entries), base.Path() / "new" / "dir", &ok);
+        ASSERT_TRUE(ok) << Utf8(error.Value);
+        const fs::path top = base.Path() / "new" / "dir" / "top";
+        EXPECT_EQ(zrtest::ReadText(top / "a" / "b" / "c.txt"), "hello");
+        EXPECT_EQ(zrtest::ReadText(top / "link"), "hello");
+        EXPECT_TRUE(fs::is_symlink(top / "link"));
+        struct stat info {};
+        ASSERT_EQ(::stat((top / "bin" / "tool").c_str(), &info), 0);
+        EXPECT_NE(info.st_mode & S_IXUSR, 0u);
+        ASSERT_EQ(::stat((top / "a" / "b" / "c.txt").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0111, 0u);
+        if (!zip) {
+            EXPECT_EQ(zrtest::ReadText(top / "hard"), "hello");
+        }
+    }
+    bool ok = true;
+    const Text error = Unpack({'n', 'o', 't'}, fs::temp_directory_path() / "never", &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(error.Value.empty());
+}
+
+// --- file loader ---
+
+// An HTTP server on 127.0.0.1 for one test: /ok, /moved (to /ok), /slow (a byte every 20 ms)
+// and 404 for anything else; one connection at a time.
+class LoopbackServer {
+public:
+    LoopbackServer() {
+        m_socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(m_socket, 4) != 0 ||
+            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            ADD_FAILURE() << "no loopback server";
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~LoopbackServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_socket);
+    }
+    std::u16string Url(const std::string& path) const {
+        return U16("http://127.0.0.1:" + std::to_string(m_port) + path);
+    }
+    static constexpr const char* Body = "the body\n";
+
+private:
+    void Serve() {
+        while (!m_stop) {
+            pollfd ready{m_socket, POLLIN, 0};
+            if (::poll(&ready, 1, 20) != 1)
+                continue;
+            const int connection = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection >= 0) {
+                Answer(connection);
+                ::close(connection);
+            }
+        }
+    }
+    bool Send(int connection, const std::string& text) {
+        return ::send(connection, text.data(), text.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(text.size());
+    }
+    void Answer(int connection) {
+        std::string request;
+        char chunk[1024];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t got = ::recv(connection, chunk, sizeof chunk, 0);
+            if (got <= 0)
+                return;
+            request.append(chunk, static_cast<size_t>(got));
+        }
+        const std::string path = request.substr(4, request.find(' ', 4) - 4);
+        if (path == "/ok") {
+            Send(connection,
+                 "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(std::strlen(Body)) +
+                     "\r\nConnection: close\r\n\r\n" + Body);
+        } else if (path == "/moved") {
+            Send(connection, "HTTP/1.1 302 Found\r\nLocation: /ok\r\nContent-Length: 0\r\n"
+                             "Connection: close\r\n\r\n");
+        } else if (path == "/slow") {
+            bool sent = Send(connection, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n"
+                                         "Connection: close\r\n\r\n");
+            for (int i = 0; sent && !m_stop && i < 100000; ++i) {
+                sent = Send(connection, "x");
+                std::this_thread::sleep_for(20ms);
+            }
+        } else {
+            Send(connection, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
+                             "Connection: close\r\n\r\n");
+        }
+    }
+
+    int m_socket = -1;
+    uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct Collect : IZrDataSink {
+    std::string Data;
+    bool Write(const void* data, size_t size) override {
+        Data.append(static_cast<const char*>(data), size);
+        return true;
+    }
+};
+
+TEST(ToolsFileLoader, LoadsFileAndHttpAndExplainsFailures) {
+    const LoopbackServer server;
+    const zrtest::TempDir folder;
+    zrtest::WriteFile(folder.Path() / "local.bin", "local\0data", 10);
+    const std::u16string local = U16("file://" + (folder.Path() / "local.bin").string());
+    struct Case {
+        std::u16string Address;
+        std::string Expected; // the data, or a part of the failure's reason
+        bool Ok;
+    };
+    const Case cases[] = {
+        {local, std::string("local\0data", 10), true},
+        {U16("file://" + (folder.Path() / "missing").string()), "missing", false},
+        {server.Url("/ok"), LoopbackServer::Body, true},
+        {server.Url("/moved"), LoopbackServer::Body, true},
+        {server.Url("/nothing"), "HTTP status 404", false},
+        {u"ftp://127.0.0.1:9/x", "ftp://127.0.0.1:9/x", false},
+        {u"", "no address", false},
+    };
+    for (const Case& c : cases) {
+        Collect sink;
+        ZrSysString error = nullptr;
+        const bool ok = Tools()->GetFileLoader()->Load(c.Address.c_str(), &sink, nullptr, &error);
+        const std::string reason = Utf8(Take(error).Value);
+        EXPECT_EQ(ok, c.Ok) << Utf8(c.Address) << ": " << reason;
+        if (c.Ok)
+            EXPECT_EQ(sink.Data, c.Expected) << Utf8(c.Address);
+        else
+            EXPECT_NE(reason.find(c.Expected), std::string::npos) << reason;
+    }
+}
+
+TEST(ToolsFileLoader, AbortStopsASlowTransferAtOnce) {
+    const LoopbackServer server;
+    std::atomic<int32_t> abort{0};
+    Clock::time_point aborted;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(300ms);
+        aborted = Clock::now();
+        abort = 1;
+    });
+    Collect sink;
+    ZrSysString error = nullptr;
+    EXPECT_FALSE(
+        Tools()->GetFileLoader()->Load(server.Url("/slow").c_str(), &sink, &abort, &error));
+    const long long late = MsSince(aborted);
+    canceller.join();
+    EXPECT_LT(late, 100);
+    EXPECT_FALSE(sink.Data.empty()) << "it was under way";
+    EXPECT_NE(Utf8(Take(error).Value).find("cancelled"), std::string::npos);
+}
+
+} // namespace
