@@ -2,6 +2,7 @@
 #include "frame/ZrEncoderFactory.h"
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
+#include "options/ExternalEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
 #include "options/WaveAiffPluginConfigDlg.h"
 #include "options/WvEncoderOptionsWnd.h"
@@ -26,6 +27,7 @@ constexpr std::array<WindowRunner, ZrEncoderCount> MakeWindowTable() {
     std::array<WindowRunner, ZrEncoderCount> table{};
     table[ZrEncoderIndex::Ape] = &RunEncoderWindow<CApeEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wav] = &RunWaveWindow;
+    table[ZrEncoderIndex::External] = &RunEncoderWindow<CExternalEncoderOptionsWnd>;
     table[ZrEncoderIndex::Flac] = &RunEncoderWindow<CFlacEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wv] = &RunEncoderWindow<CWvEncoderOptionsWnd>;
     table[ZrEncoderIndex::Dsd] = &RunEncoderWindow<CDSDEncoderOptionsWnd>;
