@@ -209,9 +209,14 @@ bool CExternalEncoder::EncodeFile() {
             error = ::posix_spawnattr_setsigmask(&attributes, &none);
         if (!error)
             error = ::posix_spawnattr_setsigdefault(&attributes, &all);
+        // A group of its own, so that ending the program ends what it started (a script's
+        // encoder) as well.
         if (!error)
-            error = ::posix_spawnattr_setflags(&attributes,
-                                               POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+            error = ::posix_spawnattr_setpgroup(&attributes, 0);
+        if (!error)
+            error = ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK |
+                                                                POSIX_SPAWN_SETSIGDEF |
+                                                                POSIX_SPAWN_SETPGROUP);
         std::vector<char*> argv;
         for (std::string& argument : command.Arguments)
             argv.push_back(argument.data());
@@ -247,6 +252,8 @@ void CExternalEncoder::EndRun() {
         // Through the pidfd the signal cannot reach another process that took over the id.
         if (m_processFd < 0 || !PidfdKill(m_processFd))
             ::kill(m_process, SIGKILL);
+        // The group cannot have been taken over: its leader is not reaped yet.
+        ::kill(-m_process, SIGKILL);
         Reap();
     }
     if (m_processFd >= 0)

@@ -1,0 +1,323 @@
+// The user-defined external encoder: the command it builds from the template and the file names,
+// runs of a real child reported on the host's main thread, Cancel, and zrenc driving real
+// encoder programs end to end.
+#include "external/ExternalEncoder.h"
+
+#include "external/ExternalSettings.h"
+#include "frame/ZrHostLibraries.h"
+#include "support/TestSupport.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace zrtest;
+using Args = std::vector<std::string>;
+
+// The tools library of the host, loaded once, with a private home.
+IZrMainThreadMessages* Messages() {
+    static IZrMainThreadMessages* messages = [] {
+        static TempDir home;
+        ::setenv("TESSARY_HOME", home.Path().c_str(), 1);
+        ::setenv("TESSARY_PROGRAM_DIR", LibDir().c_str(), 1);
+        ZrTools* tools = GetTools(true);
+        return tools ? tools->GetMainThreadMessages() : nullptr;
+    }();
+    return messages;
+}
+
+// What the host saw, and on which thread.
+struct Recorder final : IZrEncoderCallback {
+    void OnEncoderFinished(IZrEncoder*, int32_t code) override { Note("finished " + N(code)); }
+    void OnEncoderFailed(IZrEncoder*, int32_t code, const char16_t* text) override {
+        Note("failed " + N(code) + " " + ZrString(text).ToUtf8());
+    }
+    void OnEncoderProgress(IZrEncoder*, int32_t percent) override { Note(N(percent)); }
+    static std::string N(int32_t v) { return std::to_string(v); }
+    void Note(const std::string& event) {
+        EXPECT_EQ(std::this_thread::get_id(), main) << event << " off the main thread";
+        events += (events.empty() ? "" : ",") + event;
+        ended = event.starts_with("finished") || event.starts_with("failed");
+    }
+    // Pumps the host's messages until the end was reported (or 10 s passed).
+    void PumpUntilEnd() {
+        for (int i = 0; i < 1000 && !ended; ++i) {
+            Messages()->Pump();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    std::thread::id main = std::this_thread::get_id();
+    std::string events;
+    bool ended = false;
+};
+
+std::unique_ptr<CExternalEncoder> Encoder(IZrEncoderCallback* callback, const std::string& settings,
+                                          const fs::path& source = "/in.wav",
+                                          const fs::path& destination = "/out.mp3") {
+    auto encoder = std::make_unique<CExternalEncoder>(callback);
+    SetProperty(*encoder, u"Settings", settings);
+    SetProperty(*encoder, u"Add Output Extension", "0");
+    SetProperty(*encoder, u"Source Filename", source.string());
+    SetProperty(*encoder, u"Destination Filename", destination.string());
+    return encoder;
+}
+
+bool ProcessGone(pid_t process) {
+    return ::kill(process, 0) != 0 && errno == ESRCH; // a zombie would still answer
+}
+
+// ---- The command ------------------------------------------------------------------------------
+
+TEST(ExternalEncoder, FileNamesReachTheProgramAsSingleArguments) {
+    struct Case {
+        const char* Parameters;
+        bool Long;
+        std::string Source, Destination;
+        Args Expected; // after the program; empty: the command is refused
+    };
+    const std::string odd =
+        "/tmp/a b $(touch x); rm -rf ~\n\xc3\xa9\xe2\x82\xac\xf0\x9f\x8e\xb5.wav";
+    const Case cases[] = {
+        {"%in -o %OUT", true, "/a b.wav", "/c d.mp3", {"/a b.wav", "-o", "/c d.mp3"}},
+        {"-x %In:%oUt", true, "/a", "/b", {"-x", "/a:/b"}},
+        {"%IN %OUT", true, odd, "/o\"q\".mp3", {odd, "/o\"q\".mp3"}},
+        {"%IN %OUT", true, "/dir\\", "/x\\\"y", {"/dir\\", "/x\\\"y"}},
+        {"%IN %OUT", false, "/plain.wav", "/with space", {"/plain.wav", "/with space"}},
+        {"%IN %IN", true, "/s", "/d", {}},
+        {"%OUT only", true, "/s", "/d", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Parameters);
+        auto encoder = Encoder(nullptr,
+                               std::string("Program Path=/opt/enc/bin/enc|Program Parameters=") +
+                                   c.Parameters + "|Support Long Filenames=" + (c.Long ? "1" : "0"),
+                               c.Source, c.Destination);
+        CExternalEncoder::Command command;
+        const bool built = encoder->BuildCommand(command);
+        ASSERT_EQ(built, !c.Expected.empty()) << Property(*encoder, u"Last Error");
+        if (!built) {
+            EXPECT_NE(Property(*encoder, u"Last Error").find("%"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(command.Arguments[0], "/opt/enc/bin/enc");
+        EXPECT_EQ(Args(command.Arguments.begin() + 1, command.Arguments.end()), c.Expected);
+        EXPECT_EQ(command.WorkingFolder, "/opt/enc/bin");
+    }
+}
+
+TEST(ExternalEncoder, SettingsAndTheProgramTable) {
+    auto encoder = Encoder(nullptr, "");
+    EXPECT_EQ(encoder->GetConfigurable(), 2);
+    EXPECT_EQ(encoder->GetEstimatedBitrate(), 1440);
+    SetProperty(*encoder, u"Settings", "Program Path=/x|Bitrate=192|Use source file as-is=1");
+    EXPECT_EQ(encoder->GetConfigurable(), 1);
+    EXPECT_EQ(encoder->GetEstimatedBitrate(), 192);
+    EXPECT_TRUE(encoder->IsAnyFormatFileInput());
+
+    const std::pair<const char16_t*, const char16_t*> programs[] = {
+        {u"C:\\Tools\\LAME.EXE", u"%IN %OUT -b 128"},
+        {u"/opt/gogo-lame/lame", u"%IN %OUT -b 128 -nopsy"},
+        {u"/x/WM8EUtil", u"-input %IN -output %OUT -profile a128"},
+        {u"/usr/bin/oggenc", nullptr},
+    };
+    for (const auto& [path, parameters] : programs) {
+        const ExternalSettings::KnownProgram* known = ExternalSettings::FindKnownProgram(path);
+        EXPECT_EQ(known ? ZrString(known->Parameters) : ZrString(), ZrString(parameters));
+    }
+}
+
+// ---- Runs of a real child ---------------------------------------------------------------------
+
+TEST(ExternalEncoder, RunsReportProgressThenTheEndOnTheMainThread) {
+    ASSERT_NE(Messages(), nullptr);
+    CExternalEncoder::SetProgressInterval(20);
+    TempDir dir;
+    const std::string child = std::string("Program Path=") + ZR_PIPE_CHILD +
+                              "|Support Long Filenames=1|Program Parameters=";
+    struct Case {
+        std::string Parameters;
+        bool Cancel;
+        const char* Events;
+    };
+    const Case cases[] = {
+        {"argv %OUT %IN", false, "finished 0"},
+        {"stall 1000 %IN %OUT", false, "10,20,30,40,50,60,70,80,90,100,finished 0"},
+        {"stall 20000 %IN %OUT", true, "failed -1 Canceled"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Parameters);
+        Recorder host;
+        auto encoder = Encoder(&host, child + c.Parameters, dir / "in put.wav", dir / "out.mp3");
+        ASSERT_TRUE(encoder->EncodeFile()) << Property(*encoder, u"Last Error");
+        const pid_t process = encoder->ProcessId();
+        if (c.Cancel) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_TRUE(encoder->Cancel());
+            EXPECT_TRUE(ProcessGone(process));
+        }
+        host.PumpUntilEnd();
+        EXPECT_TRUE(encoder->Cancel()); // after the end: nothing further
+        Messages()->Pump();
+        // A loaded machine may fit a few progress steps into any run: they come in order,
+        // before the end, and never past 100.
+        const std::string full = "10,20,30,40,50,60,70,80,90,100,";
+        const size_t progress = host.events.rfind(',') + 1;
+        EXPECT_TRUE(full.starts_with(host.events.substr(0, progress))) << host.events;
+        EXPECT_TRUE(std::string(c.Events).ends_with(host.events.substr(progress))) << host.events;
+        if (std::string(c.Events).starts_with("10,")) {
+            EXPECT_EQ(host.events, c.Events);
+        }
+        EXPECT_TRUE(ProcessGone(process));
+    }
+    // The argv child wrote its arguments into %OUT: the input name arrived whole.
+    const std::vector<uint8_t> written = ReadFile(dir / "out.mp3");
+    EXPECT_EQ(std::string(written.begin(), written.end()), (dir / "in put.wav").string() + '\0');
+    CExternalEncoder::SetProgressInterval(1000);
+}
+
+TEST(ExternalEncoder, WithoutCallbackOrWithoutProgramNothingIsReported) {
+    ASSERT_NE(Messages(), nullptr);
+    TempDir dir;
+    auto silent = Encoder(nullptr,
+                          std::string("Program Path=") + ZR_PIPE_CHILD +
+                              "|Program Parameters=stall 2000 %IN %OUT",
+                          dir / "a", dir / "b");
+    ASSERT_TRUE(silent->EncodeFile());
+    const pid_t process = silent->ProcessId();
+    silent.reset(); // destruction ends the program
+    EXPECT_TRUE(ProcessGone(process));
+    Messages()->Pump();
+
+    Recorder host;
+    auto missing = Encoder(&host, "Program Path=/no/such/program|Program Parameters=%IN %OUT");
+    EXPECT_FALSE(missing->EncodeFile());
+    EXPECT_NE(Property(*missing, u"Last Error").find("/no/such/program"), std::string::npos);
+    Messages()->Pump();
+    EXPECT_EQ(host.events, "");
+}
+
+// ---- zrenc end to end -------------------------------------------------------------------------
+
+class ExternalZrenc : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(dir / "tmp");
+        env = {"TESSARY_HOME=" + (dir / "home").string(), "TMPDIR=" + (dir / "tmp").string()};
+        WriteWav(dir / "in.wav", PcmFormat(2, 44100, 16),
+                 MakePcm(Signal::Tone, 2, 44100, 16, 22050));
+    }
+    RunResult Zrenc(Args args) {
+        args.insert(args.begin(), ZrencProgram().string());
+        return zrtest::Run(args, env);
+    }
+    void Set(const std::string& settings) {
+        const RunResult r = Zrenc({"--set", "external", settings});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    }
+    // Nothing of a run left behind: no temporary WAV, no temporary or partial output.
+    void ExpectClean(const std::string& output) {
+        EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+        EXPECT_FALSE(fs::exists(dir / output));
+        for (const auto& entry : fs::directory_iterator(dir.Path()))
+            EXPECT_EQ(entry.path().filename().string().find(".zrenc-"), std::string::npos);
+    }
+
+    TempDir dir;
+    std::vector<std::string> env;
+};
+
+TEST_F(ExternalZrenc, RealProgramsEncodeAndFailuresHaveReasons) {
+    if (!HaveProgram("oggenc") || !HaveProgram("ffmpeg") || !HaveProgram("flac"))
+        GTEST_SKIP() << "oggenc, ffmpeg and flac are needed";
+    RunResult r = Zrenc({"--list"});
+    EXPECT_NE(r.Output.find("required"), std::string::npos) << r.Output;
+    r = Zrenc({"-e", "external", (dir / "in.wav").string()});
+    EXPECT_NE(r.ExitCode, 0);
+    EXPECT_NE(r.Output.find("configured"), std::string::npos) << r.Output;
+
+    Set("Program Path=oggenc|Program Parameters=-Q -o %OUT %IN|Target File Extension=ogg|"
+        "Support Long Filenames=1");
+    r = Zrenc({"-e", "external", "-o", (dir / "a b.ogg").string(), (dir / "in.wav").string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_NEAR(DecodeWithFfmpeg(dir / "a b.ogg", "s16le").size(), 22050.0 * 4, 22050.0 * 4 / 20);
+
+    ASSERT_EQ(
+        zrtest::Run({"flac", "-s", (dir / "in.wav").string(), "-o", (dir / "in.flac").string()})
+            .ExitCode,
+        0);
+    Set("Program Path=ffmpeg|Program Parameters=-v error -i %IN %OUT|Target File Extension=wav|"
+        "Support Long Filenames=1|Use source file as-is=1");
+    r = Zrenc({"-e", "external", "-o", (dir / "f.wav").string(), (dir / "in.flac").string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_TRUE(SamePcm(WavData(ReadFile(dir / "in.wav")), WavData(ReadFile(dir / "f.wav")), 2));
+
+    Set("Program Path=false|Program Parameters=%IN %OUT|Target File Extension=mp3");
+    r = Zrenc({"-e", "external", "-o", (dir / "x.mp3").string(), (dir / "in.wav").string()});
+    EXPECT_NE(r.ExitCode, 0);
+    EXPECT_NE(r.Output.find("wrote no output file: The program ended with exit code 1"),
+              std::string::npos)
+        << r.Output;
+    ExpectClean("x.mp3");
+}
+
+TEST_F(ExternalZrenc, CtrlCLeavesNoProcessNoTemporaryWavAndNoOutput) {
+    // A script that writes part of its output, then waits.
+    Set("Program Path=/bin/sh|Program Parameters=-c \"cp \\\"$0\\\" \\\"$1\\\"; exec sleep 30\" "
+        "%IN %OUT|Target File Extension=mp3|Support Long Filenames=1");
+    Args argv = {ZrencProgram().string(),  "-e", "external", "-o", (dir / "y.mp3").string(),
+                 (dir / "in.wav").string()};
+    std::vector<char*> args;
+    for (std::string& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    std::vector<std::string> fullEnv = env;
+    for (char** e = environ; *e; ++e)
+        fullEnv.emplace_back(*e);
+    std::vector<char*> envp;
+    for (std::string& e : fullEnv)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t zrenc = 0;
+    ASSERT_EQ(posix_spawn(&zrenc, args[0], nullptr, &attributes, args.data(), envp.data()), 0);
+    posix_spawnattr_destroy(&attributes);
+
+    // Wait until the script runs: its sleep is the only process in zrenc's children's group.
+    bool running = false;
+    for (int i = 0; i < 200 && !running; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        for (const auto& entry : fs::directory_iterator(dir.Path()))
+            running |= entry.path().filename().string().find(".zrenc-") != std::string::npos;
+    }
+    ASSERT_TRUE(running);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const RunResult children = zrtest::Run({"pgrep", "-P", std::to_string(zrenc)});
+    ::kill(zrenc, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(zrenc, &status, 0), zrenc);
+    EXPECT_NE(status, 0);
+    for (std::string line; const char c : children.Output + "\n") {
+        if (c != '\n') {
+            line += c;
+            continue;
+        }
+        if (!line.empty()) {
+            EXPECT_TRUE(ProcessGone(std::stoi(line))) << "left running: " << line;
+        }
+        line.clear();
+    }
+    ExpectClean("y.mp3");
+}
+
+} // namespace
