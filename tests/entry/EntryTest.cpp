@@ -43,7 +43,9 @@ const Encoder Encoders[12] = {
     {1, "Ogg Vorbis", "ogg", nullptr, nullptr},
     {2, "Uncompressed Wave", "wav", "1 1 1 1411200", "NOHDR=0|L16=0|L24=0"},
     {3, "MP3 Encoder", "mp3", nullptr, nullptr},
-    {4, "External Encoder", "", nullptr, nullptr},
+    {4, "External Encoder", "", "2 0 0 1440",
+     "Support Long Filenames=0|Use source file as-is=0|Hide Command window=0|Bitrate=0|"
+     "Target File Extension=|Program Path=|Program Parameters="},
     {5, "Windows Media", "wma", nullptr, nullptr},
     {6, "FLAC Encoder", "flac", "1 0 0 900", "Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1"},
     {7, "Musepack (MPC)", "mpc", nullptr, nullptr},
@@ -74,6 +76,10 @@ const SettingsCase SettingsCases[] = {
     {2, "NOHDR=1|L16=1|L24=1", nullptr, "l24"},
     {2, "NOHDR=2|L24=1", "NOHDR=2|L16=0|L24=1", "wav"}, // headerless only with exactly 1
     {2, "L16=1", "NOHDR=0|L16=1|L24=0", "wav"},
+    {4, "Program Path=enc|Target File Extension=opus",
+     "Program Path=enc|Program Parameters=|Target File Extension=opus|Support Long Filenames=0|"
+     "Use source file as-is=0|Hide Command window=0|Bitrate=0",
+     "opus"},
     {6, "Ogg=1", "Quality=6|Verify=0|Ogg=1|AddPB=1|AddST=1", "ogg"},
     // No LoadSettings: values stay as given.
     {6, "Quality=99|Verify=7", "Quality=99|Verify=7|Ogg=0|AddPB=1|AddST=1", "flac"},
@@ -117,9 +123,10 @@ EncoderPtr Create(int32_t index) {
 
 // The properties that tell encoders apart, as in the table; the others are the same for all.
 std::string Describe(IZrEncoder& e) {
+    // Only the external encoder takes a WAV file instead of buffers.
     EXPECT_EQ(Property(e, u"Buffer Input") + Property(e, u"WAV File Input") +
                   Property(e, u"Any Format File Input") + Property(e, u"Supported Bitdepths"),
-              "100");
+              Property(e, u"Display Name") == "External Encoder" ? "010" : "100");
     return Property(e, u"Configurable") + " " + Property(e, u"Streaming") + " " +
            Property(e, u"Uncompressed WAV Output") + " " + Property(e, u"Estimated Bitrate");
 }
