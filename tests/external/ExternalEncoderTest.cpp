@@ -3,17 +3,13 @@
 // encoder programs end to end.
 #include "external/ExternalEncoder.h"
 
-#include "external/ExternalSettings.h"
 #include "frame/ZrHostLibraries.h"
 #include "support/TestSupport.h"
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -111,27 +107,6 @@ TEST(ExternalEncoder, FileNamesReachTheProgramAsSingleArguments) {
     }
 }
 
-TEST(ExternalEncoder, SettingsAndTheProgramTable) {
-    auto encoder = Encoder(nullptr, "");
-    EXPECT_EQ(encoder->GetConfigurable(), 2);
-    EXPECT_EQ(encoder->GetEstimatedBitrate(), 1440);
-    SetProperty(*encoder, u"Settings", "Program Path=/x|Bitrate=192|Use source file as-is=1");
-    EXPECT_EQ(encoder->GetConfigurable(), 1);
-    EXPECT_EQ(encoder->GetEstimatedBitrate(), 192);
-    EXPECT_TRUE(encoder->IsAnyFormatFileInput());
-
-    const std::pair<const char16_t*, const char16_t*> programs[] = {
-        {u"C:\\Tools\\LAME.EXE", u"%IN %OUT -b 128"},
-        {u"/opt/gogo-lame/lame", u"%IN %OUT -b 128 -nopsy"},
-        {u"/x/WM8EUtil", u"-input %IN -output %OUT -profile a128"},
-        {u"/usr/bin/oggenc", nullptr},
-    };
-    for (const auto& [path, parameters] : programs) {
-        const ExternalSettings::KnownProgram* known = ExternalSettings::FindKnownProgram(path);
-        EXPECT_EQ(known ? ZrString(known->Parameters) : ZrString(), ZrString(parameters));
-    }
-}
-
 // ---- Runs of a real child ---------------------------------------------------------------------
 
 TEST(ExternalEncoder, RunsReportProgressThenTheEndOnTheMainThread) {
@@ -212,8 +187,10 @@ protected:
         WriteWav(dir / "in.wav", PcmFormat(2, 44100, 16),
                  MakePcm(Signal::Tone, 2, 44100, 16, 22050));
     }
-    RunResult Zrenc(Args args) {
+    // `before`: a program that runs zrenc.
+    RunResult Zrenc(Args args, Args before = {}) {
         args.insert(args.begin(), ZrencProgram().string());
+        args.insert(args.begin(), before.begin(), before.end());
         return zrtest::Run(args, env);
     }
     void Set(const std::string& settings) {
@@ -267,56 +244,15 @@ TEST_F(ExternalZrenc, RealProgramsEncodeAndFailuresHaveReasons) {
 }
 
 TEST_F(ExternalZrenc, CtrlCLeavesNoProcessNoTemporaryWavAndNoOutput) {
-    // A script that writes part of its output, then waits.
-    Set("Program Path=/bin/sh|Program Parameters=-c \"cp \\\"$0\\\" \\\"$1\\\"; exec sleep 30\" "
-        "%IN %OUT|Target File Extension=mp3|Support Long Filenames=1");
-    Args argv = {ZrencProgram().string(),  "-e", "external", "-o", (dir / "y.mp3").string(),
-                 (dir / "in.wav").string()};
-    std::vector<char*> args;
-    for (std::string& a : argv)
-        args.push_back(a.data());
-    args.push_back(nullptr);
-    std::vector<std::string> fullEnv = env;
-    for (char** e = environ; *e; ++e)
-        fullEnv.emplace_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : fullEnv)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    pid_t zrenc = 0;
-    ASSERT_EQ(posix_spawn(&zrenc, args[0], nullptr, &attributes, args.data(), envp.data()), 0);
-    posix_spawnattr_destroy(&attributes);
-
-    // Wait until the script runs: its sleep is the only process in zrenc's children's group.
-    bool running = false;
-    for (int i = 0; i < 200 && !running; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        for (const auto& entry : fs::directory_iterator(dir.Path()))
-            running |= entry.path().filename().string().find(".zrenc-") != std::string::npos;
-    }
-    ASSERT_TRUE(running);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const RunResult children = zrtest::Run({"pgrep", "-P", std::to_string(zrenc)});
-    ::kill(zrenc, SIGINT);
-    int status = 0;
-    ASSERT_EQ(::waitpid(zrenc, &status, 0), zrenc);
-    EXPECT_NE(status, 0);
-    for (std::string line; const char c : children.Output + "\n") {
-        if (c != '\n') {
-            line += c;
-            continue;
-        }
-        if (!line.empty()) {
-            EXPECT_TRUE(ProcessGone(std::stoi(line))) << "left running: " << line;
-        }
-        line.clear();
-    }
+    // A script that writes its output, then waits; Ctrl-C comes 2 s after zrenc started.
+    Set("Program Path=/bin/sh|Program Parameters=-c \"cp \\\"$0\\\" \\\"$1\\\"; exec sleep "
+        "31.5\" %IN %OUT|Target File Extension=mp3|Support Long Filenames=1");
+    const RunResult r =
+        Zrenc({"-e", "external", "-o", (dir / "y.mp3").string(), (dir / "in.wav").string()},
+              {"env", "--default-signal=INT", "timeout", "-s", "INT", "2"});
+    EXPECT_NE(r.ExitCode, 0);
+    EXPECT_NE(r.Output.find("interrupted"), std::string::npos) << r.Output;
+    EXPECT_EQ(zrtest::Run({"pgrep", "-f", "sleep 31.5"}).ExitCode, 1) << "left running";
     ExpectClean("y.mp3");
 }
 
