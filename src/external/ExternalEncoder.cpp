@@ -8,6 +8,7 @@
 #include "frame/ZrHostLibraries.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -131,8 +132,7 @@ bool CExternalEncoder::BuildCommand(Command& command) {
             return Fail(scope, u"The program's parameters have no %OUT for the output file");
 
         std::string programPath = program.ToUtf8();
-        const size_t slash = programPath.rfind('/');
-        const bool inFolder = slash != std::string::npos;
+        const bool inFolder = programPath.find('/') != std::string::npos;
         if (inFolder)
             programPath = Absolute(programPath);
         const auto fileName = [&](const ZrString& name) {
@@ -140,7 +140,6 @@ bool CExternalEncoder::BuildCommand(Command& command) {
         };
         const ZrString source = fileName(SourceFilename);
         const ZrString destination = fileName(DestinationFilename);
-        line = ZrReplaceNoCase(line, u"%in", NameArgument(source, longNames));
 
         if (!longNames) {
             // The short name exists only for an existing file: make one, take it, remove it.
@@ -158,11 +157,24 @@ bool CExternalEncoder::BuildCommand(Command& command) {
                                                     destination.Length(), ShortPathLimit));
         }
         m_outputArgument = NameArgument(destination, longNames);
-        line = ZrReplaceNoCase(line, u"%out", m_outputArgument);
+        // Both at once: a source name holding "%out" must not be replaced in turn.
+        const ZrString input = NameArgument(source, longNames);
+        ZrString filled;
+        for (int32_t from = 0;;) {
+            const int32_t out = ZrFindNoCase(line, u"%out", from);
+            filled += ZrReplaceNoCase(line.Mid(from, out < 0 ? SIZE_MAX : size_t(out - from)),
+                                      u"%in", input);
+            if (out < 0)
+                break;
+            filled += m_outputArgument;
+            from = out + 4;
+        }
 
-        command.Arguments = ZrSplitCommandLine(line.View());
+        command.Arguments = ZrSplitCommandLine(filled.View());
         command.Arguments.insert(command.Arguments.begin(), programPath);
-        command.WorkingFolder = inFolder ? programPath.substr(0, slash ? slash : 1) : "";
+        const size_t folderEnd = programPath.rfind('/');
+        command.WorkingFolder =
+            inFolder ? programPath.substr(0, folderEnd ? folderEnd : 1) : std::string();
         return true;
     });
 }

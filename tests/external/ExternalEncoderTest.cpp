@@ -77,6 +77,7 @@ TEST(ExternalEncoder, FileNamesReachTheProgramAsSingleArguments) {
         {"-x %In:%oUt", true, "/a", "/b", {"-x", "/a:/b"}},
         {"%IN %OUT", true, odd, "/o\"q\".mp3", {odd, "/o\"q\".mp3"}},
         {"%IN %OUT", true, "/dir\\", "/x\\\"y", {"/dir\\", "/x\\\"y"}},
+        {"%IN %OUT", true, "/%out%IN", "/%in", {"/%out%IN", "/%in"}},
         {"%IN %OUT", false, "/plain.wav", "/with space", {"/plain.wav", "/with space"}},
         {"%IN %IN", true, "/s", "/d", {}},
         {"%OUT only", true, "/s", "/d", {}},
