@@ -393,6 +393,12 @@ bool Job::EncodeFromFile(IZrEncoder* encoder, JobCallback& callback) {
         const std::string message = callback.Message();
         return message.empty() ? FailFrom(encoder, "failed") : Fail("failed: " + message);
     }
+    // A file encoder's "finished" only says that its program ended.
+    std::error_code missing;
+    const auto written = fs::file_size(m_temporary, missing);
+    if (missing || written == 0)
+        return FailFrom(encoder, missing ? "the encoder program wrote no output file"
+                                         : "the encoder program wrote an empty output file");
     return true;
 }
 

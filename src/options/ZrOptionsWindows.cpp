@@ -2,6 +2,7 @@
 #include "frame/ZrEncoderFactory.h"
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
+#include "options/ExternalEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
 #include "options/Mp3EncoderOptionsWnd.h"
 #include "options/MpcEncoderOptionsWnd.h"
@@ -33,6 +34,7 @@ constexpr std::array<WindowRunner, ZrEncoderCount> MakeWindowTable() {
     table[ZrEncoderIndex::Wav] = &RunWaveWindow;
     table[ZrEncoderIndex::Wma] = &RunEncoderWindow<CWmaEncoderOptionsWnd>;
     table[ZrEncoderIndex::Mp3] = &RunEncoderWindow<CMp3EncoderOptionsWnd>;
+    table[ZrEncoderIndex::External] = &RunEncoderWindow<CExternalEncoderOptionsWnd>;
     table[ZrEncoderIndex::Flac] = &RunEncoderWindow<CFlacEncoderOptionsWnd>;
     table[ZrEncoderIndex::Mpc] = &RunEncoderWindow<CMpcEncoderOptionsWnd>;
     table[ZrEncoderIndex::Wv] = &RunEncoderWindow<CWvEncoderOptionsWnd>;

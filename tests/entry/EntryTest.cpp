@@ -45,7 +45,9 @@ const Encoder Encoders[12] = {
     // With no settings at all every number reads as 0, the CBR/ABR target included.
     {3, "MP3 Encoder", "mp3", "1 1 0 0",
      "Bitrate=160|ForceCBR=0|SpeedBitrate=160|CommandLine=-V%204%20--vbr-new|Mode=1"},
-    {4, "External Encoder", "", nullptr, nullptr},
+    {4, "External Encoder", "", "2 0 0 1440",
+     "Support Long Filenames=0|Use source file as-is=0|Hide Command window=0|Bitrate=0|"
+     "Target File Extension=|Program Path=|Program Parameters="},
     {5, "Windows Media", "wma", "1 0 0 48", "CBR Bitrate=5|VBR Bitrate=3|Mode=1|Security=0"},
     {6, "FLAC Encoder", "flac", "1 0 0 900", "Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1"},
     {7, "Musepack (MPC)", "mpc", "1 1 0 163", "Quality=2|Command Line=--standard|Mode=0"},
@@ -79,6 +81,10 @@ const SettingsCase SettingsCases[] = {
     // No LoadSettings: an unknown mode stays.
     {3, "Mode=7|CommandLine=lame%20-b%2032",
      "Mode=7|Bitrate=160|ForceCBR=0|SpeedBitrate=160|CommandLine=lame%20-b%2032", "mp3"},
+    {4, "Program Path=enc|Target File Extension=opus",
+     "Program Path=enc|Program Parameters=|Target File Extension=opus|Support Long Filenames=0|"
+     "Use source file as-is=0|Hide Command window=0|Bitrate=0",
+     "opus"},
     {6, "Ogg=1", "Quality=6|Verify=0|Ogg=1|AddPB=1|AddST=1", "ogg"},
     // No LoadSettings: values stay as given.
     {6, "Quality=99|Verify=7", "Quality=99|Verify=7|Ogg=0|AddPB=1|AddST=1", "flac"},
@@ -127,9 +133,10 @@ EncoderPtr Create(int32_t index) {
 
 // The properties that tell encoders apart, as in the table; the others are the same for all.
 std::string Describe(IZrEncoder& e) {
+    // Only the external encoder takes a WAV file instead of buffers.
     EXPECT_EQ(Property(e, u"Buffer Input") + Property(e, u"WAV File Input") +
                   Property(e, u"Any Format File Input") + Property(e, u"Supported Bitdepths"),
-              "100");
+              Property(e, u"Display Name") == "External Encoder" ? "010" : "100");
     return Property(e, u"Configurable") + " " + Property(e, u"Streaming") + " " +
            Property(e, u"Uncompressed WAV Output") + " " + Property(e, u"Estimated Bitrate");
 }

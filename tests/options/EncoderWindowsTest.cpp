@@ -4,12 +4,14 @@
 #include "codecs/flac/FlacEncoder.h"
 #include "codecs/wavpack/WvEncoder.h"
 #include "codecs/wma/WmaEncoder.h"
+#include "external/ExternalEncoder.h"
 #include "external/Mp3Encoder.h"
 #include "external/MpcEncoder.h"
 #include "external/OggEncoder.h"
 #include "frame/ZrEncoderFactory.h"
 #include "options/ApeEncoderOptionsWnd.h"
 #include "options/DSDEncoderOptionsWnd.h"
+#include "options/ExternalEncoderOptionsWnd.h"
 #include "options/FlacEncoderOptionsWnd.h"
 #include "options/Mp3EncoderOptionsWnd.h"
 #include "options/MpcEncoderOptionsWnd.h"
@@ -18,6 +20,7 @@
 #include "options/WvEncoderOptionsWnd.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
@@ -166,6 +169,16 @@ const std::vector<std::string> Mp3Shown = {
     "(disabled)",
     "4:Custom Command Line Switches (advanced) [ ]",
     "6:Command Line: (disabled)"};
+const std::vector<std::string> ExternalShown = {
+    "6:Filename:",
+    "6:Parameters:",
+    "2:(use %IN for source file and %OUT for output file)",
+    "6:Extension:",
+    "2:mp3, ogg, aac",
+    "3:Encoder supports long filenames [ ]",
+    "3:Use source file as-is [ ]",
+    "3:Hide command window [ ]",
+    "6:Bitrate:"};
 
 const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
 const auto Mp3 = Open<CMp3EncoderOptionsWnd, CMp3Encoder>;
@@ -223,6 +236,12 @@ const WindowCase WindowCases[] = {
     {CreateMp3Encoder, Mp3, u"CommandLine=-V%202%20--vbr-new%20", "MP3 Encoder", 385, nullptr, "",
      "Bitrate=160|ForceCBR=0|SpeedBitrate=160|CommandLine=-V%202%20--vbr-new%20|Mode=2|"
      "VBRQualityMode=2"},
+    // Edit fields are not changed here: ExternalFillsTheTemplate... does.
+    {CreateExternalEncoder, Open<CExternalEncoderOptionsWnd, CExternalEncoder>,
+     u"Program Path=/e|Program Parameters=%IN %OUT|Target File Extension=aac|Bitrate=96",
+     "External Encoder", 585, &ExternalShown, "Hide command window=1",
+     "Support Long Filenames=0|Use source file as-is=0|Hide Command window=1|Bitrate=96|"
+     "Target File Extension=aac|Program Path=%2Fe|Program Parameters=%25IN%20%25OUT"},
     {CreateApeEncoder, Open<CApeEncoderOptionsWnd, CApeEncoder>, u"Compression=3000",
      "Monkey's Audio (APE)", 365, &ApeShown, "=3", "Compression=4000"},
     // Only the chosen mode's control takes changes; a quality outside the table shows and
@@ -259,6 +278,36 @@ TEST(EncoderWindows, ShowTheSettingsAndOkWritesThem) {
         EXPECT_EQ(window->Result(), ZrModalOk);
         EXPECT_EQ(Property(*encoder, u"Settings"), c.Written);
     }
+}
+
+// Choosing a known program fills its template; OK with an empty field warns and stores nothing.
+TEST(EncoderWindows, ExternalFillsTheTemplateAndRefusesEmptyFields) {
+    CExternalEncoder encoder(nullptr);
+    CExternalEncoderOptionsWnd window(&encoder);
+    window.Create();
+    const int32_t program = Find(window, u"Filename:");
+    const int32_t parameters = Find(window, u"Parameters:");
+    {
+        zrtest::LogCapture log;
+        ASSERT_FALSE(window.OnOkPressed());
+        EXPECT_EQ(window.Result(), 0);
+        const std::vector<std::string> lines = log.Lines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(),
+                            "ZrMessageBox: Warning: External encoder path and parameters cannot "
+                            "be empty."),
+                  lines.end());
+    }
+    EXPECT_EQ(Property(encoder, u"Settings"), "");
+    window.SetEditText(program, u"/opt/GoGo/lame-gogo.exe");
+    EXPECT_EQ(std::u16string_view(window.EditText(parameters)), u"%IN %OUT -b 128 -nopsy");
+    window.SetEditText(parameters, u"-o %OUT %IN");
+    window.SetEditText(program, u"/usr/bin/oggenc"); // unknown: the template stays
+    window.SetEditText(Find(window, u"Bitrate:"), u"160");
+    ASSERT_TRUE(window.OnOkPressed());
+    EXPECT_EQ(Property(encoder, u"Settings"),
+              "Support Long Filenames=1|Use source file as-is=0|Hide Command window=0|"
+              "Bitrate=160|Target File Extension=mp3|Program Path=%2Fusr%2Fbin%2Foggenc|"
+              "Program Parameters=-o%20%25OUT%20%25IN");
 }
 
 TEST(EncoderWindows, CancelWritesNothingAndBadIndicesAreIgnored) {
