@@ -168,17 +168,17 @@ const std::vector<std::string> Mp3Shown = {
     "5:Target Bitrate: {64 kbps|96 kbps|128 kbps|160 kbps|192 kbps|256 kbps|320 kbps} = 3 "
     "(disabled)",
     "4:Custom Command Line Switches (advanced) [ ]",
-    "6:Command Line: (disabled)"};
+    "6:Command Line: [-V 4 --vbr-new] (disabled)"};
 const std::vector<std::string> ExternalShown = {
-    "6:Filename:",
-    "6:Parameters:",
+    "6:Filename: [/e]",
+    "6:Parameters: [%IN %OUT]",
     "2:(use %IN for source file and %OUT for output file)",
-    "6:Extension:",
+    "6:Extension: [aac]",
     "2:mp3, ogg, aac",
     "3:Encoder supports long filenames [ ]",
     "3:Use source file as-is [ ]",
     "3:Hide command window [ ]",
-    "6:Bitrate:"};
+    "6:Bitrate: [96]"};
 
 const auto Wv = Open<CWvEncoderOptionsWnd, CWvEncoder>;
 const auto Mp3 = Open<CMp3EncoderOptionsWnd, CMp3Encoder>;
