@@ -36,7 +36,8 @@ class OutputVerifier {
 public:
     // What the verifier checks for an encoder with this index and settings text; null with the
     // reason in `skipped` when it checks nothing. `corruptSample` >= 0 flips that sample (counted
-    // across channels) as the output is read back, to show that a damaged output is caught.
+    // across channels) as the output is read back, to show that a damaged output is caught; a
+    // DSD output, checked for length only, is cut there instead.
     static std::unique_ptr<OutputVerifier> For(int32_t encoderIndex, const std::string& settings,
                                                int64_t corruptSample, std::string& skipped);
 
