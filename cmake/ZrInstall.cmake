@@ -100,7 +100,8 @@ for hosts that load it.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+# No shlibs file: hosts load the plug-in with dlopen, nothing links it (CPack still runs
+# ldconfig after installing and removing, for the SONAME link in ${libdir}).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 # The FFmpeg libraries are opened with dlopen when a file needs them, so shlibdeps cannot see
