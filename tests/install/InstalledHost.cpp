@@ -1,14 +1,13 @@
 // A third-party host built against an installed prefix only: it loads the plug-in named on its
 // command line and encodes a short generated tone through each encoder index given.
 // Usage: installed_host PLUGIN.so OUTPUT-STEM INDEX... (writes OUTPUT-STEM.EXT per encoder)
-#include <tessary/IZrEncoder.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <memory>
 #include <string>
+#include <tessary/IZrEncoder.h>
 #include <vector>
 
 namespace {
@@ -49,8 +48,8 @@ bool Encode(ZrCreateEncoderFn create, int32_t index, const std::string& stem) {
     WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
     std::vector<uint8_t> pcm = Tone();
     const int64_t bytes = static_cast<int64_t>(pcm.size());
-    if (!encoder->StartBufferBased(&format, bytes) || !encoder->EncodeBuffer(pcm.data(), pcm.size()) ||
-        !encoder->FinishBufferBased()) {
+    if (!encoder->StartBufferBased(&format, bytes) ||
+        !encoder->EncodeBuffer(pcm.data(), pcm.size()) || !encoder->FinishBufferBased()) {
         std::printf("FAIL: encoder %d: %s\n", index,
                     Ascii(Take(encoder->GetProperty(u"Last Error"))).c_str());
         return false;

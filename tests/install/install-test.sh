@@ -57,17 +57,17 @@ prefix() {
     # Uncompressed Wave, FLAC and Windows Media (whose profiles are installed data).
     "$work/host" "$plugin" "$work/tone" 2 6 5 || fail "the host could not encode"
     flac -t -s "$work/tone.flac" || fail "tone.flac does not decode"
-    local expect
+    local expect ext codec
     for expect in "wav pcm_s16le" "wma wmav2"; do
-        set -- $expect
+        read -r ext codec <<<"$expect"
         [ "$(ffprobe -v error -show_entries stream=codec_name,channels,sample_rate -of csv=p=0 \
-            "$work/tone.$1")" = "$2,44100,2" ] || fail "tone.$1 is not $2, 44.1 kHz, stereo"
+            "$work/tone.$ext")" = "$codec,44100,2" ] || fail "tone.$ext is not $codec, 44.1 kHz, stereo"
     done
 
     local list
     list=$(PATH=$root/bin:$PATH zrenc --list) || fail "the installed zrenc fails: $list"
-    for expect in wav wma flac; do
-        grep -qE "^ *[0-9]+  $expect .* yes *$" <<<"$list" || fail "zrenc --list: $expect is not available"
+    for ext in wav wma flac; do
+        grep -qE "^ *[0-9]+  $ext .* yes *$" <<<"$list" || fail "zrenc --list: $ext is not available"
     done
     echo "installed host and zrenc work"
 }
