@@ -3,7 +3,8 @@
 #   install-test.sh prefix BUILD_DIR   installs into a temporary prefix; a host built from the
 #                                      installed headers and pkg-config alone encodes through
 #                                      the installed plug-in; the installed zrenc runs from PATH
-#   install-test.sh manpage ZRENC PAGE every option `zrenc --help` lists is in the manual page
+#   install-test.sh manpage ZRENC PAGE every option `zrenc --help` lists is in the manual page,
+#                                      which names zrenc's version
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 fail() {
@@ -19,6 +20,7 @@ manpage() {
         grep -qE -- "(^|[^-A-Za-z])$option([^-A-Za-z]|$)" <<<"$text" || missing+=("$option")
     done
     [ ${#missing[@]} -eq 0 ] || fail "the manual page lacks ${missing[*]}"
+    grep -qF "\"$("$zrenc" --version)\"" "$page" || fail "the manual page is not of $("$zrenc" --version)"
     if command -v man >/dev/null; then
         local warnings
         warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
