@@ -45,7 +45,7 @@ prefix() {
     plugin=$(pkg-config --variable=plugin tessary-encoders)
     flags=$(pkg-config --cflags --libs tessary-encoders)
     [ -f "$plugin" ] || fail "pkg-config names $plugin, which is not installed"
-    readelf -d "$plugin" | grep -q "SONAME.*\[${plugin##*/}\]" || fail "$plugin has another SONAME"
+    grep -q "SONAME.*\[${plugin##*/}\]" <<<"$(readelf -d "$plugin")" || fail "$plugin has another SONAME"
     [ "$(readlink -f "${plugin%/*}/../${plugin##*/}")" = "$(readlink -f "$plugin")" ] ||
         fail "no SONAME link beside the plug-in's folder"
 
