@@ -74,7 +74,10 @@ public:
     }
 
     bool Open(const std::string& programFolder, std::string& error) {
+        // Installed, the libraries live in a program directory of their own; in the build tree,
+        // in lib/ beside bin/.
         const std::vector<std::string> folders = {
+            (fs::path(programFolder) / ZRENC_INSTALLED_PROGRAM_DIR).lexically_normal().string(),
             (fs::path(programFolder) / ".." / "lib").lexically_normal().string(), programFolder};
         std::string why;
         if (!ZrHostTools::Load(folders, &why)) {
