@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zrenc {
@@ -33,6 +34,8 @@ struct Options {
     std::string profile;                    // -p: settings kept under this client name
     std::string settingsText;               // the text of --set
     std::vector<std::string> inputs;
+    bool noTags = false;                                   // --no-tags
+    std::vector<std::pair<std::string, std::string>> tags; // -t KEY=VALUE, in order
 };
 
 struct ParseResult {

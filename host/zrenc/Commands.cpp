@@ -507,9 +507,10 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     if (!registration)
         return status;
     EncoderChoice choice{
-        registration->name, ZrString::FromUtf8(options.profile), {}, registration->index};
+        registration->name, ZrString::FromUtf8(options.profile), {}, registration->index, {}};
     if (options.runSettings)
         choice.runSettings = ZrString::FromUtf8(*options.runSettings);
+    choice.tags = {!options.noTags, options.tags};
     const std::string encoderName = registration->name.ToUtf8();
     if (options.runSettings) {
         if (const std::string refusal =

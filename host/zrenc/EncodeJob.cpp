@@ -290,6 +290,8 @@ bool Job::Encode() {
     if (files.empty() || files.back().from != m_temporary)
         return Fail("the encoder reported success but wrote no output");
     std::string error;
+    if (!CarryTags(m_spec.input, m_temporary, m_choice.tags, m_outcome.warnings, error))
+        return Fail("cannot write the tags: " + error);
     if (!CommitFiles(files, m_spec.replace, error))
         return Fail(error);
     m_temporary.clear();

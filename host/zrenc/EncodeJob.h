@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/ZrString.h"
+#include "zrenc/Tags.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +20,7 @@ struct EncoderChoice {
     ZrString profile;                    // client name of the saved settings; may be empty
     std::optional<ZrString> runSettings; // -s
     int32_t index = -1;                  // the factory index, for the limits zrenc names
+    TagOptions tags;                     // --no-tags, -t
 };
 
 struct JobSpec {
