@@ -4,6 +4,15 @@
 #include "mp4/MP4File.h"
 #include "zrenc/Display.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
 #include <taglib/apeitem.h>
@@ -30,16 +39,6 @@
 #include <taglib/wavfile.h>
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
-
-#include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <memory>
-#include <mutex>
 #include <unistd.h>
 
 namespace zrenc {
@@ -91,8 +90,8 @@ String Lower(const String& text) {
 }
 
 std::string PictureName(const TagPicture& picture, size_t index) {
-    static const char* names[] = {"other",   "file icon", "icon",   "front cover", "back cover",
-                                  "leaflet", "media",     "lead artist"};
+    static const char* names[] = {"other",      "file icon", "icon",  "front cover",
+                                  "back cover", "leaflet",   "media", "lead artist"};
     std::string name = picture.type >= 0 && picture.type < 8 ? names[picture.type] : "picture";
     return "picture " + std::to_string(index + 1) + " (" + name + ", " +
            FormatBytes(picture.data.size()) + ")";
@@ -153,8 +152,8 @@ void ReadApePictures(TagLib::APE::Tag* tag, TagSet& tags) {
         const int zero = value.find('\0');
         if (zero < 0)
             continue;
-        TagPicture picture{type, {}, Utf8(String(value.mid(0, zero), String::UTF8)),
-                           Data(value.mid(zero + 1))};
+        TagPicture picture{
+            type, {}, Utf8(String(value.mid(0, zero), String::UTF8)), Data(value.mid(zero + 1))};
         picture.mime = SniffMime(picture.data);
         tags.pictures.push_back(std::move(picture));
     }
@@ -184,8 +183,8 @@ void ReadPictures(TagLib::File* file, TagSet& tags) {
                 const TagLib::ASF::Picture picture = attribute.toPicture();
                 if (picture.isValid())
                     tags.pictures.push_back({static_cast<int>(picture.type()),
-                                             Utf8(picture.mimeType()),
-                                             Utf8(picture.description()), Data(picture.picture())});
+                                             Utf8(picture.mimeType()), Utf8(picture.description()),
+                                             Data(picture.picture())});
             }
     } else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(file)) {
         if (mp4->tag() && mp4->tag()->contains("covr"))
@@ -265,8 +264,7 @@ struct Writer {
         constexpr size_t Limit = (size_t{1} << 24) - 1;
         for (size_t i = 0; i < tags.pictures.size(); ++i) {
             const TagPicture& picture = tags.pictures[i];
-            if (picture.data.size() + 32 + picture.mime.size() + picture.description.size() >
-                Limit)
+            if (picture.data.size() + 32 + picture.mime.size() + picture.description.size() > Limit)
                 leftOut.push_back(PictureName(picture, i) + " (over FLAC's 16 MiB block limit)");
             else
                 file.addPicture(FlacPicture(picture));
@@ -292,7 +290,12 @@ struct Writer {
                 leftOut.push_back(PictureName(picture, i) + " (APEv2 holds one picture of a kind)");
                 continue;
             }
-            ByteVector value = Text(picture.description).data(String::UTF8);
+            // Readers tell the image's kind by the description's ending, as of a file name.
+            const std::string ending = picture.mime == "image/png" ? ".png" : ".jpg";
+            std::string description = picture.description.empty() ? "cover" : picture.description;
+            if (!description.ends_with(ending))
+                description += ending;
+            ByteVector value = Text(description).data(String::UTF8);
             value.append('\0');
             value.append(Bytes(picture.data));
             tag->setItem(key, TagLib::APE::Item(key, value, true));
@@ -505,8 +508,7 @@ TagSet ReadTags(const std::string& path) {
     return tags;
 }
 
-void ApplySettings(TagSet& tags,
-                   const std::vector<std::pair<std::string, std::string>>& settings) {
+void ApplySettings(TagSet& tags, const std::vector<std::pair<std::string, std::string>>& settings) {
     std::vector<std::string> seen;
     for (const auto& [rawKey, value] : settings) {
         const std::string key = Upper(rawKey);
@@ -543,7 +545,8 @@ bool WriteTags(const std::string& path, const TagSet& tags, std::vector<std::str
             writer.Xiph(file.tag());
             return Saved(file, file.save(), error);
         }
-        if (is(28, "\x7F" "FLAC")) {
+        if (is(28, "\x7F"
+                   "FLAC")) {
             TagLib::Ogg::FLAC::File file(name, false);
             writer.Xiph(file.tag());
             return Saved(file, file.save(), error);
@@ -584,10 +587,10 @@ bool WriteTags(const std::string& path, const TagSet& tags, std::vector<std::str
         TagLib::RIFF::WAV::File file(name, false);
         file.InfoTag()->setProperties(Properties(tags)); // what INFO lacks, the ID3 chunk holds
         writer.Id3(file.ID3v2Tag());
-        return Saved(file,
-                     file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone,
-                               TagLib::ID3v2::v4),
-                     error);
+        return Saved(
+            file,
+            file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, TagLib::ID3v2::v4),
+            error);
     }
     if (is(0, "FORM") && (is(8, "AIFF") || is(8, "AIFC"))) {
         writer.format = "ID3v2";

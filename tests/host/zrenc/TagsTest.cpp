@@ -1,0 +1,221 @@
+// Tags carried by zrenc: one input tagged with every common field and two covers, encoded by
+// every encoder and read back field by field by readers other than zrenc's writers.
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <iostream>
+#include <taglib/fileref.h>
+#include <taglib/flacfile.h>
+#include <taglib/tpropertymap.h>
+
+namespace {
+
+using namespace zrtest;
+
+const std::vector<std::pair<std::string, std::string>> Fields = {
+    {"TITLE", "曲のタイトル 🎵"},
+    {"ARTIST", "Artist"},
+    {"ALBUM", "Album"},
+    {"ALBUMARTIST", "Album Artist"},
+    {"TRACKNUMBER", "3/12"},
+    {"DISCNUMBER", "1/2"},
+    {"DATE", "2024"},
+    {"GENRE", "Rock"},
+    {"COMPOSER", "Composer"},
+    {"COMMENT", "Comment"},
+    {"LYRICS", "line one\nline two"},
+    {"COMPILATION", "1"},
+    {"REPLAYGAIN_TRACK_GAIN", "-6.50 dB"},
+    {"MUSICBRAINZ_TRACKID", "0b7a6a4e-0000-4000-8000-000000000001"},
+    {"MOOD", "Calm"},
+};
+
+// How the ID3v2 frames of a DSF file look in mutagen-inspect's listing.
+const std::map<std::string, std::string> Id3Listing = {
+    {"TITLE", "TIT2="},
+    {"ARTIST", "TPE1="},
+    {"ALBUM", "TALB="},
+    {"ALBUMARTIST", "TPE2="},
+    {"TRACKNUMBER", "TRCK="},
+    {"DISCNUMBER", "TPOS="},
+    {"DATE", "TDRC="},
+    {"GENRE", "TCON="},
+    {"COMPOSER", "TCOM="},
+    {"COMMENT", "COMM==XXX="},
+    {"LYRICS", "USLT=LYRICS=XXX="},
+    {"COMPILATION", "TCMP="},
+    {"REPLAYGAIN_TRACK_GAIN", "TXXX=REPLAYGAIN_TRACK_GAIN="},
+    {"MUSICBRAINZ_TRACKID", "UFID=http://musicbrainz.org=b'"},
+    {"MOOD", "TMOO="},
+};
+
+struct Target {
+    const char* encoder;
+    const char* extension;
+    size_t pictures; // the two covers, or what the format holds
+};
+
+const Target Targets[] = {
+    {"wav", "wav", 2},    {"aiff", "aif", 2}, {"flac", "flac", 2}, {"ape", "ape", 2},
+    {"wavpack", "wv", 2}, {"alac", "m4a", 1}, {"dsd", "dsf", 2},   {"wma", "wma", 2},
+    {"mp3", "mp3", 2},    {"ogg", "ogg", 2},  {"mpc", "mpc", 2},
+};
+
+class TagsTest : public ::testing::Test {
+protected:
+    RunResult Zrenc(std::vector<std::string> args) {
+        args.insert(args.begin(), ZrencProgram().string());
+        fs::create_directories(dir / "tmp");
+        return zrtest::Run(
+            args, {"TESSARY_HOME=" + (dir / "home").string(), "TMPDIR=" + (dir / "tmp").string()});
+    }
+    std::vector<uint8_t> Image(const std::string& name) {
+        const fs::path path = dir / name;
+        EXPECT_EQ(zrtest::Run({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:s=8x8",
+                               "-frames:v", "1", path.string()})
+                      .ExitCode,
+                  0);
+        return ReadFile(path);
+    }
+    // A FLAC input with every field and the given pictures.
+    fs::path
+    TaggedInput(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& pictures) {
+        const fs::path path = dir / "in.flac";
+        EXPECT_EQ(zrtest::Run({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=d=0.1",
+                               "-ac", "2", path.string()})
+                      .ExitCode,
+                  0);
+        TagLib::FLAC::File file(path.c_str());
+        TagLib::PropertyMap map;
+        for (const auto& [key, value] : Fields)
+            map.insert(key, TagLib::String(value, TagLib::String::UTF8));
+        file.setProperties(map);
+        int type = 3;
+        for (const auto& [mime, data] : pictures) {
+            auto* picture = new TagLib::FLAC::Picture;
+            picture->setType(static_cast<TagLib::FLAC::Picture::Type>(type++));
+            picture->setMimeType(mime);
+            picture->setData(TagLib::ByteVector(reinterpret_cast<const char*>(data.data()),
+                                                static_cast<unsigned>(data.size())));
+            file.addPicture(picture);
+        }
+        EXPECT_TRUE(file.save());
+        return path;
+    }
+    struct Seen {
+        std::map<std::string, std::string> fields; // first values, upper-case names
+        size_t pictures = 0;
+        bool audio = false;
+    };
+    // The file as two independent readers see it: TagLib, then ffprobe for the names TagLib
+    // does not map (and mutagen-inspect for DSF, which TagLib does not read).
+    Seen ReadBack(const fs::path& path) {
+        Seen seen;
+        const RunResult probe =
+            zrtest::Run({"ffprobe", "-v", "error", "-show_entries",
+                         "format_tags:stream=codec_type:stream_disposition=attached_pic", "-of",
+                         "flat", path.string()});
+        for (const std::string& line : Lines(probe.Output)) {
+            seen.pictures += line.ends_with(".attached_pic=1");
+            seen.audio |= line.ends_with(".codec_type=\"audio\"");
+            const size_t equals = line.find("=\"");
+            if (!line.starts_with("format.tags.") || equals == std::string::npos)
+                continue;
+            std::string value;
+            for (size_t i = equals + 2; i + 1 < line.size(); ++i)
+                value += line[i] == '\\' && line[i + 1] == 'n' ? (++i, '\n')
+                         : line[i] == '\\'                     ? line[++i]
+                                                               : line[i];
+            std::string key = line.substr(12, equals - 12);
+            for (char& c : key)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            seen.fields[key] = value;
+        }
+        if (path.extension() == ".dsf") {
+            const std::string listing = zrtest::Run({"mutagen-inspect", path.string()}).Output;
+            for (const auto& [key, value] : Fields)
+                if (listing.find(Id3Listing.at(key) + value) != std::string::npos)
+                    seen.fields[key] = value;
+            return seen;
+        }
+        TagLib::FileRef ref(path.c_str());
+        if (!ref.isNull())
+            for (const auto& [key, values] : ref.file()->properties())
+                seen.fields[key.upper().to8Bit(true)] = values.toString("; ").to8Bit(true);
+        return seen;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(TagsTest, EveryEncoderCarriesEveryFieldAndBothCovers) {
+    if (!HaveProgram("mutagen-inspect"))
+        GTEST_SKIP() << "mutagen-inspect (python3-mutagen) is missing";
+    const fs::path input =
+        TaggedInput({{"image/png", Image("a.png")}, {"image/jpeg", Image("b.jpg")}});
+    std::string table = "field \\ format";
+    for (const Target& t : Targets)
+        table += std::string(" ") + t.extension;
+    std::map<std::string, std::string> rows;
+    for (const Target& t : Targets) {
+        SCOPED_TRACE(t.encoder);
+        const RunResult r = Zrenc({"-e", t.encoder, "-d", (dir / "out").string(), input.string()});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        const fs::path out = dir / "out" / (std::string("in.") + t.extension);
+        const Seen seen = ReadBack(out);
+        const auto& read = seen.fields;
+        EXPECT_TRUE(seen.audio) << "the tagged file no longer reads as audio";
+        for (const auto& [key, value] : Fields) {
+            const auto found = read.find(key);
+            const bool carried = found != read.end() && found->second == value;
+            rows[key] += std::string(" ") + (carried ? "yes" : "no");
+            EXPECT_TRUE(carried) << key << ": "
+                                 << (found == read.end() ? "(missing)" : found->second);
+        }
+        EXPECT_EQ(seen.pictures, t.pictures);
+        if (t.pictures < 2) {
+            EXPECT_NE(r.Output.find("tags left out: picture"), std::string::npos) << r.Output;
+        }
+    }
+    for (const auto& [key, value] : Fields)
+        table += "\n" + key + rows[key];
+    std::cout << table << "\n";
+}
+
+// A 3 MB cover, -t overriding a field and --no-tags dropping the input's.
+TEST_F(TagsTest, LargeCoverOverridesAndNoTags) {
+    std::vector<uint8_t> large(3 << 20);
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<uint8_t>(i * 2654435761u >> 13);
+    large[0] = 0xFF, large[1] = 0xD8;
+    const fs::path input = TaggedInput({{"image/jpeg", large}});
+    std::vector<const Target*> targets = {&Targets[2]};
+    if (Exhaustive()) {
+        for (const Target& t : Targets)
+            targets.push_back(&t);
+    }
+    for (const Target* t : targets) {
+        SCOPED_TRACE(t->encoder);
+        const RunResult r = Zrenc({"-e", t->encoder, "-f", "-t", "TITLE=Other", "-t", "MOOD=", "-d",
+                                   (dir / "big").string(), input.string()});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        const fs::path out = dir / "big" / (std::string("in.") + t->extension);
+        const Seen seen = ReadBack(out);
+        const auto& read = seen.fields;
+        EXPECT_EQ(seen.pictures, 1u);
+        EXPECT_GT(fs::file_size(out), large.size());
+        if (t->extension != std::string("dsf")) {
+            EXPECT_EQ(read.count("TITLE") ? read.at("TITLE") : "", "Other");
+            EXPECT_EQ(read.count("MOOD"), 0u);
+        }
+    }
+    const RunResult r = Zrenc({"-e", "flac", "--no-tags", "-t", "ARTIST=Only", "-d",
+                               (dir / "none").string(), input.string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    const Seen seen = ReadBack(dir / "none/in.flac");
+    EXPECT_EQ(seen.fields.size(), 1u);
+    EXPECT_EQ(seen.fields.count("ARTIST"), 1u);
+    EXPECT_EQ(seen.pictures, 0u);
+}
+
+} // namespace
