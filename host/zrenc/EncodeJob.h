@@ -40,7 +40,7 @@ struct JobStatus {
 struct JobOutcome {
     bool ok = false;
     bool cancelled = false;
-    std::string reason;                       // why it failed
+    std::string reason; // why it failed
     std::vector<std::string> warnings;        // shown whatever the display, -q included
     std::vector<std::string> libraryWarnings; // the decoding libraries' lines: not with -q
     std::vector<std::string> notes;           // conversions made: not with -q
