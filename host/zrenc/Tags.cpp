@@ -1,5 +1,6 @@
 #include "zrenc/Tags.h"
 
+#include "foundation/ZrLibav.h"
 #include "foundation/ZrString.h"
 #include "mp4/MP4File.h"
 #include "zrenc/Display.h"
@@ -477,6 +478,52 @@ std::string Head(const std::string& path) {
     return head;
 }
 
+// The generic names libavformat gives the common fields.
+const std::pair<const char*, const char*> LibavFields[] = {
+    {"album_artist", "ALBUMARTIST"}, {"track", "TRACKNUMBER"},   {"disc", "DISCNUMBER"},
+    {"tracktotal", "TRACKTOTAL"},    {"disctotal", "DISCTOTAL"},
+};
+
+// What TagLib does not read, libavformat may: its metadata and attached pictures.
+void ReadLibavTags(const std::string& path, TagSet& tags) {
+    const ZrLibav* av = ZrLibav::Open(ZrLibav::Format);
+    AVFormatContext* context = nullptr;
+    if (!av || av->avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0)
+        return;
+    auto absorb = [&](const AVDictionary* metadata) {
+        for (const AVDictionaryEntry* entry = nullptr;
+             (entry = av->av_dict_get(metadata, "", entry, AV_DICT_IGNORE_SUFFIX));) {
+            std::string key = Upper(entry->key);
+            key = key.substr(0, key.find('-')); // "lyrics-eng"
+            for (const auto& [theirs, ours] : LibavFields)
+                if (key == Upper(theirs))
+                    key = ours;
+            if (key != "ENCODER" && key != "DURATION" && !tags.fields.count(key))
+                tags.fields[key].push_back(entry->value);
+        }
+    };
+    absorb(context->metadata);
+    // Some containers keep the tags with the audio stream instead.
+    const bool fromStreams = tags.fields.empty();
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* stream = context->streams[i];
+        if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+            if (fromStreams && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+                absorb(stream->metadata);
+            continue;
+        }
+        const AVPacket& packet = stream->attached_pic;
+        TagPicture picture{3, {}, {}, {packet.data, packet.data + packet.size}};
+        picture.mime = SniffMime(picture.data);
+        if (const AVDictionaryEntry* comment =
+                av->av_dict_get(stream->metadata, "comment", nullptr, 0);
+            comment && std::strstr(comment->value, "back"))
+            picture.type = 4;
+        tags.pictures.push_back(std::move(picture));
+    }
+    av->avformat_close_input(&context);
+}
+
 // Vorbis comments may keep the total apart (TRACKNUMBER=3, TRACKTOTAL=12): one "n/m" field.
 void JoinTotal(TagSet& tags, const std::string& number, const std::string& total) {
     const auto found = tags.fields.find(total);
@@ -495,11 +542,13 @@ void JoinTotal(TagSet& tags, const std::string& number, const std::string& total
 TagSet ReadTags(const std::string& path) {
     TagSet tags;
     if (!ReadDsfTags(path, tags)) {
-        TagLib::FileRef ref(path.c_str(), false);
-        if (ref.isNull())
-            return tags;
-        Absorb(ref.file()->properties(), tags);
-        ReadPictures(ref.file(), tags);
+        if (TagLib::FileRef ref(path.c_str(), false); !ref.isNull()) {
+            Absorb(ref.file()->properties(), tags);
+            ReadPictures(ref.file(), tags);
+        }
+        // TagLib may also take a container for the stream inside it (a FLAC stream in Matroska).
+        if (tags.Empty())
+            ReadLibavTags(path, tags);
     }
     JoinTotal(tags, "TRACKNUMBER", "TRACKTOTAL");
     JoinTotal(tags, "TRACKNUMBER", "TOTALTRACKS");

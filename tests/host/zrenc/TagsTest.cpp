@@ -225,4 +225,24 @@ TEST_F(TagsTest, LargeCoverOverridesAndNoTags) {
     EXPECT_EQ(seen.pictures, 0u);
 }
 
+// A container TagLib does not read: its tags come through libavformat.
+TEST_F(TagsTest, OtherInputsThroughTheDecodingLibraries) {
+    const fs::path flac = TaggedInput({}), mka = dir / "in.mka";
+    ASSERT_EQ(
+        zrtest::Run({"ffmpeg", "-v", "error", "-i", flac.string(), "-c:a", "copy", mka.string()})
+            .ExitCode,
+        0);
+    const RunResult r = Zrenc({"-e", "mp3", "-d", (dir / "out").string(), mka.string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    const Seen seen = ReadBack(dir / "out/in.mp3");
+    for (const char* key : {"TITLE", "ALBUMARTIST", "TRACKNUMBER", "LYRICS", "MOOD"}) {
+        const auto found = seen.fields.find(key);
+        ASSERT_NE(found, seen.fields.end()) << key;
+        EXPECT_EQ(found->second, std::find_if(Fields.begin(), Fields.end(), [&](const auto& f) {
+                                     return f.first == key;
+                                 })->second);
+    }
+    EXPECT_EQ(seen.fields.count("DURATION"), 0u);
+}
+
 } // namespace
