@@ -1,5 +1,7 @@
 // Tags carried by zrenc: one input tagged with every common field and two covers, encoded by
 // every encoder and read back field by field by readers other than zrenc's writers.
+#include "zrenc/Tags.h"
+
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -243,6 +245,31 @@ TEST_F(TagsTest, OtherInputsThroughTheDecodingLibraries) {
                                  })->second);
     }
     EXPECT_EQ(seen.fields.count("DURATION"), 0u);
+}
+
+// What a format cannot hold is named, not dropped.
+TEST_F(TagsTest, NamesWhatTheOutputCannotHold) {
+    const fs::path flac = TaggedInput({});
+    WriteFile(dir / "raw.pcm", std::vector<uint8_t>(4096, 0xFF));
+    WriteFile(dir / "rf64.wav", Riff({Fmt({}), Data(Pcm({}, 16))}));
+    std::vector<uint8_t> rf64 = ReadFile(dir / "rf64.wav");
+    std::copy_n("RF64", 4, rf64.begin());
+    WriteFile(dir / "rf64.wav", rf64);
+    zrenc::TagSet tags;
+    tags.fields["TITLE"] = {"x"};
+    tags.pictures.push_back({3, "image/jpeg", "", std::vector<uint8_t>(17 << 20, 0xD8)});
+    const std::pair<fs::path, const char*> rows[] = {
+        {flac, "picture 1 (front cover, 17.0 MiB) (over FLAC's 16 MiB block limit)"},
+        {dir / "raw.pcm", "all (raw audio holds none)"},
+        {dir / "rf64.wav", "all (an RF64 file here carries none)"},
+    };
+    for (const auto& [path, expected] : rows) {
+        std::vector<std::string> leftOut;
+        std::string error;
+        ASSERT_TRUE(zrenc::WriteTags(path.string(), tags, leftOut, error)) << error;
+        EXPECT_EQ(leftOut, std::vector<std::string>{expected});
+    }
+    EXPECT_EQ(zrtest::Run({"flac", "-t", "-s", flac.string()}).ExitCode, 0);
 }
 
 } // namespace
