@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -221,8 +222,16 @@ bool ReadDsfTags(const std::string& path, TagSet& tags) {
 
 // ---- writing ----
 
-TagLib::FLAC::Picture* FlacPicture(const TagPicture& from) {
-    auto* picture = new TagLib::FLAC::Picture; // the file or comment takes ownership
+// A FLAC picture block's length has 24 bits.
+constexpr size_t FlacBlockLimit = (size_t{1} << 24) - 1;
+
+size_t FlacPictureSize(const TagPicture& picture) {
+    return 32 + picture.mime.size() + picture.description.size() + picture.data.size();
+}
+
+// Released to the file or comment, which owns its pictures.
+std::unique_ptr<TagLib::FLAC::Picture> FlacPicture(const TagPicture& from) {
+    auto picture = std::make_unique<TagLib::FLAC::Picture>();
     picture->setType(static_cast<TagLib::FLAC::Picture::Type>(from.type));
     picture->setMimeType(Text(from.mime));
     picture->setDescription(Text(from.description));
@@ -261,21 +270,30 @@ struct Writer {
     void Flac(TagLib::FLAC::File& file) {
         Properties(file.xiphComment(true));
         file.removePictures();
-        // A metadata block's length has 24 bits.
-        constexpr size_t Limit = (size_t{1} << 24) - 1;
         for (size_t i = 0; i < tags.pictures.size(); ++i) {
             const TagPicture& picture = tags.pictures[i];
-            if (picture.data.size() + 32 + picture.mime.size() + picture.description.size() > Limit)
+            if (FlacPictureSize(picture) > FlacBlockLimit)
                 leftOut.push_back(PictureName(picture, i) + " (over FLAC's 16 MiB block limit)");
             else
-                file.addPicture(FlacPicture(picture));
+                file.addPicture(FlacPicture(picture).release());
         }
     }
-    void Xiph(TagLib::Ogg::XiphComment* comment) {
+    // In Ogg FLAC the whole comment, pictures in base64 included, is one metadata block.
+    void Xiph(TagLib::Ogg::XiphComment* comment, bool flacBlock) {
         Properties(comment);
         comment->removeAllPictures();
-        for (const TagPicture& picture : tags.pictures)
-            comment->addPicture(FlacPicture(picture));
+        size_t room = flacBlock ? FlacBlockLimit - comment->render().size() : SIZE_MAX;
+        for (size_t i = 0; i < tags.pictures.size(); ++i) {
+            const TagPicture& picture = tags.pictures[i];
+            const size_t size = 32 + (FlacPictureSize(picture) + 2) / 3 * 4;
+            if (size > room) {
+                leftOut.push_back(PictureName(picture, i) +
+                                  " (over the 16 MiB of an Ogg FLAC comment)");
+                continue;
+            }
+            room -= size;
+            comment->addPicture(FlacPicture(picture).release());
+        }
     }
     void Ape(TagLib::APE::Tag* tag) {
         Properties(tag);
@@ -399,7 +417,9 @@ bool WriteMp4(const std::string& path, const TagSet& tags, std::vector<std::stri
             continue;
         }
         const bool png = picture.mime == "image/png";
-        std::string name = "/tmp/zrenc-cover-XXXXXX" + std::string(png ? ".png" : ".jpg");
+        std::string name =
+            (std::filesystem::temp_directory_path() / "zrenc-cover-XXXXXX").string() +
+            (png ? ".png" : ".jpg");
         const int fd = ::mkstemps(name.data(), 4);
         bool written = fd >= 0 && ::write(fd, picture.data.data(), picture.data.size()) ==
                                       static_cast<ssize_t>(picture.data.size());
@@ -591,17 +611,17 @@ bool WriteTags(const std::string& path, const TagSet& tags, std::vector<std::str
         writer.format = "Ogg";
         if (is(28, "\x01vorbis")) {
             TagLib::Ogg::Vorbis::File file(name, false);
-            writer.Xiph(file.tag());
+            writer.Xiph(file.tag(), false);
             return Saved(file, file.save(), error);
         }
         if (is(28, "\x7F"
                    "FLAC")) {
             TagLib::Ogg::FLAC::File file(name, false);
-            writer.Xiph(file.tag());
+            writer.Xiph(file.tag(), true);
             return Saved(file, file.save(), error);
         }
         TagLib::Ogg::Opus::File file(name, false);
-        writer.Xiph(file.tag());
+        writer.Xiph(file.tag(), false);
         return Saved(file, file.save(), error);
     }
     if (is(0, "MAC ") || is(0, "wvpk") || is(0, "MPCK") || is(0, "MP+")) {

@@ -54,20 +54,22 @@ const std::map<std::string, std::string> Id3Listing = {
 struct Target {
     const char* encoder;
     const char* extension;
-    size_t pictures; // the two covers, or what the format holds
+    size_t pictures;           // the two covers, or what the format holds
+    const char* settings = ""; // -s
 };
 
 const Target Targets[] = {
     {"wav", "wav", 2},    {"aiff", "aif", 2}, {"flac", "flac", 2}, {"ape", "ape", 2},
     {"wavpack", "wv", 2}, {"alac", "m4a", 1}, {"dsd", "dsf", 2},   {"wma", "wma", 2},
-    {"mp3", "mp3", 2},    {"ogg", "ogg", 2},  {"mpc", "mpc", 2},
+    {"mp3", "mp3", 2},    {"ogg", "ogg", 2},  {"mpc", "mpc", 2},   {"flac", "ogg", 2, "Ogg=1"},
 };
 
 class TagsTest : public ::testing::Test {
 protected:
     RunResult Zrenc(std::vector<std::string> args) {
         args.insert(args.begin(), ZrencProgram().string());
-        fs::create_directories(dir / "tmp");
+        for (const char* folder : {"tmp", "out", "big"})
+            fs::create_directories(dir / folder);
         return zrtest::Run(
             args, {"TESSARY_HOME=" + (dir / "home").string(), "TMPDIR=" + (dir / "tmp").string()});
     }
@@ -164,13 +166,15 @@ TEST_F(TagsTest, EveryEncoderCarriesEveryFieldAndBothCovers) {
         TaggedInput({{"image/png", Image("a.png")}, {"image/jpeg", Image("b.jpg")}});
     std::string table = "field \\ format";
     for (const Target& t : Targets)
-        table += std::string(" ") + t.extension;
+        table += std::string(" ") + t.extension + (*t.settings ? "(flac)" : "");
     std::map<std::string, std::string> rows;
     for (const Target& t : Targets) {
         SCOPED_TRACE(t.encoder);
-        const RunResult r = Zrenc({"-e", t.encoder, "-d", (dir / "out").string(), input.string()});
+        const fs::path out =
+            dir / "out" / (std::string(t.encoder) + t.settings + "." + t.extension);
+        const RunResult r =
+            Zrenc({"-e", t.encoder, "-s", t.settings, "-o", out.string(), input.string()});
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
-        const fs::path out = dir / "out" / (std::string("in.") + t.extension);
         const Seen seen = ReadBack(out);
         const auto& read = seen.fields;
         EXPECT_TRUE(seen.audio) << "the tagged file no longer reads as audio";
@@ -205,10 +209,11 @@ TEST_F(TagsTest, LargeCoverOverridesAndNoTags) {
     }
     for (const Target* t : targets) {
         SCOPED_TRACE(t->encoder);
-        const RunResult r = Zrenc({"-e", t->encoder, "-f", "-t", "TITLE=Other", "-t", "MOOD=", "-d",
-                                   (dir / "big").string(), input.string()});
+        const fs::path out =
+            dir / "big" / (std::string(t->encoder) + t->settings + "." + t->extension);
+        const RunResult r = Zrenc({"-e", t->encoder, "-s", t->settings, "-t", "TITLE=Other", "-t",
+                                   "MOOD=", "-o", out.string(), input.string()});
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
-        const fs::path out = dir / "big" / (std::string("in.") + t->extension);
         const Seen seen = ReadBack(out);
         const auto& read = seen.fields;
         EXPECT_EQ(seen.pictures, 1u);
