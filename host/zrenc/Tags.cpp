@@ -557,6 +557,15 @@ void JoinTotal(TagSet& tags, const std::string& number, const std::string& total
     tags.fields.erase(total);
 }
 
+bool TagLibFormat(const std::string& head) {
+    static const std::pair<size_t, const char*> magics[] = {
+        {0, "RIFF"}, {0, "FORM"}, {0, "fLaC"}, {0, "OggS"}, {0, "ID3"},  {0, "MAC "},
+        {0, "wvpk"}, {0, "MPCK"}, {0, "MP+"},  {4, "ftyp"}, {0, "TTA1"}, {0, "\x30\x26\xB2\x75"}};
+    return std::any_of(std::begin(magics), std::end(magics), [&](const auto& magic) {
+        return head.compare(magic.first, std::strlen(magic.second), magic.second) == 0;
+    });
+}
+
 } // namespace
 
 TagSet ReadTags(const std::string& path) {
@@ -566,8 +575,9 @@ TagSet ReadTags(const std::string& path) {
             Absorb(ref.file()->properties(), tags);
             ReadPictures(ref.file(), tags);
         }
-        // TagLib may also take a container for the stream inside it (a FLAC stream in Matroska).
-        if (tags.Empty())
+        // TagLib may also take a container for the stream inside it (a FLAC stream in
+        // Matroska). The decoding libraries are not loaded for a file TagLib surely knows.
+        if (tags.Empty() && !TagLibFormat(Head(path)))
             ReadLibavTags(path, tags);
     }
     JoinTotal(tags, "TRACKNUMBER", "TRACKTOTAL");
