@@ -694,8 +694,9 @@ bool WriteTags(const std::string& path, const TagSet& tags, std::vector<std::str
                      error);
     }
     if (!tags.Empty())
-        leftOut.push_back(std::string(is(0, "RF64") ? "all (an RF64 file here carries none)"
-                                                    : "all (raw audio holds none)"));
+        leftOut.push_back(std::string(is(0, "RF64")
+                                          ? "all (zrenc writes no tags into RF64 files)"
+                                          : "all (raw audio, or a format zrenc cannot tag)"));
     return true;
 }
 

@@ -244,8 +244,8 @@ TEST_F(TagsTest, NamesWhatTheOutputCannotHold) {
     tags.pictures.push_back({3, "image/jpeg", "", std::vector<uint8_t>(17 << 20, 0xD8)});
     const std::pair<fs::path, const char*> rows[] = {
         {flac, "picture 1 (front cover, 17.0 MiB) (over FLAC's 16 MiB block limit)"},
-        {dir / "raw.pcm", "all (raw audio holds none)"},
-        {dir / "rf64.wav", "all (an RF64 file here carries none)"},
+        {dir / "raw.pcm", "all (raw audio, or a format zrenc cannot tag)"},
+        {dir / "rf64.wav", "all (zrenc writes no tags into RF64 files)"},
     };
     for (const auto& [path, expected] : rows) {
         std::vector<std::string> leftOut;
