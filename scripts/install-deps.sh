@@ -9,16 +9,15 @@ build_packages=(
     cmake ninja-build g++ pkg-config
     libflac++-dev libogg-dev libwavpack-dev
     libavcodec-dev libavformat-dev libavutil-dev libswresample-dev
-    libsoxr-dev libarchive-dev libcurl4-openssl-dev nettle-dev zlib1g-dev
+    libsoxr-dev libarchive-dev libcurl4-openssl-dev nettle-dev zlib1g-dev libtag1-dev
     ffmpeg flac wavpack lame vorbis-tools musepack-tools sox
 )
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     libjmac-java default-jre-headless
-    libtag1-dev
     tmux procps
-    atomicparsley libtag1-dev
+    atomicparsley python3-mutagen
     dpkg-dev file man-db
 )
 

@@ -142,12 +142,26 @@ struct Parser {
             std::string text;
             return valued(text) && ParseJobs(text);
         }
+        if (name == "--no-tags") {
+            o.noTags = true;
+            return true;
+        }
+        if (name == "-t" || name == "--tag") {
+            std::string text;
+            if (!valued(text))
+                return false;
+            const size_t equals = text.find('=');
+            if (equals == 0 || equals == std::string::npos)
+                return Fail("-t wants KEY=VALUE (TITLE=Song), not \"" + text + "\"");
+            o.tags.emplace_back(text.substr(0, equals), text.substr(equals + 1));
+            return true;
+        }
         return Fail("unknown option " + name);
     }
 
     // "-fq", "-j4", "-eflac": flags may be bundled; an option with a value takes the rest.
     bool ShortBundle(const std::string& token) {
-        static const std::string withValue = "esodjp";
+        static const std::string withValue = "esodjpt";
         for (size_t i = 1; i < token.size(); ++i) {
             const std::string name = std::string("-") + token[i];
             if (withValue.find(token[i]) != std::string::npos && i + 1 < token.size()) {
@@ -255,6 +269,10 @@ Encoding:
       --verify            decode each lossless output again and compare every sample with
                           the input; a difference fails the file and keeps no output
   -p, --profile NAME      use the settings saved under NAME instead of the common ones
+  -t, --tag KEY=VALUE     set a tag (TITLE, ARTIST, ALBUM, ALBUMARTIST, TRACKNUMBER, DATE,
+                          GENRE, COMMENT, any other name); repeated for several values, empty
+                          to remove the field
+      --no-tags           do not carry the input's tags and pictures into the output
 
 Settings and registration:
   --list                  the encoders: index, short name, display name, extension, and

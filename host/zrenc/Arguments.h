@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zrenc {
@@ -36,6 +37,8 @@ struct Options {
     std::string profile;                    // -p: settings kept under this client name
     std::string settingsText;               // the text of --set
     std::vector<std::string> inputs;
+    bool noTags = false;                                   // --no-tags
+    std::vector<std::pair<std::string, std::string>> tags; // -t KEY=VALUE, in order
 };
 
 struct ParseResult {

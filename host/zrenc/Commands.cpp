@@ -512,12 +512,15 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     const Registration* registration = ResolveOrComplain(catalog, options.encoder, status);
     if (!registration)
         return status;
-    EncoderChoice choice{
-        registration->name, ZrString::FromUtf8(options.profile), {}, registration->index};
+    EncoderChoice choice;
+    choice.name = registration->name;
+    choice.profile = ZrString::FromUtf8(options.profile);
+    choice.index = registration->index;
     if (options.runSettings)
         choice.runSettings = ZrString::FromUtf8(*options.runSettings);
     choice.verify = options.verify;
     choice.corruptSample = options.corruptSample;
+    choice.tags = {!options.noTags, options.tags};
     const std::string encoderName = registration->name.ToUtf8();
     if (options.runSettings) {
         if (const std::string refusal =

@@ -304,6 +304,8 @@ bool Job::Encode() {
         m_outcome.verified = true;
     }
     std::string error;
+    if (!CarryTags(m_spec.input, m_temporary, m_choice.tags, m_outcome.warnings, error))
+        return Fail("cannot write the tags: " + error);
     if (!CommitFiles(files, m_spec.replace, error))
         return Fail(error);
     m_temporary.clear();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/ZrString.h"
+#include "zrenc/Tags.h"
 
 #include <atomic>
 #include <chrono>
@@ -21,6 +22,7 @@ struct EncoderChoice {
     int32_t index = -1;                  // the factory index, for the limits zrenc names
     bool verify = false;                 // --verify
     int64_t corruptSample = -1;          // --debug-corrupt-sample
+    TagOptions tags;                     // --no-tags, -t
 };
 
 struct JobSpec {

@@ -37,6 +37,7 @@ extern "C" {
     X(Util, av_channel_layout_copy)                                                                \
     X(Util, av_channel_layout_default)                                                             \
     X(Util, av_channel_layout_uninit)                                                              \
+    X(Util, av_dict_get)                                                                           \
     X(Util, av_frame_alloc)                                                                        \
     X(Util, av_frame_free)                                                                         \
     X(Util, av_frame_get_buffer)                                                                   \

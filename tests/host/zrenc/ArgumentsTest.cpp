@@ -56,6 +56,16 @@ TEST(ArgumentsTest, ReadsEveryFormOfTheOptionsAndCommands) {
     }
 }
 
+TEST(ArgumentsTest, TagSettingsKeepTheirOrderAndValues) {
+    const auto result =
+        ParseArguments({"-e", "flac", "--no-tags", "-tA=1", "--tag=B=x=y", "-t", "A=", "a"});
+    ASSERT_EQ(result.error, "");
+    EXPECT_TRUE(result.options.noTags);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"A", "1"}, {"B", "x=y"}, {"A", ""}};
+    EXPECT_EQ(result.options.tags, expected);
+}
+
 TEST(ArgumentsTest, NamesEachUsageError) {
     struct Case {
         std::vector<std::string> args;
@@ -69,6 +79,8 @@ TEST(ArgumentsTest, NamesEachUsageError) {
         {{"-e", "flac", "-j", "0", "a"}, "-j wants"},
         {{"-e", "flac", "-j", "257", "a"}, "-j wants"}, // beyond the limit
         {{"-e", "flac", "-x", "a"}, "unknown option -x"},
+        {{"-e", "flac", "-t", "=x", "a"}, "-t wants KEY=VALUE"},
+        {{"-e", "flac", "--tag", "TITLE", "a"}, "-t wants KEY=VALUE"},
         {{"--list", "--register"}, "choose one"},
         {{"--list", "a.wav"}, "unexpected argument"},
         {{"--settings", "flac", "-f"}, "belong to an encoding run"},
