@@ -119,8 +119,6 @@ std::string LimitReason(int32_t index, const PcmSpec& spec) {
     if (index == ZrEncoderIndex::Flac && spec.rate > 1048575)
         return "FLAC takes sample rates up to 1048575 Hz" + has + std::to_string(spec.rate) +
                " Hz (resample it first)";
-    if (index == ZrEncoderIndex::Dsd && spec.channels > 6)
-        return "DSF files hold 1 to 6 channels" + has + std::to_string(spec.channels);
     return {};
 }
 
@@ -311,7 +309,12 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     m_decoder.SetOutput(spec);
     if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
         return Fail(limit);
-    const WAVEFORMATEX format = spec.ToWaveFormat();
+    // The extensible record only where the plain one would lose the speakers' names.
+    const WAVEFORMATEXTENSIBLE extensible = spec.ToExtensible();
+    const WAVEFORMATEX plain = spec.ToWaveFormat();
+    // Monkey's Audio keeps the plain record in its file, which names no speakers.
+    const WAVEFORMATEX& format =
+        spec.NeedsExtensible() && m_choice.index != ZrEncoderIndex::Ape ? extensible.Format : plain;
     const int64_t expectedFrames = m_decoder.ExpectedFrames();
     m_offered = spec;
     if (!encoder->StartBufferBased(&format, expectedFrames * spec.BlockAlign()))

@@ -4,6 +4,7 @@
 #include "zrenc/WavReader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -203,6 +204,10 @@ bool InputDecoder::OpenWithLibraries(const std::string& path) {
     m_layout = SourceLayout{sample, planar, static_cast<uint16_t>(channels)};
     m_source = SourceSpec(sample, rawBits, static_cast<uint16_t>(channels),
                           static_cast<uint32_t>(frame->sample_rate));
+    // The libraries' speaker bits are the WAV ones for the first 18 speakers.
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE && frame->ch_layout.u.mask <= 0x3FFFFu &&
+        std::popcount(frame->ch_layout.u.mask) == channels)
+        m_source.channelMask = static_cast<uint32_t>(frame->ch_layout.u.mask);
     m_output = m_source;
 
     const AVRational perFrame{1, frame->sample_rate};

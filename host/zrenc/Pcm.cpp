@@ -154,6 +154,26 @@ WAVEFORMATEX PcmSpec::ToWaveFormat() const {
     return f;
 }
 
+WAVEFORMATEXTENSIBLE PcmSpec::ToExtensible() const {
+    WAVEFORMATEXTENSIBLE f{};
+    f.Format = ToWaveFormat();
+    f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    f.Format.cbSize = 22;
+    f.Samples.wValidBitsPerSample = bits;
+    f.dwChannelMask = channelMask;
+    f.SubFormat = isFloat ? KSDATAFORMAT_SUBTYPE_IEEE_FLOAT : KSDATAFORMAT_SUBTYPE_PCM;
+    return f;
+}
+
+bool PcmSpec::NeedsExtensible() const {
+    if (channelMask == 0)
+        return false;
+    if (channels > 2)
+        return true;
+    return channelMask !=
+           (channels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT);
+}
+
 PcmSpec SourceSpec(SourceSample sample, int significantBits, uint16_t channels, uint32_t rate) {
     PcmSpec spec{channels, rate, 16, false};
     switch (sample) {

@@ -16,10 +16,18 @@ struct PcmSpec {
     uint32_t rate = 0;
     uint16_t bits = 0; // container width: 8, 16, 24 or 32
     bool isFloat = false;
+    // Speaker positions (SPEAKER_* bits, in channel order); 0 when the source does not say.
+    uint32_t channelMask = 0;
 
     uint32_t BlockAlign() const { return uint32_t{channels} * (bits / 8u); }
     // The plain record (tag 1 or 3) whatever the channel count: several encoders take no other.
     WAVEFORMATEX ToWaveFormat() const;
+    // The extensible record with the speaker mask; its first 18 bytes are ToWaveFormat's with
+    // the tag 0xFFFE.
+    WAVEFORMATEXTENSIBLE ToExtensible() const;
+    // True when the plain record would lose the layout: a known mask on more than two channels,
+    // or one other than the plain record's own for one or two.
+    bool NeedsExtensible() const;
     friend bool operator==(const PcmSpec&, const PcmSpec&) = default;
 };
 
