@@ -197,7 +197,7 @@ TEST_F(ZrencTest, EncoderLimitsAreNamedInWords) {
         {"ape", {16, false, 6}, "Monkey's Audio takes 1 or 2 channels; this file has 6"},
         {"flac", {16, false, 9}, "FLAC takes 1 to 8 channels; this file has 9"},
         {"flac", {16, false, 2, false, 0, 1100000}, "FLAC takes sample rates up to 1048575 Hz"},
-        {"dsd", {16, false, 8}, "DSF files hold 1 to 6 channels; this file has 8"},
+        {"dsd", {16, false, 8}, "DSF files hold 1 to 6 channels; this input has 8"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
@@ -206,6 +206,61 @@ TEST_F(ZrencTest, EncoderLimitsAreNamedInWords) {
         EXPECT_EQ(r.ExitCode, 1);
         EXPECT_CONTAINS(r.Output, c.says);
         EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
+    }
+}
+
+// A tone per channel (440 Hz, 550 Hz, ...) comes back from the speaker of the same name, or
+// the encoder says why its format cannot name those speakers.
+TEST_F(ZrencTest, ChannelLayoutsKeepTheirSpeakers) {
+    struct Layout {
+        const char* name; // as ffprobe names it
+        uint32_t mask;
+        uint16_t channels;
+    };
+    const Layout layouts[] = {{"5.1", 0x3F, 6}, {"5.1(side)", 0x60F, 6}, {"7.1", 0x63F, 8}};
+    struct Case {
+        const char* encoder;
+        const char* extension;
+        const char* refusal[3]; // per layout; nullptr where it is kept
+    };
+    const char* alac = "Apple Lossless has one layout for";
+    const Case cases[] = {
+        {"wav", "wav", {}},
+        {"flac", "flac", {}},
+        {"wavpack", "wv", {}},
+        {"alac", "m4a", {nullptr, alac, alac}},
+        {"dsd",
+         "dsf",
+         {nullptr, "DSF has no layout for these 6 speakers", "DSF files hold 1 to 6"}},
+    };
+    const uint32_t rate = 48000;
+    std::vector<std::string> inputs;
+    for (const Layout& l : layouts) {
+        const Shape shape{16, false, l.channels, true, 0, rate, l.mask};
+        const auto tones = MakePcm(Signal::Tone, l.channels, rate, 16, rate / 4);
+        WriteFile(In(std::string("in") + l.name + ".wav"), Riff({Fmt(shape), Data(tones)}));
+        inputs.push_back(In(std::string("in") + l.name + ".wav"));
+    }
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-q", "-e", c.encoder, "-d", In(c.encoder)};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        const RunResult r = Zrenc(args);
+        for (size_t i = 0; i < std::size(layouts); ++i) {
+            const Layout& l = layouts[i];
+            SCOPED_TRACE(std::string(c.encoder) + " " + l.name);
+            const fs::path out = dir / c.encoder / (std::string("in") + l.name + "." + c.extension);
+            if (c.refusal[i]) {
+                EXPECT_CONTAINS(r.Output, c.refusal[i]);
+                EXPECT_FALSE(fs::exists(out));
+                continue;
+            }
+            EXPECT_EQ(ProbeAudioStream(out)["channel_layout"], l.name) << r.Output;
+            const std::vector<int32_t> decoded =
+                Samples(DecodeWithFfmpeg(out, "s32le", {}, {"-ar", std::to_string(rate)}), 32);
+            for (unsigned ch = 0; ch < l.channels; ++ch)
+                EXPECT_NEAR(DominantFrequency(decoded, l.channels, ch, rate), 440.0 + 110 * ch, 2.0)
+                    << "channel " << ch;
+        }
     }
 }
 
