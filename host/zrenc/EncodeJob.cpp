@@ -301,11 +301,6 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     if (depths.empty())
         depths = IntegerDepthsOf(m_choice.index);
     const PcmSpec spec = NegotiateSpec(m_decoder.Source(), depths);
-    if (const PcmSpec& source = m_decoder.Source();
-        source.bits != spec.bits || source.isFloat != spec.isFloat)
-        m_outcome.notes.push_back("converted " + std::to_string(source.bits) +
-                                  (source.isFloat ? "-bit float" : "-bit") + " to " +
-                                  std::to_string(spec.bits) + "-bit integer samples");
     m_decoder.SetOutput(spec);
     if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
         return Fail(limit);
@@ -341,6 +336,11 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     }
     if (!encoder->FinishBufferBased())
         return FailFrom(encoder, "failed to finish");
+    // Said once all samples are through: only then are the peak and the clipped count known.
+    // Clipped samples changed the sound: that is a warning, which -q keeps.
+    const ConversionStats& conversion = m_decoder.Conversion();
+    if (std::string note = DescribeConversion(conversion, m_decoder.Source(), spec); !note.empty())
+        (conversion.clipped ? m_outcome.warnings : m_outcome.notes).push_back(std::move(note));
     m_outcome.audioSeconds = static_cast<double>(frames) / spec.rate;
     // A WAV file's header gives its length exactly: less data is a truncated file.
     if (frames < m_decoder.DeclaredFrames())

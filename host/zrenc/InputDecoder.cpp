@@ -138,6 +138,10 @@ bool InputDecoder::Open(const std::string& path, bool allowNative) {
     return OpenWithLibraries(path);
 }
 
+const ConversionStats& InputDecoder::Conversion() const {
+    return m_wav ? m_wav->Conversion() : m_conversion;
+}
+
 void InputDecoder::SetOutput(const PcmSpec& spec) {
     m_output = spec;
     if (m_wav)
@@ -292,7 +296,7 @@ bool InputDecoder::AppendPending(std::vector<uint8_t>& block, size_t maxBytes) {
 
     const size_t old = block.size();
     block.resize(old + frames * blockAlign);
-    ConvertFrames(p, m_layout, frames, m_output, block.data() + old);
+    ConvertFrames(p, m_layout, frames, m_output, block.data() + old, &m_conversion);
     m_pendingOffset += frames;
     if (m_pendingOffset >= static_cast<size_t>(frame->nb_samples))
         m_havePending = false;

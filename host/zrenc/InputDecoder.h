@@ -32,6 +32,8 @@ public:
     // The format Read delivers; the source's own until changed. Call before the first Read.
     void SetOutput(const PcmSpec& spec);
     const PcmSpec& Output() const { return m_output; }
+    // What the conversions to the output format lost so far.
+    const ConversionStats& Conversion() const;
     // Frames the stream's duration announces; 0 when unknown.
     int64_t ExpectedFrames() const { return m_expectedFrames; }
     // What a WAV file's header announces (0 for other inputs): more than is there when the file
@@ -59,6 +61,7 @@ private:
     PcmSpec m_source;
     PcmSpec m_output;
     SourceLayout m_layout;
+    ConversionStats m_conversion;
     int64_t m_expectedFrames = 0;
     int64_t m_fileSize = 0;
     size_t m_pendingOffset = 0; // frames of the pending frame already delivered

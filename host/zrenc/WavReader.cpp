@@ -355,7 +355,7 @@ size_t WavReader::ReadFrames(uint8_t* out, size_t frames) {
 void WavReader::ConvertInto(uint8_t* out, size_t frames) {
     if (!m_widen24) {
         const uint8_t* planes[1] = {m_raw.data()};
-        ConvertFrames(planes, m_layout, frames, m_output, out);
+        ConvertFrames(planes, m_layout, frames, m_output, out, &m_conversion);
         return;
     }
     // 24-bit samples as the libraries decode them: 32 bits, aligned to the top.
@@ -369,7 +369,7 @@ void WavReader::ConvertInto(uint8_t* out, size_t frames) {
         zrpcm::ToInt32(in, n * channels, zrpcm::Sample::S24, m_wide.data(), zrpcm::Align::Top);
         in += n * channels * 3;
         const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(m_wide.data())};
-        ConvertFrames(planes, m_layout, n, m_output, out + done * outAlign);
+        ConvertFrames(planes, m_layout, n, m_output, out + done * outAlign, &m_conversion);
         done += n;
     }
 }

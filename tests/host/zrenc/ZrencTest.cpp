@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -269,6 +270,15 @@ TEST_F(ZrencTest, ChannelLayoutsKeepTheirSpeakers) {
 TEST_F(ZrencTest, InputsConvertOrWarn) {
     MakeWav(In("f32.wav"), {32, true, 2}, 4410);
     MakeWav(In("s32.wav"), {32, false, 2}, 4410);
+    // A -6 dBFS tone made 12 dB too loud.
+    std::vector<uint8_t> tone = MakePcm(Signal::Tone, 2, 44100, 32, 4410, 1, true);
+    for (size_t i = 0; i < tone.size(); i += 4) {
+        float x;
+        std::memcpy(&x, &tone[i], 4);
+        x *= 4;
+        std::memcpy(&tone[i], &x, 4);
+    }
+    WriteWav(dir / "loud.wav", PcmFormat(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT), tone);
     MakeWav(In("full.wav"), {}, 4410);
     WriteFile(dir / "cut.wav", ReadFile(dir / "full.wav").data(), 44 + 1000 * 4);
     const RunResult mp3 = zrtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", In("full.wav"),
@@ -284,6 +294,7 @@ TEST_F(ZrencTest, InputsConvertOrWarn) {
         {"ape", "s32.wav", ""},
         {"flac", "lossy.mp3", ""},
         {"flac", "cut.wav", "the file ends early: 1000 of 4410 samples per channel"},
+        {"alac", "loud.wav", "32-bit float -> 24-bit, peak 6.0 dBFS, "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.encoder) + " " + c.input);
