@@ -302,6 +302,8 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
         depths = IntegerDepthsOf(m_choice.index);
     const PcmSpec spec = NegotiateSpec(m_decoder.Source(), depths);
     m_decoder.SetOutput(spec);
+    if (!m_decoder.SourceNote().empty())
+        m_outcome.notes.push_back(m_decoder.SourceNote());
     if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
         return Fail(limit);
     // The extensible record only where the plain one would lose the speakers' names.

@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <cctype>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -262,6 +263,27 @@ TEST_F(ZrencTest, ChannelLayoutsKeepTheirSpeakers) {
                 EXPECT_NEAR(DominantFrequency(decoded, l.channels, ch, rate), 440.0 + 110 * ch, 2.0)
                     << "channel " << ch;
         }
+    }
+}
+
+// PCM -> DSD -> PCM: the DSD source comes back at 88.2 kHz with its tones at their level.
+TEST_F(ZrencTest, DsdSourcesBecomePcmAtTheStatedLevel) {
+    WriteWav(dir / "in.wav", PcmFormat(2, 44100, 16), MakePcm(Signal::Tone, 2, 44100, 16, 11025));
+    RunResult r = Zrenc({"-q", "-e", "dsd", In("in.wav")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    r = Zrenc({"-q", "-e", "flac", In("in.dsf")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(ProbeAudioStream(dir / "in.flac")["sample_rate"], "88200");
+    const std::vector<int32_t> pcm = Samples(DecodeWithFfmpeg(dir / "in.flac", "s32le"), 32);
+    EXPECT_NEAR(static_cast<double>(pcm.size() / 2), 22050, 64);
+    for (unsigned c = 0; c < 2; ++c) {
+        EXPECT_NEAR(DominantFrequency(pcm, 2, c, 88200), 440.0 + 110 * c, 2.0);
+        // -6 dBFS in, -6 dBFS out: RMS of the middle half against a half-scale sine's.
+        double sum = 0;
+        size_t n = 0;
+        for (size_t f = pcm.size() / 8; f < pcm.size() * 3 / 8; ++f, ++n)
+            sum += std::pow(pcm[f * 2 + c] / 2147483648.0, 2);
+        EXPECT_NEAR(10 * std::log10(sum / n / 0.125), 0.0, 0.5) << "channel " << c;
     }
 }
 
