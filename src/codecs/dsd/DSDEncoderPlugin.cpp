@@ -64,19 +64,6 @@ bool CDSDEncoderPlugin::Start(const WAVEFORMATEX* format, int64_t expectedBytes)
     if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
         return false;
     m_inputFormat = Format;
-    // Refused before the destination is touched: a DSF file names one of seven layouts.
-    if (m_inputFormat.Channels < 1 || m_inputFormat.Channels > 6) {
-        LastError = ZrString::Format("DSF files hold 1 to 6 channels; this input has %u",
-                                     unsigned{m_inputFormat.Channels});
-        return false;
-    }
-    if (CDSFHeader::ChannelTypeFor(m_inputFormat.Channels, m_inputFormat.ChannelMask) == 0) {
-        LastError = ZrString::Format(
-            "DSF has no layout for these %u speakers (mask 0x%X): it takes mono, stereo, 3.0, "
-            "quad (back), 3.1, 5.0 (back) and 5.1 (back)",
-            unsigned{m_inputFormat.Channels}, unsigned{m_inputFormat.ChannelMask});
-        return false;
-    }
 
     m_file = std::make_unique<CDSFWriter>(DestinationFilename);
     if (!m_file->Open()) {
@@ -84,6 +71,23 @@ bool CDSDEncoderPlugin::Start(const WAVEFORMATEX* format, int64_t expectedBytes)
         m_file.reset();
         return false;
     }
+    // A DSF file names one of seven layouts. Refused like every failed start: the destination
+    // goes, but with a reason.
+    if (m_inputFormat.Channels < 1 || m_inputFormat.Channels > 6) {
+        LastError = ZrString::Format("DSF files hold 1 to 6 channels; this input has %u",
+                                     unsigned{m_inputFormat.Channels});
+        Abandon();
+        return false;
+    }
+    if (CDSFHeader::ChannelTypeFor(m_inputFormat.Channels, m_inputFormat.ChannelMask) == 0) {
+        LastError = ZrString::Format(
+            "DSF has no layout for these %u speakers (mask 0x%X): it takes mono, stereo, 3.0, "
+            "quad (back), 3.1, 5.0 (back) and 5.1 (back)",
+            unsigned{m_inputFormat.Channels}, unsigned{m_inputFormat.ChannelMask});
+        Abandon();
+        return false;
+    }
+
     const int32_t dsdRate = DsdSampleRateSetting.Get(Settings);
     FillHeader(static_cast<uint32_t>(dsdRate), expectedBytes);
     if (!m_file->WriteHeader()) {
