@@ -309,9 +309,7 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     // The extensible record only where the plain one would lose the speakers' names.
     const WAVEFORMATEXTENSIBLE extensible = spec.ToExtensible();
     const WAVEFORMATEX plain = spec.ToWaveFormat();
-    // Monkey's Audio keeps the plain record in its file, which names no speakers.
-    const WAVEFORMATEX& format =
-        spec.NeedsExtensible() && m_choice.index != ZrEncoderIndex::Ape ? extensible.Format : plain;
+    const WAVEFORMATEX& format = spec.NeedsExtensible() ? extensible.Format : plain;
     const int64_t expectedFrames = m_decoder.ExpectedFrames();
     m_offered = spec;
     if (!encoder->StartBufferBased(&format, expectedFrames * spec.BlockAlign()))

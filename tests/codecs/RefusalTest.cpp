@@ -94,6 +94,9 @@ std::vector<Refusal> Refusals() {
          ExtensibleFormat(6, 44100, 16, 16, 0x60F, KSDATAFORMAT_SUBTYPE_PCM),
          "~Apple Lossless has one layout for 6 channels, 5.1 (back)"},
         {"ape float32", CreateApeEncoder, float32, ""},
+        {"ape side pair", CreateApeEncoder,
+         ExtensibleFormat(2, 44100, 16, 16, 0x600, KSDATAFORMAT_SUBTYPE_PCM),
+         "~Monkey's Audio keeps mono as front centre"},
     };
 }
 
