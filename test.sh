@@ -29,6 +29,14 @@ run_suite() { # name build-dir cmake-options...
 # Optimised as shipped, without debug information (it only slows the build); the sanitizer build
 # keeps line tables so that its reports name files and lines.
 run_suite "normal" build/release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+# The Debian package from the normal build: built, installed with apt-get, checked, removed.
+echo "== Debian package"
+if scripts/check-package.sh build/release | tee build/release/package.log; then
+    summary+=("package: $(tail -n 1 build/release/package.log)")
+else
+    summary+=("package: FAILED (see build/release/package.log)")
+    status=1
+fi
 run_suite "sanitizer" build/asan -DZR_SANITIZE=ON -DZR_BENCH=OFF \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -g1 -DNDEBUG"
 

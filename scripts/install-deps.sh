@@ -19,6 +19,7 @@ test_packages=(
     libtag1-dev
     tmux procps
     atomicparsley libtag1-dev
+    dpkg-dev file man-db
 )
 
 packages=("${build_packages[@]}")

@@ -122,6 +122,22 @@ struct Parser {
             o.force = true;
             return true;
         }
+        if (name == "--verify") {
+            o.verify = true;
+            return true;
+        }
+        // Flips one decoded sample of each output as --verify reads it back; not in --help.
+        if (name == "--debug-corrupt-sample") {
+            std::string text;
+            if (!valued(text))
+                return false;
+            const auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), o.corruptSample);
+            if (error != std::errc() || end != text.data() + text.size() || o.corruptSample < 0)
+                return Fail("--debug-corrupt-sample wants a sample number");
+            o.verify = true;
+            return true;
+        }
         if (name == "-j" || name == "--jobs") {
             std::string text;
             return valued(text) && ParseJobs(text);
@@ -236,6 +252,8 @@ Encoding:
   -f, --force             replace existing outputs (an input is never replaced)
   -j, --jobs N            encode N files at once (default: one per processor)
   -q, --quiet             print nothing but errors
+      --verify            decode each lossless output again and compare every sample with
+                          the input; a difference fails the file and keeps no output
   -p, --profile NAME      use the settings saved under NAME instead of the common ones
 
 Settings and registration:

@@ -2,6 +2,7 @@
 // to the store, the encoders or the files yet.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ struct Options {
     bool force = false;                     // -f
     unsigned jobs = 0;                      // -j; 0 = one per processor
     bool quiet = false;                     // -q
+    bool verify = false;                    // --verify
+    int64_t corruptSample = -1;             // --debug-corrupt-sample (tests only)
     std::string profile;                    // -p: settings kept under this client name
     std::string settingsText;               // the text of --set
     std::vector<std::string> inputs;

@@ -11,6 +11,7 @@
 #include "zrenc/JobRunner.h"
 #include "zrenc/OutputFiles.h"
 #include "zrenc/Pcm.h"
+#include "zrenc/Verify.h"
 
 #include <algorithm>
 #include <atomic>
@@ -73,7 +74,10 @@ public:
     }
 
     bool Open(const std::string& programFolder, std::string& error) {
+        // Installed, the libraries live in a program directory of their own; in the build tree,
+        // in lib/ beside bin/.
         const std::vector<std::string> folders = {
+            (fs::path(programFolder) / ZRENC_INSTALLED_PROGRAM_DIR).lexically_normal().string(),
             (fs::path(programFolder) / ".." / "lib").lexically_normal().string(), programFolder};
         std::string why;
         if (!ZrHostTools::Load(folders, &why)) {
@@ -498,6 +502,8 @@ std::string DoneLine(const JobSpec& job, const JobOutcome& outcome, bool unicode
         std::snprintf(speed, sizeof speed, "  %.1fx", outcome.audioSeconds / outcome.seconds);
         line += speed;
     }
+    if (outcome.verified)
+        line += "  verified";
     return line;
 }
 
@@ -510,6 +516,8 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
         registration->name, ZrString::FromUtf8(options.profile), {}, registration->index};
     if (options.runSettings)
         choice.runSettings = ZrString::FromUtf8(*options.runSettings);
+    choice.verify = options.verify;
+    choice.corruptSample = options.corruptSample;
     const std::string encoderName = registration->name.ToUtf8();
     if (options.runSettings) {
         if (const std::string refusal =
@@ -560,6 +568,9 @@ int Encode(const Options& options, const EncoderCatalog& catalog) {
     const Plan plan = PlanJobs(options, extension, encoderName);
     for (const std::string& line : plan.refused)
         display.Error("zrenc: " + line);
+    if (options.verify && !Verifiable(registration->index))
+        display.Note("zrenc: note: --verify checks lossless outputs only; " + encoderName +
+                     " is lossy, so nothing is verified");
 
     const unsigned threads =
         options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());

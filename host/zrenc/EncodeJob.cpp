@@ -5,6 +5,7 @@
 #include "loader/CEncoderPlugin.h"
 #include "zrenc/InputDecoder.h"
 #include "zrenc/OutputFiles.h"
+#include "zrenc/Verify.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -220,6 +221,7 @@ private:
     std::string m_temporaryWav;
     std::vector<std::string> m_written; // final names of the committed files
     std::optional<PcmSpec> m_offered;   // the format the encoder was started with
+    std::unique_ptr<OutputVerifier> m_verifier;
 };
 
 bool Job::Prepare() {
@@ -268,6 +270,13 @@ bool Job::Encode() {
     if (!encoder->CheckDependencies())
         return FailFrom(encoder, "programs or components it needs are missing");
 
+    if (std::string skipped; m_choice.verify) {
+        m_verifier = OutputVerifier::For(m_choice.index, Property(encoder, u"Settings"),
+                                         m_choice.corruptSample, skipped);
+        if (!skipped.empty())
+            m_outcome.notes.push_back(skipped);
+    }
+
     SweepStaleTemporaries(fs::path(m_spec.output).parent_path().string());
     m_temporary = TemporaryNameFor(m_spec.output);
     const bool buffers = Flag(encoder, u"Buffer Input");
@@ -287,6 +296,11 @@ bool Job::Encode() {
     const std::vector<PendingFile> files = PendingFilesOf(m_temporary, m_spec.output);
     if (files.empty() || files.back().from != m_temporary)
         return Fail("the encoder reported success but wrote no output");
+    if (m_verifier) {
+        if (std::string failed = m_verifier->Check(m_temporary, m_spec.input); !failed.empty())
+            return Fail(std::move(failed));
+        m_outcome.verified = true;
+    }
     std::string error;
     if (!CommitFiles(files, m_spec.replace, error))
         return Fail(error);
@@ -304,6 +318,8 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     m_decoder.SetOutput(spec);
     if (!m_decoder.SourceNote().empty())
         m_outcome.notes.push_back(m_decoder.SourceNote());
+    if (m_verifier)
+        m_verifier->Start(spec);
     if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
         return Fail(limit);
     // The extensible record only where the plain one would lose the speakers' names.
@@ -326,6 +342,8 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
             return Fail("cannot decode: " + m_decoder.Error());
         if (block.empty())
             break;
+        if (m_verifier)
+            m_verifier->Feed(block.data(), block.size());
         if (!encoder->EncodeBuffer(block.data(), block.size()))
             return FailFrom(encoder, "failed while encoding");
         frames += static_cast<int64_t>(block.size() / spec.BlockAlign());

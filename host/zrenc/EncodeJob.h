@@ -19,6 +19,8 @@ struct EncoderChoice {
     ZrString profile;                    // client name of the saved settings; may be empty
     std::optional<ZrString> runSettings; // -s
     int32_t index = -1;                  // the factory index, for the limits zrenc names
+    bool verify = false;                 // --verify
+    int64_t corruptSample = -1;          // --debug-corrupt-sample
 };
 
 struct JobSpec {
@@ -38,14 +40,15 @@ struct JobStatus {
 struct JobOutcome {
     bool ok = false;
     bool cancelled = false;
-    std::string reason; // why it failed
+    std::string reason;                       // why it failed
     std::vector<std::string> warnings;        // shown whatever the display, -q included
     std::vector<std::string> libraryWarnings; // the decoding libraries' lines: not with -q
     std::vector<std::string> notes;           // conversions made: not with -q
     uint64_t bytesIn = 0;
     uint64_t bytesOut = 0;
     double audioSeconds = 0.0;
-    double seconds = 0.0; // wall-clock time of the job
+    double seconds = 0.0;  // wall-clock time of the job
+    bool verified = false; // the output was decoded again and matched
 };
 
 // Runs one job to the end. `cancel` is polled between blocks; once it is set the job stops,

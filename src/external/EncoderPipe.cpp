@@ -1,5 +1,6 @@
 #include "external/EncoderPipe.h"
 
+#include "foundation/ZrChildProcess.h"
 #include "foundation/ZrCommandLine.h"
 #include "foundation/ZrLog.h"
 
@@ -57,14 +58,6 @@ bool KeepOffStandard(UniqueFd& fd) {
     return true;
 }
 
-// Whether the child has ended, without reaping it (used only when there is no pidfd).
-bool HasEnded(pid_t process) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(process), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
-        return errno != EINTR; // ECHILD: reaped behind our back, so gone as well
-    return info.si_pid != 0;
-}
-
 // A write into a pipe without readers raises SIGPIPE at the writing thread. The writer blocks
 // it and takes the pending signal back, so the host's disposition of SIGPIPE never matters.
 class SigPipeBlock {
@@ -88,15 +81,6 @@ private:
     sigset_t m_pipe;
     sigset_t m_previous;
 };
-
-// Through the system calls: glibc 2.36's <sys/pidfd.h> cannot be included from C++.
-int PidfdOpen(pid_t process) {
-    return static_cast<int>(::syscall(SYS_pidfd_open, process, 0u));
-}
-
-bool PidfdKill(int processFd) {
-    return ::syscall(SYS_pidfd_send_signal, processFd, SIGKILL, nullptr, 0u) == 0;
-}
 
 } // namespace
 
@@ -133,45 +117,11 @@ bool CEncoderPipe::Start(const ZrString& commandLine) {
     // Linux's default is the same size; a limit set by the administrator may refuse it.
     ::fcntl(writeEnd.Get(), F_SETPIPE_SZ, PipeBufferBytes);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (int error = ::posix_spawn_file_actions_init(&actions))
-        return fail(ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
-    if (int error = ::posix_spawnattr_init(&attributes)) {
-        ::posix_spawn_file_actions_destroy(&actions);
-        return fail(ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
-    }
-    // Nothing of ours but the pipe's read end reaches the child, whatever the host left open
-    // without close-on-exec; its signals start from the defaults, not from our mask.
-    sigset_t none;
-    sigset_t all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    int error = ::posix_spawn_file_actions_adddup2(&actions, readEnd.Get(), STDIN_FILENO);
-    if (!error)
-        error =
-            ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    if (!error)
-        error = ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (!error)
-        error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-    if (!error)
-        error = ::posix_spawnattr_setsigmask(&attributes, &none);
-    if (!error)
-        error = ::posix_spawnattr_setsigdefault(&attributes, &all);
-    if (!error)
-        error =
-            ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
+    // Nothing of ours but the pipe's read end reaches the child.
+    ZrSpawnOptions options;
+    options.standardInput = readEnd.Get();
     pid_t process = 0;
-    // posix_spawnp searches PATH only for a name without a slash.
-    if (!error)
-        error = ::posix_spawnp(&process, program, &actions, &attributes, argv.data(), environ);
-    ::posix_spawnattr_destroy(&attributes);
-    ::posix_spawn_file_actions_destroy(&actions);
+    const int error = ZrSpawnProgram(arguments, options, process);
     if (error)
         return fail(ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
 
@@ -180,7 +130,7 @@ bool CEncoderPipe::Start(const ZrString& commandLine) {
     ::fcntl(writeEnd.Get(), F_SETFL, ::fcntl(writeEnd.Get(), F_GETFL) | O_NONBLOCK);
     m_writeHandle = writeEnd.Release();
     m_process = process;
-    m_processFd = PidfdOpen(process);
+    m_processFd = ZrOpenProcessDescriptor(process);
     return true;
 }
 
@@ -206,15 +156,10 @@ void CEncoderPipe::Close() {
                   ZrString::Format("The encoder (pid %d) did not end within %d ms of the end of "
                                    "its input: killed",
                                    static_cast<int>(m_process), timeoutMs));
-        // Through the pidfd the signal cannot reach another process that took over the id.
-        if (m_processFd < 0 || !PidfdKill(m_processFd))
-            ::kill(m_process, SIGKILL);
+        ZrKillChild(m_process, m_processFd);
     }
-    int status = 0;
-    pid_t reaped;
-    while ((reaped = ::waitpid(m_process, &status, 0)) < 0 && errno == EINTR) {
-    }
-    m_exitCode = reaped == m_process && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const int status = ZrReapChild(m_process);
+    m_exitCode = status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (m_processFd >= 0)
         ::close(m_processFd);
     m_processFd = -1;
@@ -234,10 +179,10 @@ bool CEncoderPipe::WaitForChild(int32_t timeoutMs) const {
             if (ready < 0 && errno == EINTR)
                 continue;
             if (ready < 0)
-                return HasEnded(m_process);
+                return ZrChildHasEnded(m_process);
             return false;
         }
-        if (HasEnded(m_process))
+        if (ZrChildHasEnded(m_process))
             return true;
         if (left <= 0)
             return false;
@@ -258,7 +203,7 @@ CEncoderPipeWriteThread::CEncoderPipeWriteThread(int writeHandle, const void* bu
         const ZrWaitResult result = Wait(WatchStepMs, m_processFd);
         if (result == ZrWaitResult::Extra || result == ZrWaitResult::Failed)
             break;
-        if (m_processFd < 0 && m_process > 0 && HasEnded(m_process))
+        if (m_processFd < 0 && m_process > 0 && ZrChildHasEnded(m_process))
             break;
     }
     Stop(WriterStopMs);

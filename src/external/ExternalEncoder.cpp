@@ -1,6 +1,7 @@
 #include "external/ExternalEncoder.h"
 
 #include "external/ExternalSettings.h"
+#include "foundation/ZrChildProcess.h"
 #include "foundation/ZrCommandLine.h"
 #include "foundation/ZrFileSystem.h"
 #include "foundation/ZrUtf.h"
@@ -8,9 +9,9 @@
 #include "frame/ZrHostLibraries.h"
 
 #include <cerrno>
-#include <cstdint>
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,23 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int32_t WatchStepMs = 20;
 constexpr int32_t ShortPathLimit = 255;
-
-// Through the system calls: glibc 2.36's <sys/pidfd.h> cannot be included from C++.
-int PidfdOpen(pid_t process) {
-    return static_cast<int>(::syscall(SYS_pidfd_open, process, 0u));
-}
-
-bool PidfdKill(int processFd) {
-    return ::syscall(SYS_pidfd_send_signal, processFd, SIGKILL, nullptr, 0u) == 0;
-}
-
-// Whether the program has ended, without reaping it (used only when there is no pidfd).
-bool HasEnded(pid_t process) {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(process), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
-        return errno != EINTR;
-    return info.si_pid != 0;
-}
 
 // The program runs in its own folder, so a relative name must not depend on ours.
 std::string Absolute(const std::string& path) {
@@ -189,61 +173,19 @@ bool CExternalEncoder::EncodeFile() {
     if (!BuildCommand(command))
         return false;
     return Guarded(scope, [&] {
-        const char* program = command.Arguments[0].c_str();
-        posix_spawn_file_actions_t actions;
-        posix_spawnattr_t attributes;
-        if (int error = ::posix_spawn_file_actions_init(&actions))
-            return Fail(scope,
-                        ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
-        if (int error = ::posix_spawnattr_init(&attributes)) {
-            ::posix_spawn_file_actions_destroy(&actions);
-            return Fail(scope,
-                        ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
-        }
-        // Nothing of ours reaches the program and its signals start from the defaults; it
-        // has no console to show, hidden or not.
-        sigset_t none;
-        sigset_t all;
-        sigemptyset(&none);
-        sigfillset(&all);
-        int error =
-            ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        if (!error)
-            error = ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null",
-                                                       O_WRONLY, 0);
-        if (!error)
-            error = ::posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        if (!error)
-            error = ::posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-        if (!error && !command.WorkingFolder.empty())
-            error = ::posix_spawn_file_actions_addchdir_np(&actions, command.WorkingFolder.c_str());
-        if (!error)
-            error = ::posix_spawnattr_setsigmask(&attributes, &none);
-        if (!error)
-            error = ::posix_spawnattr_setsigdefault(&attributes, &all);
-        // A group of its own, so that ending the program ends what it started (a script's
-        // encoder) as well.
-        if (!error)
-            error = ::posix_spawnattr_setpgroup(&attributes, 0);
-        if (!error)
-            error = ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK |
-                                                                POSIX_SPAWN_SETSIGDEF |
-                                                                POSIX_SPAWN_SETPGROUP);
-        std::vector<char*> argv;
-        for (std::string& argument : command.Arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
+        const std::string program = command.Arguments[0];
+        // It has no console to show, hidden or not; a group of its own, so that ending the
+        // program ends what it started (a script's encoder) as well.
+        ZrSpawnOptions options;
+        options.workingFolder = command.WorkingFolder;
+        options.ownProcessGroup = true;
         pid_t process = 0;
-        // posix_spawnp searches PATH only for a name without a slash.
-        if (!error)
-            error = ::posix_spawnp(&process, program, &actions, &attributes, argv.data(), environ);
-        ::posix_spawnattr_destroy(&attributes);
-        ::posix_spawn_file_actions_destroy(&actions);
+        const int error = ZrSpawnProgram(command.Arguments, options, process);
         if (error)
-            return Fail(scope,
-                        ZrString::Format("Cannot start \"%s\": %s", program, std::strerror(error)));
+            return Fail(scope, ZrString::Format("Cannot start \"%s\": %s", program.c_str(),
+                                                std::strerror(error)));
         m_process = process;
-        m_processFd = PidfdOpen(process);
+        m_processFd = ZrOpenProcessDescriptor(process);
         m_reaped = false;
         if (!Start(PriorityNormal, false)) {
             EndRun();
@@ -261,9 +203,7 @@ bool CExternalEncoder::Cancel() {
 void CExternalEncoder::EndRun() {
     Stop(NoTimeout);
     if (m_process > 0 && !m_reaped) {
-        // Through the pidfd the signal cannot reach another process that took over the id.
-        if (m_processFd < 0 || !PidfdKill(m_processFd))
-            ::kill(m_process, SIGKILL);
+        ZrKillChild(m_process, m_processFd);
         // The group cannot have been taken over: its leader is not reaped yet.
         ::kill(-m_process, SIGKILL);
         Reap();
@@ -275,13 +215,10 @@ void CExternalEncoder::EndRun() {
 }
 
 void CExternalEncoder::Reap() {
-    int status = 0;
-    pid_t reaped;
-    while ((reaped = ::waitpid(m_process, &status, 0)) < 0 && errno == EINTR) {
-    }
+    const int status = ZrReapChild(m_process);
     m_reaped = true;
     // The host reads no exit code; a reason for a missing output helps the user all the same.
-    if (reaped == m_process && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+    if (status >= 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
         LastError =
             WIFEXITED(status)
                 ? ZrString::Format("The program ended with exit code %d", WEXITSTATUS(status))
@@ -298,7 +235,7 @@ bool CExternalEncoder::Run() {
             pollfd watch{m_processFd, POLLIN, 0};
             ended = ::poll(&watch, 1, WatchStepMs) > 0;
         } else {
-            ended = HasEnded(m_process);
+            ended = ZrChildHasEnded(m_process);
             if (!ended)
                 std::this_thread::sleep_for(std::chrono::milliseconds(WatchStepMs));
         }

@@ -224,15 +224,17 @@ TEST_F(ExternalZrenc, RealProgramsEncodeAndFailuresHaveReasons) {
 }
 
 TEST_F(ExternalZrenc, CtrlCLeavesNoProcessNoTemporaryWavAndNoOutput) {
-    // A script that writes its output, then waits; Ctrl-C comes 2 s after zrenc started.
-    Set("Program Path=/bin/sh|Program Parameters=-c \"cp \\\"$0\\\" \\\"$1\\\"; exec sleep "
-        "31.5\" %IN %OUT|Target File Extension=mp3|Support Long Filenames=1");
+    // A script that writes its output, then waits; Ctrl-C comes 2 s after zrenc started. The
+    // length names this run's sleep among those of other test runs.
+    const std::string sleep = "sleep 31." + std::to_string(::getpid());
+    Set("Program Path=/bin/sh|Program Parameters=-c \"cp \\\"$0\\\" \\\"$1\\\"; exec " + sleep +
+        "\" %IN %OUT|Target File Extension=mp3|Support Long Filenames=1");
     const RunResult r =
         Zrenc({"-e", "external", "-o", (dir / "y.mp3").string(), (dir / "in.wav").string()},
               {"env", "--default-signal=INT", "timeout", "-s", "INT", "2"});
     EXPECT_NE(r.ExitCode, 0);
     EXPECT_NE(r.Output.find("interrupted"), std::string::npos) << r.Output;
-    EXPECT_EQ(zrtest::Run({"pgrep", "-f", "sleep 31.5"}).ExitCode, 1) << "left running";
+    EXPECT_EQ(zrtest::Run({"pgrep", "-f", sleep}).ExitCode, 1) << "left running";
     ExpectClean("y.mp3");
 }
 

@@ -7,6 +7,13 @@
 
 namespace {
 
+// A field's label and its colon; labels that bring their own colon ("Quality:") keep just that.
+std::string FieldPrefix(const std::string& label) {
+    if (label.empty())
+        return "";
+    return label.back() == ':' ? label + " " : label + ": ";
+}
+
 constexpr const char* Bold = "\x1b[1m";
 constexpr const char* Dim = "\x1b[2m";
 constexpr const char* Reverse = "\x1b[7m";
@@ -475,7 +482,7 @@ std::vector<std::string> ZrTerminalDialog::Render(bool attributes) const {
             break;
         }
         case ZrControlKind::DropDown: {
-            const std::string prefix = label.empty() ? "" : label + ": ";
+            const std::string prefix = FieldPrefix(label);
             const int32_t selected = m_form.Selected(i);
             const std::string value = selected >= 0 ? Utf8(m_form.ItemText(i, selected)) : "";
             const size_t box = text > Width(prefix) + 5 ? text - Width(prefix) - 5 : 4;
@@ -494,7 +501,7 @@ std::vector<std::string> ZrTerminalDialog::Render(bool attributes) const {
         }
         case ZrControlKind::Edit:
         case ZrControlKind::FileChooser: {
-            const std::string prefix = label.empty() ? "" : label + ": ";
+            const std::string prefix = FieldPrefix(label);
             const size_t box = text > Width(prefix) + 3 ? text - Width(prefix) - 3 : 4;
             std::string value = Utf8(m_form.EditText(i));
             if (focused)

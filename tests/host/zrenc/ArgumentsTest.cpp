@@ -74,6 +74,7 @@ TEST(ArgumentsTest, NamesEachUsageError) {
         {{"--settings", "flac", "-f"}, "belong to an encoding run"},
         {{"--set", "flac"}, "needs an encoder and a settings text"},
         {{"-e", "flac", "-o", "", "a"}, "-o needs a file name"},
+        {{"-e", "flac", "--debug-corrupt-sample=-1", "a"}, "wants a sample number"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
