@@ -120,8 +120,6 @@ std::string LimitReason(int32_t index, const PcmSpec& spec) {
     if (index == ZrEncoderIndex::Flac && spec.rate > 1048575)
         return "FLAC takes sample rates up to 1048575 Hz" + has + std::to_string(spec.rate) +
                " Hz (resample it first)";
-    if (index == ZrEncoderIndex::Dsd && spec.channels > 6)
-        return "DSF files hold 1 to 6 channels" + has + std::to_string(spec.channels);
     return {};
 }
 
@@ -319,17 +317,17 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     if (depths.empty())
         depths = IntegerDepthsOf(m_choice.index);
     const PcmSpec spec = NegotiateSpec(m_decoder.Source(), depths);
-    if (const PcmSpec& source = m_decoder.Source();
-        source.bits != spec.bits || source.isFloat != spec.isFloat)
-        m_outcome.notes.push_back("converted " + std::to_string(source.bits) +
-                                  (source.isFloat ? "-bit float" : "-bit") + " to " +
-                                  std::to_string(spec.bits) + "-bit integer samples");
     m_decoder.SetOutput(spec);
+    if (!m_decoder.SourceNote().empty())
+        m_outcome.notes.push_back(m_decoder.SourceNote());
     if (m_verifier)
         m_verifier->Start(spec);
     if (const std::string limit = LimitReason(m_choice.index, spec); !limit.empty())
         return Fail(limit);
-    const WAVEFORMATEX format = spec.ToWaveFormat();
+    // The extensible record only where the plain one would lose the speakers' names.
+    const WAVEFORMATEXTENSIBLE extensible = spec.ToExtensible();
+    const WAVEFORMATEX plain = spec.ToWaveFormat();
+    const WAVEFORMATEX& format = spec.NeedsExtensible() ? extensible.Format : plain;
     const int64_t expectedFrames = m_decoder.ExpectedFrames();
     m_offered = spec;
     if (!encoder->StartBufferBased(&format, expectedFrames * spec.BlockAlign()))
@@ -358,6 +356,11 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     }
     if (!encoder->FinishBufferBased())
         return FailFrom(encoder, "failed to finish");
+    // Said once all samples are through: only then are the peak and the clipped count known.
+    // Clipped samples changed the sound: that is a warning, which -q keeps.
+    const ConversionStats& conversion = m_decoder.Conversion();
+    if (std::string note = DescribeConversion(conversion, m_decoder.Source(), spec); !note.empty())
+        (conversion.clipped ? m_outcome.warnings : m_outcome.notes).push_back(std::move(note));
     m_outcome.audioSeconds = static_cast<double>(frames) / spec.rate;
     // A WAV file's header gives its length exactly: less data is a truncated file.
     if (frames < m_decoder.DeclaredFrames())

@@ -4,9 +4,11 @@
 #include "zrenc/WavReader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <soxr.h>
 #include <utility>
 
 namespace zrenc {
@@ -67,6 +69,46 @@ std::string CheckDecodingLibraries() {
 std::string CheckDecodingLibraries(const char* avutil, const char* avcodec, const char* avformat) {
     return ZrLibav(avutil, avcodec, avformat).Load(ZrLibav::Format);
 }
+
+// The decoder's PCM of a DSD source, interleaved, raised to the convention's level and brought
+// to a PCM rate.
+struct InputDecoder::Dsd {
+    soxr_t soxr = nullptr;
+    uint16_t channels = 0;
+    std::vector<float> in;
+    std::vector<float> out;
+    size_t outOffset = 0; // frames of `out` already delivered
+    size_t outFrames = 0;
+    bool drained = false; // the resampler gave its last samples
+
+    ~Dsd() { soxr_delete(soxr); }
+    // Runs `frames` frames of `in` (none to flush) into `out`, growing it as needed.
+    bool Process(size_t frames, std::string& error) {
+        outOffset = outFrames = 0;
+        size_t consumed = 0;
+        do {
+            if (out.size() < (outFrames + 4096) * channels)
+                out.resize((outFrames + 4096 + frames) * channels);
+            size_t took = 0, made = 0;
+            const soxr_error_t failed = soxr_process(
+                soxr, frames ? in.data() + consumed * channels : nullptr, frames - consumed, &took,
+                out.data() + outFrames * channels, out.size() / channels - outFrames, &made);
+            if (failed) {
+                error = std::string("resampling the DSD source failed: ") + failed;
+                return false;
+            }
+            consumed += took;
+            outFrames += made;
+            if (!frames && made == 0)
+                drained = true;
+            if (!frames)
+                return true;
+            if (took == 0 && made == 0)
+                break;
+        } while (consumed < frames);
+        return true;
+    }
+};
 
 struct InputDecoder::Av {
     explicit Av(const ZrLibav& libav) : api(libav) {}
@@ -137,6 +179,10 @@ bool InputDecoder::Open(const std::string& path, bool allowNative) {
     return OpenWithLibraries(path);
 }
 
+const ConversionStats& InputDecoder::Conversion() const {
+    return m_wav ? m_wav->Conversion() : m_conversion;
+}
+
 void InputDecoder::SetOutput(const PcmSpec& spec) {
     m_output = spec;
     if (m_wav)
@@ -203,6 +249,10 @@ bool InputDecoder::OpenWithLibraries(const std::string& path) {
     m_layout = SourceLayout{sample, planar, static_cast<uint16_t>(channels)};
     m_source = SourceSpec(sample, rawBits, static_cast<uint16_t>(channels),
                           static_cast<uint32_t>(frame->sample_rate));
+    // The libraries' speaker bits are the WAV ones for the first 18 speakers.
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE && frame->ch_layout.u.mask <= 0x3FFFFu &&
+        std::popcount(frame->ch_layout.u.mask) == channels)
+        m_source.channelMask = static_cast<uint32_t>(frame->ch_layout.u.mask);
     m_output = m_source;
 
     const AVRational perFrame{1, frame->sample_rate};
@@ -210,6 +260,82 @@ bool InputDecoder::OpenWithLibraries(const std::string& path) {
         m_expectedFrames = api.av_rescale_q(stream->duration, stream->time_base, perFrame);
     else if (av.format->duration != AV_NOPTS_VALUE && av.format->duration > 0)
         m_expectedFrames = api.av_rescale_q(av.format->duration, AV_TIME_BASE_Q, perFrame);
+    switch (av.codec->codec_id) {
+    case AV_CODEC_ID_DSD_LSBF:
+    case AV_CODEC_ID_DSD_MSBF:
+    case AV_CODEC_ID_DSD_LSBF_PLANAR:
+    case AV_CODEC_ID_DSD_MSBF_PLANAR:
+        return StartDsd(static_cast<uint32_t>(frame->sample_rate));
+    default:
+        return true;
+    }
+}
+
+uint32_t InputDecoder::PcmRateForDsd(uint32_t decodedRate) {
+    // The decoder gives 1/8 of the DSD rate; above 40 kHz DSD64 holds mostly modulator noise.
+    return decodedRate <= 352800 ? 88200 : 176400;
+}
+
+bool InputDecoder::StartDsd(uint32_t decodedRate) {
+    const uint32_t rate = PcmRateForDsd(decodedRate);
+    m_dsd = std::make_unique<Dsd>();
+    m_dsd->channels = m_layout.channels;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    soxr_error_t error = nullptr;
+    m_dsd->soxr = soxr_create(decodedRate, rate, m_layout.channels, &error, &io, &quality, nullptr);
+    if (!m_dsd->soxr || error)
+        return Fail(std::string("cannot resample the DSD source: ") + (error ? error : "?"), 0);
+    const uint32_t mask = m_source.channelMask;
+    m_source = SourceSpec(SourceSample::F32, 0, m_layout.channels, rate);
+    m_source.channelMask = mask;
+    m_output = m_source;
+    m_expectedFrames = m_expectedFrames * rate / decodedRate;
+    m_sourceNote = "DSD " + std::to_string(decodedRate * 8u) + " Hz -> " + std::to_string(rate) +
+                   " Hz PCM, 50 % modulation = 0 dBFS (+6 dB)";
+    return true;
+}
+
+bool InputDecoder::ReadDsd(std::vector<uint8_t>& block, size_t targetBytes) {
+    Dsd& dsd = *m_dsd;
+    const size_t blockAlign = m_output.BlockAlign();
+    const SourceLayout interleaved{SourceSample::F32, false, dsd.channels};
+    while (block.size() < targetBytes) {
+        if (dsd.outOffset < dsd.outFrames) {
+            const size_t frames =
+                std::min(dsd.outFrames - dsd.outOffset,
+                         std::max<size_t>(1, (targetBytes - block.size()) / blockAlign));
+            const uint8_t* planes[1] = {
+                reinterpret_cast<const uint8_t*>(dsd.out.data() + dsd.outOffset * dsd.channels)};
+            const size_t old = block.size();
+            block.resize(old + frames * blockAlign);
+            ConvertFrames(planes, interleaved, frames, m_output, block.data() + old, &m_conversion);
+            dsd.outOffset += frames;
+            continue;
+        }
+        if (dsd.drained)
+            return true;
+        if (!m_havePending && !NextFrame()) {
+            if (!m_error.empty())
+                return false;
+            if (!dsd.Process(0, m_error))
+                return false;
+            continue;
+        }
+        // The whole decoded frame, interleaved and raised to the convention's level.
+        const AVFrame* frame = m_av->frame;
+        const size_t n = static_cast<size_t>(frame->nb_samples);
+        dsd.in.resize(n * dsd.channels);
+        const SourceLayout decoded{m_layout.sample, m_layout.planar, dsd.channels};
+        const uint8_t* const* data = frame->extended_data;
+        ConvertFrames(data, decoded, n, PcmSpec{dsd.channels, m_source.rate, 32, true},
+                      reinterpret_cast<uint8_t*>(dsd.in.data()));
+        for (float& x : dsd.in)
+            x *= DsdGain;
+        m_havePending = false;
+        if (!dsd.Process(n, m_error))
+            return false;
+    }
     return true;
 }
 
@@ -287,7 +413,7 @@ bool InputDecoder::AppendPending(std::vector<uint8_t>& block, size_t maxBytes) {
 
     const size_t old = block.size();
     block.resize(old + frames * blockAlign);
-    ConvertFrames(p, m_layout, frames, m_output, block.data() + old);
+    ConvertFrames(p, m_layout, frames, m_output, block.data() + old, &m_conversion);
     m_pendingOffset += frames;
     if (m_pendingOffset >= static_cast<size_t>(frame->nb_samples))
         m_havePending = false;
@@ -305,6 +431,8 @@ bool InputDecoder::Read(std::vector<uint8_t>& block, size_t targetBytes) {
     if (block.capacity() < targetBytes)
         block.reserve(targetBytes);
     const LibraryLines lines(m_libraryLines);
+    if (m_dsd)
+        return ReadDsd(block, targetBytes);
     while (block.size() < targetBytes) {
         if (!m_havePending && !NextFrame())
             return m_error.empty();

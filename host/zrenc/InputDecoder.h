@@ -32,6 +32,10 @@ public:
     // The format Read delivers; the source's own until changed. Call before the first Read.
     void SetOutput(const PcmSpec& spec);
     const PcmSpec& Output() const { return m_output; }
+    // What the conversions to the output format lost so far.
+    const ConversionStats& Conversion() const;
+    // How a DSD source became PCM, "" for other sources.
+    const std::string& SourceNote() const { return m_sourceNote; }
     // Frames the stream's duration announces; 0 when unknown.
     int64_t ExpectedFrames() const { return m_expectedFrames; }
     // What a WAV file's header announces (0 for other inputs): more than is there when the file
@@ -47,8 +51,17 @@ public:
     // go to the terminal directly.
     std::vector<std::string> TakeLibraryWarnings();
 
+    // DSD sources arrive as PCM at this rate: 88.2 kHz from DSD64, 176.4 kHz from faster ones.
+    static uint32_t PcmRateForDsd(uint32_t decodedRate);
+    // DSD at 50 % modulation, the level the DSD encoder gives 0 dBFS, becomes 0 dBFS again:
+    // the decoder's full modulation is 1.0, so the PCM is raised by 6 dB.
+    static constexpr float DsdGain = 2.0f;
+
 private:
     struct Av;
+    struct Dsd;
+    bool StartDsd(uint32_t decodedRate);
+    bool ReadDsd(std::vector<uint8_t>& block, size_t targetBytes);
     bool OpenWithLibraries(const std::string& path);
     bool Fail(const std::string& what, int averror);
     bool NextFrame(); // decodes into the pending frame; false at the end or on error
@@ -56,15 +69,18 @@ private:
 
     std::unique_ptr<WavReader> m_wav;
     std::unique_ptr<Av> m_av;
+    std::unique_ptr<Dsd> m_dsd; // the resampler of a DSD source's decoded PCM
     PcmSpec m_source;
     PcmSpec m_output;
     SourceLayout m_layout;
+    ConversionStats m_conversion;
     int64_t m_expectedFrames = 0;
     int64_t m_fileSize = 0;
     size_t m_pendingOffset = 0; // frames of the pending frame already delivered
     bool m_havePending = false;
     bool m_ended = false;
     std::string m_error;
+    std::string m_sourceNote;
     std::vector<std::string> m_libraryLines;
 };
 

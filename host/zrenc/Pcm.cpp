@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace zrenc {
@@ -81,9 +82,13 @@ inline void WriteInt(uint8_t* out, int32_t v, int bits) {
 // so that the inner loop has no branches.
 template <SourceSample S, int Bits, bool DestFloat>
 void Convert(const uint8_t* const* planes, bool planar, uint16_t channels, size_t frames,
-             uint8_t* out) {
+             uint8_t* out, ConversionStats& stats) {
     constexpr size_t in = SampleBytes<S>;
     constexpr size_t outBytes = Bits / 8;
+    // Kept in locals so that the loop stays free of stores through a pointer.
+    float peak = 0.0f;
+    uint64_t clipped = 0, rounded = 0;
+    const double scale = std::ldexp(1.0, Bits - 1);
     for (size_t f = 0; f < frames; ++f) {
         for (uint16_t c = 0; c < channels; ++c) {
             const uint8_t* p = planar ? planes[c] + f * in : planes[0] + (f * channels + c) * in;
@@ -95,31 +100,44 @@ void Convert(const uint8_t* const* planes, bool planar, uint16_t channels, size_
                     x = static_cast<float>(ReadInt<S>(p) * (1.0 / 2147483648.0));
                 std::memcpy(out, &x, 4);
             } else if constexpr (IsFloatSample<S>) {
-                WriteInt(out, FloatToInt(ReadFloat<S>(p), Bits), Bits);
+                const float x = ReadFloat<S>(p);
+                peak = std::max(peak, std::fabs(x));
+                const double v = std::nearbyint(static_cast<double>(x) * scale);
+                clipped += v > scale - 1 || v < -scale;
+                WriteInt(out, FloatToInt(x, Bits), Bits);
             } else {
-                WriteInt(out, Narrow(ReadInt<S>(p), Bits), Bits);
+                const int32_t v = ReadInt<S>(p);
+                if constexpr (Bits < 32)
+                    rounded += (static_cast<uint32_t>(v) << Bits) != 0;
+                WriteInt(out, Narrow(v, Bits), Bits);
             }
             out += outBytes;
         }
     }
+    stats.sourceBits = static_cast<int>(S == SourceSample::S64 ? 64 : in * 8);
+    stats.fromFloat = IsFloatSample<S> && !DestFloat;
+    stats.peak = std::max(stats.peak, static_cast<double>(peak));
+    stats.clipped += clipped;
+    stats.rounded += rounded;
+    stats.converted += frames * channels;
 }
 
 template <SourceSample S>
 void ConvertFrom(const uint8_t* const* planes, const SourceLayout& layout, size_t frames,
-                 const PcmSpec& dest, uint8_t* out) {
+                 const PcmSpec& dest, uint8_t* out, ConversionStats& stats) {
     const bool planar = layout.planar;
     const uint16_t ch = layout.channels;
     if (dest.isFloat)
-        return Convert<S, 32, true>(planes, planar, ch, frames, out);
+        return Convert<S, 32, true>(planes, planar, ch, frames, out, stats);
     switch (dest.bits) {
     case 8:
-        return Convert<S, 8, false>(planes, planar, ch, frames, out);
+        return Convert<S, 8, false>(planes, planar, ch, frames, out, stats);
     case 16:
-        return Convert<S, 16, false>(planes, planar, ch, frames, out);
+        return Convert<S, 16, false>(planes, planar, ch, frames, out, stats);
     case 24:
-        return Convert<S, 24, false>(planes, planar, ch, frames, out);
+        return Convert<S, 24, false>(planes, planar, ch, frames, out, stats);
     default:
-        return Convert<S, 32, false>(planes, planar, ch, frames, out);
+        return Convert<S, 32, false>(planes, planar, ch, frames, out, stats);
     }
 }
 
@@ -152,6 +170,26 @@ WAVEFORMATEX PcmSpec::ToWaveFormat() const {
     f.wBitsPerSample = bits;
     f.cbSize = 0;
     return f;
+}
+
+WAVEFORMATEXTENSIBLE PcmSpec::ToExtensible() const {
+    WAVEFORMATEXTENSIBLE f{};
+    f.Format = ToWaveFormat();
+    f.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    f.Format.cbSize = 22;
+    f.Samples.wValidBitsPerSample = bits;
+    f.dwChannelMask = channelMask;
+    f.SubFormat = isFloat ? KSDATAFORMAT_SUBTYPE_IEEE_FLOAT : KSDATAFORMAT_SUBTYPE_PCM;
+    return f;
+}
+
+bool PcmSpec::NeedsExtensible() const {
+    if (channelMask == 0)
+        return false;
+    if (channels > 2)
+        return true;
+    return channelMask !=
+           (channels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT);
 }
 
 PcmSpec SourceSpec(SourceSample sample, int significantBits, uint16_t channels, uint32_t rate) {
@@ -198,25 +236,49 @@ PcmSpec NegotiateSpec(const PcmSpec& source, const std::vector<int32_t>& support
     return out;
 }
 
+std::string DescribeConversion(const ConversionStats& stats, const PcmSpec& source,
+                               const PcmSpec& dest) {
+    if (stats.converted == 0 || dest.isFloat || (source == dest))
+        return {};
+    const std::string to = " -> " + std::to_string(dest.bits) + "-bit";
+    if (stats.fromFloat) {
+        char peak[32] = "-inf";
+        if (stats.peak > 0)
+            std::snprintf(peak, sizeof peak, "%.1f", 20.0 * std::log10(stats.peak));
+        const std::string level = std::strcmp(peak, "-0.0") == 0 ? "0.0" : peak;
+        return std::to_string(stats.sourceBits) + "-bit float" + to + ", peak " + level +
+               " dBFS, " + std::to_string(stats.clipped) + " samples clipped";
+    }
+    const std::string from = std::to_string(source.bits) + "-bit";
+    if (source.bits <= dest.bits)
+        return from + to + ", exact";
+    if (stats.rounded == 0)
+        return from + to + ", exact: low bytes were zero";
+    return from + to + ", rounded: " + std::to_string(stats.rounded) + " of " +
+           std::to_string(stats.converted) + " samples had signal in the low bytes";
+}
+
 void ConvertFrames(const uint8_t* const* planes, const SourceLayout& layout, size_t frames,
-                   const PcmSpec& dest, uint8_t* out) {
+                   const PcmSpec& dest, uint8_t* out, ConversionStats* stats) {
+    ConversionStats unused;
+    ConversionStats& st = stats ? *stats : unused;
     if (SameLayout(layout, dest)) {
         std::memcpy(out, planes[0], frames * dest.BlockAlign());
         return;
     }
     switch (layout.sample) {
     case SourceSample::U8:
-        return ConvertFrom<SourceSample::U8>(planes, layout, frames, dest, out);
+        return ConvertFrom<SourceSample::U8>(planes, layout, frames, dest, out, st);
     case SourceSample::S16:
-        return ConvertFrom<SourceSample::S16>(planes, layout, frames, dest, out);
+        return ConvertFrom<SourceSample::S16>(planes, layout, frames, dest, out, st);
     case SourceSample::S32:
-        return ConvertFrom<SourceSample::S32>(planes, layout, frames, dest, out);
+        return ConvertFrom<SourceSample::S32>(planes, layout, frames, dest, out, st);
     case SourceSample::S64:
-        return ConvertFrom<SourceSample::S64>(planes, layout, frames, dest, out);
+        return ConvertFrom<SourceSample::S64>(planes, layout, frames, dest, out, st);
     case SourceSample::F32:
-        return ConvertFrom<SourceSample::F32>(planes, layout, frames, dest, out);
+        return ConvertFrom<SourceSample::F32>(planes, layout, frames, dest, out, st);
     case SourceSample::F64:
-        return ConvertFrom<SourceSample::F64>(planes, layout, frames, dest, out);
+        return ConvertFrom<SourceSample::F64>(planes, layout, frames, dest, out, st);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "foundation/ZrPcm.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -50,7 +51,8 @@ struct WavReader::Header {
     int codedBits = 0; // the significant bits when the record gives them, else the width
     int width = 0;     // the record's own width
     bool extensible = false;
-    int extraBytes = 0; // bytes after the record the libraries keep as extra data
+    uint32_t channelMask = 0; // the extensible record's speakers
+    int extraBytes = 0;       // bytes after the record the libraries keep as extra data
     int64_t dataOffset = -1;
     int64_t dataSize = 0; // 0 when the header does not say
     int64_t dataEnd = 0;  // Unbounded when the data runs to the end of the file
@@ -211,6 +213,7 @@ bool WavReader::ParseFormat(Header& h, uint64_t offset, uint32_t size) {
         if (const uint16_t valid = LoadLE16(f + 18))
             h.codedBits = valid;
         h.tag = LoadLE32(f + 24);
+        h.channelMask = LoadLE32(f + 20);
         h.extensible = true;
         extra -= 22;
     }
@@ -290,6 +293,9 @@ bool WavReader::Accept(const Header& h) {
     const bool wider = h.tag == WAVE_FORMAT_PCM && h.codedBits < static_cast<int>(bytes * 8) - 7;
     m_source =
         SourceSpec(sample, wider ? h.codedBits : static_cast<int>(bytes * 8), h.channels, h.rate);
+    // A mask that names more or fewer speakers than there are channels says nothing usable.
+    if (std::popcount(h.channelMask) == h.channels)
+        m_source.channelMask = h.channelMask;
     m_output = m_source;
     m_widen24 = bytes == 3;
     m_layout = SourceLayout{sample, false, h.channels};
@@ -349,7 +355,7 @@ size_t WavReader::ReadFrames(uint8_t* out, size_t frames) {
 void WavReader::ConvertInto(uint8_t* out, size_t frames) {
     if (!m_widen24) {
         const uint8_t* planes[1] = {m_raw.data()};
-        ConvertFrames(planes, m_layout, frames, m_output, out);
+        ConvertFrames(planes, m_layout, frames, m_output, out, &m_conversion);
         return;
     }
     // 24-bit samples as the libraries decode them: 32 bits, aligned to the top.
@@ -363,7 +369,7 @@ void WavReader::ConvertInto(uint8_t* out, size_t frames) {
         zrpcm::ToInt32(in, n * channels, zrpcm::Sample::S24, m_wide.data(), zrpcm::Align::Top);
         in += n * channels * 3;
         const uint8_t* planes[1] = {reinterpret_cast<const uint8_t*>(m_wide.data())};
-        ConvertFrames(planes, m_layout, n, m_output, out + done * outAlign);
+        ConvertFrames(planes, m_layout, n, m_output, out + done * outAlign, &m_conversion);
         done += n;
     }
 }

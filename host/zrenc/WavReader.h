@@ -29,6 +29,8 @@ public:
     const PcmSpec& Source() const { return m_source; }
     // The format Read delivers; the source's own until changed. Call before the first Read.
     void SetOutput(const PcmSpec& spec) { m_output = spec; }
+    // What the conversions to the output format lost so far.
+    const ConversionStats& Conversion() const { return m_conversion; }
     const PcmSpec& Output() const { return m_output; }
     // Frames the header announces, as the libraries compute them; 0 when unknown.
     int64_t ExpectedFrames() const { return m_expectedFrames; }
@@ -60,6 +62,7 @@ private:
     PcmSpec m_output;
     SourceLayout m_layout;  // how the samples reach ConvertFrames
     bool m_widen24 = false; // 24-bit samples go through ConvertFrames as 32-bit ones
+    ConversionStats m_conversion;
     size_t m_fileAlign = 0; // bytes of one frame in the file
     int64_t m_expectedFrames = 0;
     int64_t m_declaredFrames = 0;

@@ -75,6 +75,11 @@ int CWAVCreator::CloseFinished(bool headerWritten) {
     return headerWritten ? 0 : -1;
 }
 
+size_t CWAVCreator::HeaderBytes() const {
+    return (m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes) +
+           (m_extensible ? ZrWavExtensibleExtraBytes : 0);
+}
+
 void CWAVCreator::BuildHeader(uint64_t length, bool rf64, uint8_t* out) const {
     ZrWavHeaderFields fields;
     fields.formatTag = Format.IsIeeeFloat() ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
@@ -83,7 +88,11 @@ void CWAVCreator::BuildHeader(uint64_t length, bool rf64, uint8_t* out) const {
     fields.avgBytesPerSec = Format.AvgBytesPerSec;
     fields.blockAlign = Format.BlockAlign;
     fields.bitsPerSample = Format.BitsPerSample; // container width, a multiple of 8
-    const uint64_t headerBytes = rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes;
+    fields.extensible = m_extensible;
+    fields.validBits = Format.ValidBitsPerSample ? Format.ValidBitsPerSample : Format.BitsPerSample;
+    fields.channelMask = Format.ChannelMask;
+    const uint64_t headerBytes = (rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes) +
+                                 (m_extensible ? ZrWavExtensibleExtraBytes : 0);
     const uint64_t data = length - headerBytes;
     if (rf64) {
         fields.rf64 = true;
@@ -120,13 +129,20 @@ int CWAVCreator::Start(const ZrString& fileName, const ZrAudioFormat& format,
     if (!OpenOutput(fileName, format))
         return -1;
     if (WriteHeader) {
+        // Readers take a plain record with more than two channels, or none, as their own default
+        // layout; the extensible one says which speakers the channels are.
+        const uint32_t plainMask =
+            Format.Channels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+        m_extensible =
+            Format.Channels > 2 || (Format.ChannelMask != 0 && Format.ChannelMask != plainMask);
         // Beyond 4 GiB the 32-bit sizes would wrap and the file would read back as a fraction
         // of itself: a file expected to be that large starts as RF64 (ds64 holds the sizes).
-        m_rf64 = expected + ZrWavHeaderBytes > PlainFileLimit;
-        uint8_t header[ZrRf64HeaderBytes];
-        BuildHeader(expected + (m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes), m_rf64, header);
+        m_rf64 = false;
+        m_rf64 = expected + HeaderBytes() > PlainFileLimit;
+        uint8_t header[ZrRf64HeaderBytes + ZrWavExtensibleExtraBytes];
+        BuildHeader(expected + HeaderBytes(), m_rf64, header);
         // A destination that cannot take even the header fails the start, not the first block.
-        if (!WriteBlock(header, m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes)) {
+        if (!WriteBlock(header, HeaderBytes())) {
             CloseOutput();
             return -1;
         }
@@ -160,8 +176,7 @@ int CWAVCreator::Finish() {
         return CloseFinished(true);
     // Sizes come from the real length, so a failed block still leaves a consistent file.
     const int64_t size = File.Size();
-    const uint64_t headerBytes = m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes;
-    if (size < static_cast<int64_t>(headerBytes)) {
+    if (size < static_cast<int64_t>(HeaderBytes())) {
         Fail(ZrString::Format("Cannot finish \"%s\": its header is incomplete",
                               File.Path().ToUtf8().c_str()));
         return CloseFinished(false);
@@ -171,13 +186,13 @@ int CWAVCreator::Finish() {
     if (!m_rf64 && length > PlainFileLimit) {
         // Data that grew past what a plain header can say: the file becomes RF64, its samples
         // moving up to make room for the ds64 chunk.
-        patched = ShiftData(ZrWavHeaderBytes, length, ZrRf64HeaderBytes - ZrWavHeaderBytes);
+        patched = ShiftData(HeaderBytes(), length, ZrRf64HeaderBytes - ZrWavHeaderBytes);
         length += ZrRf64HeaderBytes - ZrWavHeaderBytes;
         m_rf64 = true;
     }
-    uint8_t header[ZrRf64HeaderBytes];
+    uint8_t header[ZrRf64HeaderBytes + ZrWavExtensibleExtraBytes];
     BuildHeader(length, m_rf64, header);
-    const size_t bytes = m_rf64 ? ZrRf64HeaderBytes : ZrWavHeaderBytes;
+    const size_t bytes = HeaderBytes();
     if (patched && File.WriteAt(header, bytes, 0) != static_cast<int64_t>(bytes)) {
         Fail(ZrString::Format("Cannot write the header of \"%s\": %s", File.Path().ToUtf8().c_str(),
                               File.ErrorText().ToUtf8().c_str()));

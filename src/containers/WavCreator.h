@@ -1,4 +1,5 @@
-// CWAVCreator: writes PCM into a canonical 44-byte-header WAV file, or as headerless raw PCM,
+// CWAVCreator: writes PCM into a canonical WAV file (the extensible record for more than two
+// channels or a speaker mask other than the plain one), or as headerless raw PCM,
 // optionally with 16- and 24-bit samples turned big-endian. AIFFCreator reuses its file handling
 // and sample writing.
 //
@@ -64,5 +65,7 @@ protected:
 
 private:
     ZrString m_failure;
-    bool m_rf64 = false; // the header written at the start is the RF64 one
+    bool m_rf64 = false;       // the header written at the start is the RF64 one
+    bool m_extensible = false; // its format record is the extensible one
+    size_t HeaderBytes() const;
 };

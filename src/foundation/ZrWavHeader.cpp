@@ -37,13 +37,24 @@ size_t ZrWriteWavHeader(const ZrWavHeaderFields& f, uint8_t* out) {
         u32(0);             // table length: no other chunk needs a 64-bit size
     }
     id("fmt ");
-    u32(16);          // the plain 16-byte record
-    u16(f.formatTag); // 1 PCM, 3 float
+    u32(f.extensible ? 40 : 16);
+    u16(f.extensible ? uint16_t{0xFFFE} : f.formatTag); // 1 PCM, 3 float
     u16(f.channels);
     u32(f.samplesPerSec);
     u32(f.avgBytesPerSec);
     u16(f.blockAlign);    // bytes per frame
     u16(f.bitsPerSample); // container width
+    if (f.extensible) {
+        u16(22); // what follows
+        u16(f.validBits);
+        u32(f.channelMask);
+        // The sub-format GUID built from the plain tag.
+        static constexpr uint8_t tail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                             0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+        u32(f.formatTag);
+        std::memcpy(p, tail, sizeof tail);
+        p += sizeof tail;
+    }
     id("data");
     u32(f.dataSize); // audio bytes
     return static_cast<size_t>(p - out);

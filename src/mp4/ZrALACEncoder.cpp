@@ -22,6 +22,23 @@ uint32_t OutputFlagsFor(uint16_t bits) {
     }
 }
 
+// The one speaker layout the format defines for each channel count, and its name.
+struct AlacLayout {
+    uint32_t mask;
+    const char* name;
+};
+constexpr AlacLayout AlacLayouts[9] = {
+    {0, ""},
+    {0x4, "mono"},
+    {0x3, "stereo"},
+    {0x7, "3.0"},
+    {0x107, "4.0"},
+    {0x37, "5.0 (back)"},
+    {0x3F, "5.1 (back)"},
+    {0x13F, "6.1 (back)"},
+    {0xFF, "7.1 (wide: front centre pair)"},
+};
+
 } // namespace
 
 ZrALACEncoder::ZrALACEncoder(IZrEncoderCallback* callback) : ZrEncoderBase(callback) {}
@@ -57,6 +74,14 @@ bool ZrALACEncoder::Start(ZrTraceScope& scope, const WAVEFORMATEX* format, int64
         return false;
     m_hostFormat = format;
     Release();
+    // Other speakers would be stored as the format's own and played from the wrong places.
+    if (Format.ChannelMask != 0 && Format.Channels < std::size(AlacLayouts) &&
+        Format.ChannelMask != AlacLayouts[Format.Channels].mask)
+        return Fail(scope,
+                    ZrString::Format("Apple Lossless has one layout for %u channels, %s; "
+                                     "this input's speakers (mask 0x%X) are others",
+                                     unsigned{Format.Channels}, AlacLayouts[Format.Channels].name,
+                                     unsigned{Format.ChannelMask}));
     m_file = std::make_unique<CMP4File>();
     m_encoder = std::make_unique<ALACEncoder>(FramesPerPacket, false);
     m_inputDescription = std::make_unique<AudioFormatDescription>();

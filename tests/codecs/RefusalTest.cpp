@@ -70,8 +70,9 @@ std::vector<Refusal> Refusals() {
         {"flac rate 1.1 MHz", CreateFlacEncoder, Plain(2, 1100000, 16), "Failed to init",
          Left::File},
         {"wavpack float32", CreateWvEncoder, float32, header},
-        {"wavpack extensible", CreateWvEncoder,
-         ExtensibleFormat(2, 44100, 16, 16, 3, KSDATAFORMAT_SUBTYPE_PCM), header},
+        // The extensible record is taken for its speaker mask, not for padded containers.
+        {"wavpack extensible 20 in 24", CreateWvEncoder,
+         ExtensibleFormat(2, 44100, 24, 20, 3, KSDATAFORMAT_SUBTYPE_PCM), header},
         {"wavpack ADPCM", CreateWvEncoder, Plain(2, 44100, 16, 2), header},
         {"wavpack 12 bits", CreateWvEncoder, Plain(2, 44100, 12), header},
         {"wavpack 20 bits", CreateWvEncoder, twentyBits, header},
@@ -89,7 +90,13 @@ std::vector<Refusal> Refusals() {
         {"alac 9 channels", CreateAlacEncoder, Plain(9, 44100, 16), "~1 to 8 channels",
          Left::EmptyFile},
         {"alac rate 0", CreateAlacEncoder, Plain(2, 0, 16), "~sample rate", Left::EmptyFile},
+        {"alac 5.1 (side)", CreateAlacEncoder,
+         ExtensibleFormat(6, 44100, 16, 16, 0x60F, KSDATAFORMAT_SUBTYPE_PCM),
+         "~Apple Lossless has one layout for 6 channels, 5.1 (back)"},
         {"ape float32", CreateApeEncoder, float32, ""},
+        {"ape side pair", CreateApeEncoder,
+         ExtensibleFormat(2, 44100, 16, 16, 0x600, KSDATAFORMAT_SUBTYPE_PCM),
+         "~Monkey's Audio keeps mono as front centre"},
     };
 }
 

@@ -208,25 +208,35 @@ TEST(WavCreator, UnfinishedFilesArePatchedOnRestartAndDestruction) {
 TEST(WavCreator, PastTheSizeLimitWavBecomesRf64AndAiffFails) {
     TempDir dir;
     ZrAudioFormat format; // 16-bit stereo
+    // 5.1 (side) takes the extensible record, 24 bytes longer, which names its speakers.
+    ZrAudioFormat surround;
+    surround.Fill(16, 44100, 6, 0x60F, true, KSDATAFORMAT_SUBTYPE_PCM, true);
     const auto pcm = Ramp(4000);
-    for (int64_t expected : {0, 4000}) {
+    const auto pcm6 = Ramp(3600);
+    for (int64_t expected : {0, 4000, -6}) {
         SCOPED_TRACE(expected);
+        const bool six = expected < 0;
+        const auto& samples = six ? pcm6 : pcm;
         CWAVCreator wav;
         wav.PlainFileLimit = 1000;
-        ASSERT_EQ(wav.Start(U(dir / "big.wav"), format, expected), 0);
-        for (size_t at = 0; at < pcm.size(); at += 1000) {
-            std::vector<uint8_t> block(pcm.begin() + at, pcm.begin() + at + 1000);
+        ASSERT_EQ(wav.Start(U(dir / "big.wav"), six ? surround : format, six ? 0 : expected), 0);
+        for (size_t at = 0; at < samples.size(); at += 1200) {
+            const size_t n = std::min<size_t>(1200, samples.size() - at);
+            std::vector<uint8_t> block(samples.begin() + at, samples.begin() + at + n);
             ASSERT_EQ(wav.Write(block.data(), block.size()), 0);
         }
         ASSERT_EQ(wav.Finish(), 0) << wav.FailureText().ToUtf8();
         const auto file = ReadFile(dir / "big.wav");
-        ASSERT_EQ(file.size(), 80u + pcm.size());
+        ASSERT_EQ(file.size(), (six ? 104u : 80u) + samples.size());
         EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RF64");
         EXPECT_EQ(Le64(&file[20]), file.size() - 8);
-        EXPECT_EQ(Le64(&file[28]), pcm.size());
-        EXPECT_EQ(Le64(&file[36]), pcm.size() / 4);
-        if (expected == 0) { // the moved samples
-            EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(dir / "big.wav", "s16le"), 2));
+        EXPECT_EQ(Le64(&file[28]), samples.size());
+        EXPECT_EQ(Le64(&file[36]), samples.size() / (six ? 12 : 4));
+        if (expected <= 0) { // the moved samples
+            EXPECT_TRUE(SamePcm(samples, DecodeWithFfmpeg(dir / "big.wav", "s16le"), 2));
+            if (six) {
+                EXPECT_EQ(ProbeAudioStream(dir / "big.wav")["channel_layout"], "5.1(side)");
+            }
         }
     }
 

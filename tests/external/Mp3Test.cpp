@@ -289,12 +289,13 @@ uint32_t DeclaredDelay(const std::vector<uint8_t>& mp3) {
 // Decodes and checks the length and each channel's tone (5.1 mixes to the front tones).
 void ExpectTones(const fs::path& mp3, uint32_t rate, uint16_t decodedChannels) {
     std::string log;
-    const std::vector<uint8_t> pcm = DecodeWithFfmpeg(mp3, "f32le", &log);
+    const std::vector<uint8_t> pcm = DecodeWithFfmpeg(mp3, "s32le", &log);
+    const std::vector<int32_t> samples = Samples(pcm, 32);
     const size_t frames = pcm.size() / 4 / decodedChannels;
     const double slack = 1152 + DeclaredDelay(ReadFile(mp3));
     EXPECT_NEAR(static_cast<double>(frames), rate, slack) << log;
     for (uint16_t c = 0; c < decodedChannels; ++c)
-        EXPECT_NEAR(DominantFrequency(pcm, decodedChannels, c, rate), 440.0 + 110.0 * c, 2.0)
+        EXPECT_NEAR(DominantFrequency(samples, decodedChannels, c, rate), 440.0 + 110.0 * c, 2.0)
             << "channel " << c;
 }
 

@@ -280,22 +280,6 @@ std::map<std::string, std::string> ProbeAudioStream(const fs::path& path) {
     return fields;
 }
 
-double ToneEnergyShare(const std::vector<int32_t>& interleaved, unsigned channels, unsigned channel,
-                       double rate, double hz) {
-    // Least squares against a sine and a cosine of `hz`: what the pair explains of the channel.
-    double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
-    const double step = 2 * std::numbers::pi * hz / rate;
-    for (size_t i = channel, n = 0; i < interleaved.size(); i += channels, ++n) {
-        const double x = interleaved[i], c = std::cos(step * n), s = std::sin(step * n);
-        cc += c * c, ss += s * s, cs += c * s, xc += x * c, xs += x * s, xx += x * x;
-    }
-    const double det = cc * ss - cs * cs;
-    if (xx <= 0 || det <= 0)
-        return 0;
-    const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
-    return (a * xc + b * xs) / xx;
-}
-
 std::vector<uint8_t> WavData(const std::vector<uint8_t>& wav) {
     if (wav.size() < 12 || std::memcmp(wav.data(), "RIFF", 4) != 0) {
         ADD_FAILURE() << "not a RIFF file (" << wav.size() << " bytes)";
@@ -341,7 +325,7 @@ Piece Fmt(const Shape& s) {
     if (s.extensible) {
         PutLe(f, 22, 2);
         PutLe(f, s.validBits ? s.validBits : s.bits, 2);
-        PutLe(f, s.channels == 6 ? 0x3F : 0, 4);
+        PutLe(f, s.mask ? s.mask : s.channels == 6 ? 0x3F : 0, 4);
         PutLe(f, tag, 4); // the sub-format GUID: the tag, then the common tail
         f.insert(f.end(), {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
     }
@@ -468,9 +452,9 @@ std::vector<uint8_t> DecodeWithJmac(const fs::path& file, bool verifyMd5) {
     return DecodeToWav({"jmac", "d", file.string(), "{out}"}, JmacComplained);
 }
 
-double DominantFrequency(const std::vector<uint8_t>& f32le, uint16_t channels, uint16_t channel,
-                         uint32_t rate) {
-    const size_t frames = channels ? f32le.size() / 4 / channels : 0;
+double DominantFrequency(const std::vector<int32_t>& interleaved, unsigned channels,
+                         unsigned channel, uint32_t rate) {
+    const size_t frames = channels ? interleaved.size() / channels : 0;
     const size_t length = std::min<size_t>(frames, 8192);
     if (length < 64 || channel >= channels || rate == 0)
         return 0.0;
@@ -490,8 +474,7 @@ double DominantFrequency(const std::vector<uint8_t>& f32le, uint16_t channels, u
         std::vector<double> x(n);
         const size_t first = (frames - n) / 2;
         for (size_t i = 0; i < n; ++i) {
-            float v;
-            std::memcpy(&v, &f32le[((first + i) * channels + channel) * 4], 4);
+            const double v = interleaved[(first + i) * channels + channel];
             x[i] = v * (0.5 - 0.5 * std::cos(2 * pi * static_cast<double>(i) / (n - 1)));
         }
         return x;
@@ -580,27 +563,6 @@ std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits) {
         out[i] = static_cast<int32_t>(v << shift) >> shift;
     }
     return out;
-}
-
-double ToneFrequency(const std::vector<int32_t>& interleaved, unsigned channels,
-                     unsigned channel, uint32_t rate) {
-    const size_t frames = channels ? interleaved.size() / channels : 0;
-    auto at = [&](size_t f) { return static_cast<double>(interleaved[f * channels + channel]); };
-    // Crossings at sub-sample precision, by linear interpolation.
-    double first = -1, last = -1;
-    size_t crossings = 0;
-    for (size_t f = frames / 10 + 1; f < frames - frames / 10; ++f) {
-        if (at(f - 1) < 0 && at(f) >= 0) {
-            const double where = static_cast<double>(f - 1) + -at(f - 1) / (at(f) - at(f - 1));
-            if (first < 0)
-                first = where;
-            last = where;
-            ++crossings;
-        }
-    }
-    if (crossings < 2)
-        return 0;
-    return static_cast<double>(crossings - 1) * rate / (last - first);
 }
 
 bool Exhaustive() {

@@ -86,18 +86,15 @@ std::vector<uint8_t> DecodeWithFfmpeg(const fs::path& path, const std::string& r
 // ffprobe's fields of a file's first audio stream ("channels", "duration_ts", ...); empty when
 // ffprobe finds none.
 std::map<std::string, std::string> ProbeAudioStream(const fs::path& path);
-// The share (0 to 1) of one channel's energy that a sine of `hz` carries, whatever its phase:
-// near 1 for a clean tone at that frequency, near 0 for silence or another tone.
-double ToneEnergyShare(const std::vector<int32_t>& interleaved, unsigned channels, unsigned channel,
-                       double rate, double hz);
 // The raw format name ffmpeg uses for WAV-style PCM of this width.
 std::string RawFormatFor(uint16_t bits, bool isFloat = false);
 
-// The frequency in Hz (to about 1 Hz) that carries the most energy in one channel of
-// interleaved little-endian float samples ("f32le"), searched from 20 Hz to half the rate over
-// up to 8192 frames from the middle. 0 when there are too few frames.
-double DominantFrequency(const std::vector<uint8_t>& f32le, uint16_t channels, uint16_t channel,
-                         uint32_t rate);
+// The frequency in Hz (to a fraction of 1 Hz) that carries the most energy in one channel of
+// interleaved samples (from Samples), searched from 20 Hz to half the rate over up to 8192
+// frames from the middle: where a codec put each channel's tone. 0 when there are too few
+// frames.
+double DominantFrequency(const std::vector<int32_t>& interleaved, unsigned channels,
+                         unsigned channel, uint32_t rate);
 
 // A readable description of the first difference of two sample buffers, or "" when equal.
 std::string FirstDifference(const std::vector<uint8_t>& expected,
@@ -117,12 +114,6 @@ void PutLe(std::vector<uint8_t>& out, uint64_t value, int bytes);
 
 // Little-endian PCM of `bits` (8 unsigned, 16/24/32 signed) to signed integers.
 std::vector<int32_t> Samples(const std::vector<uint8_t>& pcm, uint16_t bits);
-
-// The frequency in Hz of the tone on one channel of interleaved samples (from Samples), from
-// its rising zero crossings between the first and the last tenth; 0 when it never crosses.
-// For checking that a lossy codec kept a pure tone where it was.
-double ToneFrequency(const std::vector<int32_t>& interleaved, unsigned channels,
-                     unsigned channel, uint32_t rate);
 
 // True when ZR_EXHAUSTIVE=1: the full matrices instead of their fast representative subsets.
 bool Exhaustive();
@@ -213,6 +204,7 @@ struct Shape {
     bool extensible = false;
     uint16_t validBits = 0; // extensible only; 0: the width
     uint32_t rate = 44100;
+    uint32_t mask = 0; // extensible only; 0: 5.1 (back) for 6 channels, else none
 };
 // Generated music in the shape's sample format, as a WAV file holds it.
 std::vector<uint8_t> Pcm(const Shape& s, size_t frames, uint32_t seed = 7);

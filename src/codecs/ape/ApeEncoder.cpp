@@ -28,6 +28,15 @@ bool CApeEncoder::StartBufferBased(const WAVEFORMATEX* format, int64_t expectedB
     return Guarded(scope, [&] {
         if (!ZrEncoderBase::StartBufferBased(format, expectedBytes))
             return false;
+        // Decoders give the file a plain WAV header: mono is front centre, stereo front left
+        // and right, and no other speakers can be said.
+        const uint32_t plainMask =
+            Format.Channels == 1 ? SPEAKER_FRONT_CENTER : SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+        if (Format.ChannelMask != 0 && Format.Channels <= 2 && Format.ChannelMask != plainMask)
+            return Fail(scope, ZrString::Format("Monkey's Audio keeps mono as front centre and "
+                                                "stereo as front left and right; this input's "
+                                                "speakers (mask 0x%X) are others",
+                                                unsigned{Format.ChannelMask}));
         m_compressor.reset();
         m_compressor = std::make_unique<CApeCompressor>();
         const int level = ApeSettings::Compression.Get(Settings);

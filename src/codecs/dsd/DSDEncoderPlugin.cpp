@@ -71,6 +71,23 @@ bool CDSDEncoderPlugin::Start(const WAVEFORMATEX* format, int64_t expectedBytes)
         m_file.reset();
         return false;
     }
+    // A DSF file names one of seven layouts. Refused like every failed start: the destination
+    // goes, but with a reason.
+    if (m_inputFormat.Channels < 1 || m_inputFormat.Channels > 6) {
+        LastError = ZrString::Format("DSF files hold 1 to 6 channels; this input has %u",
+                                     unsigned{m_inputFormat.Channels});
+        Abandon();
+        return false;
+    }
+    if (CDSFHeader::ChannelTypeFor(m_inputFormat.Channels, m_inputFormat.ChannelMask) == 0) {
+        LastError = ZrString::Format(
+            "DSF has no layout for these %u speakers (mask 0x%X): it takes mono, stereo, 3.0, "
+            "quad (back), 3.1, 5.0 (back) and 5.1 (back)",
+            unsigned{m_inputFormat.Channels}, unsigned{m_inputFormat.ChannelMask});
+        Abandon();
+        return false;
+    }
+
     const int32_t dsdRate = DsdSampleRateSetting.Get(Settings);
     FillHeader(static_cast<uint32_t>(dsdRate), expectedBytes);
     if (!m_file->WriteHeader()) {
@@ -102,7 +119,7 @@ void CDSDEncoderPlugin::FillHeader(uint32_t dsdRate, int64_t expectedBytes) {
     }
     const uint64_t dataBytes = m_inputFormat.Channels * samples / 8;
     CDSFHeader& header = m_file->Header();
-    header.SetFormat(m_inputFormat.Channels, dsdRate);
+    header.SetFormat(m_inputFormat.Channels, dsdRate, m_inputFormat.ChannelMask);
     header.SetFileSize(expectedBytes > 0 ? dataBytes + CDSFHeader::Size : 0);
     header.SetSampleCount(samples);
     header.SetDataSize(expectedBytes > 0 ? dataBytes + CDSFHeader::DataHeaderSize : 0);

@@ -3,6 +3,7 @@
 #include "foundation/ZrByteOrder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -35,18 +36,28 @@ CDSFHeader::CDSFHeader() {
     std::memcpy(&m_image[80], "data", 4);
 }
 
-void CDSFHeader::SetFormat(uint32_t channels, uint32_t sampleRate) {
-    Put32(48, ChannelTypeFor(channels));
+void CDSFHeader::SetFormat(uint32_t channels, uint32_t sampleRate, uint32_t mask) {
+    Put32(48, ChannelTypeFor(channels, mask));
     Put32(52, channels);
     Put32(56, sampleRate);
 }
 
-uint32_t CDSFHeader::ChannelTypeFor(uint32_t channels) {
+uint32_t CDSFHeader::ChannelTypeFor(uint32_t channels, uint32_t mask) {
+    // The format's seven layouts, by their speakers.
+    static constexpr uint32_t Layouts[] = {0x4, 0x3, 0x7, 0x33, 0xF, 0x37, 0x3F};
+    if (mask != 0) {
+        for (uint32_t type = 1; type <= 7; ++type)
+            if (Layouts[type - 1] == mask && static_cast<uint32_t>(std::popcount(mask)) == channels)
+                return type;
+        return 0;
+    }
     switch (channels) {
     case 1:
         return 1;
     case 2:
         return 2;
+    case 3:
+        return 3;
     case 4:
         return 5;
     case 5:

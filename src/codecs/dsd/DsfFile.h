@@ -36,14 +36,16 @@ public:
     static constexpr size_t Size = DsdChunkSize + FmtChunkSize + DataHeaderSize;
 
     CDSFHeader();
-    void SetFormat(uint32_t channels, uint32_t sampleRate);
+    // `mask` the input's speakers, 0 for the usual layout of the channel count.
+    void SetFormat(uint32_t channels, uint32_t sampleRate, uint32_t mask = 0);
     void SetFileSize(uint64_t bytes) { Put64(12, bytes); }
     void SetSampleCount(uint64_t samplesPerChannel) { Put64(64, samplesPerChannel); }
     void SetDataSize(uint64_t bytes) { Put64(84, bytes); }
     const uint8_t* Bytes() const { return m_image.data(); }
 
     // 1 for mono, 2 stereo, 5 for 4 channels, 6 for 5, 7 for 6, 0 for any other count.
-    static uint32_t ChannelTypeFor(uint32_t channels);
+    // The channel type for these speakers; 0 when the format has no layout for them.
+    static uint32_t ChannelTypeFor(uint32_t channels, uint32_t mask);
 
 private:
     void Put32(size_t offset, uint32_t value);

@@ -8,6 +8,7 @@
 #include "tessary/ZrTools.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -22,6 +23,9 @@ static_assert(CFlacEncoder::SliceFrames <= CFlacEncoder::ChannelSamples);
 
 // The longest stream STREAMINFO can describe (36 bits of samples).
 constexpr uint64_t MaxTotalSamples = (uint64_t{1} << 36) - 1;
+
+// The speakers a decoder assumes for each channel count when the file does not name them.
+constexpr uint32_t DefaultMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
 
 const char* YesNo(bool value) {
     return value ? "True" : "False";
@@ -172,6 +176,20 @@ bool CFlacEncoder::AddMetadata(uint64_t totalSamples, ZrTraceScope& scope) {
         m_metadata[count++] = m_seekTable.Block();
     } else {
         scope.Log("Not Adding SeekTable");
+    }
+    // Common readers take the surround pair of 5 and 6 channels for side speakers, the format
+    // for back ones: those counts name theirs even when they are the format's own.
+    const uint32_t mask = Format.ChannelMask;
+    if (mask != 0 && Format.Channels < std::size(DefaultMasks) &&
+        (mask != DefaultMasks[Format.Channels] || Format.Channels == 5 || Format.Channels == 6)) {
+        char value[16];
+        std::snprintf(value, sizeof value, "0x%04X", mask);
+        scope.Log("Adding the channel mask %s", value);
+        m_layout = FLAC::Metadata::VorbisComment();
+        m_layout.append_comment(
+            FLAC::Metadata::VorbisComment::Entry("WAVEFORMATEXTENSIBLE_CHANNEL_MASK", value));
+        m_metadata[count++] =
+            const_cast<FLAC__StreamMetadata*>(static_cast<const FLAC__StreamMetadata*>(m_layout));
     }
     if (FlacSettings::AddPB.Get(Settings) != 0) {
         scope.Log("    Adding Padding Block");

@@ -7,6 +7,7 @@
 #include "frame/ZrEncoderBase.h"
 
 #include <FLAC++/encoder.h>
+#include <FLAC++/metadata.h>
 #include <cstddef>
 #include <cstdint>
 
@@ -60,7 +61,9 @@ private:
     bool m_started = false;
     CFlacSeekTable m_seekTable;
     FLAC__StreamMetadata m_padding;
-    FLAC__StreamMetadata* m_metadata[2] = {};
+    // The speakers, where they are not the format's own for the channel count.
+    FLAC::Metadata::VorbisComment m_layout;
+    FLAC__StreamMetadata* m_metadata[3] = {};
     // Everything a buffer passes through lives here, so encoding allocates nothing.
     uint8_t m_staging[StagingBytes];
     FLAC__int32 m_channelData[MaxChannels][ChannelSamples];

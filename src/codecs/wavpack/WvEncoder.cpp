@@ -92,8 +92,15 @@ bool CWvEncoder::CheckFormat(const WAVEFORMATEX* format, ZrString& reason) const
     // The host's own record decides: the descriptor maps unknown tags to PCM and recomputes
     // the block alignment, which would hide exactly what is checked here.
     const uint32_t bits = format->wBitsPerSample;
-    const bool plainPcm = format->wFormatTag == WAVE_FORMAT_PCM &&
-                          (bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
+    bool integer = format->wFormatTag == WAVE_FORMAT_PCM;
+    if (format->wFormatTag == WAVE_FORMAT_EXTENSIBLE && format->cbSize >= 22) {
+        // The extensible record brings the speaker mask; padded containers are refused as in
+        // the plain case.
+        const auto& ext = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(*format);
+        integer = ext.SubFormat == KSDATAFORMAT_SUBTYPE_PCM &&
+                  (ext.Samples.wValidBitsPerSample == 0 || ext.Samples.wValidBitsPerSample == bits);
+    }
+    const bool plainPcm = integer && (bits == 8 || bits == 16 || bits == 24 || bits == 32) &&
                           format->nBlockAlign == bits / 8 * format->nChannels;
     if (!plainPcm) {
         reason = u"unsupported wave header";
@@ -210,7 +217,9 @@ bool CWvEncoder::Configure(int64_t sampleEstimate) {
     config.bytes_per_sample = static_cast<int>(m_bytesPerSample);
     config.num_channels = static_cast<int>(m_channels);
     config.sample_rate = static_cast<int32_t>(Format.SamplesPerSec);
-    config.channel_mask = ChannelMaskFor(m_channels);
+    // The input's speakers when it names them, as the wavpack program keeps a WAV file's mask.
+    config.channel_mask = Format.ChannelMask != 0 ? static_cast<int32_t>(Format.ChannelMask)
+                                                  : ChannelMaskFor(m_channels);
 
     const int32_t extra = ExtraProcessing.Get(Settings);
     if (extra > 0 && extra <= MaxExtraProcessing) {

@@ -13,8 +13,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using zrtest::Le32, zrtest::Le64, zrtest::PcmFormat, zrtest::ReadFile, zrtest::Signal,
-    zrtest::TempDir;
+using zrtest::ExtensibleFormat, zrtest::Le32, zrtest::Le64, zrtest::PcmFormat, zrtest::ReadFile,
+    zrtest::Signal, zrtest::TempDir;
 
 constexpr uint32_t BlockBytes = 4096;
 
@@ -139,9 +139,9 @@ TEST(DsfFile, ProvisionalHeaderAndAbandonedJob) {
         uint64_t SampleCount;
     };
     // 88200 bytes: 1 s of mono; 1000 bytes: 250 stereo frames; 0 and -1: unknown.
-    for (const Case c : {Case{1, 88200, 1, 2822400}, Case{2, 0, 2, 0}, Case{2, -1, 2, 0},
-                         Case{2, 1000, 2, 16000}, Case{3, 0, 0, 0}, Case{4, 0, 5, 0},
-                         Case{5, 0, 6, 0}, Case{6, 0, 7, 0}, Case{7, 0, 0, 0}, Case{8, 0, 0, 0}}) {
+    for (const Case c :
+         {Case{1, 88200, 1, 2822400}, Case{2, 0, 2, 0}, Case{2, -1, 2, 0}, Case{2, 1000, 2, 16000},
+          Case{3, 0, 3, 0}, Case{4, 0, 5, 0}, Case{5, 0, 6, 0}, Case{6, 0, 7, 0}}) {
         SCOPED_TRACE(std::to_string(c.Channels) + " channels, " + std::to_string(c.Expected));
         TempDir dir;
         auto encoder = Start(dir / "out.dsf", PcmFormat(c.Channels, 44100, 16), c.Expected);
@@ -165,22 +165,29 @@ TEST(DsfFile, ProvisionalHeaderAndAbandonedJob) {
     }
 }
 
-// A start that cannot go on leaves no file behind (even one that was there before) and no
-// error text: the result is the only report. A host that carries on anyway is refused.
+// A start that cannot go on leaves no file behind (even one that was there before); only a
+// layout the format cannot hold has a reason. A host that carries on anyway is refused.
 TEST(DsdEncoder, FailedStartDeletesTheFile) {
     struct Case {
         const char* Name;
         const char16_t* Settings; // null: never set, so the rate reads as 0
         int32_t ForcedRate;       // put into the map after the settings, when not 0
-        WAVEFORMATEX Format;
+        WAVEFORMATEXTENSIBLE Format;
+        const char* Reason = "";
     };
+    auto plain = [](const WAVEFORMATEX& format) { return WAVEFORMATEXTENSIBLE{format, {}, 0, {}}; };
     const Case cases[] = {
-        {"no settings", nullptr, 0, PcmFormat(2, 44100, 16)},
-        {"bad rate in the map", u"", 44100, PcmFormat(2, 44100, 16)},
-        {"nine channels", u"", 0, PcmFormat(9, 44100, 16)},
-        {"non-PCM tag", u"", 0, PcmFormat(2, 44100, 16, 146)},
-        {"zero rate", u"", 0, PcmFormat(2, 0, 16)},
-        {"64-bit integer", u"", 0, PcmFormat(2, 44100, 64)},
+        {"no settings", nullptr, 0, plain(PcmFormat(2, 44100, 16))},
+        {"bad rate in the map", u"", 44100, plain(PcmFormat(2, 44100, 16))},
+        {"seven channels", u"", 0, plain(PcmFormat(7, 44100, 16)),
+         "DSF files hold 1 to 6 channels; this input has 7"},
+        {"nine channels", u"", 0, plain(PcmFormat(9, 44100, 16)),
+         "DSF files hold 1 to 6 channels; this input has 9"},
+        {"5.1 (side)", u"", 0, ExtensibleFormat(6, 44100, 16, 16, 0x60F, KSDATAFORMAT_SUBTYPE_PCM),
+         "DSF has no layout for these 6 speakers (mask 0x60F)"},
+        {"non-PCM tag", u"", 0, plain(PcmFormat(2, 44100, 16, 146))},
+        {"zero rate", u"", 0, plain(PcmFormat(2, 0, 16))},
+        {"64-bit integer", u"", 0, plain(PcmFormat(2, 44100, 64))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -194,9 +201,9 @@ TEST(DsdEncoder, FailedStartDeletesTheFile) {
             encoder.SettingsMap().SetInt(u"SampleRate", c.ForcedRate);
         encoder.SetProperty(u"Add Output Extension", u"0");
         encoder.SetProperty(u"Destination Filename", zrtest::U(path).c_str());
-        EXPECT_FALSE(encoder.StartBufferBased(&c.Format, 0));
+        EXPECT_FALSE(encoder.StartBufferBased(&c.Format.Format, 0));
         EXPECT_FALSE(fs::exists(path));
-        EXPECT_TRUE(encoder.GetLastError().IsEmpty());
+        EXPECT_EQ(encoder.GetLastError().ToUtf8().substr(0, std::strlen(c.Reason)), c.Reason);
         uint8_t pcm[4] = {};
         EXPECT_FALSE(encoder.EncodeBuffer(pcm, 4));
         EXPECT_FALSE(encoder.FinishBufferBased());

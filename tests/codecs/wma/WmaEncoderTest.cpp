@@ -66,7 +66,7 @@ std::string TagLibAttribute(const fs::path& file, const char* name) {
 void ExpectTone(const std::vector<uint8_t>& s16, unsigned channels, uint32_t rate) {
     const std::vector<int32_t> samples = Samples(s16, 16);
     for (unsigned c = 0; c < channels; ++c)
-        EXPECT_NEAR(ToneFrequency(samples, channels, c, rate), 440.0 + 110.0 * c, 1.0)
+        EXPECT_NEAR(DominantFrequency(samples, channels, c, rate), 440.0 + 110.0 * c, 1.0)
             << "channel " << c;
 }
 

@@ -69,6 +69,7 @@ std::vector<uint8_t> Bytes(std::initializer_list<T> values) {
     return out;
 }
 
+// ... and says whether the conversion was exact, or its peak and how much clipped.
 TEST(PcmTest, ConvertsSamplesAtTheEdges) {
     const int32_t s32max = std::numeric_limits<int32_t>::max();
     const int32_t s32min = std::numeric_limits<int32_t>::min();
@@ -80,31 +81,37 @@ TEST(PcmTest, ConvertsSamplesAtTheEdges) {
         uint16_t bits;
         bool isFloat;
         std::vector<uint8_t> expected;
+        const char* note; // what zrenc says about the conversion
     };
     const Case cases[] = {
         {"u8 to 16: centre is zero", SourceSample::U8, Bytes<uint8_t>({0, 128, 255}), 16, false,
-         Bytes<int16_t>({-32768, 0, 32512})},
+         Bytes<int16_t>({-32768, 0, 32512}), "8-bit -> 16-bit, exact"},
         {"s16 to 24: shifted up", SourceSample::S16, Bytes<int16_t>({-32768, 1, 32767}), 24, false,
-         Bytes<uint8_t>({0x00, 0x00, 0x80, 0x00, 0x01, 0x00, 0x00, 0xFF, 0x7F})},
+         Bytes<uint8_t>({0x00, 0x00, 0x80, 0x00, 0x01, 0x00, 0x00, 0xFF, 0x7F}),
+         "16-bit -> 24-bit, exact"},
         // A 24-bit source in 32-bit containers: the low byte is empty and drops exactly.
         {"s32 (24 significant) to 24", SourceSample::S32,
          Bytes<int32_t>({0x7FFFFF00, -256, s32min}), 24, false,
-         Bytes<uint8_t>({0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80})},
+         Bytes<uint8_t>({0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80}),
+         "32-bit -> 24-bit, exact: low bytes were zero"},
         // Narrowing rounds to nearest; the top value saturates instead of wrapping.
         {"s32 to 16 rounds", SourceSample::S32, Bytes<int32_t>({0x00008000, 0x00007FFF, s32max}),
-         16, false, Bytes<int16_t>({1, 0, 32767})},
+         16, false, Bytes<int16_t>({1, 0, 32767}),
+         "32-bit -> 16-bit, rounded: 3 of 3 samples had signal in the low bytes"},
         {"s64 keeps its top 32 bits", SourceSample::S64,
          Bytes<int64_t>({int64_t{-1} << 62, int64_t{5} << 32}), 32, false,
-         Bytes<int32_t>({-(1 << 30), 5})},
+         Bytes<int32_t>({-(1 << 30), 5}), ""},
         {"double to float", SourceSample::F64, Bytes<double>({0.5, -0.125}), 32, true,
-         Bytes<float>({0.5f, -0.125f})},
+         Bytes<float>({0.5f, -0.125f}), ""},
         // Integer delivery clips at full scale; NaN becomes silence.
         {"float to 16 clips", SourceSample::F32, Bytes<float>({1.0f, -1.0f, 2.0f, -3.0f, nan}), 16,
-         false, Bytes<int16_t>({32767, -32768, 32767, -32768, 0})},
+         false, Bytes<int16_t>({32767, -32768, 32767, -32768, 0}),
+         "32-bit float -> 16-bit, peak 9.5 dBFS, 3 samples clipped"},
         {"float to 24 rounds", SourceSample::F32, Bytes<float>({0.5f / 8388608.0f * 3}), 24, false,
-         Bytes<uint8_t>({0x02, 0x00, 0x00})},
+         Bytes<uint8_t>({0x02, 0x00, 0x00}),
+         "32-bit float -> 24-bit, peak -135.0 dBFS, 0 samples clipped"},
         {"s16 to float", SourceSample::S16, Bytes<int16_t>({-32768, 16384}), 32, true,
-         Bytes<float>({-1.0f, 0.5f})},
+         Bytes<float>({-1.0f, 0.5f}), ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -112,8 +119,11 @@ TEST(PcmTest, ConvertsSamplesAtTheEdges) {
         const size_t frames = c.expected.size() / dest.BlockAlign();
         std::vector<uint8_t> out(c.expected.size());
         const uint8_t* planes[] = {c.in.data()};
-        zrenc::ConvertFrames(planes, {c.sample, false, 1}, frames, dest, out.data());
+        zrenc::ConversionStats stats;
+        zrenc::ConvertFrames(planes, {c.sample, false, 1}, frames, dest, out.data(), &stats);
         EXPECT_EQ(out, c.expected);
+        EXPECT_EQ(zrenc::DescribeConversion(stats, zrenc::SourceSpec(c.sample, 0, 1, 44100), dest),
+                  c.note);
     }
 }
 

@@ -3,7 +3,9 @@
 #include "support/TestSupport.h"
 
 #include <cctype>
+#include <cmath>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -78,7 +80,8 @@ TEST_F(ZrencTest, EncodesEveryInputAndDecodesBackIdentically) {
         const fs::path out = dir / "wav/deeper" / (std::string(i.name) + ".wav");
         const std::vector<uint8_t> bytes = ReadFile(out);
         ASSERT_GE(bytes.size(), 44u);
-        EXPECT_EQ(Le16(&bytes[20]), i.shape.isFloat ? 3 : 1);
+        // More than two channels take the extensible record, which names their speakers.
+        EXPECT_EQ(Le16(&bytes[20]), i.shape.channels > 2 ? 0xFFFE : i.shape.isFloat ? 3 : 1);
         EXPECT_EQ(Le16(&bytes[22]), i.shape.channels);
         EXPECT_EQ(Le16(&bytes[34]), i.shape.bits);
         EXPECT_TRUE(SamePcm(pcm[i.name], WavData(out), i.shape.bits / 8));
@@ -197,7 +200,7 @@ TEST_F(ZrencTest, EncoderLimitsAreNamedInWords) {
         {"ape", {16, false, 6}, "Monkey's Audio takes 1 or 2 channels; this file has 6"},
         {"flac", {16, false, 9}, "FLAC takes 1 to 8 channels; this file has 9"},
         {"flac", {16, false, 2, false, 0, 1100000}, "FLAC takes sample rates up to 1048575 Hz"},
-        {"dsd", {16, false, 8}, "DSF files hold 1 to 6 channels; this file has 8"},
+        {"dsd", {16, false, 8}, "DSF files hold 1 to 6 channels; this input has 8"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
@@ -209,11 +212,96 @@ TEST_F(ZrencTest, EncoderLimitsAreNamedInWords) {
     }
 }
 
+// A tone per channel (440 Hz, 550 Hz, ...) comes back from the speaker of the same name, or
+// the encoder says why its format cannot name those speakers.
+TEST_F(ZrencTest, ChannelLayoutsKeepTheirSpeakers) {
+    struct Layout {
+        const char* name; // as ffprobe names it
+        uint32_t mask;
+        uint16_t channels;
+    };
+    const Layout layouts[] = {{"5.1", 0x3F, 6}, {"5.1(side)", 0x60F, 6}, {"7.1", 0x63F, 8}};
+    struct Case {
+        const char* encoder;
+        const char* extension;
+        const char* refusal[3]; // per layout; nullptr where it is kept
+    };
+    const char* alac = "Apple Lossless has one layout for";
+    const Case cases[] = {
+        {"wav", "wav", {}},
+        {"flac", "flac", {}},
+        {"wavpack", "wv", {}},
+        {"alac", "m4a", {nullptr, alac, alac}},
+        {"dsd",
+         "dsf",
+         {nullptr, "DSF has no layout for these 6 speakers", "DSF files hold 1 to 6"}},
+    };
+    const uint32_t rate = 48000;
+    std::vector<std::string> inputs;
+    for (const Layout& l : layouts) {
+        const Shape shape{16, false, l.channels, true, 0, rate, l.mask};
+        const auto tones = MakePcm(Signal::Tone, l.channels, rate, 16, rate / 4);
+        WriteFile(In(std::string("in") + l.name + ".wav"), Riff({Fmt(shape), Data(tones)}));
+        inputs.push_back(In(std::string("in") + l.name + ".wav"));
+    }
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"-q", "-e", c.encoder, "-d", In(c.encoder)};
+        args.insert(args.end(), inputs.begin(), inputs.end());
+        const RunResult r = Zrenc(args);
+        for (size_t i = 0; i < std::size(layouts); ++i) {
+            const Layout& l = layouts[i];
+            SCOPED_TRACE(std::string(c.encoder) + " " + l.name);
+            const fs::path out = dir / c.encoder / (std::string("in") + l.name + "." + c.extension);
+            if (c.refusal[i]) {
+                EXPECT_CONTAINS(r.Output, c.refusal[i]);
+                EXPECT_FALSE(fs::exists(out));
+                continue;
+            }
+            EXPECT_EQ(ProbeAudioStream(out)["channel_layout"], l.name) << r.Output;
+            const std::vector<int32_t> decoded =
+                Samples(DecodeWithFfmpeg(out, "s32le", {}, {"-ar", std::to_string(rate)}), 32);
+            for (unsigned ch = 0; ch < l.channels; ++ch)
+                EXPECT_NEAR(DominantFrequency(decoded, l.channels, ch, rate), 440.0 + 110 * ch, 2.0)
+                    << "channel " << ch;
+        }
+    }
+}
+
+// PCM -> DSD -> PCM: the DSD source comes back at 88.2 kHz with its tones at their level.
+TEST_F(ZrencTest, DsdSourcesBecomePcmAtTheStatedLevel) {
+    WriteWav(dir / "in.wav", PcmFormat(2, 44100, 16), MakePcm(Signal::Tone, 2, 44100, 16, 11025));
+    RunResult r = Zrenc({"-q", "-e", "dsd", In("in.wav")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    r = Zrenc({"-q", "-e", "flac", In("in.dsf")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_EQ(ProbeAudioStream(dir / "in.flac")["sample_rate"], "88200");
+    const std::vector<int32_t> pcm = Samples(DecodeWithFfmpeg(dir / "in.flac", "s32le"), 32);
+    EXPECT_NEAR(static_cast<double>(pcm.size() / 2), 22050, 64);
+    for (unsigned c = 0; c < 2; ++c) {
+        EXPECT_NEAR(DominantFrequency(pcm, 2, c, 88200), 440.0 + 110 * c, 2.0);
+        // -6 dBFS in, -6 dBFS out: RMS of the middle half against a half-scale sine's.
+        double sum = 0;
+        size_t n = 0;
+        for (size_t f = pcm.size() / 8; f < pcm.size() * 3 / 8; ++f, ++n)
+            sum += std::pow(pcm[f * 2 + c] / 2147483648.0, 2);
+        EXPECT_NEAR(10 * std::log10(sum / n / 0.125), 0.0, 0.5) << "channel " << c;
+    }
+}
+
 // Sources wider than an encoder takes, float or lossy, are converted and encoded; a WAV file
 // cut short encodes what is there and says so, even with -q.
 TEST_F(ZrencTest, InputsConvertOrWarn) {
     MakeWav(In("f32.wav"), {32, true, 2}, 4410);
     MakeWav(In("s32.wav"), {32, false, 2}, 4410);
+    // A -6 dBFS tone made 12 dB too loud.
+    std::vector<uint8_t> tone = MakePcm(Signal::Tone, 2, 44100, 32, 4410, 1, true);
+    for (size_t i = 0; i < tone.size(); i += 4) {
+        float x;
+        std::memcpy(&x, &tone[i], 4);
+        x *= 4;
+        std::memcpy(&tone[i], &x, 4);
+    }
+    WriteWav(dir / "loud.wav", PcmFormat(2, 44100, 32, WAVE_FORMAT_IEEE_FLOAT), tone);
     MakeWav(In("full.wav"), {}, 4410);
     WriteFile(dir / "cut.wav", ReadFile(dir / "full.wav").data(), 44 + 1000 * 4);
     const RunResult mp3 = zrtest::Run({"ffmpeg", "-nostdin", "-v", "error", "-i", In("full.wav"),
@@ -229,6 +317,7 @@ TEST_F(ZrencTest, InputsConvertOrWarn) {
         {"ape", "s32.wav", ""},
         {"flac", "lossy.mp3", ""},
         {"flac", "cut.wav", "the file ends early: 1000 of 4410 samples per channel"},
+        {"alac", "loud.wav", "32-bit float -> 24-bit, peak 6.0 dBFS, "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.encoder) + " " + c.input);
