@@ -123,6 +123,41 @@ void Absorb(const TagLib::PropertyMap& map, TagSet& tags) {
 
 // ---- reading ----
 
+// Free-form M4A items that TagLib maps to no property (ReplayGain among them) are fields under
+// their own names.
+void AbsorbFreeMp4(TagLib::MP4::Tag* tag, TagSet& tags) {
+    static const String ITunes = "----:com.apple.iTunes:";
+    if (!tag)
+        return;
+    const TagLib::StringList unmapped = tag->properties().unsupportedData();
+    for (const auto& [name, item] : tag->itemMap()) {
+        if (!name.startsWith(ITunes) || !unmapped.contains(name))
+            continue;
+        const std::string key = Upper(Utf8(name.substr(ITunes.size())));
+        if (key == "ENCODER" || tags.fields.count(key))
+            continue;
+        for (const String& value : item.toStringList())
+            tags.fields[key].push_back(Utf8(value));
+    }
+}
+
+// TagLib maps only the standard ASF names; the free-form attributes that writers (we among
+// them) add under a field's own name are fields too.
+void AbsorbFreeAsf(TagLib::ASF::Tag* tag, TagSet& tags) {
+    if (!tag)
+        return;
+    const TagLib::StringList unmapped = tag->properties().unsupportedData();
+    for (const auto& [name, attributes] : tag->attributeListMap()) {
+        const std::string key = Upper(Utf8(name));
+        if (!unmapped.contains(name) || name.startsWith("WM/") || key == "ENCODER" ||
+            tags.fields.count(key))
+            continue;
+        for (const TagLib::ASF::Attribute& attribute : attributes)
+            if (attribute.type() == TagLib::ASF::Attribute::UnicodeType)
+                tags.fields[key].push_back(Utf8(attribute.toString()));
+    }
+}
+
 void ReadId3Pictures(TagLib::ID3v2::Tag* tag, TagSet& tags) {
     if (!tag)
         return;
@@ -382,6 +417,11 @@ const std::pair<const char*, const char*> Mp4Fields[] = {
     {"MUSICBRAINZ_RELEASETRACKID", "----:com.apple.iTunes:MusicBrainz Release Track Id"},
     {"MUSICBRAINZ_WORKID", "----:com.apple.iTunes:MusicBrainz Work Id"},
     {"ACOUSTID_ID", "----:com.apple.iTunes:Acoustid Id"},
+    // Readers know ReplayGain in M4A only under these lower-case names.
+    {"REPLAYGAIN_TRACK_GAIN", "----:com.apple.iTunes:replaygain_track_gain"},
+    {"REPLAYGAIN_TRACK_PEAK", "----:com.apple.iTunes:replaygain_track_peak"},
+    {"REPLAYGAIN_ALBUM_GAIN", "----:com.apple.iTunes:replaygain_album_gain"},
+    {"REPLAYGAIN_ALBUM_PEAK", "----:com.apple.iTunes:replaygain_album_peak"},
 };
 
 std::string Mp4Field(const std::string& key) {
@@ -573,6 +613,10 @@ TagSet ReadTags(const std::string& path) {
     if (!ReadDsfTags(path, tags)) {
         if (TagLib::FileRef ref(path.c_str(), false); !ref.isNull()) {
             Absorb(ref.file()->properties(), tags);
+            if (auto* asf = dynamic_cast<TagLib::ASF::File*>(ref.file()))
+                AbsorbFreeAsf(asf->tag(), tags);
+            else if (auto* mp4 = dynamic_cast<TagLib::MP4::File*>(ref.file()))
+                AbsorbFreeMp4(mp4->tag(), tags);
             ReadPictures(ref.file(), tags);
         }
         // TagLib may also take a container for the stream inside it (a FLAC stream in

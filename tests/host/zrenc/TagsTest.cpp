@@ -175,6 +175,26 @@ TEST_F(TagsTest, EveryEncoderCarriesEveryFieldAndBothCovers) {
     }
     for (const Field& field : Fields)
         table += "\n" + field.key + rows[field.key];
+    // The other way: each of those outputs as an input, its tags read and carried into FLAC.
+    table += "\n\nback into flac, from";
+    rows.clear();
+    for (const Target& t : Targets) {
+        SCOPED_TRACE(std::string("from ") + t.encoder + t.settings);
+        table += std::string(" ") + t.extension + (*t.settings ? "(flac)" : "");
+        const fs::path from =
+            dir / "out" / (std::string(t.encoder) + t.settings + "." + t.extension);
+        const fs::path back = dir / "out" / (from.filename().string() + ".flac");
+        const RunResult r = Zrenc({"-e", "flac", "-o", back.string(), from.string()});
+        ASSERT_EQ(r.ExitCode, 0) << r.Output;
+        Seen seen = ReadBack(back);
+        for (const Field& field : Fields) {
+            rows[field.key] += seen.fields[field.key] == field.value ? " yes" : " no";
+            EXPECT_EQ(seen.fields[field.key], field.value) << field.key;
+        }
+        EXPECT_EQ(seen.pictures, t.pictures);
+    }
+    for (const Field& field : Fields)
+        table += "\n" + field.key + rows[field.key];
     std::cout << table << "\n";
 }
 
