@@ -28,6 +28,7 @@ extern "C" {
 
 #include "foundation/ZrSharedLibrary.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -122,3 +123,18 @@ private:
     bool m_ready[LibraryCount] = {};
     std::string m_errors[LibraryCount];
 };
+
+// Owners of the codec library's objects, freed through the process's table (the library must
+// have been opened when they are filled).
+struct ZrAvContextFree {
+    void operator()(AVCodecContext* c) const { ZrLibav::Loaded().avcodec_free_context(&c); }
+};
+struct ZrAvFrameFree {
+    void operator()(AVFrame* f) const { ZrLibav::Loaded().av_frame_free(&f); }
+};
+struct ZrAvPacketFree {
+    void operator()(AVPacket* p) const { ZrLibav::Loaded().av_packet_free(&p); }
+};
+using ZrAvContextPtr = std::unique_ptr<AVCodecContext, ZrAvContextFree>;
+using ZrAvFramePtr = std::unique_ptr<AVFrame, ZrAvFrameFree>;
+using ZrAvPacketPtr = std::unique_ptr<AVPacket, ZrAvPacketFree>;

@@ -45,6 +45,16 @@ size_t SequenceLength(const unsigned char* p, const unsigned char* end, bool sur
     return extra + 1;
 }
 
+void AppendCodePointUtf16(std::u16string& out, uint32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 | (cp >> 10));
+        out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(cp);
+    }
+}
+
 void AppendCodePointUtf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -103,12 +113,8 @@ std::u16string DecodeKeepingSurrogates(std::string_view utf8) {
         p += taken;
         if (taken <= extra || cp < minimum || cp > 0x10FFFF) {
             out += Replacement;
-        } else if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 | (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
         } else {
-            out += static_cast<char16_t>(cp);
+            AppendCodePointUtf16(out, cp);
         }
     }
     return out;
@@ -131,13 +137,7 @@ std::u16string ZrUtf8ToUtf16(std::string_view utf8, bool keepSurrogates) {
             continue;
         }
         p += length;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 | (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 | (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
+        AppendCodePointUtf16(out, cp);
     }
     return out;
 }

@@ -18,21 +18,12 @@ const ZrLibav& Av() {
 } // namespace
 
 struct ALACEncoder::Codec {
-    struct ContextFree {
-        void operator()(AVCodecContext* c) const { Av().avcodec_free_context(&c); }
-    };
-    struct FrameFree {
-        void operator()(AVFrame* f) const { Av().av_frame_free(&f); }
-    };
-    struct PacketFree {
-        void operator()(AVPacket* p) const { Av().av_packet_free(&p); }
-    };
-    std::unique_ptr<AVCodecContext, ContextFree> Context;
+    ZrAvContextPtr Context;
     // Very short packets go through a second context in verbatim mode: the codec's compressed
     // path overruns its own buffer on them with four or more channels (libavcodec 5.1).
-    std::unique_ptr<AVCodecContext, ContextFree> Verbatim;
-    std::unique_ptr<AVFrame, FrameFree> Frame;
-    std::unique_ptr<AVPacket, PacketFree> Packet;
+    ZrAvContextPtr Verbatim;
+    ZrAvFramePtr Frame;
+    ZrAvPacketPtr Packet;
 };
 
 ALACEncoder::ALACEncoder(uint32_t frameSize, bool fastMode)

@@ -85,15 +85,6 @@ mode_t ProcessUmask() {
 } // namespace
 
 struct CWMWriter::Codec {
-    struct ContextFree {
-        void operator()(AVCodecContext* c) const { Av().avcodec_free_context(&c); }
-    };
-    struct FrameFree {
-        void operator()(AVFrame* f) const { Av().av_frame_free(&f); }
-    };
-    struct PacketFree {
-        void operator()(AVPacket* p) const { Av().av_packet_free(&p); }
-    };
     struct ResamplerFree {
         void operator()(SwrContext* s) const { Av().swr_free(&s); }
     };
@@ -104,9 +95,9 @@ struct CWMWriter::Codec {
             Av().avformat_free_context(f);
         }
     };
-    std::unique_ptr<AVCodecContext, ContextFree> Context;
-    std::unique_ptr<AVFrame, FrameFree> Frame;
-    std::unique_ptr<AVPacket, PacketFree> Packet;
+    ZrAvContextPtr Context;
+    ZrAvFramePtr Frame;
+    ZrAvPacketPtr Packet;
     std::unique_ptr<SwrContext, ResamplerFree> Resampler;
     std::unique_ptr<AVFormatContext, MuxerFree> Muxer;
     AVStream* Stream = nullptr;
