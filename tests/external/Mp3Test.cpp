@@ -260,12 +260,9 @@ TEST(Mp3Encoder, AFullDiskFailsTheFile) {
 
 class Mp3Zrenc : public ::testing::Test {
 protected:
-    RunResult Zrenc(std::vector<std::string> args, std::vector<std::string> env = {}) {
-        args.insert(args.begin(), ZrencProgram().string());
-        fs::create_directories(dir / "tmp");
-        env.push_back("TESSARY_HOME=" + (dir / "home").string());
-        env.push_back("TMPDIR=" + (dir / "tmp").string());
-        return zrtest::Run(args, env);
+    RunResult Zrenc(const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) {
+        return RunZrencAt(dir.Path(), args, env);
     }
     // A second of tones, one frequency per channel, as a WAV file.
     std::string Tones(const std::string& name, uint16_t channels, uint16_t bits, uint32_t rate,

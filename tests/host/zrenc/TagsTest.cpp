@@ -52,12 +52,10 @@ const Target Targets[] = {
 
 class TagsTest : public ::testing::Test {
 protected:
-    RunResult Zrenc(std::vector<std::string> args) {
-        args.insert(args.begin(), ZrencProgram().string());
-        for (const char* folder : {"tmp", "out", "big"})
+    RunResult Zrenc(const std::vector<std::string>& args) {
+        for (const char* folder : {"out", "big"})
             fs::create_directories(dir / folder);
-        return zrtest::Run(
-            args, {"TESSARY_HOME=" + (dir / "home").string(), "TMPDIR=" + (dir / "tmp").string()});
+        return RunZrencAt(dir.Path(), args);
     }
     std::vector<uint8_t> Image(const std::string& name) {
         const fs::path path = dir / name;

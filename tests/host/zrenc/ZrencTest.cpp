@@ -27,12 +27,9 @@ bool LoadedDecodingLibraries(const std::string& report) {
 
 class ZrencTest : public ::testing::Test {
 protected:
-    RunResult Zrenc(std::vector<std::string> args, std::vector<std::string> env = {}) {
-        args.insert(args.begin(), ZrencProgram().string());
-        fs::create_directories(dir / "tmp");
-        env.push_back("TESSARY_HOME=" + (dir / "home").string());
-        env.push_back("TMPDIR=" + (dir / "tmp").string());
-        return zrtest::Run(args, env);
+    RunResult Zrenc(const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {}) {
+        return RunZrencAt(dir.Path(), args, env);
     }
     std::string In(const std::string& name) { return (dir / name).string(); }
 
