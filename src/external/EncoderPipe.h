@@ -1,4 +1,6 @@
-// Runs an encoder program with its standard input on a pipe and feeds it audio.
+// Runs an encoder program with its standard input on a pipe and feeds it audio. The "pipe" is a
+// Unix stream socket pair: the child reads it as it would a pipe, and it wakes the writer far
+// less often (see Start).
 //
 // The program is started directly from an argument vector (the command line is split by the
 // Windows rules, see ZrSplitCommandLine), never through a shell. A first token without a slash
@@ -52,7 +54,7 @@ private:
 
     static std::atomic<int32_t> s_closeTimeoutMs;
 
-    int m_writeHandle = -1; // non-blocking, close-on-exec
+    int m_writeHandle = -1; // close-on-exec; written with MSG_DONTWAIT
     pid_t m_process = 0;
     int m_processFd = -1; // pidfd of the child: readable once it has ended; -1 when unavailable
     int m_exitCode = -1;

@@ -133,7 +133,7 @@ TEST(EncoderPipe, ChildInheritsOnlyThePipeAndDevNull) {
     ::close(leaked);
     const std::vector<std::string> fds = Lines(ReadText(dir / "fds"));
     ASSERT_EQ(fds.size(), 3u) << ReadText(dir / "fds");
-    EXPECT_EQ(fds[0].rfind("0 -> pipe:", 0), 0u) << fds[0];
+    EXPECT_EQ(fds[0].rfind("0 -> socket:", 0), 0u) << fds[0];
     EXPECT_EQ(fds[1], "1 -> /dev/null");
     EXPECT_EQ(fds[2], "2 -> /dev/null");
 }
