@@ -98,10 +98,12 @@ std::vector<int32_t> IntegerDepthsOf(int32_t index) {
     switch (index) {
     case ZrEncoderIndex::Flac:
     case ZrEncoderIndex::Ape:
+    case ZrEncoderIndex::Ogg: // the program reads 8, 16 and 24 bits only
         return {8, 16, 24};
     case ZrEncoderIndex::Alac:
         return {16, 24};
     case ZrEncoderIndex::Wv:
+    case ZrEncoderIndex::Mpc:
         return {8, 16, 24, 32};
     default:
         return {};

@@ -66,6 +66,7 @@ struct FileCase {
     uint32_t Rate;
     std::string Settings;
     size_t Frames;
+    bool Float = false; // zrenc converts it: the programs read integers only
 };
 
 // Every shape with every quality row and a custom line; the fast run takes every 7th, which
@@ -87,6 +88,8 @@ std::vector<FileCase> FileCases() {
     for (const char* encoder : {"mpc", "ogg"})
         for (size_t frames : {0, 1})
             cases.push_back({encoder, 2, 16, 44100, "", frames});
+    for (const char* encoder : {"mpc", "ogg"})
+        cases.push_back({encoder, 2, 32, 48000, "", 24000, true});
     return cases;
 }
 
@@ -114,13 +117,14 @@ std::pair<std::string, std::vector<int32_t>> DecodeToWav(const TempDir& dir, con
 TEST(OggMpc, FilesDecodeToTheirToneAndLength) {
     TempDir dir;
     for (const FileCase& c : FileCases()) {
-        SCOPED_TRACE(testing::Message()
-                     << c.Encoder << " " << c.Channels << " ch " << c.Bits << " bit " << c.Rate
-                     << " Hz " << c.Frames << " frames \"" << c.Settings << "\"");
+        SCOPED_TRACE(testing::Message() << c.Encoder << " " << c.Channels << " ch " << c.Bits
+                                        << " bit" << (c.Float ? " float " : " ") << c.Rate << " Hz "
+                                        << c.Frames << " frames \"" << c.Settings << "\"");
         const bool ogg = c.Encoder == "ogg";
-        const WAVEFORMATEX format = PcmFormat(c.Channels, c.Rate, c.Bits);
+        const WAVEFORMATEX format = PcmFormat(c.Channels, c.Rate, c.Bits,
+                                              c.Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
         const std::vector<uint8_t> pcm =
-            MakePcm(Signal::Tone, c.Channels, c.Rate, c.Bits, c.Frames);
+            MakePcm(Signal::Tone, c.Channels, c.Rate, c.Bits, c.Frames, 1, c.Float);
         WriteWav(dir / "in.wav", format, pcm);
         const fs::path out = dir / ("out." + c.Encoder);
         // The shortest inputs go to the encoder directly: zrenc refuses one without audio.
