@@ -317,6 +317,9 @@ WMStatus CWMWriter::BeginWriting() {
     m_codec->Stream->time_base = context->time_base;
     if ((code = Av().avio_open(&muxer->pb, m_temporary.c_str(), AVIO_FLAG_WRITE)) < 0)
         return FailLibrary(code, ("cannot open \"" + m_temporary + "\"").c_str());
+    // Without it libavformat names itself in the header (WM/EncodingSettings); the attributes
+    // are ours to write.
+    muxer->flags |= AVFMT_FLAG_BITEXACT;
     if ((code = Av().avformat_write_header(muxer, nullptr)) < 0)
         return FailLibrary(code, "cannot write the ASF header");
 
