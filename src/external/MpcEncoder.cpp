@@ -48,6 +48,12 @@ bool CMpcEncoder::CheckProgramExists(const ZrString& program, ZrString& reason) 
     return false;
 }
 
+// mpcenc ends with success when its writes fail. A finished stream ends with its stream-end
+// packet: the key "SE" and the packet's size, 3.
+bool CMpcEncoder::EndsWhole(const std::vector<uint8_t>& tail) const {
+    return tail.size() == 3 && tail[0] == 'S' && tail[1] == 'E' && tail[2] == 3;
+}
+
 bool CMpcEncoder::CheckJob(ZrString& reason) const {
     const std::string name = ProgramName().ToUtf8();
     if (!Format.IsIntegerPcm() || Format.BitsPerSample < 8 || Format.BitsPerSample > 32) {

@@ -18,4 +18,6 @@ public:
 protected:
     bool CheckJob(ZrString& reason) const override;
     bool CheckProgramExists(const ZrString& program, ZrString& reason) const override;
+    bool EndsWhole(const std::vector<uint8_t>& tail) const override;
+    size_t TailBytes() const override { return 3; }
 };

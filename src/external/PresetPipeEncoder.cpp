@@ -5,7 +5,10 @@
 #include "foundation/ZrNumber.h"
 #include "frame/ZrEncoderFactory.h"
 
+#include <algorithm>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +22,23 @@ bool IsRegularFile(const ZrString& path, off_t* size = nullptr) {
     if (size)
         *size = info.st_size;
     return true;
+}
+
+std::vector<uint8_t> ReadTail(const ZrString& path, size_t bytes) {
+    std::vector<uint8_t> tail;
+    const int fd = ::open(path.ToUtf8().c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0)
+        return tail;
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+        const auto size = static_cast<uint64_t>(info.st_size);
+        tail.resize(static_cast<size_t>(std::min<uint64_t>(size, bytes)));
+        const ssize_t got =
+            ::pread(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size()));
+        tail.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    }
+    ::close(fd);
+    return tail;
 }
 
 ZrString FileNameOf(const ZrString& path) {
@@ -158,6 +178,11 @@ bool CPresetPipeEncoder::Finish(ZrTraceScope& scope) {
         reason = ProgramName() + u" failed (" + HowItEnded() + u")";
     else if (!IsRegularFile(DestinationFilename, &size) || size == 0)
         reason = ProgramName() + u" wrote no file " + DestinationFilename;
+    else if (TailBytes() > 0 && !EndsWhole(ReadTail(DestinationFilename, TailBytes())))
+        reason =
+            ProgramName() + u" did not finish " + DestinationFilename +
+            ZrString::Format(": the file is cut short (%lld bytes free on its disk)",
+                             static_cast<long long>(ZrFileSystem::FreeSpace(DestinationFilename)));
     if (reason.IsEmpty())
         return true;
     if (IsRegularFile(DestinationFilename))

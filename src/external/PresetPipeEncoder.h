@@ -9,6 +9,7 @@
 #include "frame/ZrEncoderBase.h"
 
 #include <cstdint>
+#include <vector>
 
 class CPresetPipeEncoder : public ZrEncoderBase {
 public:
@@ -49,6 +50,11 @@ protected:
     virtual bool CheckJob(ZrString& reason) const = 0;
     // Refuses a program path that exists no more; the Ogg Vorbis encoder leaves this to Start.
     virtual bool CheckProgramExists(const ZrString& program, ZrString& reason) const;
+    // Whether `tail`, the last TailBytes() of the program's file (all of it when it is
+    // shorter), ends as a finished file does. For a program that reports success when its
+    // writes fail (on a full disk, say) and leaves a file cut short.
+    virtual bool EndsWhole(const std::vector<uint8_t>& /*tail*/) const { return true; }
+    virtual size_t TailBytes() const { return 0; }
     // The switches of the quality row, or the custom command line as stored.
     ZrString PresetSwitches() const;
     // The program's file name, for reasons.
