@@ -14,6 +14,8 @@ namespace {
 
 // The pipe takes at most this many bytes per write.
 constexpr uint64_t MaxWrite = uint64_t{1} << 30;
+// Less room than this on the destination's disk is named when a program fails.
+constexpr int64_t NearlyFullDisk = int64_t{1} << 20;
 
 bool IsRegularFile(const ZrString& path, off_t* size = nullptr) {
     struct stat info {};
@@ -149,9 +151,10 @@ bool CPresetPipeEncoder::EncodeBuffer(uint8_t* data, uint64_t bytes) {
         while (bytes > 0) {
             const uint64_t take = bytes < MaxWrite ? bytes : MaxWrite;
             if (!m_pipe.Write(data, static_cast<uint32_t>(take))) {
+                const ZrString room = DiskRoomNote(); // before the partial file goes
                 Abandon();
                 return Fail(scope, ProgramName() + u" ended before it had taken all the audio (" +
-                                       HowItEnded() + u")");
+                                       HowItEnded(room) + u")");
             }
             data += take;
             bytes -= take;
@@ -175,14 +178,14 @@ bool CPresetPipeEncoder::Finish(ZrTraceScope& scope) {
     off_t size = 0;
     ZrString reason;
     if (m_pipe.ExitCode() != 0)
-        reason = ProgramName() + u" failed (" + HowItEnded() + u")";
+        reason = ProgramName() + u" failed (" + HowItEnded(DiskRoomNote()) + u")";
     else if (!IsRegularFile(DestinationFilename, &size) || size == 0)
         reason = ProgramName() + u" wrote no file " + DestinationFilename;
-    else if (TailBytes() > 0 && !EndsWhole(ReadTail(DestinationFilename, TailBytes())))
-        reason =
-            ProgramName() + u" did not finish " + DestinationFilename +
-            ZrString::Format(": the file is cut short (%lld bytes free on its disk)",
-                             static_cast<long long>(ZrFileSystem::FreeSpace(DestinationFilename)));
+    else if (TailBytes() > 0 && !EndsWhole(ReadTail(DestinationFilename, TailBytes()))) {
+        const ZrString room = DiskRoomNote();
+        reason = ProgramName() + u" did not finish " + DestinationFilename +
+                 u": the file is cut short" + (room.IsEmpty() ? room : u" (" + room + u")");
+    }
     if (reason.IsEmpty())
         return true;
     if (IsRegularFile(DestinationFilename))
@@ -190,10 +193,19 @@ bool CPresetPipeEncoder::Finish(ZrTraceScope& scope) {
     return Fail(scope, reason);
 }
 
-ZrString CPresetPipeEncoder::HowItEnded() const {
-    if (m_pipe.ExitCode() < 0)
-        return u"it was killed or crashed";
-    return ZrString::Format("exit code %d", m_pipe.ExitCode());
+ZrString CPresetPipeEncoder::HowItEnded(const ZrString& room) const {
+    ZrString how = m_pipe.ExitCode() < 0 ? ZrString(u"it was killed or crashed")
+                                         : ZrString::Format("exit code %d", m_pipe.ExitCode());
+    return room.IsEmpty() ? how : how + u"; " + room;
+}
+
+// The programs' own messages go nowhere; a disk without room is the likeliest cause of a
+// failed write.
+ZrString CPresetPipeEncoder::DiskRoomNote() const {
+    const int64_t free = ZrFileSystem::FreeSpace(DestinationFilename);
+    if (free < 0 || free >= NearlyFullDisk)
+        return {};
+    return ZrString::Format("%lld bytes free on its disk", static_cast<long long>(free));
 }
 
 void CPresetPipeEncoder::Abandon() {

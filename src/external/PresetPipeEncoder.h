@@ -67,8 +67,10 @@ private:
     // Ends an unfinished job: the child gets the end of its input and goes, and the partial
     // file it leaves is removed.
     void Abandon();
-    // "exit code 1", or that it was killed; for a child that has ended.
-    ZrString HowItEnded() const;
+    // "exit code 1", or that it was killed, then `room`; for a child that has ended.
+    ZrString HowItEnded(const ZrString& room) const;
+    // "N bytes free on its disk" when the destination's disk has (nearly) no room left.
+    ZrString DiskRoomNote() const;
 
     ScopeNames m_names;
     const ZrPresetSettings& m_settings;
