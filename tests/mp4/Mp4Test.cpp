@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +43,15 @@ Bytes U64(uint64_t v) {
 Bytes Zeros(size_t n) {
     return Bytes(n, 0);
 }
+Bytes U32s(std::initializer_list<uint32_t> words) {
+    Bytes out;
+    for (const uint32_t w : words)
+        out.insert(out.end(), {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)});
+    return out;
+}
+Bytes S(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
     for (const Bytes& p : parts)
@@ -57,14 +67,13 @@ Bytes Full(const char* type, uint8_t version, uint32_t flags, const Bytes& paylo
                     Bytes{uint8_t(flags >> 16), uint8_t(flags >> 8), uint8_t(flags)}, payload}));
 }
 Bytes Matrix() {
-    return Cat({U32(0x10000), U32(0), U32(0), U32(0), U32(0x10000), U32(0), U32(0), U32(0),
-                U32(0x40000000)});
+    return U32s({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000});
 }
 
 // Creation and modification times, time scale and duration: 64-bit times in version 1.
 Bytes Times(uint8_t version, uint32_t scale, uint32_t duration) {
     return version ? Cat({U64(1), U64(2), U32(scale), U64(duration)})
-                   : Cat({U32(1), U32(2), U32(scale), U32(duration)});
+                   : U32s({1, 2, scale, duration});
 }
 Bytes Mvhd(uint8_t version = 0) {
     return Full("mvhd", version, 0,
@@ -95,25 +104,23 @@ Bytes SoundEntry() {
 // A movie of one sound track with two samples of 10 bytes in one chunk; `parts` changes it.
 struct Movie {
     bool Ftyp = true;
-    Bytes MoovExtra; // more children of moov
-    Bytes TrakExtra; // more children of trak
+    Bytes MoovExtra = {}; // more children of moov
+    Bytes TrakExtra = {}; // more children of trak
     Bytes StsdEntries = SoundEntry();
     uint32_t StsdCount = 1;
-    Bytes Stts = Full("stts", 0, 0, Cat({U32(1), U32(2), U32(4096)}));
-    Bytes Stsz = Full("stsz", 0, 0, Cat({U32(10), U32(2)}));
-    Bytes Stsc = Full("stsc", 0, 0, Cat({U32(1), U32(1), U32(2), U32(1)}));
+    Bytes Stts = Full("stts", 0, 0, U32s({1, 2, 4096}));
+    Bytes Stsz = Full("stsz", 0, 0, U32s({10, 2}));
+    Bytes Stsc = Full("stsc", 0, 0, U32s({1, 1, 2, 1}));
     bool Co64 = false;
     bool ChunkOffsets = true;
     int64_t OffsetShift = 0; // moves the chunk away from the media data
-    Bytes Tail;              // after mdat
+    Bytes Tail = {};         // after mdat
     bool Mdat = true;
     uint8_t HeaderVersion = 0;
     bool SecondTrack = false; // a copy of the track over the same chunk
 
     Bytes Build() const {
-        Bytes ftyp =
-            Ftyp ? Box("ftyp", Cat({Bytes{'M', '4', 'A', ' '}, U32(0), Bytes{'M', '4', 'A', ' '}}))
-                 : Bytes{};
+        Bytes ftyp = Ftyp ? Box("ftyp", Cat({S("M4A "), U32(0), S("M4A ")})) : Bytes{};
         Bytes moov = MoovFor(0);
         const uint64_t dataStart = ftyp.size() + moov.size() + 8;
         moov = MoovFor(dataStart + OffsetShift);
@@ -161,25 +168,19 @@ Bytes TaggedUdta() {
     const auto hdlr = [](const char* type) {
         return Full("hdlr", 0, 0, Cat({U32(0), Bytes(type, type + 4), Zeros(12), Bytes{0}}));
     };
-    const Bytes items = Cat({Box("\xA9nam", Cat({data({'h', 'i'}), Bytes{9, 9}})),
-                             Box("----", Cat({Full("mean", 0, 0, Bytes{'c', 'o', 'm', '.', 'x'}),
-                                              Full("name", 0, 0, Bytes{'M', 'O', 'O', 'D'}),
-                                              data({'c', 'a', 'l', 'm'})})),
-                             Box("\xA9"
-                                 "ART",
-                                 Cat({U32(100), Bytes{'d', 'a', 't', 'a'}})), // child too large
+    const Bytes items = Cat({Box("\xA9nam", Cat({data(S("hi")), Bytes{9, 9}})),
+                             Box("----", Cat({Full("mean", 0, 0, S("com.x")),
+                                              Full("name", 0, 0, S("MOOD")), data(S("calm"))})),
+                             Box("\251ART", Cat({U32(100), S("data")})), // child too large
                              Box("xyz1", data({1})), Box("covr", Box("data", Bytes{0, 0, 0, 13}))});
     const Bytes keyed = Full(
         "meta", 0, 0,
         Cat({hdlr("mdta"),
-             Full("keys", 0, 0,
-                  Cat({U32(1), U32(34), Bytes{'m', 'd', 't', 'a'},
-                       Bytes{'c', 'o', 'm', '.', 'a', 'p', 'p', 'l', 'e', '.', 'q', 'u', 'i',
-                             'c', 'k', 't', 'i', 'm', 'e', '.', 'a', 'r', 't', 'i', 's', 't'}})),
-             Box("ilst", Box("\0\0\0\1", data({'K'})))}));
+             Full("keys", 0, 0, Cat({U32(1), U32(34), S("mdta"), S("com.apple.quicktime.artist")})),
+             Box("ilst", Box("\0\0\0\1", data(S("K"))))}));
     return Box("udta", Cat({Full("meta", 0, 0, Cat({hdlr("mdir"), Box("ilst", items)})),
-                            Full("cprt", 0, 0, Cat({U16(0x55C4), Bytes{'(', 'c', ')'}})),
-                            Box("\xA9nam", data({'o', 'u', 't'})), keyed,
+                            Full("cprt", 0, 0, Cat({U16(0x55C4), S("(c)")})),
+                            Box("\xA9nam", data(S("out"))), keyed,
                             Box("meta", Cat({hdlr("mdir"), Box("ilst", {})})), Bytes{0, 0, 0, 0}}));
 }
 
@@ -259,74 +260,57 @@ Bytes Nested(int levels) {
 }
 
 std::vector<Broken> BrokenFiles() {
-    const Bytes ftyp = Box("ftyp", Cat({Bytes{'M', '4', 'A', ' '}, U32(0)}));
+    const Bytes ftyp = Box("ftyp", Cat({S("M4A "), U32(0)}));
     const Bytes good = Movie().Build(), moov = Movie().MoovFor(0);
     const Bytes uits =
         Box("uuid", Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()));
-    const auto movie = [](auto change) {
-        Movie m;
-        change(m);
-        return m.Build();
-    };
     return {
-        {"cut short", Cat({ftyp, U32(1000), Bytes{'m', 'o', 'o', 'v'}, Zeros(20)}), true,
-         "Missing MOOV Atom"},
-        {"size below header", Cat({ftyp, U32(4), Bytes{'f', 'r', 'e', 'e'}}), false,
+        {"cut short", Cat({ftyp, U32(1000), S("moov"), Zeros(20)}), true, "Missing MOOV Atom"},
+        {"size below header", Cat({ftyp, U32(4), S("free")}), false, "invalid size"},
+        {"64-bit size below header", Cat({ftyp, U32(1), S("free"), U64(12)}), false,
          "invalid size"},
-        {"64-bit size below header", Cat({ftyp, U32(1), Bytes{'f', 'r', 'e', 'e'}, U64(12)}), false,
-         "invalid size"},
-        {"child one byte larger than parent",
-         Cat({ftyp, Box("moov", Cat({U32(9), Bytes{'f', 'r', 'e', 'e'}}))}), false,
-         "larger than its parent"},
+        {"child one byte larger than parent", Cat({ftyp, Box("moov", Cat({U32(9), S("free")}))}),
+         false, "larger than its parent"},
         // 32 levels are read; the 33rd is refused.
         {"nested to the limit", Cat({ftyp, Nested(32)}), true, "Missing MOOV Atom"},
         {"nested too deeply", Cat({ftyp, Nested(33)}), false, "nested too deeply"},
-        {"table count beyond its atom",
-         Cat({ftyp, Full("stsz", 0, 0, Cat({U32(0), U32(0x40000000), U32(5)}))}), false,
-         "holds fewer entries"},
-        {"reserved bytes set", Cat({ftyp, Full("smhd", 0, 0, Cat({U16(0), U16(1)}))}), false,
-         "SkipZero error"},
+        {"table count beyond its atom", Cat({ftyp, Full("stsz", 0, 0, U32s({0, 1u << 30, 5}))}),
+         false, "holds fewer entries"},
+        {"reserved bytes set", Cat({ftyp, Full("smhd", 0, 0, U32s({1}))}), false, "SkipZero error"},
         {"short uuid", Cat({ftyp, Box("uuid", Zeros(8))}), false,
          "uuid atom must have larger size"},
         {"two ftyp", Cat({ftyp, good}), true, "Too many FTYP atoms in file"},
-        {"no ftyp", movie([](Movie& m) { m.Ftyp = false; }), true, "Missing FTYP Atom"},
+        {"no ftyp", Movie{.Ftyp = false}.Build(), true, "Missing FTYP Atom"},
         {"no moov", Cat({ftyp, Box("mdat", Zeros(4))}), true, "Missing MOOV Atom"},
         {"two moov", Cat({ftyp, moov, moov}), true, "Too many MOOV atoms in file"},
         {"two UITS", Cat({good, uits, uits}), true, "Too many UITS payload atoms in file"},
-        {"fewer entries than counted", movie([](Movie& m) { m.StsdCount = 2; }), false,
+        {"fewer entries than counted", Movie{.StsdCount = 2}.Build(), false,
          "CContainerAtom::ReadChildren didn't read the requested atoms"},
-        {"no chunk offsets", movie([](Movie& m) { m.ChunkOffsets = false; }), true,
+        {"no chunk offsets", Movie{.ChunkOffsets = false}.Build(), true,
          "stbl atom has wrong number of stco or co64 atoms"},
-        {"movie header inside a track", movie([](Movie& m) { m.TrakExtra = Mvhd(); }), true,
+        {"movie header inside a track", Movie{.TrakExtra = Mvhd()}.Build(), true,
          "CMVHDAtom Parent is not moov: trak"},
-        {"chunk one byte past the media data", movie([](Movie& m) { m.OffsetShift = 1; }), true,
+        {"chunk one byte past the media data", Movie{.OffsetShift = 1}.Build(), true,
          "lies outside the media data"},
-        {"time table and sizes disagree", movie([](Movie& m) {
-             m.Stts = Full("stts", 0, 0, Cat({U32(1), U32(3), U32(4096)}));
-         }),
-         true, "STTS describes"},
-        {"chunk runs not starting at 1", movie([](Movie& m) {
-             m.Stsc = Full("stsc", 0, 0, Cat({U32(1), U32(2), U32(2), U32(1)}));
-         }),
-         true, "STSC run 1"},
-        {"sound and video entries", movie([](Movie& m) {
-             m.StsdEntries = Cat({SoundEntry(), Box("avc1", Zeros(78))});
-             m.StsdCount = 2;
-         }),
+        {"time table and sizes disagree",
+         Movie{.Stts = Full("stts", 0, 0, U32s({1, 3, 4096}))}.Build(), true, "STTS describes"},
+        {"chunk runs not starting at 1",
+         Movie{.Stsc = Full("stsc", 0, 0, U32s({1, 2, 2, 1}))}.Build(), true, "STSC run 1"},
+        {"sound and video entries",
+         Movie{.StsdEntries = Cat({SoundEntry(), Box("avc1", Zeros(78))}), .StsdCount = 2}.Build(),
          true, "STSD atom has too many content children of conflicting types"},
         // An atom that claims more than the file ends the reading; the media data behind it is
         // found by scanning and the chunk links to it.
-        {"media data behind a cut atom", movie([](Movie& m) {
-             m.Mdat = false;
-             m.OffsetShift = 8;
-             m.Tail = Cat({U32(0xFFFF), Bytes{'j', 'u', 'n', 'k'}, Box("mdat", Bytes(20, 1))});
-         }),
+        {"media data behind a cut atom",
+         Movie{.OffsetShift = 8,
+               .Tail = Cat({U32(0xFFFF), S("junk"), Box("mdat", Bytes(20, 1))}),
+               .Mdat = false}
+             .Build(),
          true, "", false},
-        {"no media data", movie([](Movie& m) { m.Mdat = false; }), true, "Missing MDAT Atom",
-         false},
-        {"two movie headers", movie([](Movie& m) { m.MoovExtra = Mvhd(); }), true,
+        {"no media data", Movie{.Mdat = false}.Build(), true, "Missing MDAT Atom", false},
+        {"two movie headers", Movie{.MoovExtra = Mvhd()}.Build(), true,
          "moov atom has wrong number of mvhd atoms"},
-        {"two tracks over one chunk", movie([](Movie& m) { m.SecondTrack = true; }), true,
+        {"two tracks over one chunk", Movie{.SecondTrack = true}.Build(), true,
          "Overlapping samples", true, 1},
     };
 }
@@ -353,8 +337,7 @@ TEST(Atoms, LargeHeader) {
     ASSERT_TRUE(out.Open(zrtest::U(dir / "h"), true));
     child->Write(out);
     ASSERT_TRUE(out.Close());
-    EXPECT_EQ(zrtest::ReadFile(dir / "h"),
-              Cat({U32(1), Bytes{'m', 'd', 'a', 't'}, U64(0x80000010)}));
+    EXPECT_EQ(zrtest::ReadFile(dir / "h"), Cat({U32(1), S("mdat"), U64(0x80000010)}));
 }
 
 TEST(Atoms, ChunkOffsetsBeyond4GiBBecomeCo64) {
