@@ -101,7 +101,11 @@ Bytes SoundEntry() {
                                       U32(0), U32(44100)}))}));
 }
 
-// A movie of one sound track with two samples of 10 bytes in one chunk; `parts` changes it.
+Bytes Uits() {
+    return Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end());
+}
+
+// A movie of one sound track with two samples of 10 bytes in one chunk; its fields change it.
 struct Movie {
     bool Ftyp = true;
     Bytes MoovExtra = {}; // more children of moov
@@ -187,19 +191,16 @@ Bytes TaggedUdta() {
 TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
     // Version 1 headers, a version 1 sound entry with trailing bytes, esds, co64, urn, uuid,
     // free, an unparsed hdlr, udta with metadata and trailing bytes.
-    Movie movie;
-    movie.Co64 = true;
-    movie.HeaderVersion = 1;
-    movie.StsdEntries =
-        Box("mp4a", Cat({Zeros(6), U16(1), U16(1), U16(0), U32(0), U16(2), U16(16), U16(0), U16(0),
-                         U32(44100u << 16), U32(1024), U32(0), U32(4), U32(2),
-                         Full("esds", 0, 0, Bytes{3, 25, 0, 1, 0}), Bytes{0, 0, 0, 0}}));
-    movie.MoovExtra = TaggedUdta();
-    movie.Tail = Cat(
-        {Box("free", Bytes(7, 0)),
-         Box("uuid", Cat({Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()),
-                          Bytes{1, 2, 3}}))});
-    const Bytes file = movie.Build();
+    const Bytes mp4a = Box("mp4a", Cat({Zeros(6), U16(1), U16(1), U16(0), U32(0), U16(2), U16(16),
+                                        U16(0), U16(0), U32(44100u << 16), U32s({1024, 0, 4, 2}),
+                                        Full("esds", 0, 0, Bytes{3, 25, 0, 1, 0}), Zeros(4)}));
+    const Bytes file =
+        Movie{.MoovExtra = TaggedUdta(),
+              .StsdEntries = mp4a,
+              .Co64 = true,
+              .Tail = Cat({Box("free", Zeros(7)), Box("uuid", Cat({Uits(), Bytes{1, 2, 3}}))}),
+              .HeaderVersion = 1}
+            .Build();
     ASSERT_TRUE(Check(file).Valid) << Check(file).Error;
     // Written to disk, read and saved again through the rewrite.
     zrtest::TempDir dir;
@@ -221,9 +222,7 @@ TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
         {mp4.FindAtom("moov/udta/meta/ilst/\xA9nam"), "CNameAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/----"), "C4DashesAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/----/mean"), "CMeanAtom"},
-        {mp4.FindAtom("moov/udta/meta/ilst/\xA9"
-                      "ART"),
-         "CFREEAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/\251ART"), "CFREEAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/xyz1"), "CFREEAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/covr/data"), "CFREEAtom"},
         {mp4.FindAtom("moov/udta/cprt"), "CCopyrightAtom"},
@@ -262,8 +261,7 @@ Bytes Nested(int levels) {
 std::vector<Broken> BrokenFiles() {
     const Bytes ftyp = Box("ftyp", Cat({S("M4A "), U32(0)}));
     const Bytes good = Movie().Build(), moov = Movie().MoovFor(0);
-    const Bytes uits =
-        Box("uuid", Bytes(CUUIDAtom::UitsIdentifier.begin(), CUUIDAtom::UitsIdentifier.end()));
+    const Bytes uits = Box("uuid", Uits());
     return {
         {"cut short", Cat({ftyp, U32(1000), S("moov"), Zeros(20)}), true, "Missing MOOV Atom"},
         {"size below header", Cat({ftyp, U32(4), S("free")}), false, "invalid size"},
@@ -441,6 +439,7 @@ std::vector<uint32_t> Words(const Bytes& f, const char* table) {
 TEST(Mp4Writer, SampleTables) {
     std::vector<Packet> shortLast = Repeat(6, {300, 4096});
     shortLast.push_back({40, 17});
+    const std::vector<Packet> twelve = Repeat(12, {100, 4096});
     const std::vector<Packet> withEmpty = {{100, 4096}, {0, 4096}, {100, 4096}};
     struct Case {
         const char* Name;
@@ -450,18 +449,8 @@ TEST(Mp4Writer, SampleTables) {
         std::vector<uint32_t> ChunkFirstPacket;
     };
     const Case cases[] = {
-        {"fewer than five packets: one chunk",
-         Repeat(3, {100, 4096}),
-         {1, 3, 4096},
-         {1, 1, 3, 1},
-         100,
-         {0}},
-        {"twelve packets: chunks of 5, 5 and 2",
-         Repeat(12, {100, 4096}),
-         {1, 12, 4096},
-         {2, 1, 5, 1, 3, 2, 1},
-         100,
-         {0, 5, 10}},
+        {"three packets: one chunk", Repeat(3, {100, 4096}), {1, 3, 4096}, {1, 1, 3, 1}, 100, {0}},
+        {"chunks of 5, 5 and 2", twelve, {1, 12, 4096}, {2, 1, 5, 1, 3, 2, 1}, 100, {0, 5, 10}},
         {"a short last packet", shortLast, {2, 6, 4096, 1, 17}, {2, 1, 5, 1, 2, 2, 1}, 0, {0, 5}},
         {"exactly five packets", Repeat(5, {100, 4096}), {1, 5, 4096}, {1, 1, 5, 1}, 100, {0}},
         {"an empty packet is not recorded", withEmpty, {1, 2, 4096}, {1, 1, 2, 1}, 100, {0}},
