@@ -29,25 +29,23 @@ using Bytes = std::vector<uint8_t>;
 
 // ---- a tiny box builder -------------------------------------------------------------------
 
-Bytes U16(uint32_t v) {
-    return {uint8_t(v >> 8), uint8_t(v)};
-}
-Bytes U32(uint32_t v) {
-    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
-}
-Bytes U64(uint64_t v) {
-    Bytes b = U32(uint32_t(v >> 32)), low = U32(uint32_t(v));
-    b.insert(b.end(), low.begin(), low.end());
-    return b;
-}
-Bytes Zeros(size_t n) {
-    return Bytes(n, 0);
-}
 Bytes U32s(std::initializer_list<uint32_t> words) {
     Bytes out;
     for (const uint32_t w : words)
         out.insert(out.end(), {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)});
     return out;
+}
+Bytes U16(uint32_t v) {
+    return {uint8_t(v >> 8), uint8_t(v)};
+}
+Bytes U32(uint32_t v) {
+    return U32s({v});
+}
+Bytes U64(uint64_t v) {
+    return U32s({uint32_t(v >> 32), uint32_t(v)});
+}
+Bytes Zeros(size_t n) {
+    return Bytes(n, 0);
 }
 Bytes S(std::string_view text) {
     return Bytes(text.begin(), text.end());
@@ -62,9 +60,7 @@ Bytes Box(const char* type, const Bytes& payload) {
     return Cat({U32(uint32_t(8 + payload.size())), Bytes(type, type + 4), payload});
 }
 Bytes Full(const char* type, uint8_t version, uint32_t flags, const Bytes& payload) {
-    return Box(type,
-               Cat({Bytes{version},
-                    Bytes{uint8_t(flags >> 16), uint8_t(flags >> 8), uint8_t(flags)}, payload}));
+    return Box(type, Cat({U32(uint32_t{version} << 24 | flags), payload}));
 }
 Bytes Matrix() {
     return U32s({0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000});
