@@ -168,7 +168,7 @@ Bytes TaggedUdta() {
     const auto hdlr = [](const char* type) {
         return Full("hdlr", 0, 0, Cat({U32(0), Bytes(type, type + 4), Zeros(12), Bytes{0}}));
     };
-    const Bytes items = Cat({Box("\xA9nam", Cat({data(S("hi")), Bytes{9, 9}})),
+    const Bytes items = Cat({Box("\251nam", Cat({data(S("hi")), Bytes{9, 9}})),
                              Box("----", Cat({Full("mean", 0, 0, S("com.x")),
                                               Full("name", 0, 0, S("MOOD")), data(S("calm"))})),
                              Box("\251ART", Cat({U32(100), S("data")})), // child too large
@@ -180,7 +180,7 @@ Bytes TaggedUdta() {
              Box("ilst", Box("\0\0\0\1", data(S("K"))))}));
     return Box("udta", Cat({Full("meta", 0, 0, Cat({hdlr("mdir"), Box("ilst", items)})),
                             Full("cprt", 0, 0, Cat({U16(0x55C4), S("(c)")})),
-                            Box("\xA9nam", data(S("out"))), keyed,
+                            Box("\251nam", data(S("out"))), keyed,
                             Box("meta", Cat({hdlr("mdir"), Box("ilst", {})})), Bytes{0, 0, 0, 0}}));
 }
 
@@ -215,16 +215,16 @@ TEST(Atoms, CraftedFileIsRewrittenByteForByte) {
     auto* udta = dynamic_cast<CContainerAtom*>(mp4.FindAtom("moov/udta"));
     ASSERT_NE(udta, nullptr);
     const std::pair<const CAtom*, const char*> classes[] = {
-        {mp4.FindAtom("moov/udta/meta/ilst/\xA9nam"), "CNameAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/\251nam"), "CNameAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/----"), "C4DashesAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/----/mean"), "CMeanAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/\251ART"), "CFREEAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/xyz1"), "CFREEAtom"},
         {mp4.FindAtom("moov/udta/meta/ilst/covr/data"), "CFREEAtom"},
         {mp4.FindAtom("moov/udta/cprt"), "CCopyrightAtom"},
-        {mp4.FindAtom("moov/udta/\xA9nam"), "CFREEAtom"},
+        {mp4.FindAtom("moov/udta/\251nam"), "CFREEAtom"},
         {udta->FindChild(MakeFourCC("meta"), 1), "QTMetaAtom"},
-        {mp4.FindAtom("moov/udta/meta/ilst/\xA9nam/data"), "CTagDataAtom"},
+        {mp4.FindAtom("moov/udta/meta/ilst/\251nam/data"), "CTagDataAtom"},
     };
     for (const auto& [atom, name] : classes) {
         ASSERT_NE(atom, nullptr) << name;
