@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
@@ -25,6 +26,7 @@ struct LoopbackServer::State {
     std::atomic<int> Requests{0};
     mutable std::mutex Lock;
     std::string LastPath;
+    std::map<std::string, std::string> Answers;
     std::thread Thread;
 
     void Serve() {
@@ -41,12 +43,22 @@ struct LoopbackServer::State {
             while (request.find("\r\n\r\n") == std::string::npos &&
                    (n = ::recv(client, buffer, sizeof buffer, 0)) > 0)
                 request.append(buffer, size_t(n));
+            std::string answer;
             {
                 std::lock_guard<std::mutex> guard(Lock);
                 LastPath = request.size() > 4 ? request.substr(4, request.find(' ', 4) - 4) : "";
+                const auto found = Answers.find(LastPath);
+                answer = found == Answers.end() ? "" : found->second;
             }
             ++Requests;
             std::this_thread::sleep_for(std::chrono::milliseconds(DelayMs));
+            if (!answer.empty()) {
+                answer =
+                    "HTTP/1.1 " + answer + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+                ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+                ::close(client);
+                continue;
+            }
             const std::string head = "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
                                      std::to_string(Body.size() * (Stall ? 2 : 1)) + "\r\n\r\n";
             ::send(client, head.data(), head.size(), MSG_NOSIGNAL);
@@ -94,6 +106,11 @@ int LoopbackServer::Requests() const {
 std::string LoopbackServer::LastPath() const {
     std::lock_guard<std::mutex> guard(m->Lock);
     return m->LastPath;
+}
+
+void LoopbackServer::Answer(const std::string& path, const std::string& status) {
+    std::lock_guard<std::mutex> guard(m->Lock);
+    m->Answers[path] = status;
 }
 
 namespace {

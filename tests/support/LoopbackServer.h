@@ -22,6 +22,8 @@ public:
     std::string Url(const std::string& path = "") const; // "http://127.0.0.1:<port>" + path
     int Requests() const;
     std::string LastPath() const; // of the last request, "" before the first
+    // Answers `path` with this status line and headers ("302 Found\r\nLocation: /x") and no body.
+    void Answer(const std::string& path, const std::string& status);
 
 private:
     struct State;

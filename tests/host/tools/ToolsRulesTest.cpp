@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -16,46 +17,31 @@ const char* FakeGetEnv(const char* name) {
     return found == g_environment.end() ? nullptr : found->second.c_str();
 }
 
-struct PathCase {
-    const char* What;
-    std::map<std::string, std::string> Environment;
-    ZrToolsPaths Expected;
-};
-
 TEST(ToolsPaths, EnvironmentDecidesTheFolders) {
-    const std::string uid = std::to_string(::getuid());
-    const PathCase cases[] = {
-        {"desktop defaults",
-         {{"HOME", "/home/ann"}},
-         {"/home/ann/.config/tessary/settings.ini", "/etc/tessary/settings.ini",
-          "/home/ann/.local/share/tessary", "/tmp/tessary-" + uid}},
-        {"XDG folders and machine override",
-         {{"HOME", "/home/ann"},
-          {"XDG_CONFIG_HOME", "/cfg/"},
-          {"XDG_DATA_HOME", "/data"},
-          {"XDG_RUNTIME_DIR", "/run/user/1000"},
-          {"TESSARY_MACHINE_CONFIG", "/opt/etc"}},
-         {"/cfg/tessary/settings.ini", "/opt/etc/settings.ini", "/data/tessary",
-          "/run/user/1000/tessary"}},
-        {"relative XDG folders are ignored",
-         {{"HOME", "/home/ann"}, {"XDG_CONFIG_HOME", "cfg"}, {"XDG_DATA_HOME", "data"}},
-         {"/home/ann/.config/tessary/settings.ini", "/etc/tessary/settings.ini",
-          "/home/ann/.local/share/tessary", "/tmp/tessary-" + uid}},
-        {"TESSARY_HOME holds everything",
-         {{"HOME", "/home/ann"},
-          {"TESSARY_HOME", "/srv/host/"},
-          {"XDG_CONFIG_HOME", "/cfg"},
-          {"TESSARY_MACHINE_CONFIG", "/opt/etc"}},
-         {"/srv/host/config/settings.ini", "/srv/host/machine/settings.ini", "/srv/host/data",
-          "/srv/host/run"}},
+    const std::string desktop = "/home/ann/.config/tessary/settings.ini /etc/tessary/settings.ini "
+                                "/home/ann/.local/share/tessary /tmp/tessary-" +
+                                std::to_string(::getuid());
+    // The environment as words "NAME=value"; the user store, machine store, data and run folders.
+    const std::pair<std::string, std::string> cases[] = {
+        {"HOME=/home/ann", desktop},
+        {"HOME=/home/ann XDG_CONFIG_HOME=/cfg/ XDG_DATA_HOME=/data XDG_RUNTIME_DIR=/run/user/1000 "
+         "TESSARY_MACHINE_CONFIG=/opt/etc",
+         "/cfg/tessary/settings.ini /opt/etc/settings.ini /data/tessary /run/user/1000/tessary"},
+        {"HOME=/home/ann XDG_CONFIG_HOME=cfg XDG_DATA_HOME=data", desktop}, // relative: ignored
+        {"HOME=/home/ann TESSARY_HOME=/srv/host/ XDG_CONFIG_HOME=/cfg TESSARY_MACHINE_CONFIG=/opt",
+         "/srv/host/config/settings.ini /srv/host/machine/settings.ini /srv/host/data "
+         "/srv/host/run"},
     };
-    for (const PathCase& c : cases) {
-        g_environment = c.Environment;
-        const ZrToolsPaths paths = ZrToolsPaths::Compute(&FakeGetEnv);
-        EXPECT_EQ(paths.UserStoreFile, c.Expected.UserStoreFile) << c.What;
-        EXPECT_EQ(paths.MachineStoreFile, c.Expected.MachineStoreFile) << c.What;
-        EXPECT_EQ(paths.DataFolder, c.Expected.DataFolder) << c.What;
-        EXPECT_EQ(paths.RunFolder, c.Expected.RunFolder) << c.What;
+    for (const auto& [environment, expected] : cases) {
+        g_environment.clear();
+        std::istringstream words(environment);
+        for (std::string w; words >> w;)
+            g_environment[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
+        const ZrToolsPaths p = ZrToolsPaths::Compute(&FakeGetEnv);
+        EXPECT_EQ(p.UserStoreFile + " " + p.MachineStoreFile + " " + p.DataFolder + " " +
+                      p.RunFolder,
+                  expected)
+            << environment;
     }
     g_environment = {{"TESSARY_HOME", "relative/home"}};
     const ZrToolsPaths relative = ZrToolsPaths::Compute(&FakeGetEnv);

@@ -1,5 +1,7 @@
 #include "ToolsTestSupport.h"
 
+#include "foundation/ZrUtf.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -55,10 +57,6 @@ Loaded& Library() {
     return loaded;
 }
 
-std::u16string Ascii(const std::string& text) {
-    return std::u16string(text.begin(), text.end());
-}
-
 void PrintValue(IZrRegKey* key, const std::u16string& name) {
     int32_t number = 0;
     if (key && key->GetInt(name.c_str(), &number)) {
@@ -72,24 +70,24 @@ void PrintValue(IZrRegKey* key, const std::u16string& name) {
 int ProbeCommand(ZrTools* tools, const std::vector<std::string>& a) {
     const std::string& command = a[0];
     if (command == "set" && a.size() == 4) {
-        Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
+        Key key(tools->OpenHostKey(ZrUtf8ToUtf16(a[1]).c_str(), 0));
         const bool done =
             a[3].starts_with("int:")
-                ? key->SetInt(Ascii(a[2]).c_str(), std::atoi(a[3].c_str() + 4))
-                : key->SetString(Ascii(a[2]).c_str(), FromHex(a[3].substr(5)).c_str());
+                ? key->SetInt(ZrUtf8ToUtf16(a[2]).c_str(), std::atoi(a[3].c_str() + 4))
+                : key->SetString(ZrUtf8ToUtf16(a[2]).c_str(), FromHex(a[3].substr(5)).c_str());
         std::printf("%s\n", done ? "true" : "false");
     } else if (command == "get" && a.size() >= 3) {
-        Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
+        Key key(tools->OpenHostKey(ZrUtf8ToUtf16(a[1]).c_str(), 0));
         for (size_t i = 2; i < a.size(); ++i)
-            PrintValue(key.get(), Ascii(a[i]));
+            PrintValue(key.get(), ZrUtf8ToUtf16(a[i]));
     } else if (command == "hammer" && a.size() == 4) {
         // A key object writes when it is released: a new one every ten values keeps the two
         // writing processes interleaved.
         int failures = 0;
         for (int i = 0; i < std::atoi(a[3].c_str()); i += 10) {
-            Key key(tools->OpenHostKey(Ascii(a[1]).c_str(), 0));
+            Key key(tools->OpenHostKey(ZrUtf8ToUtf16(a[1]).c_str(), 0));
             for (int j = i; j < std::min(i + 10, std::atoi(a[3].c_str())); ++j)
-                failures += !key->SetInt(Ascii(a[2] + std::to_string(j)).c_str(), j);
+                failures += !key->SetInt(ZrUtf8ToUtf16(a[2] + std::to_string(j)).c_str(), j);
         }
         std::printf("failures %d\n", failures);
         return failures == 0 ? 0 : 1;
@@ -106,7 +104,7 @@ int ProbeCommand(ZrTools* tools, const std::vector<std::string>& a) {
         const auto category = static_cast<uint32_t>(std::atoi(a[1].c_str()));
         std::printf("%s\n", logger->IsEnabled(category) ? "enabled" : "disabled");
         std::fflush(stdout);
-        logger->Write(category, Ascii(a[2]).c_str(), Ascii(a[3]).c_str());
+        logger->Write(category, ZrUtf8ToUtf16(a[2]).c_str(), ZrUtf8ToUtf16(a[3]).c_str());
     } else if (command == "logmany" && a.size() == 3) {
         const std::u16string text(static_cast<size_t>(std::atoi(a[2].c_str())), u'x');
         for (int i = std::atoi(a[1].c_str()); i > 0; --i)
