@@ -1,6 +1,6 @@
 // Refused destinations, log lines and calling order. Refused formats and a full disk: RefusalTest.
-#include "WvTestHelpers.h"
 #include "frame/ZrEncoderFactory.h"
+#include "support/TestSupport.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 namespace {
 
 using namespace zrtest;
-using namespace wvtest;
 
 std::unique_ptr<IZrEncoder> NewEncoder() {
     return std::unique_ptr<IZrEncoder>(CreateWvEncoder(nullptr));
@@ -18,20 +17,17 @@ std::unique_ptr<IZrEncoder> NewEncoder() {
 TEST(WvStart, UnwritableMainOrCorrectionFileIsNamedInTheError) {
     TempDir dir;
     const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
-    const std::string hybrid = Settings({{"Compression Type", "Hybrid"}});
     const std::vector<uint8_t> pcm = MakePcm(Signal::Tone, 2, 44100, 16, 100);
-    const std::string prefix = "Failed to create / open output file:\r\n";
-
     // A folder where the correction file should go: the main file opens, the second fails.
-    const path song = dir / "song.wv";
     fs::create_directory(dir / "song.wvc");
-    const EncodeResult outcome = Encode(song, hybrid, format, pcm, 0);
+    const EncodeResult outcome =
+        Encode(CreateWvEncoder, dir / "song.wv", {&format, pcm, 0, 0, "Compression Type=Hybrid"});
     EXPECT_FALSE(outcome.Started);
-    EXPECT_EQ(outcome.LastError, prefix + (dir / "song.wvc").string() + ": Is a directory");
-
+    EXPECT_EQ(outcome.LastError, "Failed to create / open output file:\r\n" +
+                                     (dir / "song.wvc").string() + ": Is a directory");
     // Without a correction file the same destination encodes.
-    EXPECT_TRUE(Encode(song, Settings({{"Compression Type", "Hybrid"}, {"Correction File", "0"}}),
-                       format, pcm, 0)
+    EXPECT_TRUE(Encode(CreateWvEncoder, dir / "song.wv",
+                       {&format, pcm, 0, 0, "Compression Type=Hybrid|Correction File=0"})
                     .Finished);
 }
 
@@ -55,9 +51,10 @@ TEST(WvFinish, NoSamplesLeavesNoFileBehind) {
     for (const char* type : {"Lossless", "Hybrid"}) {
         SCOPED_TRACE(type);
         TempDir dir;
+        const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
         const EncodeResult outcome =
-            Encode(dir / "empty.wv", Settings({{"Compression Type", type}}),
-                   PcmFormat(2, 44100, 16), {}, 0);
+            Encode(CreateWvEncoder, dir / "empty.wv",
+                   {&format, {}, 0, 0, "Compression Type=" + std::string(type)});
         EXPECT_TRUE(outcome.Started);
         EXPECT_FALSE(outcome.Finished);
         EXPECT_EQ(outcome.LastError,

@@ -1,15 +1,54 @@
 // Header fields, hybrid mode with its correction file, and the levels. Round trips, the
 // correction file's too: LosslessRoundTripTest.
-#include "WvTestHelpers.h"
+#include "frame/ZrEncoderFactory.h"
+#include "support/TestSupport.h"
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace zrtest;
-using namespace wvtest;
+
+EncodeResult EncodeWv(const fs::path& wv, const std::string& settings, const WAVEFORMATEX& format,
+                      const std::vector<uint8_t>& pcm, int64_t expectedBytes) {
+    return Encode(CreateWvEncoder, wv, {&format, pcm, 0, expectedBytes, settings});
+}
+
+// The total sample count in the first block header (32 bits at 12, the upper 8 at 11); -1 when
+// unreadable or unknown.
+int64_t HeaderTotalSamples(const fs::path& file) {
+    const std::vector<uint8_t> data = ReadFile(file);
+    if (data.size() < 32 || std::memcmp(data.data(), "wvpk", 4) != 0 ||
+        Le32(data.data() + 12) == 0xFFFFFFFFu)
+        return -1;
+    return Le32(data.data() + 12) + (int64_t{data[11]} << 32);
+}
+
+// Field `index` of `wvunpack -f`: "rate;bits;int|float;channels;0xmask;samples;md5;version;0xmode;
+// name". Mode bits: 1 correction file found, 2 lossless, 4 hybrid, 0x20 high, 0x40 fast,
+// 0x80 extra, 0x400 very high, 0x7000 extra level << 12.
+uint32_t WvunpackHexField(const fs::path& file, size_t index) {
+    const RunResult r = Run({"wvunpack", "-f", file.string()});
+    std::vector<std::string> fields(1);
+    for (char c : r.Output.substr(0, r.Output.find('\n')))
+        if (c == ';')
+            fields.emplace_back();
+        else
+            fields.back() += c;
+    if (r.ExitCode != 0 || fields.size() < 9) {
+        ADD_FAILURE() << "wvunpack -f " << file << ":\n" << r.Output;
+        return 0;
+    }
+    return static_cast<uint32_t>(std::stoul(fields[index], nullptr, 16));
+}
+
+void ExpectWvunpackVerifies(const fs::path& file) {
+    const RunResult r = Run({"wvunpack", "-q", "-v", file.string()});
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+}
 
 // What a decoder's output does not show: the total in the first block header, whatever the host
 // announced, and the channel mask (front centre for mono, front left and right for stereo, the
@@ -24,24 +63,19 @@ TEST(WvHeader, TotalSamplesAndChannelMask) {
         SCOPED_TRACE(std::to_string(c.Bits) + " bits " + std::to_string(c.Channels) + " ch " +
                      std::to_string(c.Announced));
         TempDir dir;
-        const path wv = dir / "out.wv";
+        const fs::path wv = dir / "out.wv";
         const std::vector<uint8_t> pcm = MakePcm(Signal::Music, c.Channels, 44100, c.Bits, 5000);
         const EncodeResult outcome =
-            Encode(wv, "", PcmFormat(c.Channels, 44100, c.Bits), pcm,
-                   c.Announced == -2 ? static_cast<int64_t>(pcm.size()) : c.Announced);
+            EncodeWv(wv, "", PcmFormat(c.Channels, 44100, c.Bits), pcm,
+                     c.Announced == -2 ? static_cast<int64_t>(pcm.size()) : c.Announced);
         ASSERT_TRUE(outcome.Finished) << outcome.LastError;
         EXPECT_FALSE(fs::exists(dir / "out.wvc")) << "lossless never writes a correction file";
         EXPECT_EQ(HeaderTotalSamples(wv), 5000);
-        const WvInfo info = Info(wv);
-        EXPECT_EQ(info.Mask, c.Channels == 1 ? 4u : c.Channels == 2 ? 3u : (1u << c.Channels) - 1);
-        EXPECT_EQ(info.Mode & 6u, 2u) << "lossless, not hybrid";
+        EXPECT_EQ(WvunpackHexField(wv, 4), c.Channels == 1   ? 4u
+                                           : c.Channels == 2 ? 3u
+                                                             : (1u << c.Channels) - 1);
+        EXPECT_EQ(WvunpackHexField(wv, 8) & 6u, 2u) << "lossless, not hybrid";
     }
-}
-
-// The file's block header carries the hybrid flag (bit 3) in the flags word at offset 24.
-bool IsHybridFile(const path& wv) {
-    const std::vector<uint8_t> data = ReadFile(wv);
-    return data.size() >= 32 && (Le32(data.data() + 24) & 8u) != 0;
 }
 
 struct Difference {
@@ -66,34 +100,32 @@ Difference Compare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
 
 TEST(WvHybrid, CorrectionFileOnlyWhenAskedAndRestoresTheInput) {
     struct Case {
-        const char* Type;
-        const char* Correction;
+        const char* Settings;
         bool Hybrid;
         bool Wvc;
     };
     const Case cases[] = {
-        {"Hybrid", "1", true, true},
-        {"Hybrid", "0", true, false},
-        {"Lossless", "1", false, false}, // lossless never writes one, whatever the flag says
-        {"hybrid", "1", false, false},   // the type is case-sensitive: this is lossless
+        {"Compression Type=Hybrid|Correction File=1", true, true},
+        {"Compression Type=Hybrid|Correction File=0", true, false},
+        // Lossless never writes one, whatever the flag says; the type is case-sensitive.
+        {"Compression Type=Lossless|Correction File=1", false, false},
+        {"Compression Type=hybrid|Correction File=1", false, false},
     };
     const std::vector<uint8_t> pcm = MakePcm(Signal::Music, 2, 44100, 16, 44100 * 2, 3);
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.Type) + " / correction " + c.Correction);
+        SCOPED_TRACE(c.Settings);
         TempDir dir;
-        const path wv = dir / "song.wv";
-        const EncodeResult outcome =
-            Encode(wv, Settings({{"Compression Type", c.Type}, {"Correction File", c.Correction}}),
-                   PcmFormat(2, 44100, 16), pcm, 0);
+        const fs::path wv = dir / "song.wv";
+        const EncodeResult outcome = EncodeWv(wv, c.Settings, PcmFormat(2, 44100, 16), pcm, 0);
         ASSERT_TRUE(outcome.Finished) << outcome.LastError;
-        EXPECT_EQ(IsHybridFile(wv), c.Hybrid);
+        // The hybrid flag (bit 3) of the first block header's flags word.
+        EXPECT_EQ((Le32(ReadFile(wv).data() + 24) & 8u) != 0, c.Hybrid);
         EXPECT_EQ(fs::exists(dir / "song.wvc"), c.Wvc);
         EXPECT_EQ(HeaderTotalSamples(wv), 44100 * 2);
         if (c.Wvc) {
             EXPECT_EQ(HeaderTotalSamples(dir / "song.wvc"), 44100 * 2);
         }
-        std::string log;
-        EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
+        ExpectWvunpackVerifies(wv);
         if (c.Hybrid) {
             const Difference d = Compare(pcm, DecodeWithWvunpack(wv, {"-i"}), 16);
             EXPECT_GT(d.MaxAbs, 0) << "the lossy part alone cannot be exact at 256 kbps";
@@ -121,25 +153,25 @@ TEST(WvHybrid, LossyFileMeetsTheTargetBitrateLikeTheWavpackProgram) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.Kbps) + " kbps");
         TempDir dir;
-        const path wv = dir / "song.wv";
+        const fs::path wv = dir / "song.wv";
         const WAVEFORMATEX format = PcmFormat(c.Channels, 44100, c.Bits);
         const std::vector<uint8_t> pcm =
             MakePcm(Signal::Music, c.Channels, 44100, c.Bits, 44100 * seconds, 5);
-        const EncodeResult outcome = Encode(
-            wv,
-            Settings({{"Compression Type", "Hybrid"}, {"Target Bitrate", std::to_string(c.Kbps)}}),
-            format, pcm, static_cast<int64_t>(pcm.size()));
+        const std::string kbps = std::to_string(c.Kbps);
+        const EncodeResult outcome = EncodeWv(wv, "Compression Type=Hybrid|Target Bitrate=" + kbps,
+                                              format, pcm, static_cast<int64_t>(pcm.size()));
         ASSERT_TRUE(outcome.Finished) << outcome.LastError;
         ASSERT_TRUE(fs::exists(dir / "song.wvc"));
         WriteWav(dir / "in.wav", format, pcm);
-        ASSERT_TRUE(RunWavpackProgram(dir / "in.wav", dir / "ref.wv",
-                                      {"-b" + std::to_string(c.Kbps), "-c"}));
-        auto kbps = [&](const path& file) {
+        const RunResult program =
+            zrtest::Run({"wavpack", "-q", "-y", "-b" + kbps, "-c", (dir / "in.wav").string(), "-o",
+                         (dir / "ref.wv").string()});
+        ASSERT_EQ(program.ExitCode, 0) << program.Output;
+        auto rate = [&](const fs::path& file) {
             return double(fs::file_size(file)) * 8 / seconds / 1000;
         };
-        const double ours = kbps(wv);
-        const double program = kbps(dir / "ref.wv");
-        EXPECT_NEAR(ours / program, 1.0, 0.005);
+        const double ours = rate(wv), theirs = rate(dir / "ref.wv");
+        EXPECT_NEAR(ours / theirs, 1.0, 0.005);
         EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), c.Bits / 8u));
         const Difference d = Compare(pcm, DecodeWithWvunpack(wv, {"-i"}), c.Bits);
         if (d.MaxAbs == 0) {
@@ -150,52 +182,45 @@ TEST(WvHybrid, LossyFileMeetsTheTargetBitrateLikeTheWavpackProgram) {
             EXPECT_NEAR(ours / c.Kbps, 1.0, 0.08);
         }
         std::printf("%-4u %-3u %-6d %-8.1f %-8.1f %+6.2f%%  %-8lld %-7.1f\n", unsigned{c.Bits},
-                    unsigned{c.Channels}, c.Kbps, ours, program, (ours / c.Kbps - 1) * 100,
+                    unsigned{c.Channels}, c.Kbps, ours, theirs, (ours / c.Kbps - 1) * 100,
                     static_cast<long long>(d.MaxAbs), d.SnrDb);
     }
 }
 
+// Each group in order of rising effort: the four qualities, then the extra levels 0 to 6 at
+// normal quality. Every file verifies, decodes to the input, carries the mode bits wvunpack
+// reports for its level, and is no bigger than the one before.
 TEST(WvLevels, EveryQualityAndExtraLevelIsValidAndSizesFall) {
     const std::vector<uint8_t> pcm = MakePcm(Signal::Music, 2, 44100, 16, 44100 * 3, 11);
     struct Level {
-        const char* Name;
-        const char* Compression;
-        const char* Extra;
-        uint32_t Mode; // the mode bits wvunpack reports for it (see WvInfo)
+        std::string Settings;
+        uint32_t Mode;
     };
-    // Each group in order of rising effort.
-    const std::vector<std::vector<Level>> groups = {
-        {{"fast", "512", "0", 0x40},
-         {"normal", "0", "0", 0},
-         {"high", "2048", "0", 0x20},
-         {"very high", "4096", "0", 0x420}},
-        {{"normal x0", "0", "0", 0},
-         {"normal x1", "0", "1", 0x1080},
-         {"normal x2", "0", "2", 0x2080},
-         {"normal x3", "0", "3", 0x3080},
-         {"normal x4", "0", "4", 0x4080},
-         {"normal x5", "0", "5", 0x5080},
-         {"normal x6", "0", "6", 0x6080}},
-    };
-    std::printf("%-10s %10s %8s\n", "level", "bytes", "ratio");
+    std::vector<std::vector<Level>> groups = {
+        {{"Compression=512|Extra Encode Processing=0", 0x40},
+         {"Compression=0|Extra Encode Processing=0", 0},
+         {"Compression=2048|Extra Encode Processing=0", 0x20},
+         {"Compression=4096|Extra Encode Processing=0", 0x420}},
+        {}};
+    for (uint32_t x = 0; x <= 6; ++x)
+        groups[1].push_back(
+            {"Compression=0|Extra Encode Processing=" + std::to_string(x), x ? x << 12 | 0x80 : 0});
+    std::printf("%-45s %10s %8s\n", "settings", "bytes", "ratio");
     for (const auto& group : groups) {
         uintmax_t previous = UINTMAX_MAX;
         for (const Level& level : group) {
-            SCOPED_TRACE(level.Name);
+            SCOPED_TRACE(level.Settings);
             TempDir dir;
-            const path wv = dir / "out.wv";
-            const EncodeResult outcome =
-                Encode(wv,
-                       Settings({{"Compression", level.Compression},
-                                 {"Extra Encode Processing", level.Extra}}),
-                       PcmFormat(2, 44100, 16), pcm, static_cast<int64_t>(pcm.size()));
+            const fs::path wv = dir / "out.wv";
+            const EncodeResult outcome = EncodeWv(wv, level.Settings, PcmFormat(2, 44100, 16), pcm,
+                                                  static_cast<int64_t>(pcm.size()));
             ASSERT_TRUE(outcome.Finished) << outcome.LastError;
-            std::string log;
-            EXPECT_TRUE(VerifyWithWvunpack(wv, &log)) << log;
-            EXPECT_EQ(Info(wv).Mode & 0x74E0u, level.Mode);
+            ExpectWvunpackVerifies(wv);
+            EXPECT_EQ(WvunpackHexField(wv, 8) & 0x74E0u, level.Mode);
             EXPECT_TRUE(SamePcm(pcm, DecodeWithWvunpack(wv), 2));
             const uintmax_t size = fs::file_size(wv);
-            std::printf("%-10s %10ju %7.2f%%\n", level.Name, size, 100.0 * size / pcm.size());
+            std::printf("%-45s %10ju %7.2f%%\n", level.Settings.c_str(), size,
+                        100.0 * size / pcm.size());
             // Allow a hair of noise between neighbouring levels, never a real step back.
             EXPECT_LE(double(size), double(previous) * 1.001);
             previous = size;
