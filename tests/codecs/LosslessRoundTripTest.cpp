@@ -66,8 +66,7 @@ struct Row {
     unsigned Decoders;
     Input Shape = Input::Signal;
     bool Extensible = false;
-    std::optional<int64_t> Announced =
-        std::nullopt; // the host's expected size; unset: the true size
+    std::optional<int64_t> Announced = {}; // the host's expected size; unset: the true size
 };
 
 std::string Describe(const Row& r) {
