@@ -103,12 +103,12 @@ WAVEFORMATEXTENSIBLE Plain(uint16_t channels, uint16_t bits, uint16_t tag = WAVE
     return f;
 }
 
-std::vector<Refusal> Refusals() {
+TEST(ApeCompressor, StartRefusesWhatTheFormatCannotHoldAndCreatesNoFile) {
     WAVEFORMATEXTENSIBLE zeroRate = Plain(2, 16);
     zeroRate.Format.nSamplesPerSec = 0;
     WAVEFORMATEXTENSIBLE oddAlign = Plain(2, 16);
     oddAlign.Format.nBlockAlign = 3;
-    return {
+    const Refusal refusals[] = {
         {"NoChannels", Plain(0, 16), 2000, ape::ErrorUnsupportedChannelCount},
         {"ThreeChannels", Plain(3, 16), 2000, ape::ErrorUnsupportedChannelCount},
         {"EightChannels", Plain(8, 24), 2000, ape::ErrorUnsupportedChannelCount},
@@ -130,10 +130,7 @@ std::vector<Refusal> Refusals() {
         {"LevelBetween", Plain(2, 16), 2500, ape::ErrorBadParameter},
         {"LevelAbove", Plain(2, 16), 6000, ape::ErrorBadParameter},
     };
-}
-
-TEST(ApeCompressor, StartRefusesWhatTheFormatCannotHoldAndCreatesNoFile) {
-    for (const Refusal& r : Refusals()) {
+    for (const Refusal& r : refusals) {
         SCOPED_TRACE(r.Name);
         TempDir dir;
         const fs::path file = dir / "out.ape";

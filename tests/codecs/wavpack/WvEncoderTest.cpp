@@ -237,14 +237,14 @@ TEST(WvStart, UnwritableMainOrCorrectionFileIsNamedInTheError) {
     // A folder where the correction file should go: the main file opens, the second fails.
     fs::create_directory(dir / "song.wvc");
     const EncodeResult outcome =
-        Encode(CreateWvEncoder, dir / "song.wv", {&format, pcm, 0, 0, "Compression Type=Hybrid"});
+        EncodeWv(dir / "song.wv", "Compression Type=Hybrid", format, pcm, 0);
     EXPECT_FALSE(outcome.Started);
     EXPECT_EQ(outcome.LastError, "Failed to create / open output file:\r\n" +
                                      (dir / "song.wvc").string() + ": Is a directory");
     // Without a correction file the same destination encodes.
-    EXPECT_TRUE(Encode(CreateWvEncoder, dir / "song.wv",
-                       {&format, pcm, 0, 0, "Compression Type=Hybrid|Correction File=0"})
-                    .Finished);
+    EXPECT_TRUE(
+        EncodeWv(dir / "song.wv", "Compression Type=Hybrid|Correction File=0", format, pcm, 0)
+            .Finished);
 }
 
 TEST(WvStart, ConfigurationRefusedByTheLibraryFailsTheStart) {
@@ -267,10 +267,9 @@ TEST(WvFinish, NoSamplesLeavesNoFileBehind) {
     for (const char* type : {"Lossless", "Hybrid"}) {
         SCOPED_TRACE(type);
         TempDir dir;
-        const WAVEFORMATEX format = PcmFormat(2, 44100, 16);
         const EncodeResult outcome =
-            Encode(CreateWvEncoder, dir / "empty.wv",
-                   {&format, {}, 0, 0, "Compression Type=" + std::string(type)});
+            EncodeWv(dir / "empty.wv", "Compression Type=" + std::string(type),
+                     PcmFormat(2, 44100, 16), {}, 0);
         EXPECT_TRUE(outcome.Started);
         EXPECT_FALSE(outcome.Finished);
         EXPECT_EQ(outcome.LastError,
