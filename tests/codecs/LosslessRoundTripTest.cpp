@@ -66,8 +66,7 @@ struct Row {
     unsigned Decoders;
     Input Shape = Input::Signal;
     bool Extensible = false;
-    std::optional<int64_t> Announced =
-        std::nullopt; // the host's expected size; unset: the true size
+    std::optional<int64_t> Announced = {}; // the host's expected size; unset: the true size
 };
 
 std::string Describe(const Row& r) {
@@ -150,7 +149,7 @@ std::vector<Row> Rows() {
                         9000, Signal::Music, kCodecs[i].Decoders, Input::Signal, true});
     for (const Codec& codec : kCodecs)
         for (int64_t announced : {int64_t{0}, int64_t{-1}, int64_t{1000}, int64_t{1} << 40})
-            // APE: see ApeEncoderTest; AIFF refuses a size past its 4 GiB (WavTest).
+            // APE: see ApeCompressorTest; AIFF refuses a size past its 4 GiB (WavTest).
             if ((codec.Create != CreateApeEncoder || announced != 1000) &&
                 (codec.Create != CreateAiffEncoder || announced < (int64_t{1} << 32)))
                 rows.push_back({&codec, codec.Settings, 2, 44100, 16,

@@ -2,7 +2,7 @@
 // and their presence in the plug-in library with C names.
 #include "codecs/ape/ApeWaveHeaders.h"
 
-#include "codecs/ape/ApeTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <cstring>
 #include <dlfcn.h>
@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace apetest;
+using namespace zrtest;
 
 // A copy of a field of a packed record: gtest would bind a reference to a misaligned field.
 template <typename T>
@@ -29,33 +29,27 @@ std::vector<uint8_t> FileOf(const Header& header, const std::vector<uint8_t>& pc
 
 // Independent readers accept the headers: ffmpeg decodes header + PCM back to the PCM.
 TEST(ApeWaveHeaders, FfmpegReadsTheWavAndRf64Headers) {
-    zrtest::TempDir dir;
+    TempDir dir;
     for (uint16_t bits : {8, 16, 24}) {
         SCOPED_TRACE(bits);
         WAVEFORMATEX format{};
         FillWaveFormatEx(&format, WAVE_FORMAT_PCM, 44100, bits, 2);
-        const std::vector<uint8_t> pcm =
-            zrtest::MakePcm(zrtest::Signal::Tone, 2, 44100, bits, 999, 1);
+        const std::vector<uint8_t> pcm = MakePcm(Signal::Tone, 2, 44100, bits, 999, 1);
 
         WAVE_HEADER wav{};
         ASSERT_EQ(FillWaveHeader(&wav, static_cast<int64_t>(pcm.size()), &format, 0), 0);
         EXPECT_EQ(Value(wav.RiffBytes), pcm.size() + 36);
-        zrtest::WriteFile(dir / "x.wav", FileOf(wav, pcm));
-        EXPECT_EQ(
-            zrtest::FirstDifference(
-                pcm, zrtest::DecodeWithFfmpeg(dir / "x.wav", zrtest::RawFormatFor(bits)), bits / 8),
-            "");
+        WriteFile(dir / "x.wav", FileOf(wav, pcm));
+        EXPECT_TRUE(SamePcm(pcm, DecodeWithFfmpeg(dir / "x.wav", RawFormatFor(bits)), bits / 8));
 
         RF64_HEADER rf64{};
         ASSERT_EQ(FillRF64Header(&rf64, static_cast<int64_t>(pcm.size()), &format), 0);
         EXPECT_EQ(Value(rf64.SampleCount), 999);
         EXPECT_EQ(Value(rf64.Ds64Bytes), 28);
         EXPECT_EQ(Value(rf64.RiffSize), static_cast<int64_t>(pcm.size()) + 72);
-        zrtest::WriteFile(dir / "x.rf64.wav", FileOf(rf64, pcm));
-        EXPECT_EQ(zrtest::FirstDifference(
-                      pcm, zrtest::DecodeWithFfmpeg(dir / "x.rf64.wav", zrtest::RawFormatFor(bits)),
-                      bits / 8),
-                  "");
+        WriteFile(dir / "x.rf64.wav", FileOf(rf64, pcm));
+        EXPECT_TRUE(
+            SamePcm(pcm, DecodeWithFfmpeg(dir / "x.rf64.wav", RawFormatFor(bits)), bits / 8));
     }
 }
 
@@ -77,7 +71,7 @@ TEST(ApeWaveHeaders, SizesThatDoNotFitThirtyTwoBitsSaturate) {
 }
 
 TEST(ApeWaveHeaders, ThePluginExportsThemWithCNames) {
-    const fs::path library = zrtest::LibDir() / "libzrencoders.so";
+    const fs::path library = LibDir() / "libzrencoders.so";
     // Kept loaded, as hosts keep a plug-in: what its start-up allocates is not this test's.
     std::unique_ptr<void, int (*)(void*)> handle(
         dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE), dlclose);

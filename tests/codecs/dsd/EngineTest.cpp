@@ -41,14 +41,17 @@ ZrAudioFormat Doubles(uint16_t channels, uint32_t rate) {
     return Format(zrtest::PcmFormat(channels, rate, 64, WAVE_FORMAT_IEEE_FLOAT));
 }
 
+bool Init(IZrAudioFormatConverter& converter, Collect& sink, const ZrAudioFormat& in,
+          const ZrAudioFormat& out, bool downmix = false, bool interleaved = true) {
+    sink.Channels = out.Channels;
+    return converter.Init(in, out, &sink, 2, false, false, 0, 0, downmix, interleaved, false, false,
+                          nullptr, false, nullptr, false, 2, 0);
+}
+
 std::unique_ptr<IZrAudioFormatConverter> Make(const ZrAudioFormat& in, const ZrAudioFormat& out,
                                               Collect& sink) {
     auto converter = ZrGetAudioPlayer()->CreateFormatConverter();
-    sink.Channels = out.Channels;
-    if (!converter->Init(in, out, &sink, 2, false, false, 0, 0, false, true, false, false, nullptr,
-                         false, nullptr, false, 2, 0))
-        return nullptr;
-    return converter;
+    return Init(*converter, sink, in, out) ? std::move(converter) : nullptr;
 }
 
 template <typename T>
@@ -130,11 +133,7 @@ TEST(DsdConverter, RefusesWhatItCannotDo) {
     auto converter = ZrGetAudioPlayer()->CreateFormatConverter();
     const auto stereo = Format(zrtest::PcmFormat(2, 44100, 16));
     const auto out = Doubles(2, 352800);
-    auto init = [&](const ZrAudioFormat& in, const ZrAudioFormat& o, bool downmix = false,
-                    bool interleaved = true) {
-        return converter->Init(in, o, &sink, 2, false, false, 0, 0, downmix, interleaved, false,
-                               false, nullptr, false, nullptr, false, 2, 0);
-    };
+    auto init = [&](const auto&... args) { return Init(*converter, sink, args...); };
     EXPECT_TRUE(init(stereo, out));
     EXPECT_FALSE(init(Format(zrtest::PcmFormat(9, 44100, 16)), Doubles(9, 352800)));
     EXPECT_FALSE(init(Format(zrtest::PcmFormat(2, 44100, 16, 146)), out));
