@@ -7,8 +7,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <gtest/gtest.h>
 #include <memory>
 
 using namespace zrtest;
@@ -100,20 +98,6 @@ void EncodeWithZrenc(const TempDir& dir, const std::string& encoder, const std::
     ASSERT_EQ(r.ExitCode, 0) << r.Output;
 }
 
-// ffmpeg's decode as a WAV file: "channels@rate" from its header, and the samples.
-std::pair<std::string, std::vector<int32_t>> DecodeToWav(const TempDir& dir, const fs::path& file) {
-    const fs::path wav = dir / "decoded.wav";
-    const RunResult r = Run({"ffmpeg", "-nostdin", "-v", "quiet", "-y", "-i", file.string(), "-c:a",
-                             "pcm_s16le", wav.string()});
-    const std::vector<uint8_t> bytes = ReadFile(wav);
-    if (r.ExitCode != 0 || bytes.size() < 44) {
-        ADD_FAILURE() << "ffmpeg could not decode " << file << ":\n" << r.Output;
-        return {};
-    }
-    return {std::to_string(Le16(&bytes[22])) + "@" + std::to_string(Le32(&bytes[24])),
-            Samples(WavData(bytes), 16)};
-}
-
 TEST(OggMpc, FilesDecodeToTheirToneAndLength) {
     TempDir dir;
     for (const FileCase& c : FileCases()) {
@@ -135,14 +119,16 @@ TEST(OggMpc, FilesDecodeToTheirToneAndLength) {
             ASSERT_TRUE(
                 Encode(ogg ? CreateOggEncoder : CreateMpcEncoder, out, {&format, pcm}).Ok());
         }
-        const auto [shape, decoded] = DecodeToWav(dir, out);
-        EXPECT_EQ(shape, std::to_string(c.Channels) + "@" + std::to_string(c.Rate));
+        std::map<std::string, std::string> probe = ProbeAudioStream(out);
+        EXPECT_EQ(probe["channels"] + "@" + probe["sample_rate"],
+                  std::to_string(c.Channels) + "@" + std::to_string(c.Rate));
+        const std::vector<int32_t> decoded = Samples(DecodeWithFfmpeg(out, "s16le"), 16);
         // An Ogg Vorbis file's length is exact in its last granule position, which ffprobe
         // reports; ffmpeg's Musepack decoder gives whole frames of 1152, up to two more than
         // the audio fills.
         const size_t frames = decoded.size() / c.Channels;
         if (ogg && c.Frames > 0)
-            EXPECT_EQ(ProbeAudioStream(out)["duration_ts"], std::to_string(c.Frames));
+            EXPECT_EQ(probe["duration_ts"], std::to_string(c.Frames));
         else if (ogg)
             EXPECT_EQ(frames, 0u);
         else
@@ -170,7 +156,7 @@ TEST(OggMpc, SurroundChannelsKeepTheirSpeakers) {
     WriteWav(dir / "in.wav", PcmFormat(6, rate, 16), surround);
     ASSERT_NO_FATAL_FAILURE(EncodeWithZrenc(dir, "ogg", "", dir / "in.wav", dir / "out.ogg"));
     EXPECT_EQ(ProbeAudioStream(dir / "out.ogg")["channel_layout"], "5.1");
-    const std::vector<int32_t> decoded = DecodeToWav(dir, dir / "out.ogg").second;
+    const std::vector<int32_t> decoded = Samples(DecodeWithFfmpeg(dir / "out.ogg", "s16le"), 16);
     EXPECT_NEAR(DominantFrequency(decoded, 6, 2, rate), 440, 2.0);
     EXPECT_NEAR(DominantFrequency(decoded, 6, 4, rate), 660, 2.0);
     for (unsigned silent : {0, 1, 3, 5}) {
@@ -187,18 +173,13 @@ TEST(OggMpc, SurroundChannelsKeepTheirSpeakers) {
 // writes a partial file to its destination and ends after taking a little of its input.
 class FakePrograms {
 public:
-    FakePrograms() : m_oldPath(std::getenv("PATH") ? std::getenv("PATH") : "") {
-        const std::string script = "#!/bin/sh\ntouch '" + Marker().string() +
-                                   "'\nfor last; do :; done\necho partial > \"$last\"\n"
-                                   "head -c 70000 >/dev/null\ndate +%s%N > '" +
-                                   (m_dir / "ended").string() + "'\nexit 1\n";
-        for (const char* name : {"mpcenc", "oggenc"}) {
-            WriteFile(m_dir / name, script.data(), script.size());
-            fs::permissions(m_dir / name, fs::perms::owner_all);
-        }
-        ::setenv("PATH", (m_dir.Path().string() + ":" + m_oldPath).c_str(), 1);
+    FakePrograms() {
+        for (const char* name : {"mpcenc", "oggenc"})
+            WriteScript(m_dir / name, "touch '" + Marker().string() +
+                                          "'\nfor last; do :; done\necho partial > \"$last\"\n"
+                                          "head -c 70000 >/dev/null\ndate +%s%N > '" +
+                                          (m_dir / "ended").string() + "'\nexit 1");
     }
-    ~FakePrograms() { ::setenv("PATH", m_oldPath.c_str(), 1); }
     fs::path Marker() const { return m_dir / "ran"; }
     // When the last of them ended, on the system clock.
     std::chrono::system_clock::time_point Ended() const {
@@ -208,7 +189,7 @@ public:
 
 private:
     TempDir m_dir;
-    std::string m_oldPath;
+    PathPrefix m_path{m_dir.Path()};
 };
 
 TEST(OggMpc, ProgramLimitsAreRefusedBeforeItStarts) {
@@ -264,15 +245,19 @@ TEST(OggMpc, AProgramThatDiesFailsTheFileWithinASecond) {
     }
 }
 
-TEST(OggMpc, AMissingProgramIsNamedInTheList) {
+// Without the programs on PATH the list names each one and where to get it.
+TEST(ZrencList, NamesWhatEachProgramBasedEncoderNeeds) {
     TempDir dir, emptyPath;
     const RunResult r = RunZrencAt(dir.Path(), {"--list"}, {"PATH=" + emptyPath.Path().string()});
-    for (auto [encoder, program] : {std::pair{"ogg: ", "oggenc"}, {"mpc: ", "mpcenc"}}) {
-        bool named = false;
-        for (const std::string& line : Lines(r.Output))
-            named |= line.starts_with(encoder) && line.find(program) != std::string::npos;
-        EXPECT_TRUE(named) << program << " in:\n" << r.Output;
-    }
+    for (const char* line :
+         {"External Encoder                         required ",
+          "\nogg: OGG Encoder needs the program oggenc: install the Debian package vorbis-tools\n",
+          "\nmp3: MP3 Encoder needs the program lame: install the Debian package lame, or set a "
+          "download address\n",
+          "\nexternal: must be configured first (zrenc --set)\n",
+          "\nmpc: MPC Encoder needs the program mpcenc: install the Debian package "
+          "musepack-tools\n"})
+        EXPECT_CONTAINS(r.Output, line);
 }
 
 } // namespace

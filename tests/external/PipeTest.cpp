@@ -5,9 +5,7 @@
 #include "foundation/ZrUtf.h"
 #include "support/TestSupport.h"
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <unistd.h>
@@ -29,10 +27,6 @@ std::u16string Quoted(const fs::path& path) {
 // The test child with `mode`, then `rest` as written.
 ZrString ChildLine(const std::string& mode, const std::u16string& rest = u"") {
     return ZrString(Quoted(ZR_PIPE_CHILD) + u" " + ZrUtf8ToUtf16(mode) + u" " + rest);
-}
-
-bool ProcessGone(pid_t process) {
-    return ::kill(process, 0) != 0 && errno == ESRCH; // a zombie would still answer
 }
 
 Args Split(const std::string& fields) { // NUL-terminated fields, as the child writes argv
