@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <gtest/gtest.h>
 #include <memory>
 
 using namespace zrtest;

@@ -87,7 +87,7 @@ TEST(ExternalEncoder, FileNamesReachTheProgramAsSingleArguments) {
         const bool built = encoder->BuildCommand(command);
         ASSERT_EQ(built, !c.Expected.empty()) << Property(*encoder, u"Last Error");
         if (!built) {
-            EXPECT_NE(Property(*encoder, u"Last Error").find("%"), std::string::npos);
+            EXPECT_CONTAINS(Property(*encoder, u"Last Error"), "%");
             continue;
         }
         EXPECT_EQ(command.Arguments[0], "/opt/enc/bin/enc");
@@ -181,7 +181,7 @@ TEST_F(ExternalZrenc, RealProgramsEncodeAndFailuresHaveReasons) {
         GTEST_SKIP() << "oggenc, ffmpeg and flac are needed";
     RunResult r = Zrenc({"-e", "external", (dir / "in.wav").string()});
     EXPECT_NE(r.ExitCode, 0);
-    EXPECT_NE(r.Output.find("configured"), std::string::npos) << r.Output;
+    EXPECT_CONTAINS(r.Output, "configured");
 
     Set("Program Path=oggenc|Program Parameters=-Q -o %OUT %IN|Target File Extension=ogg|"
         "Support Long Filenames=1");
@@ -202,9 +202,7 @@ TEST_F(ExternalZrenc, RealProgramsEncodeAndFailuresHaveReasons) {
     Set("Program Path=false|Program Parameters=%IN %OUT|Target File Extension=mp3");
     r = Zrenc({"-e", "external", "-o", (dir / "x.mp3").string(), (dir / "in.wav").string()});
     EXPECT_NE(r.ExitCode, 0);
-    EXPECT_NE(r.Output.find("wrote no output file: The program ended with exit code 1"),
-              std::string::npos)
-        << r.Output;
+    EXPECT_CONTAINS(r.Output, "wrote no output file: The program ended with exit code 1");
     ExpectClean("x.mp3");
 }
 
@@ -222,7 +220,7 @@ TEST_F(ExternalZrenc, CtrlCLeavesNoProcessNoTemporaryWavAndNoOutput) {
                      "2", ZrencProgram().string(), "-e", "external", "-o", (dir / "y.mp3").string(),
                      (dir / "in.wav").string()});
     EXPECT_NE(r.ExitCode, 0);
-    EXPECT_NE(r.Output.find("interrupted"), std::string::npos) << r.Output;
+    EXPECT_CONTAINS(r.Output, "interrupted");
     EXPECT_EQ(zrtest::Run({"pgrep", "-f", sleep}).ExitCode, 1) << "left running";
     ExpectClean("y.mp3");
 }

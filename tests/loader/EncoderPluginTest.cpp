@@ -5,7 +5,6 @@
 #include "loader/ZrHostTools.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
 
 namespace {
 

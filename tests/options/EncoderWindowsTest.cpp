@@ -21,7 +21,6 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
-#include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
 #include <string>
