@@ -12,10 +12,6 @@ std::vector<std::u16string> Keys(const ZrPropertyMap& map) {
     return keys;
 }
 
-std::u16string Key(int i) {
-    return u"k" + std::u16string(ZrString::FromInt(i).View());
-}
-
 TEST(PropertyMap, HashIsTheFixedPolynomialOverLowerCase) {
     EXPECT_EQ(ZrPropertyMap::Hash(u""), 0u);
     EXPECT_EQ(ZrPropertyMap::Hash(u"aB"), uint32_t{'a'} * 0x1003Fu + 'b');
@@ -73,7 +69,7 @@ TEST(PropertyMap, RemoveAssignEquals) {
     EXPECT_EQ(a.BucketCount(), 0u); // the last removal releases the table
     ZrPropertyMap b;
     for (int i = 0; i < 20; ++i)
-        b.SetInt(Key(i), i);
+        b.SetInt(u"k" + std::u16string(ZrString::FromInt(i).View()), i);
     a.Assign(b);
     EXPECT_EQ(Keys(a), Keys(b));
     a.SetInt(u"k3", 4);

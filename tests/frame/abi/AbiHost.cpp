@@ -54,7 +54,6 @@ int main(int argc, char** argv) {
         return 1;
 
     Expect(Take(encoder->GetProperty(u"VERSION")) == u"5", "Version is 5");
-    Expect(Take(encoder->GetProperty(u"Display Name")) == u"Five Key Encoder", "Display Name");
     Expect(Take(encoder->GetProperty(u"unknown")).empty(), "unknown property is empty");
     Expect(encoder->SetProperty(u"Settings", u"Quality=3"), "Settings accepted");
     Expect(Take(encoder->GetProperty(u"Settings")) == u"Quality=3|Verify=0|Ogg=0|AddPB=1|AddST=1",
