@@ -161,10 +161,7 @@ TEST(TerminalMessage, LinesKeepTheBoxWidthInAnyScript) {
         const char* Text;
     } cases[] = {
         {"Japanese", "エンコーダーをダウンロードしますか？ 日本語の説明がとても長い場合の折り返し"},
-        {"emoji", "😀🎉 Download now? "
-                  "🎧🎧🎧🎧🎧🎧🎧"
-                  "🎧🎧🎧🎧🎧🎧🎧"
-                  "🎧🎧🎧🎧🎧"},
+        {"emoji", "😀🎉 Download now? 🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧"},
         {"combining accent", "Cafe\xCC\x81 de\xCC\x81ja\xCC\x80 vu, re\xCC\x81sume\xCC\x81 "
                              "of a rather long text that wraps"},
         {"invalid UTF-8", "bad \xFF\xFE bytes \xC3 here and a title of many bytes \xE2\x82"},
