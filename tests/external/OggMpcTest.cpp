@@ -262,7 +262,7 @@ TEST(ZrencList, NamesWhatEachProgramBasedEncoderNeeds) {
     TempDir dir, emptyPath;
     const RunResult r = RunZrencAt(dir.Path(), {"--list"}, {"PATH=" + emptyPath.Path().string()});
     for (const char* line :
-         {"External Encoder                         required ",
+         {" required ",
           "\nogg: OGG Encoder needs the program oggenc: install the Debian package vorbis-tools\n",
           "\nmp3: MP3 Encoder needs the program lame: install the Debian package lame, or set a "
           "download address\n",
