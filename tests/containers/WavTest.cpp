@@ -8,16 +8,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <gtest/gtest.h>
-#include <memory>
 
 using namespace zrtest;
 
 namespace {
-
-std::unique_ptr<CWavEncoder> NewWav() {
-    return std::make_unique<CWavEncoder>(nullptr);
-}
 
 std::vector<uint8_t> Ramp(size_t bytes) {
     std::vector<uint8_t> v(bytes);
@@ -30,24 +24,19 @@ TEST(WavEncoder, SixteenBitStereoExampleIsByteExact) {
     TempDir dir;
     const auto format = PcmFormat(2, 44100, 16);
     const auto pcm = Ramp(4 * 4096);
-    auto wav = NewWav();
-    ASSERT_EQ(Encode(*wav, dir / "a.wav", {&format, pcm, 4096}).FailedStep(), "");
+    CWavEncoder wav(nullptr);
+    ASSERT_EQ(Encode(wav, dir / "a.wav", {&format, pcm, 4096}).FailedStep(), "");
 
-    const auto file = ReadFile(dir / "a.wav");
-    ASSERT_EQ(file.size(), 16428u);
-    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
-    EXPECT_EQ(Le32(&file[4]), 16420u);
-    EXPECT_EQ(std::string(file.begin() + 8, file.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(Le32(&file[16]), 16u);
-    EXPECT_EQ(Le16(&file[20]), 1);
-    EXPECT_EQ(Le16(&file[22]), 2);
-    EXPECT_EQ(Le32(&file[24]), 44100u);
-    EXPECT_EQ(Le32(&file[28]), 176400u);
-    EXPECT_EQ(Le16(&file[32]), 4);
-    EXPECT_EQ(Le16(&file[34]), 16);
-    EXPECT_EQ(std::string(file.begin() + 36, file.begin() + 40), "data");
-    EXPECT_EQ(Le32(&file[40]), 16384u);
-    EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), file.begin() + 44));
+    std::vector<uint8_t> expected = {'R', 'I', 'F', 'F'};
+    PutLe(expected, 16420, 4);
+    expected.insert(expected.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    for (const auto& [value, bytes] : std::vector<std::pair<uint32_t, int>>{
+             {16, 4}, {1, 2}, {2, 2}, {44100, 4}, {176400, 4}, {4, 2}, {16, 2}})
+        PutLe(expected, value, bytes);
+    expected.insert(expected.end(), {'d', 'a', 't', 'a'});
+    PutLe(expected, 16384, 4);
+    expected.insert(expected.end(), pcm.begin(), pcm.end());
+    EXPECT_TRUE(SamePcm(expected, ReadFile(dir / "a.wav"), 1));
 }
 
 TEST(WavEncoder, HeaderSizesAtStartComeFromTheExpectedSize) {
@@ -68,10 +57,10 @@ TEST(WavEncoder, HeaderSizesAtStartComeFromTheExpectedSize) {
         SCOPED_TRACE(c.Expected);
         TempDir dir;
         const auto format = PcmFormat(2, 44100, 16);
-        auto wav = NewWav();
-        SetProperty(*wav, u"Add Output Extension", "0");
-        SetProperty(*wav, u"Destination Filename", (dir / "a.wav").string());
-        ASSERT_TRUE(wav->StartBufferBased(&format, c.Expected));
+        CWavEncoder wav(nullptr);
+        SetProperty(wav, u"Add Output Extension", "0");
+        SetProperty(wav, u"Destination Filename", (dir / "a.wav").string());
+        ASSERT_TRUE(wav.StartBufferBased(&format, c.Expected));
         const auto header = ReadFile(dir / "a.wav"); // visible before the finish patches it
         const bool rf64 = c.Rf64;
         ASSERT_EQ(header.size(), rf64 ? 80u : 44u);
@@ -113,14 +102,14 @@ TEST(WavEncoder, RawAndBigEndianVariants) {
         TempDir dir;
         const auto format = PcmFormat(2, 48000, c.Bits);
         const auto pcm = Ramp(c.Bits / 8u * 2 * 1001);
-        auto wav = NewWav();
-        SetProperty(*wav, u"Settings", c.Settings);
-        SetProperty(*wav, u"Destination Filename", (dir / "out").string());
-        EXPECT_EQ(Property(*wav, u"Destination Filename"),
+        CWavEncoder wav(nullptr);
+        SetProperty(wav, u"Settings", c.Settings);
+        SetProperty(wav, u"Destination Filename", (dir / "out").string());
+        EXPECT_EQ(Property(wav, u"Destination Filename"),
                   (dir / "out").string() + "." + c.Extension);
 
         // Blocks hold whole frames, as the host delivers them.
-        ASSERT_EQ(Encode(*wav, dir / "a", {&format, pcm, 3000, 0, c.Settings}).FailedStep(), "");
+        ASSERT_EQ(Encode(wav, dir / "a", {&format, pcm, 3000, 0, c.Settings}).FailedStep(), "");
         const auto file = ReadFile(dir / "a");
         const size_t headerBytes = c.Header ? 44 : 0;
         ASSERT_EQ(file.size(), pcm.size() + headerBytes);
@@ -139,18 +128,16 @@ TEST(WavEncoder, RawAndBigEndianVariants) {
 TEST(WavEncoder, FormatTagsAndRecords) {
     struct Case {
         const char* Name;
-        std::vector<uint8_t> Record; // the host's record as bytes
+        WAVEFORMATEXTENSIBLE Record; // the host's record
         uint16_t Tag, Bits;
     };
     auto plain = [](uint16_t tag, uint16_t bits) {
-        const auto f = PcmFormat(2, 44100, bits, tag);
-        const auto* p = reinterpret_cast<const uint8_t*>(&f);
-        return std::vector<uint8_t>(p, p + sizeof f);
+        WAVEFORMATEXTENSIBLE record{};
+        record.Format = PcmFormat(2, 44100, bits, tag);
+        return record;
     };
     auto extensible = [](uint16_t bits, uint16_t valid, const ZrGuid& sub) {
-        const auto f = ExtensibleFormat(2, 44100, bits, valid, 3, sub);
-        const auto* p = reinterpret_cast<const uint8_t*>(&f);
-        return std::vector<uint8_t>(p, p + sizeof f);
+        return ExtensibleFormat(2, 44100, bits, valid, 3, sub);
     };
     const Case cases[] = {
         {"float", plain(3, 32), 3, 32},
@@ -163,10 +150,10 @@ TEST(WavEncoder, FormatTagsAndRecords) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir dir;
-        auto wav = NewWav();
-        const auto* record = reinterpret_cast<const WAVEFORMATEX*>(c.Record.data());
+        CWavEncoder wav(nullptr);
+        const WAVEFORMATEX* record = &c.Record.Format;
         const auto pcm = Ramp(record->nBlockAlign * 10u);
-        const std::string step = Encode(*wav, dir / "a.wav", {record, pcm, 4096}).FailedStep();
+        const std::string step = Encode(wav, dir / "a.wav", {record, pcm, 4096}).FailedStep();
         ASSERT_EQ(step, "");
         const auto file = ReadFile(dir / "a.wav");
         ASSERT_EQ(file.size(), 44 + pcm.size()) << "always the plain 16-byte format chunk";
@@ -243,13 +230,13 @@ TEST(WavCreator, PastTheSizeLimitWavBecomesRf64AndAiffFails) {
     AIFFCreator aiff;
     aiff.PlainFileLimit = 1000;
     EXPECT_EQ(aiff.Start(U(dir / "big.aif"), format, 4000), -1);
-    EXPECT_NE(aiff.FailureText().ToUtf8().find("4 GiB"), std::string::npos);
+    EXPECT_CONTAINS(aiff.FailureText().ToUtf8(), "4 GiB");
     EXPECT_FALSE(fs::exists(dir / "big.aif"));
     ASSERT_EQ(aiff.Start(U(dir / "big.aif"), format, 0), 0);
     std::vector<uint8_t> block(pcm.begin(), pcm.begin() + 900);
     EXPECT_EQ(aiff.Write(block.data(), block.size()), 0);
     EXPECT_EQ(aiff.Write(block.data(), block.size()), -1);
-    EXPECT_NE(aiff.FailureText().ToUtf8().find("4 GiB"), std::string::npos);
+    EXPECT_CONTAINS(aiff.FailureText().ToUtf8(), "4 GiB");
 }
 
 TEST(WavEncoder, DestinationNamesWithShellCharactersAndMissingFolders) {
@@ -257,8 +244,8 @@ TEST(WavEncoder, DestinationNamesWithShellCharactersAndMissingFolders) {
     const auto target = dir / "new folder" / "it's \"$HOME\" & `x`" / "Ünïcødé ♫ 1.wav";
     const auto format = PcmFormat(1, 8000, 16);
     const auto pcm = Ramp(200);
-    auto wav = NewWav();
-    ASSERT_EQ(Encode(*wav, target, {&format, pcm, 64}).FailedStep(), "");
+    CWavEncoder wav(nullptr);
+    ASSERT_EQ(Encode(wav, target, {&format, pcm, 64}).FailedStep(), "");
     EXPECT_EQ(ReadFile(target).size(), 244u);
 }
 

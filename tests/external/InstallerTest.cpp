@@ -7,7 +7,6 @@
 #include "support/TestSupport.h"
 
 #include <cstdlib>
-#include <gtest/gtest.h>
 #include <thread>
 
 namespace {

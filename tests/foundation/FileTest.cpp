@@ -2,7 +2,6 @@
 #include "foundation/ZrFileSystem.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

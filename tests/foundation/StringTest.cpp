@@ -65,12 +65,9 @@ TEST(ZrString, Utf8BothWaysAndBadBytesKeptByteExact) {
         EXPECT_FALSE(ZrIsValidUtf8(bytes)) << bad;
         EXPECT_EQ(wide.back(), u'A');
     }
-    EXPECT_EQ(ZrUtf8ToUtf16("\xC3"
-                            "A"),
-              u"\xDCC3"
-              u"A");
+    EXPECT_EQ(ZrUtf8ToUtf16("\xC3\x41"), u"\xDCC3\x41"); // U+DC00 + the byte, then "A"
     EXPECT_EQ(ZrUtf8ToUtf16("\xED\xA0\x80", true), u"\xD800");
-    EXPECT_EQ(ZrUtf8ToUtf16("\xC3" "A\xC0\xAF\xFF", true), u"\uFFFDA\uFFFD\uFFFD");
+    EXPECT_EQ(ZrUtf8ToUtf16("\xC3\x41\xC0\xAF\xFF", true), u"\uFFFDA\uFFFD\uFFFD");
     EXPECT_EQ(ZrEscapeInvalidUtf8("caf\xE9 \xC3\xA9"), "caf\\xE9 \xC3\xA9");
 }
 

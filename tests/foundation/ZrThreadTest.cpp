@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <poll.h>
 #include <regex>
 #include <unistd.h>

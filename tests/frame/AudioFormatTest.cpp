@@ -1,7 +1,6 @@
 #include "frame/ZrAudioFormat.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <vector>
 
 namespace {

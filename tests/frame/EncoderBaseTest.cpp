@@ -3,7 +3,6 @@
 #include "tessary/ZrTools.h"
 
 #include <functional>
-#include <gtest/gtest.h>
 #include <new>
 #include <stdexcept>
 

@@ -683,4 +683,26 @@ RunResult RunZrencAt(const fs::path& home, const std::vector<std::string>& args,
     return Run(argv, all);
 }
 
+// ---- tslim-rest ----
+
+PathPrefix::PathPrefix(const fs::path& folder)
+    : m_old(std::getenv("PATH") ? std::getenv("PATH") : "") {
+    ::setenv("PATH", (folder.string() + ":" + m_old).c_str(), 1);
+}
+
+PathPrefix::~PathPrefix() {
+    ::setenv("PATH", m_old.c_str(), 1);
+}
+
+void WriteScript(const fs::path& file, const std::string& body) {
+    fs::create_directories(file.parent_path());
+    const std::string script = "#!/bin/sh\n" + body + "\n";
+    WriteFile(file, script.data(), script.size());
+    fs::permissions(file, fs::perms::owner_all);
+}
+
+bool ProcessGone(int process) {
+    return ::kill(process, 0) != 0 && errno == ESRCH;
+}
+
 } // namespace zrtest

@@ -248,4 +248,22 @@ bool HaveJmac();
 // JMAC checks every frame's CRC; with `verifyMd5` it first checks the file's MD5 too.
 std::vector<uint8_t> DecodeWithJmac(const fs::path& file, bool verifyMd5 = true);
 
+// ---- tslim-rest ----
+
+// PATH with a folder in front while the object lives.
+class PathPrefix {
+public:
+    explicit PathPrefix(const fs::path& folder);
+    ~PathPrefix();
+    PathPrefix(const PathPrefix&) = delete;
+    PathPrefix& operator=(const PathPrefix&) = delete;
+
+private:
+    std::string m_old;
+};
+// A stand-in program: an executable shell script with this body, its folder made.
+void WriteScript(const fs::path& file, const std::string& body);
+// True once the process is reaped; a zombie still answers.
+bool ProcessGone(int process);
+
 } // namespace zrtest

@@ -1,9 +1,8 @@
 #include "foundation/ZrTextWidth.h"
 #include "frame/TestEncoders.h"
 #include "options/ZrEncoderOptionsWnd.h"
+#include "support/TestSupport.h"
 #include "ui/ZrTerminalDialog.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -54,13 +53,13 @@ TEST(TerminalDialog, DrawsABorderedBoxOfTheWindowWidth) {
     EXPECT_EQ(dialog.Columns(), 365 / 8);
     const std::vector<std::string> lines = dialog.Render(false);
     ASSERT_GT(lines.size(), 8u);
-    EXPECT_NE(lines[0].find("Five Key Encoder"), std::string::npos);
+    EXPECT_CONTAINS(lines[0], "Five Key Encoder");
     for (size_t i = 0; i + 1 < lines.size(); ++i) // every line but the key hint
         EXPECT_EQ(ZrTextColumns(lines[i]), ZrTextColumns(lines[0])) << lines[i];
     const std::string plain = dialog.RenderPlain();
     // The list has the focus; two spaces after a full stop are kept.
     for (const char* shown : {"> [ 1 ", "[ ] Use Ogg", "[ OK ]", "[ Cancel ]", "encoding.  Higher"})
-        EXPECT_NE(plain.find(shown), std::string::npos) << shown << "\n" << plain;
+        EXPECT_CONTAINS(plain, shown);
     EXPECT_EQ(ZrTerminalDialog(f.window, 30).Columns(), 28); // a narrow terminal shrinks the box
 }
 
@@ -69,8 +68,8 @@ TEST(TerminalDialog, KeysChangeTheFormAndOkWrites) {
     ZrTerminalDialog dialog(f.window, 120);
     // The list: open it, move down, choose.
     dialog.Handle(K(ZrKey::Enter));
-    EXPECT_NE(dialog.RenderPlain().find(" > 1"), std::string::npos); // the open list
-    EXPECT_NE(dialog.RenderPlain().find("   2"), std::string::npos);
+    EXPECT_CONTAINS(dialog.RenderPlain(), " > 1"); // the open list
+    EXPECT_CONTAINS(dialog.RenderPlain(), "   2");
     dialog.Handle(K(ZrKey::Down));
     dialog.Handle(K(ZrKey::Enter));
     EXPECT_EQ(f.window.Level->Selected(), 2);
@@ -114,7 +113,7 @@ TEST(TerminalDialog, EscapeAndCtrlCCancelWithoutWriting) {
     EXPECT_EQ(dialog.Handle(K(ZrKey::Escape)), ZrTerminalDialog::Outcome::Open);
     // Focus wraps from the first stop back to Cancel; left moves to OK.
     dialog.Handle(K(ZrKey::Up));
-    EXPECT_NE(dialog.RenderPlain().find("[>Cancel<]"), std::string::npos);
+    EXPECT_CONTAINS(dialog.RenderPlain(), "[>Cancel<]");
     dialog.Handle(K(ZrKey::Left));
     EXPECT_EQ(dialog.Handle(K(ZrKey::Space)), ZrTerminalDialog::Outcome::Ok);
 }
@@ -147,7 +146,7 @@ TEST(KeyDecoder, SplitsSequencesAcrossReads) {
 
 TEST(TerminalMessage, ButtonsAndAnswers) {
     ZrTerminalMessage yesNo("Confirm Action", "Download the encoder now?", ZrMessageYesNo, 50);
-    EXPECT_NE(yesNo.Render(false).front().find("Confirm Action"), std::string::npos);
+    EXPECT_CONTAINS(yesNo.Render(false).front(), "Confirm Action");
     EXPECT_EQ(yesNo.Handle(K(ZrKey::Right)), ZrTerminalDialog::Outcome::Open);
     EXPECT_EQ(yesNo.Handle(K(ZrKey::Enter)), ZrTerminalDialog::Outcome::Cancel); // "No"
     ZrTerminalMessage ok("Warning", "Something", ZrMessageOk, 50);
@@ -162,10 +161,7 @@ TEST(TerminalMessage, LinesKeepTheBoxWidthInAnyScript) {
         const char* Text;
     } cases[] = {
         {"Japanese", "エンコーダーをダウンロードしますか？ 日本語の説明がとても長い場合の折り返し"},
-        {"emoji", "😀🎉 Download now? "
-                  "🎧🎧🎧🎧🎧🎧🎧"
-                  "🎧🎧🎧🎧🎧🎧🎧"
-                  "🎧🎧🎧🎧🎧"},
+        {"emoji", "😀🎉 Download now? 🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧🎧"},
         {"combining accent", "Cafe\xCC\x81 de\xCC\x81ja\xCC\x80 vu, re\xCC\x81sume\xCC\x81 "
                              "of a rather long text that wraps"},
         {"invalid UTF-8", "bad \xFF\xFE bytes \xC3 here and a title of many bytes \xE2\x82"},

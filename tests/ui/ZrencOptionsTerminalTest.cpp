@@ -4,7 +4,6 @@
 #include "support/TestSupport.h"
 
 #include <chrono>
-#include <gtest/gtest.h>
 #include <iostream>
 #include <thread>
 
@@ -56,14 +55,9 @@ private:
     bool m_started = false;
 };
 
-std::string StoreText(const TempDir& home) {
-    const auto bytes = ReadFile(home / "config" / "settings.ini");
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::string Command(const TempDir& home, const std::string& args) {
     return "env TESSARY_HOME='" + home.Path().string() + "' TESSARY_PROGRAM_DIR='" +
-           LibDir().string() + "' '" + (BuildDir() / "bin" / "zrenc").string() + "' " + args +
+           LibDir().string() + "' '" + ZrencProgram().string() + "' " + args +
            "; echo EXIT=$?; sleep 60";
 }
 
@@ -78,17 +72,15 @@ TEST(ZrencOptionsTerminal, OkStoresTheChoiceAndEscapeStoresNothing) {
         ASSERT_TRUE(term.Started());
         std::cout << "The window as drawn:\n" << term.WaitFor("[ Cancel ]") << std::endl;
         term.Keys("Escape");
-        EXPECT_NE(term.WaitFor("EXIT=").find("EXIT=0"), std::string::npos);
+        EXPECT_CONTAINS(term.WaitFor("EXIT="), "EXIT=0");
     }
-    const std::string before = StoreText(home);
-    EXPECT_NE(before.find("Settings = \"Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1\""),
-              std::string::npos)
-        << before;
+    const std::string before = ReadText(home / "config" / "settings.ini");
+    EXPECT_CONTAINS(before, "Settings = \"Quality=6|Verify=0|Ogg=0|AddPB=1|AddST=1\"");
     for (const bool ok : {false, true}) {
         TerminalSession term(home, Command(home, "--options wav"));
         ASSERT_TRUE(term.Started());
         const std::string first = term.WaitFor("[ Cancel ]");
-        EXPECT_NE(first.find("[x] Write tags to WAVE/AIFF files"), std::string::npos) << first;
+        EXPECT_CONTAINS(first, "[x] Write tags to WAVE/AIFF files");
         term.Keys("Space");
         term.WaitFor("[ ] Write tags");
         if (ok) {
@@ -97,8 +89,8 @@ TEST(ZrencOptionsTerminal, OkStoresTheChoiceAndEscapeStoresNothing) {
             term.Keys("Enter");
         } else
             term.Keys("Escape");
-        EXPECT_NE(term.WaitFor("EXIT=").find("EXIT=0"), std::string::npos);
-        const std::string store = StoreText(home);
+        EXPECT_CONTAINS(term.WaitFor("EXIT="), "EXIT=0");
+        const std::string store = ReadText(home / "config" / "settings.ini");
         EXPECT_EQ(
             store.find("[Plugins\\Input\\WAV]\nDoNotWriteTagsToFiles = 1") != std::string::npos, ok)
             << store;
