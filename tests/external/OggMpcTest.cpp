@@ -193,6 +193,12 @@ public:
                                           (m_dir / "ended").string() + "'\nexit 1");
     }
     fs::path Marker() const { return m_dir / "ran"; }
+    // mpcenc as it is on a full disk: it takes everything, writes a file cut short and ends
+    // with success.
+    void MpcencCutsShort() const {
+        WriteScript(m_dir / "mpcenc", "for last; do :; done\ncat >/dev/null\n"
+                                      "printf 'MPCK' > \"$last\"\nexit 0");
+    }
     // When the last of them ended, on the system clock.
     std::chrono::system_clock::time_point Ended() const {
         return std::chrono::system_clock::time_point(
@@ -255,6 +261,12 @@ TEST(OggMpc, AProgramThatDiesFailsTheFileWithinASecond) {
         EXPECT_CONTAINS(r.LastError, "ended before it had taken all the audio (exit code 1)");
         EXPECT_FALSE(fs::exists(dir / name)); // the partial file is gone
     }
+    fakes.MpcencCutsShort();
+    const EncodeResult r = Encode(CreateMpcEncoder, dir / "x.mpc", {&format, pcm});
+    EXPECT_EQ(r.FailedStep(), "finish");
+    EXPECT_CONTAINS(r.LastError, "mpcenc did not finish " + (dir / "x.mpc").string() +
+                                     ": the file is cut short");
+    EXPECT_FALSE(fs::exists(dir / "x.mpc"));
 }
 
 // Without the programs on PATH the list names each one and where to get it.
