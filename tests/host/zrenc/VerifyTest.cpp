@@ -35,13 +35,7 @@ protected:
     }
     // The number the flipped sample held.
     std::string Expected(const Input& input) {
-        const uint8_t* p = &pcm[input.name][Flipped * (input.shape.bits / 8)];
-        const int32_t value = input.shape.bits == 16
-                                  ? static_cast<int16_t>(p[0] | p[1] << 8)
-                                  : static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
-                                                         static_cast<uint32_t>(p[1]) << 16 |
-                                                         static_cast<uint32_t>(p[2]) << 24) >>
-                                        8;
+        const int32_t value = Samples(pcm[input.name], input.shape.bits)[Flipped];
         return "expected " + std::to_string(value) + ", decoded " + std::to_string(value ^ 1);
     }
 
