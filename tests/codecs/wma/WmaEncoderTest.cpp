@@ -168,9 +168,8 @@ TEST_F(WmaTest, FormatsTheCodecCannotTakeAreConverted) {
         {1, 6000, 16, false, "8000 1"},
     };
     for (const Case& c : cases) {
-        const std::string name = std::to_string(c.Channels) + "ch " + std::to_string(c.Rate) +
-                                 " Hz " + std::to_string(c.Bits) + (c.Float ? " float" : "");
-        SCOPED_TRACE(name);
+        SCOPED_TRACE(testing::Message() << c.Channels << "ch " << c.Rate << " Hz " << c.Bits
+                                        << (c.Float ? " float" : ""));
         const WAVEFORMATEX format = PcmFormat(c.Channels, c.Rate, c.Bits,
                                               c.Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
         const std::vector<uint8_t> pcm =
