@@ -79,10 +79,6 @@ std::unique_ptr<CWmaEncoder> NewEncoder(const char* settings) {
 class WmaTest : public ::testing::Test {
 protected:
     void SetUp() override { ::setenv("TESSARY_PROGRAM_DIR", LibDir().c_str(), 1); }
-    RunResult Zrenc(const std::string& settings, const fs::path& in, const fs::path& out) {
-        return RunZrencAt(
-            dir.Path(), {"-q", "-f", "-e", "wma", "-s", settings, "-o", out.string(), in.string()});
-    }
     // An encoder started as a host starts it, writing to out.wma.
     std::unique_ptr<CWmaEncoder> Started(const char* settings, const WAVEFORMATEX& format) {
         auto encoder = NewEncoder(settings);
@@ -114,7 +110,8 @@ TEST_F(WmaTest, EveryProfileRowEncodesAToneAtItsBitRate) {
         SCOPED_TRACE(settings);
         const fs::path out = dir / ("out" + std::to_string(i) + ".wma");
         const std::time_t before = std::time(nullptr);
-        const RunResult r = Zrenc(settings, dir / "in.wav", out);
+        const RunResult r = RunZrencAt(dir.Path(), {"-q", "-e", "wma", "-s", settings, "-o",
+                                                    out.string(), (dir / "in.wav").string()});
         const std::time_t after = std::time(nullptr);
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
         std::map<std::string, std::string> probe = Probe(out);
