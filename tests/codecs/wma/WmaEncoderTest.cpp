@@ -13,7 +13,6 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <taglib/asffile.h>
 
 namespace {
@@ -70,75 +69,57 @@ void ExpectTone(const std::vector<uint8_t>& s16, unsigned channels, uint32_t rat
             << "channel " << c;
 }
 
+std::unique_ptr<CWmaEncoder> NewEncoder(const char* settings) {
+    auto encoder =
+        std::unique_ptr<CWmaEncoder>(static_cast<CWmaEncoder*>(CreateWmaEncoder(nullptr)));
+    EXPECT_TRUE(SetProperty(*encoder, u"Settings", settings));
+    return encoder;
+}
+
 class WmaTest : public ::testing::Test {
 protected:
     void SetUp() override { ::setenv("TESSARY_PROGRAM_DIR", LibDir().c_str(), 1); }
-    RunResult Zrenc(const std::string& settings, const fs::path& in, const fs::path& out) {
-        fs::create_directories(dir / "tmp");
-        return zrtest::Run(
-            {ZrencProgram().string(), "-q", "-f", "-e", "wma", "-s", settings, "-o", out.string(),
-             in.string()},
-            {"TESSARY_HOME=" + (dir / "home").string(), "TMPDIR=" + (dir / "tmp").string()});
+    // An encoder started as a host starts it, writing to out.wma.
+    std::unique_ptr<CWmaEncoder> Started(const char* settings, const WAVEFORMATEX& format) {
+        auto encoder = NewEncoder(settings);
+        SetProperty(*encoder, u"Add Output Extension", "0");
+        SetProperty(*encoder, u"Destination Filename", (dir / "out.wma").string());
+        EXPECT_TRUE(encoder->StartBufferBased(&format, 0)) << Property(*encoder, u"Last Error");
+        return encoder;
     }
     TempDir dir;
 };
 
 // --- Every profile row through zrenc ----------------------------------------------------------
 
-struct Row {
-    const char* Settings;
-    int Kbps;
-};
-const Row Rows[] = {
-    {"Mode=0|CBR Bitrate=0", 48},  {"Mode=0|CBR Bitrate=1", 64},  {"Mode=0|CBR Bitrate=2", 96},
-    {"Mode=0|CBR Bitrate=3", 128}, {"Mode=0|CBR Bitrate=4", 160}, {"Mode=0|CBR Bitrate=5", 192},
-    {"Mode=0|CBR Bitrate=6", 256}, {"Mode=0|CBR Bitrate=7", 320}, {"Mode=1|VBR Bitrate=0", 128},
-    {"Mode=1|VBR Bitrate=1", 160}, {"Mode=1|VBR Bitrate=2", 192}, {"Mode=1|VBR Bitrate=3", 256},
-    {"Mode=1|VBR Bitrate=4", 320},
-};
-
+// Each row's output is a tone at its bit rate; the header's attributes have their types, and the
+// last row, with Security=1, carries the DRM attributes too.
 TEST_F(WmaTest, EveryProfileRowEncodesAToneAtItsBitRate) {
-    const WAVEFORMATEX format = PcmFormat(2, Rate, 16);
-    WriteWav(dir / "in.wav", format, MakePcm(Signal::Tone, 2, Rate, 16, Rate));
+    std::vector<std::pair<std::string, int>> rows; // settings, kbit/s
+    for (int kbps : {48, 64, 96, 128, 160, 192, 256, 320})
+        rows.emplace_back("Mode=0|CBR Bitrate=" + std::to_string(rows.size()), kbps);
+    for (int kbps : {128, 160, 192, 256, 320})
+        rows.emplace_back("Mode=1|VBR Bitrate=" + std::to_string(rows.size() - 8), kbps);
+    rows.back().first += "|Security=1";
+    WriteWav(dir / "in.wav", PcmFormat(2, Rate, 16), MakePcm(Signal::Tone, 2, Rate, 16, Rate));
     // One ffmpeg decodes every output, each to raw samples of its own.
     std::vector<std::string> decode = {"ffmpeg", "-v", "error"}, outputs;
-    for (size_t i = 0; i < std::size(Rows); ++i) {
-        const Row& row = Rows[i];
-        SCOPED_TRACE(row.Settings);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto& [settings, kbps] = rows[i];
+        const bool security = i + 1 == rows.size();
+        SCOPED_TRACE(settings);
         const fs::path out = dir / ("out" + std::to_string(i) + ".wma");
-        const RunResult r = Zrenc(row.Settings, dir / "in.wav", out);
+        const std::time_t before = std::time(nullptr);
+        const RunResult r = RunZrencAt(dir.Path(), {"-q", "-e", "wma", "-s", settings, "-o",
+                                                    out.string(), (dir / "in.wav").string()});
+        const std::time_t after = std::time(nullptr);
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
         std::map<std::string, std::string> probe = Probe(out);
         EXPECT_EQ(probe["codec_name"], "wmav2");
-        EXPECT_NEAR(std::stod(probe["bit_rate"]), row.Kbps * 1000.0, row.Kbps * 50.0);
+        EXPECT_NEAR(std::stod(probe["bit_rate"]), kbps * 1000.0, kbps * 50.0);
         // Within one 3,200-byte ASF packet of the second that went in.
-        EXPECT_NEAR(std::stod(probe["duration"]), 1.0, 3200.0 * 8 / (row.Kbps * 1000.0));
+        EXPECT_NEAR(std::stod(probe["duration"]), 1.0, 3200.0 * 8 / (kbps * 1000.0));
         EXPECT_EQ(probe["encoded_by"], "Tessary");
-        decode.insert(decode.end(), {"-i", out.string()});
-        outputs.insert(outputs.end(), {"-map", std::to_string(i) + ":a", "-f", "s16le",
-                                       (dir / ("out" + std::to_string(i) + ".raw")).string()});
-    }
-    decode.insert(decode.end(), outputs.begin(), outputs.end());
-    const RunResult decoded = zrtest::Run(decode);
-    ASSERT_EQ(decoded.ExitCode, 0) << decoded.Output;
-    for (size_t i = 0; i < std::size(Rows); ++i) {
-        SCOPED_TRACE(Rows[i].Settings);
-        ExpectTone(ReadFile(dir / ("out" + std::to_string(i) + ".raw")), 2, Rate);
-    }
-}
-
-TEST_F(WmaTest, HeaderAttributesHaveTheirTypes) {
-    WriteWav(dir / "in.wav", PcmFormat(1, Rate, 16), MakePcm(Signal::Tone, 1, Rate, 16, 4410));
-    struct Case {
-        const char* Settings;
-        bool Security;
-    };
-    for (const Case& c : {Case{"Security=0", false}, Case{"Security=1", true}}) {
-        SCOPED_TRACE(c.Settings);
-        const std::time_t before = std::time(nullptr);
-        ASSERT_EQ(Zrenc(c.Settings, dir / "in.wav", dir / "out.wma").ExitCode, 0);
-        const std::time_t after = std::time(nullptr);
-        const fs::path out = dir / "out.wma";
         EXPECT_EQ(TagLibAttribute(out, "WM/EncodedBy"), "string:Tessary");
         const std::string time = TagLibAttribute(out, "WM/EncodingTime");
         ASSERT_EQ(time.rfind("qword:", 0), 0u) << time;
@@ -146,26 +127,28 @@ TEST_F(WmaTest, HeaderAttributesHaveTheirTypes) {
         EXPECT_GE(stamp, FileTimeAt(before));
         EXPECT_LE(stamp, FileTimeAt(after + 1));
         // ffprobe reads numbers as numbers (ffmpeg 5.1 keeps only the low 32 bits, signed).
-        std::map<std::string, std::string> probe = Probe(out);
         const auto low = static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(stamp)));
         EXPECT_THAT(
             probe["WM/EncodingTime"],
             testing::AnyOf(std::to_string(stamp), std::to_string(static_cast<uint64_t>(low))));
-        EXPECT_EQ(TagLibAttribute(out, "Use_DRM"), c.Security ? "bool:1" : "");
-        EXPECT_EQ(TagLibAttribute(out, "DRM_Level"), c.Security ? "dword:150" : "");
-        EXPECT_EQ(TagLibAttribute(out, "DRM_Flags"), c.Security ? "dword:11" : "");
-        EXPECT_EQ(probe["DRM_Level"], c.Security ? "150" : "");
+        EXPECT_EQ(TagLibAttribute(out, "Use_DRM"), security ? "bool:1" : "");
+        EXPECT_EQ(TagLibAttribute(out, "DRM_Level"), security ? "dword:150" : "");
+        EXPECT_EQ(TagLibAttribute(out, "DRM_Flags"), security ? "dword:11" : "");
+        EXPECT_EQ(probe["DRM_Level"], security ? "150" : "");
+        decode.insert(decode.end(), {"-i", out.string()});
+        outputs.insert(outputs.end(), {"-map", std::to_string(i) + ":a", "-f", "s16le",
+                                       (dir / ("out" + std::to_string(i) + ".raw")).string()});
+    }
+    decode.insert(decode.end(), outputs.begin(), outputs.end());
+    const RunResult decoded = zrtest::Run(decode);
+    ASSERT_EQ(decoded.ExitCode, 0) << decoded.Output;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(rows[i].first);
+        ExpectTone(ReadFile(dir / ("out" + std::to_string(i) + ".raw")), 2, Rate);
     }
 }
 
 // --- In process: conversions, sample times, refusals ----------------------------------------
-
-std::unique_ptr<CWmaEncoder> NewEncoder(const char* settings) {
-    auto encoder =
-        std::unique_ptr<CWmaEncoder>(static_cast<CWmaEncoder*>(CreateWmaEncoder(nullptr)));
-    EXPECT_TRUE(SetProperty(*encoder, u"Settings", settings));
-    return encoder;
-}
 
 TEST_F(WmaTest, FormatsTheCodecCannotTakeAreConverted) {
     struct Case {
@@ -182,9 +165,8 @@ TEST_F(WmaTest, FormatsTheCodecCannotTakeAreConverted) {
         {1, 6000, 16, false, "8000 1"},
     };
     for (const Case& c : cases) {
-        const std::string name = std::to_string(c.Channels) + "ch " + std::to_string(c.Rate) +
-                                 " Hz " + std::to_string(c.Bits) + (c.Float ? " float" : "");
-        SCOPED_TRACE(name);
+        SCOPED_TRACE(testing::Message() << c.Channels << "ch " << c.Rate << " Hz " << c.Bits
+                                        << (c.Float ? " float" : ""));
         const WAVEFORMATEX format = PcmFormat(c.Channels, c.Rate, c.Bits,
                                               c.Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM);
         const std::vector<uint8_t> pcm =
@@ -201,13 +183,9 @@ TEST_F(WmaTest, FormatsTheCodecCannotTakeAreConverted) {
 }
 
 TEST_F(WmaTest, SampleTimesFollowTheBytes) {
-    auto encoder = NewEncoder("");
+    auto encoder = Started("", PcmFormat(2, Rate, 16));
     EXPECT_EQ(encoder->ProfileFile(WMRuntimeMajorVersion), "NHvbr.xml");
     EXPECT_EQ(Property(*encoder, u"Estimated Bitrate"), "256");
-    const WAVEFORMATEX format = PcmFormat(2, Rate, 16);
-    SetProperty(*encoder, u"Add Output Extension", "0");
-    SetProperty(*encoder, u"Destination Filename", (dir / "out.wma").string());
-    ASSERT_TRUE(encoder->StartBufferBased(&format, 0)) << Property(*encoder, u"Last Error");
     std::vector<uint8_t> second = MakePcm(Signal::Tone, 2, Rate, 16, Rate);
     ASSERT_EQ(second.size(), 176400u);
     EXPECT_TRUE(encoder->EncodeBuffer(second.data(), 0));
@@ -261,18 +239,9 @@ TEST_F(WmaTest, RefusalsGiveAReasonAndLeaveNoFile) {
     auto lossless = NewEncoder("Mode=2");
     EXPECT_EQ(lossless->ProfileFile(10), "lossless_v10.xml");
     EXPECT_EQ(lossless->ProfileFile(9), "lossless_old.xml");
-}
-
-TEST_F(WmaTest, AnUnfinishedFileIsRemoved) {
-    const WAVEFORMATEX format = PcmFormat(2, Rate, 16);
+    // An encoder that goes before it is finished takes its file with it.
     std::vector<uint8_t> pcm = MakePcm(Signal::Tone, 2, Rate, 16, 4096);
-    {
-        auto encoder = NewEncoder("");
-        SetProperty(*encoder, u"Add Output Extension", "0");
-        SetProperty(*encoder, u"Destination Filename", (dir / "out.wma").string());
-        ASSERT_TRUE(encoder->StartBufferBased(&format, 0));
-        ASSERT_TRUE(encoder->EncodeBuffer(pcm.data(), pcm.size()));
-    }
+    EXPECT_TRUE(Started("", PcmFormat(2, Rate, 16))->EncodeBuffer(pcm.data(), pcm.size()));
     EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{});
 }
 
@@ -322,9 +291,7 @@ TEST_F(WmaTest, TheEditorRewritesAttributesAndKeepsTheSamples) {
         EXPECT_TRUE(SamePcm(before, DecodeWithFfmpeg(file, "s16le"), 2));
     }
     EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"ffmpeg.wma", "in.wav", "ours.wma"}));
-}
 
-TEST_F(WmaTest, TheEditorRefusesWhatIsNoAsfFile) {
     WriteFile(dir / "x.wma", "not an asf file at all, not at all", 34);
     ZrWMFactory factory;
     std::unique_ptr<IWMMetadataEditor> editor;

@@ -42,16 +42,11 @@ Delivery Decode(const fs::path& path, bool allowNative, std::optional<PcmSpec> o
     std::vector<uint8_t> block;
     const size_t align = decoder.Output().BlockAlign();
     const size_t target = std::max<size_t>(1, targetBytes / align) * align;
-    for (;;) {
-        if (!decoder.Read(block, target)) {
-            d.error = decoder.Error();
-            break;
-        }
-        if (block.empty())
-            break;
+    while (decoder.Read(block, target) && !block.empty()) {
         EXPECT_EQ(block.size() % align, 0u);
         d.bytes.insert(d.bytes.end(), block.begin(), block.end());
     }
+    d.error = decoder.Error();
     return d;
 }
 

@@ -45,13 +45,8 @@ protected:
         ASSERT_EQ(r.ExitCode, 0) << r.Output;
     }
 
-    RunResult Zrenc(std::vector<std::string> args) {
-        args.insert(args.begin(), ZrencProgram().string());
-        return zrtest::Run(args, Env());
-    }
-    std::vector<std::string> Env() {
-        fs::create_directories(dir / "tmp");
-        return {"TESSARY_HOME=" + StoreHome().string(), "TMPDIR=" + (dir / "tmp").string()};
+    RunResult Zrenc(const std::vector<std::string>& args) {
+        return RunZrencAt(dir.Path(), args, {"TESSARY_HOME=" + StoreHome().string()});
     }
     std::string In(const std::string& name) { return (dir / name).string(); }
 
@@ -238,10 +233,11 @@ TEST_F(ZrencFileEncoderTest, InterruptCancelsAndCleansUp) {
     for (const char* signal : {"INT", "TERM"}) {
         SCOPED_TRACE(signal);
         // Three seconds: the stalling encoder is under way by then, even on a busy machine.
-        const RunResult r = zrtest::Run({"timeout", "--foreground", "--preserve-status", "-s",
-                                         signal, "3", ZrencProgram().string(), "-e",
-                                         "Fake Stalling Encoder", "-d", In("out"), In("in.wav")},
-                                        Env());
+        fs::create_directories(dir / "tmp");
+        const RunResult r = zrtest::Run(
+            {"timeout", "--foreground", "--preserve-status", "-s", signal, "3",
+             ZrencProgram().string(), "-e", "Fake Stalling Encoder", "-d", In("out"), In("in.wav")},
+            {"TESSARY_HOME=" + StoreHome().string(), "TMPDIR=" + (dir / "tmp").string()});
         EXPECT_EQ(r.ExitCode, 128 + (signal == std::string("INT") ? SIGINT : SIGTERM));
         EXPECT_CONTAINS(r.Output, "interrupted");
         EXPECT_EQ(FilesIn(dir / "out"), std::vector<std::string>{});
