@@ -321,7 +321,7 @@ WMStatus CWMWriter::BeginWriting() {
     // are ours to write.
     muxer->flags |= AVFMT_FLAG_BITEXACT;
     if ((code = Av().avformat_write_header(muxer, nullptr)) < 0)
-        return FailLibrary(code, "cannot write the ASF header");
+        return FailLibrary(code, ("cannot write the ASF header of \"" + m_path + "\"").c_str());
 
     m_framesOut = 0;
     m_carry.clear();
@@ -433,7 +433,7 @@ WMStatus CWMWriter::SendFrame(bool last) {
         code = Av().av_write_frame(m_codec->Muxer.get(), packet);
         Av().av_packet_unref(packet);
         if (code < 0)
-            return FailLibrary(code, "cannot write the file");
+            return FailLibrary(code, ("cannot write \"" + m_path + "\"").c_str());
     }
     if (code != AVERROR(EAGAIN) && code != AVERROR_EOF)
         return FailLibrary(code, "cannot encode");
@@ -481,9 +481,9 @@ WMStatus CWMWriter::EndWriting() {
         return status;
     AVFormatContext* muxer = m_codec->Muxer.get();
     if (const int code = Av().av_write_trailer(muxer); code < 0)
-        return FailLibrary(code, "cannot finish the file");
+        return FailLibrary(code, ("cannot finish \"" + m_path + "\"").c_str());
     if (const int code = Av().avio_closep(&muxer->pb); code < 0)
-        return FailLibrary(code, "cannot close the file");
+        return FailLibrary(code, ("cannot close \"" + m_path + "\"").c_str());
     *m_codec = Codec{};
 
     if (m_attributes.empty()) {
