@@ -230,12 +230,12 @@ std::vector<std::string> KeysOf(const std::string& settingsText) {
     return keys;
 }
 
-// What each encoder with settings of its own takes for them: a range or a list of values.
-// Encoders not listed here are not checked.
+// What each encoder takes for its settings: a range or a list of values, or any text.
 struct SettingRule {
     const char* key;
     std::vector<std::string> values; // the allowed texts; empty: an integer from low to high
     long low = 0, high = 0;
+    bool anyText = false; // a command line, a path: whatever the user writes
 };
 
 const std::vector<SettingRule>* RulesOf(int32_t index) {
@@ -257,6 +257,23 @@ const std::vector<SettingRule>* RulesOf(int32_t index) {
         {"NOHDR", {"0", "1"}}, {"L16", {"0", "1"}}, {"L24", {"0", "1"}}};
     static const std::vector<SettingRule> dsd = {
         {"SampleRate", {"2822400", "5644800", "11289600", "22579200"}}};
+    static const std::vector<SettingRule> preset = {
+        {"Mode", {"0", "1"}}, {"Quality", {}, 0, 4}, {"Command Line", {}, 0, 0, true}};
+    static const std::vector<SettingRule> mp3 = {
+        {"Mode", {}, 0, 3},           {"Bitrate", {}, 8, 320},
+        {"ForceCBR", {"0", "1"}},     {"SpeedBitrate", {}, 8, 320},
+        {"VBRQualityMode", {}, 0, 4}, {"CommandLine", {}, 0, 0, true}};
+    static const std::vector<SettingRule> wma = {{"Mode", {"0", "1", "2"}},
+                                                 {"CBR Bitrate", {}, 0, 7},
+                                                 {"VBR Bitrate", {}, 0, 4},
+                                                 {"Security", {"0", "1"}}};
+    static const std::vector<SettingRule> external = {{"Program Path", {}, 0, 0, true},
+                                                      {"Program Parameters", {}, 0, 0, true},
+                                                      {"Target File Extension", {}, 0, 0, true},
+                                                      {"Support Long Filenames", {"0", "1"}},
+                                                      {"Use source file as-is", {"0", "1"}},
+                                                      {"Hide Command window", {"0", "1"}},
+                                                      {"Bitrate", {}, 0, 100000}};
     static const std::vector<SettingRule> none;
     switch (index) {
     case ZrEncoderIndex::Flac:
@@ -269,12 +286,20 @@ const std::vector<SettingRule>* RulesOf(int32_t index) {
         return &wav;
     case ZrEncoderIndex::Dsd:
         return &dsd;
+    case ZrEncoderIndex::Ogg:
+    case ZrEncoderIndex::Mpc:
+        return &preset;
+    case ZrEncoderIndex::Mp3:
+        return &mp3;
+    case ZrEncoderIndex::Wma:
+        return &wma;
+    case ZrEncoderIndex::External:
+        return &external;
     case ZrEncoderIndex::Aiff:
     case ZrEncoderIndex::Alac:
         return &none;
-    default:
-        return nullptr;
     }
+    return nullptr;
 }
 
 bool IsBlank(char c) {
@@ -312,7 +337,9 @@ std::string CheckSettings(int32_t index, const std::string& name, const std::str
         }
         std::string allowed;
         bool ok = false;
-        if (rule->values.empty()) {
+        if (rule->anyText) {
+            ok = true;
+        } else if (rule->values.empty()) {
             char* tail = nullptr;
             const long number = std::strtol(value.c_str(), &tail, 10);
             ok = !value.empty() && *tail == '\0' && number >= rule->low && number <= rule->high;

@@ -167,6 +167,10 @@ TEST_F(ZrencStoreTest, SettingsOutsideWhatTheEncoderTakesAreUsageErrors) {
         {{"-e", "dsd", "-s", "SampleRate=44100"}, "SampleRate = 2822400, 5644800"},
         {{"-e", "aiff", "-s", "Quality=5"}, "\"Quality\" is not a setting of AIFF Encoder"},
         {{"-e", "wavpack", "-s", "Compression Type=hybrid"}, "Lossless, Hybrid, not \"hybrid\""},
+        {{"-e", "ogg", "-s", "Qualty=3"}, "its settings: Mode, Quality, Command Line"},
+        {{"-e", "mpc", "-s", "Quality=5"}, "Musepack (MPC) takes Quality = 0 to 4, not \"5\""},
+        {{"-e", "mp3", "-s", "Mode=0|Bitrate=999"}, "MP3 Encoder takes Bitrate = 8 to 320"},
+        {{"-e", "wma", "-s", "Mode=3"}, "Windows Media takes Mode = 0, 1, 2, not \"3\""},
         {{"--set", "flac", "Quality=9"}, "FLAC Encoder takes Quality = 0 to 8, not \"9\""},
         {{"-p", "Nowhere", "-e", "flac"}, "no settings are saved under the profile \"Nowhere\""},
     };
@@ -180,6 +184,16 @@ TEST_F(ZrencStoreTest, SettingsOutsideWhatTheEncoderTakesAreUsageErrors) {
     }
     EXPECT_FALSE(fs::exists(dir / "out"));
     EXPECT_EQ(Stored(u"FLAC Encoder", u"Settings"), before);
+
+    // What --settings prints, every encoder takes back.
+    for (int index = 0; index < 12; ++index) {
+        const std::string encoder = std::to_string(index);
+        const RunResult shown = Zrenc({"--settings", encoder});
+        ASSERT_EQ(shown.ExitCode, 0) << shown.Output;
+        const std::string text = shown.Output.substr(0, shown.Output.find('\n'));
+        const RunResult r = Zrenc({"-p", "Echo", "--set", encoder, text});
+        EXPECT_EQ(r.ExitCode, 0) << encoder << ": " << text << "\n" << r.Output;
+    }
 }
 
 // Saved settings are the user's: unregistering keeps them for the next registration.
