@@ -184,6 +184,9 @@ struct Parser {
         }
         if (token.size() > 1 && token[0] == '-')
             return ShortBundle(token);
+        if (token == "-")
+            return Fail("cannot read standard input (\"-\"): name the files to encode (a file "
+                        "named \"-\" is ./-)");
         result.options.inputs.push_back(token);
         return true;
     }

@@ -79,6 +79,7 @@ TEST(ArgumentsTest, NamesEachUsageError) {
         {{"-e", "flac", "-j", "0", "a"}, "-j wants"},
         {{"-e", "flac", "-j", "257", "a"}, "-j wants"}, // beyond the limit
         {{"-e", "flac", "-x", "a"}, "unknown option -x"},
+        {{"-e", "flac", "-"}, "cannot read standard input"},
         {{"-e", "flac", "-t", "=x", "a"}, "-t wants KEY=VALUE"},
         {{"-e", "flac", "--tag", "TITLE", "a"}, "-t wants KEY=VALUE"},
         {{"--list", "--register"}, "choose one"},
