@@ -12,6 +12,20 @@ bool IsEscapedByte(char16_t c) {
     return c >= EscapedByte + 0x80 && c <= EscapedByte + 0xFF;
 }
 
+// What a lead byte of more than one byte announces: the continuation bytes, the bits it carries
+// and the smallest code point that may use that length. False for a byte that cannot lead.
+bool ReadLead(unsigned char lead, size_t& extra, uint32_t& cp, uint32_t& minimum) {
+    if ((lead & 0xE0) == 0xC0)
+        extra = 1, cp = lead & 0x1F, minimum = 0x80;
+    else if ((lead & 0xF0) == 0xE0)
+        extra = 2, cp = lead & 0x0F, minimum = 0x800;
+    else if ((lead & 0xF8) == 0xF0)
+        extra = 3, cp = lead & 0x07, minimum = 0x10000;
+    else
+        return false;
+    return true;
+}
+
 // The length of the well-formed sequence at p (1 to 4), or 0 when it is not one. Encoded
 // surrogates count as well-formed only when `surrogates`.
 size_t SequenceLength(const unsigned char* p, const unsigned char* end, bool surrogates,
@@ -23,15 +37,8 @@ size_t SequenceLength(const unsigned char* p, const unsigned char* end, bool sur
     }
     size_t extra;
     uint32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-        extra = 1, cp = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, cp = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, cp = lead & 0x07, minimum = 0x10000;
-    } else {
+    if (!ReadLead(lead, extra, cp, minimum))
         return 0;
-    }
     if (static_cast<size_t>(end - p) <= extra)
         return 0;
     for (size_t i = 1; i <= extra; ++i) {
@@ -73,10 +80,6 @@ void AppendCodePointUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // The settings text's reading: encoded surrogate halves kept as code units, and each invalid
 // lead byte, truncated sequence (what was read of it) or overlong form one U+FFFD.
 std::u16string DecodeKeepingSurrogates(std::string_view utf8) {
@@ -91,21 +94,15 @@ std::u16string DecodeKeepingSurrogates(std::string_view utf8) {
             ++p;
             continue;
         }
-        int extra;
+        size_t extra;
         uint32_t cp;
         uint32_t minimum;
-        if ((lead & 0xE0) == 0xC0) {
-            extra = 1, cp = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, cp = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, cp = lead & 0x07, minimum = 0x10000;
-        } else {
+        if (!ReadLead(lead, extra, cp, minimum)) {
             out += Replacement;
             ++p;
             continue;
         }
-        int taken = 1;
+        size_t taken = 1;
         while (taken <= extra && p + taken < end && (p[taken] & 0xC0) == 0x80) {
             cp = (cp << 6) | (p[taken] & 0x3F);
             ++taken;
