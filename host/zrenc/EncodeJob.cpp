@@ -125,6 +125,19 @@ std::string LimitReason(int32_t index, const PcmSpec& spec) {
     return {};
 }
 
+// "6 channels at 96000 Hz -> 2 at 48000 Hz" when `file` holds another shape than was sent.
+std::string ShapeNote(const std::string& file, const PcmSpec& sent) {
+    InputDecoder written;
+    if (!written.Open(file))
+        return {};
+    const PcmSpec& got = written.Source();
+    if (got.channels == sent.channels && got.rate == sent.rate)
+        return {};
+    return std::to_string(sent.channels) + " channels at " + std::to_string(sent.rate) + " Hz -> " +
+           std::to_string(got.channels) + " at " + std::to_string(got.rate) +
+           " Hz, as the encoder's format takes them";
+}
+
 // Encoders' reasons may break lines ("...file:\r\n<name>"): one line for the display.
 std::string OneLine(const std::string& text) {
     std::string out;
@@ -223,6 +236,7 @@ private:
     std::string m_temporaryWav;
     std::vector<std::string> m_written; // final names of the committed files
     std::optional<PcmSpec> m_offered;   // the format the encoder was started with
+    PcmSpec m_sent;                     // the format of the samples the encoder was given
     std::unique_ptr<OutputVerifier> m_verifier;
 };
 
@@ -298,6 +312,11 @@ bool Job::Encode() {
     const std::vector<PendingFile> files = PendingFilesOf(m_temporary, m_spec.output);
     if (files.empty() || files.back().from != m_temporary)
         return Fail("the encoder reported success but wrote no output");
+    // These two fit the audio to what their format takes (a stereo downmix, a profile's rate):
+    // as worth saying as a change of depth.
+    if (buffers && (m_choice.index == ZrEncoderIndex::Mp3 || m_choice.index == ZrEncoderIndex::Wma))
+        if (std::string note = ShapeNote(m_temporary, m_sent); !note.empty())
+            m_outcome.notes.push_back(std::move(note));
     if (m_verifier) {
         if (std::string failed = m_verifier->Check(m_temporary, m_spec.input); !failed.empty())
             return Fail(std::move(failed));
@@ -332,6 +351,7 @@ bool Job::EncodeBuffers(IZrEncoder* encoder, double from, double to) {
     const WAVEFORMATEX& format = spec.NeedsExtensible() ? extensible.Format : plain;
     const int64_t expectedFrames = m_decoder.ExpectedFrames();
     m_offered = spec;
+    m_sent = spec;
     if (!encoder->StartBufferBased(&format, expectedFrames * spec.BlockAlign()))
         return FailFrom(encoder, "could not start");
     m_offered.reset();

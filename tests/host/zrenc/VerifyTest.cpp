@@ -85,7 +85,8 @@ TEST_F(VerifyTest, LosslessOutputsAreVerifiedAndAFlippedSampleIsCaught) {
     }
 }
 
-// DSD keeps no samples to compare: its length is checked. Lossy outputs are not verified.
+// DSD keeps no samples to compare: its length is checked. Lossy outputs are not verified, and
+// a change of shape by the encoder is noted.
 TEST_F(VerifyTest, DsdIsCheckedForLengthAndLossyOutputsAreNoted) {
     const std::string input = Make(S16);
     const RunResult dsd = Zrenc({"-e", "dsd", "--verify", "-d", (dir / "good").string(), input});
@@ -97,9 +98,12 @@ TEST_F(VerifyTest, DsdIsCheckedForLengthAndLossyOutputsAreNoted) {
     EXPECT_CONTAINS(cut.Output, "verification failed: the output decodes to 500 frames");
     EXPECT_EQ(FilesIn(dir / "bad"), std::vector<std::string>{}) << "left behind";
 
-    const RunResult mp3 = Zrenc({"-e", "mp3", "--verify", "-d", (dir / "good").string(), input});
+    const RunResult mp3 =
+        Zrenc({"-e", "mp3", "--verify", "-d", (dir / "good").string(), input, Make(C6)});
     EXPECT_EQ(mp3.ExitCode, 0) << mp3.Output;
     EXPECT_CONTAINS(mp3.Output, "--verify checks lossless outputs only");
+    EXPECT_CONTAINS(mp3.Output, "c6.wav [MP3 Encoder]: 6 channels at 44100 Hz -> 2 at 44100 Hz");
+    EXPECT_EQ(mp3.Output.find("s16.wav [MP3 Encoder]: 2 channels"), std::string::npos);
     EXPECT_EQ(mp3.Output.find("  verified"), std::string::npos) << mp3.Output;
     const RunResult hybrid = Zrenc({"-e", "wavpack", "-s", "Compression Type=Hybrid", "--verify",
                                     "-d", (dir / "good").string(), input});
