@@ -104,8 +104,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # ldconfig after installing and removing, for the SONAME link in ${libdir}).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
-# The FFmpeg libraries are opened with dlopen when a file needs them, so shlibdeps cannot see
-# them: one dependency per library, named after its SONAME as Debian names these packages.
+# The FFmpeg libraries, libcurl and libarchive are opened with dlopen when they are needed, so
+# shlibdeps cannot see them: one dependency per library, named after its SONAME as Debian names
+# these packages (the SONAMEs of libcurl and libarchive do not follow their versions).
 set(zr_dlopened)
 foreach(library avutil avcodec avformat swresample)
     string(REGEX MATCH "^[0-9]+" major "${LIBAV_lib${library}_VERSION}")
@@ -113,6 +114,7 @@ foreach(library avutil avcodec avformat swresample)
         list(APPEND zr_dlopened lib${library}${major})
     endif()
 endforeach()
+list(APPEND zr_dlopened libcurl4 libarchive13)
 list(JOIN zr_dlopened ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # The MP3, Ogg Vorbis and Musepack encoders run these programs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "lame, vorbis-tools, musepack-tools")

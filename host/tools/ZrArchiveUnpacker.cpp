@@ -3,10 +3,9 @@
 #include "foundation/ZrUtf.h"
 #include "tools/ZrNoDestroy.h"
 #include "tools/ZrToolsFiles.h"
+#include "tools/ZrToolsLibraries.h"
 #include "tools/ZrToolsLogger.h"
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -21,10 +20,10 @@ namespace {
 using Path = std::vector<std::string>; // components below the target folder
 
 struct ReaderFree {
-    void operator()(archive* a) const { archive_read_free(a); }
+    void operator()(archive* a) const { ZrToolsLibraries::Loaded().archive_read_free(a); }
 };
 struct WriterFree {
-    void operator()(archive* a) const { archive_write_free(a); }
+    void operator()(archive* a) const { ZrToolsLibraries::Loaded().archive_write_free(a); }
 };
 using ArchivePtr = std::unique_ptr<archive, ReaderFree>;
 
@@ -101,31 +100,33 @@ bool BehindLink(const Links& links, const Path& path) {
     return false;
 }
 
-ArchivePtr OpenReader(const void* data, size_t size, std::string* why) {
-    ArchivePtr reader(archive_read_new());
+ArchivePtr OpenReader(const ZrToolsLibraries& lib, const void* data, size_t size,
+                      std::string* why) {
+    ArchivePtr reader(lib.archive_read_new());
     if (!reader) {
         *why = "out of memory";
         return nullptr;
     }
-    archive_read_support_filter_all(reader.get());
-    archive_read_support_format_zip(reader.get());
-    archive_read_support_format_tar(reader.get());
-    archive_read_support_format_gnutar(reader.get());
-    if (archive_read_open_memory(reader.get(), data, size) != ARCHIVE_OK) {
-        *why = std::string("cannot read the archive: ") + archive_error_string(reader.get());
+    lib.archive_read_support_filter_all(reader.get());
+    lib.archive_read_support_format_zip(reader.get());
+    lib.archive_read_support_format_tar(reader.get());
+    lib.archive_read_support_format_gnutar(reader.get());
+    if (lib.archive_read_open_memory(reader.get(), data, size) != ARCHIVE_OK) {
+        *why = std::string("cannot read the archive: ") + lib.archive_error_string(reader.get());
         return nullptr;
     }
     return reader;
 }
 
-const char* EntryName(archive_entry* entry) {
-    const char* name = archive_entry_pathname(entry);
+const char* EntryName(const ZrToolsLibraries& lib, archive_entry* entry) {
+    const char* name = lib.archive_entry_pathname(entry);
     return name ? name : "";
 }
 
 // Reads every header and says why the first unsafe entry is refused; empty when all are safe.
-std::string CheckEntries(const void* data, size_t size, std::string* readError) {
-    ArchivePtr reader = OpenReader(data, size, readError);
+std::string CheckEntries(const ZrToolsLibraries& lib, const void* data, size_t size,
+                         std::string* readError) {
+    ArchivePtr reader = OpenReader(lib, data, size, readError);
     if (!reader)
         return {};
     struct Seen {
@@ -139,19 +140,19 @@ std::string CheckEntries(const void* data, size_t size, std::string* readError) 
     Links links;
     archive_entry* entry = nullptr;
     int status;
-    while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK ||
+    while ((status = lib.archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK ||
            status == ARCHIVE_WARN) {
         Seen seen;
-        seen.Name = EntryName(entry);
-        const char* hard = archive_entry_hardlink(entry);
-        const mode_t type = archive_entry_filetype(entry);
+        seen.Name = EntryName(lib, entry);
+        const char* hard = lib.archive_entry_hardlink(entry);
+        const mode_t type = lib.archive_entry_filetype(entry);
         if (!Split(seen.Name, seen.Where))
             return "Refused archive entry \"" + seen.Name + "\": its name leaves the target folder";
         if (hard) {
             seen.Hard = hard;
         } else if (type == AE_IFLNK) {
             seen.Symlink = true;
-            const char* target = archive_entry_symlink(entry);
+            const char* target = lib.archive_entry_symlink(entry);
             seen.Link = target ? target : "";
             if (!seen.Where.empty())
                 links[Join(seen.Where)] = seen.Link;
@@ -160,10 +161,11 @@ std::string CheckEntries(const void* data, size_t size, std::string* readError) 
                    "\": it is not a file, a folder or a link";
         }
         entries.push_back(std::move(seen));
-        archive_read_data_skip(reader.get());
+        lib.archive_read_data_skip(reader.get());
     }
     if (status != ARCHIVE_EOF) {
-        *readError = std::string("cannot read the archive: ") + archive_error_string(reader.get());
+        *readError =
+            std::string("cannot read the archive: ") + lib.archive_error_string(reader.get());
         return {};
     }
     for (const Seen& seen : entries) {
@@ -185,57 +187,59 @@ std::string CheckEntries(const void* data, size_t size, std::string* readError) 
 }
 
 // Writes every entry below `root` (a real path without links).
-bool Extract(const void* data, size_t size, const std::string& root, std::string* why) {
-    ArchivePtr reader = OpenReader(data, size, why);
-    std::unique_ptr<archive, WriterFree> writer(archive_write_disk_new());
+bool Extract(const ZrToolsLibraries& lib, const void* data, size_t size, const std::string& root,
+             std::string* why) {
+    ArchivePtr reader = OpenReader(lib, data, size, why);
+    std::unique_ptr<archive, WriterFree> writer(lib.archive_write_disk_new());
     if (!reader || !writer) {
         if (why->empty())
             *why = "out of memory";
         return false;
     }
-    archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME |
-                                                     ARCHIVE_EXTRACT_SECURE_NODOTDOT |
-                                                     ARCHIVE_EXTRACT_SECURE_SYMLINKS);
+    lib.archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_TIME |
+                                                         ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                                                         ARCHIVE_EXTRACT_SECURE_SYMLINKS);
     archive_entry* entry = nullptr;
     int status;
-    while ((status = archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK ||
+    while ((status = lib.archive_read_next_header(reader.get(), &entry)) == ARCHIVE_OK ||
            status == ARCHIVE_WARN) {
-        const std::string name = EntryName(entry);
+        const std::string name = EntryName(lib, entry);
         Path where;
         Split(name, where);
         if (where.empty())
             continue; // the folder itself
-        archive_entry_copy_pathname(entry, (root + "/" + Join(where)).c_str());
-        if (const char* hard = archive_entry_hardlink(entry)) {
+        lib.archive_entry_copy_pathname(entry, (root + "/" + Join(where)).c_str());
+        if (const char* hard = lib.archive_entry_hardlink(entry)) {
             Path target;
             Split(hard, target);
-            archive_entry_copy_hardlink(entry, (root + "/" + Join(target)).c_str());
+            lib.archive_entry_copy_hardlink(entry, (root + "/" + Join(target)).c_str());
         }
-        bool written = archive_write_header(writer.get(), entry) >= ARCHIVE_WARN;
+        bool written = lib.archive_write_header(writer.get(), entry) >= ARCHIVE_WARN;
         const void* block;
         size_t length;
         la_int64_t offset;
         int read;
-        while (written && (read = archive_read_data_block(reader.get(), &block, &length,
-                                                          &offset)) != ARCHIVE_EOF) {
+        while (written && (read = lib.archive_read_data_block(reader.get(), &block, &length,
+                                                              &offset)) != ARCHIVE_EOF) {
             if (read < ARCHIVE_WARN) {
                 *why = "cannot read \"" + name +
-                       "\" from the archive: " + archive_error_string(reader.get());
+                       "\" from the archive: " + lib.archive_error_string(reader.get());
                 return false;
             }
-            written = archive_write_data_block(writer.get(), block, length, offset) >= ARCHIVE_WARN;
+            written =
+                lib.archive_write_data_block(writer.get(), block, length, offset) >= ARCHIVE_WARN;
         }
-        if (!written || archive_write_finish_entry(writer.get()) < ARCHIVE_WARN) {
-            *why = "cannot write \"" + name + "\": " + archive_error_string(writer.get());
+        if (!written || lib.archive_write_finish_entry(writer.get()) < ARCHIVE_WARN) {
+            *why = "cannot write \"" + name + "\": " + lib.archive_error_string(writer.get());
             return false;
         }
     }
     if (status != ARCHIVE_EOF) {
-        *why = std::string("cannot read the archive: ") + archive_error_string(reader.get());
+        *why = std::string("cannot read the archive: ") + lib.archive_error_string(reader.get());
         return false;
     }
-    if (archive_write_close(writer.get()) != ARCHIVE_OK) {
-        *why = std::string("cannot finish writing: ") + archive_error_string(writer.get());
+    if (lib.archive_write_close(writer.get()) != ARCHIVE_OK) {
+        *why = std::string("cannot finish writing: ") + lib.archive_error_string(writer.get());
         return false;
     }
     return true;
@@ -252,11 +256,12 @@ bool ZrArchiveUnpacker::Unpack(const void* data, size_t size, const char16_t* fo
                                ZrSysString* errorText) {
     const std::string target = ZrUtf16ToUtf8(folder ? folder : u"");
     std::string why;
+    const ZrToolsLibraries* lib = nullptr;
     if (!data || target.empty()) {
         why = "no archive or no target folder was given";
-    } else {
+    } else if ((lib = ZrToolsLibraries::Open(ZrToolsLibraries::Archive, &why))) {
         std::string readError;
-        why = CheckEntries(data, size, &readError);
+        why = CheckEntries(*lib, data, size, &readError);
         if (why.empty())
             why = readError;
     }
@@ -267,7 +272,7 @@ bool ZrArchiveUnpacker::Unpack(const void* data, size_t size, const char16_t* fo
         if (error || !::realpath(target.c_str(), real))
             why = "cannot create the folder \"" + target +
                   "\": " + (error ? error.message() : ZrToolsFiles::ErrnoText(errno));
-        else if (Extract(data, size, real, &why))
+        else if (Extract(*lib, data, size, real, &why))
             return true;
     }
     ZrToolsLog("ZrArchiveUnpacker::Unpack", "Cannot unpack into \"" + target + "\": " + why);
