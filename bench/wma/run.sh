@@ -6,36 +6,17 @@
 # times, the speed ratio (above 1: zrenc is faster) and the size difference.
 # BUILD_DIR needs bin/zrenc, bin/zrenc_peakrss and lib/ with Plugins/WMAProfiles.
 set -euo pipefail
-build=$(cd "${1:?usage: bench/wma/run.sh BUILD_DIR}" && pwd)
+usage="bench/wma/run.sh BUILD_DIR"
 here=$(cd "$(dirname "$0")" && pwd)
-zrenc=$build/bin/zrenc
-peak=$build/bin/zrenc_peakrss
-for program in "$zrenc" "$peak"; do
-    [ -x "$program" ] || { echo "missing $program: build with -DZR_BENCH=ON" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export TESSARY_HOME=$work/home
-"$zrenc" --register
-
-# Prints "seconds cpu_seconds" of one run.
-measure() {
-    local report
-    report=$("$peak" "$@" 2>&1 >/dev/null | tail -n 1)
-    case $report in
-    seconds=*) ;;
-    *) echo "failed: $* ($report)" >&2; exit 1 ;;
-    esac
-    echo "$report" | sed -E 's/seconds=([^ ]*) cpu_seconds=([^ ]*).*/\1 \2/'
-}
+# shellcheck source=bench/zrenc/setup.sh
+source "$here/../zrenc/setup.sh"
 
 echo "Generating a 10-minute input..."
 "$here/../zrenc/make-signal.sh" "$work/ten.wav" 600
 
-read -r zw zc < <(measure "$zrenc" -q -f -e wma -s "Mode=0|CBR Bitrate=5" \
+read -r zw zc _ < <(measure "$zrenc" -q -f -e wma -s "Mode=0|CBR Bitrate=5" \
     -o "$work/zrenc.wma" "$work/ten.wav")
-read -r fw fc < <(measure ffmpeg -nostdin -v error -y -i "$work/ten.wav" -c:a wmav2 -b:a 192k \
+read -r fw fc _ < <(measure ffmpeg -nostdin -v error -y -i "$work/ten.wav" -c:a wmav2 -b:a 192k \
     "$work/ffmpeg.wma")
 zs=$(stat -c %s "$work/zrenc.wma")
 fs=$(stat -c %s "$work/ffmpeg.wma")

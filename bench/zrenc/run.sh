@@ -8,29 +8,10 @@
 #    means the two are about the same (the goal: under 64 MiB).
 # BUILD_DIR needs bin/zrenc, lib/ and bin/zrenc_peakrss (a build with -DZR_BENCH=ON).
 set -euo pipefail
-build=$(cd "${1:?usage: bench/zrenc/run.sh BUILD_DIR}" && pwd)
+usage="bench/zrenc/run.sh BUILD_DIR"
 here=$(cd "$(dirname "$0")" && pwd)
-zrenc=$build/bin/zrenc
-peak=$build/bin/zrenc_peakrss
-for program in "$zrenc" "$peak"; do
-    [ -x "$program" ] || { echo "missing $program: build with -DZR_BENCH=ON" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export TESSARY_HOME=$work/home
-"$zrenc" --register
-
-# Prints "seconds cpu_seconds peak_kib" of one run; the run's output goes to /dev/null.
-measure() {
-    local report
-    report=$("$peak" "$@" 2>&1 >/dev/null | tail -n 1)
-    case $report in
-    seconds=*) ;;
-    *) echo "failed: $* ($report)" >&2; exit 1 ;;
-    esac
-    echo "$report" | sed -E 's/seconds=([^ ]*) cpu_seconds=([^ ]*) peak_kib=([^ ]*).*/\1 \2 \3/'
-}
+# shellcheck source=bench/zrenc/setup.sh
+source "$here/../zrenc/setup.sh"
 
 # Prints the smallest wall-clock time and the smallest processor time of three runs.
 best_of_three() {
